@@ -1,0 +1,336 @@
+#include "Json.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+namespace kx {
+
+namespace {
+
+class Decoder {
+ public:
+  explicit Decoder(std::string_view text) : s_(text) {}
+
+  bool Parse(Value& out) {
+    SkipBlanks();
+    return ParseValue(out, 0);
+  }
+
+ private:
+  void SkipBlanks() {
+    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
+  }
+
+  bool Literal(std::string_view word) {
+    if (s_.substr(i_, word.size()) != word) return false;
+    i_ += word.size();
+    return true;
+  }
+
+  bool ParseValue(Value& out, int depth) {
+    if (i_ >= s_.size()) return false;
+    switch (s_[i_]) {
+      case '{': return ParseObject(out, depth + 1);
+      case '[': return ParseArray(out, depth + 1);
+      case '"': {
+        std::string text;
+        if (!ParseString(text)) return false;
+        out = Value(text);
+        return true;
+      }
+      case 't':
+        out = Value(true);
+        return Literal("true");
+      case 'f':
+        out = Value(false);
+        return Literal("false");
+      case 'n':
+        out = Value();
+        return Literal("null");
+      default: return ParseNumber(out);
+    }
+  }
+
+  bool ParseObject(Value& out, int depth) {
+    if (depth > kJsonMaxDepth) return false;
+    ++i_;
+    auto map = MakeRef<Map>();
+    SkipBlanks();
+    if (i_ < s_.size() && s_[i_] == '}') {
+      ++i_;
+      out = Value(std::move(map));
+      return true;
+    }
+    std::string key;
+    for (;;) {
+      SkipBlanks();
+      if (i_ >= s_.size() || s_[i_] != '"') return false;
+      key.clear();
+      if (!ParseString(key)) return false;
+      SkipBlanks();
+      if (i_ >= s_.size() || s_[i_] != ':') return false;
+      ++i_;
+      SkipBlanks();
+      Value v;
+      if (!ParseValue(v, depth)) return false;
+      map->Set(key, std::move(v));
+      SkipBlanks();
+      if (i_ >= s_.size()) return false;
+      if (s_[i_] == ',') {
+        ++i_;
+        continue;
+      }
+      if (s_[i_] == '}') {
+        ++i_;
+        out = Value(std::move(map));
+        return true;
+      }
+      return false;
+    }
+  }
+
+  bool ParseArray(Value& out, int depth) {
+    if (depth > kJsonMaxDepth) return false;
+    ++i_;
+    auto list = MakeRef<List>();
+    SkipBlanks();
+    if (i_ < s_.size() && s_[i_] == ']') {
+      ++i_;
+      out = Value(std::move(list));
+      return true;
+    }
+    for (;;) {
+      SkipBlanks();
+      Value v;
+      if (!ParseValue(v, depth)) return false;
+      list->Add(std::move(v));
+      SkipBlanks();
+      if (i_ >= s_.size()) return false;
+      if (s_[i_] == ',') {
+        ++i_;
+        continue;
+      }
+      if (s_[i_] == ']') {
+        ++i_;
+        out = Value(std::move(list));
+        return true;
+      }
+      return false;
+    }
+  }
+
+  bool Hex4(uint32_t& cp) {
+    if (i_ + 4 > s_.size()) return false;
+    cp = 0;
+    for (int k = 0; k < 4; ++k) {
+      char c = s_[i_++];
+      uint32_t d;
+      if (c >= '0' && c <= '9') d = static_cast<uint32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f') d = static_cast<uint32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F') d = static_cast<uint32_t>(c - 'A' + 10);
+      else return false;
+      cp = (cp << 4) | d;
+    }
+    return true;
+  }
+
+  bool ParseString(std::string& out) {
+    ++i_;  // opening quote
+    for (;;) {
+      size_t start = i_;
+      while (i_ < s_.size() && s_[i_] != '"' && s_[i_] != '\\' &&
+             static_cast<unsigned char>(s_[i_]) >= 0x20) {
+        ++i_;
+      }
+      out.append(s_.substr(start, i_ - start));
+      if (i_ >= s_.size()) return false;
+      char c = s_[i_];
+      if (c == '"') {
+        ++i_;
+        return true;
+      }
+      if (c != '\\') return false;  // a raw control character
+      if (++i_ >= s_.size()) return false;
+      char e = s_[i_++];
+      switch (e) {
+        case '"': out.push_back('"'); break;
+        case '\\': out.push_back('\\'); break;
+        case '/': out.push_back('/'); break;
+        case 'b': out.push_back('\b'); break;
+        case 'f': out.push_back('\f'); break;
+        case 'n': out.push_back('\n'); break;
+        case 'r': out.push_back('\r'); break;
+        case 't': out.push_back('\t'); break;
+        case 'u': {
+          uint32_t cp;
+          if (!Hex4(cp)) return false;
+          if (cp >= 0xD800 && cp <= 0xDBFF && s_.substr(i_, 2) == "\\u") {
+            size_t save = i_;
+            i_ += 2;
+            uint32_t low;
+            if (!Hex4(low)) return false;
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+              cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            } else {
+              i_ = save;  // the lone high surrogate becomes U+FFFD below
+            }
+          }
+          // A lone surrogate never becomes invalid UTF-8.
+          if (cp >= 0xD800 && cp <= 0xDFFF) cp = 0xFFFD;
+          AppendUtf8(out, cp);
+          break;
+        }
+        default: return false;
+      }
+    }
+  }
+
+  static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+  bool ParseNumber(Value& out) {
+    size_t start = i_;
+    if (i_ < s_.size() && s_[i_] == '-') ++i_;
+    if (i_ >= s_.size() || !IsDigit(s_[i_])) return false;
+    if (s_[i_] == '0') {
+      ++i_;
+    } else {
+      while (i_ < s_.size() && IsDigit(s_[i_])) ++i_;
+    }
+    size_t fracDigits = 0;
+    bool isReal = false;
+    if (i_ < s_.size() && s_[i_] == '.') {
+      isReal = true;
+      ++i_;
+      size_t f = i_;
+      while (i_ < s_.size() && IsDigit(s_[i_])) ++i_;
+      fracDigits = i_ - f;
+      if (fracDigits == 0) return false;
+    }
+    int64_t exponent = 0;
+    if (i_ < s_.size() && (s_[i_] == 'e' || s_[i_] == 'E')) {
+      isReal = true;
+      ++i_;
+      bool negExp = false;
+      if (i_ < s_.size() && (s_[i_] == '+' || s_[i_] == '-')) negExp = s_[i_++] == '-';
+      if (i_ >= s_.size() || !IsDigit(s_[i_])) return false;
+      while (i_ < s_.size() && IsDigit(s_[i_])) {
+        // Saturates: the exact magnitude of a huge exponent does not matter.
+        exponent = std::min<int64_t>(exponent * 10 + (s_[i_] - '0'), 1000000);
+        ++i_;
+      }
+      if (negExp) exponent = -exponent;
+    }
+    std::string_view text = s_.substr(start, i_ - start);
+    if (!isReal) {
+      int64_t v = 0;
+      auto res = std::from_chars(text.data(), text.data() + text.size(), v);
+      if (res.ec == std::errc()) {
+        out = Value(v);
+        return true;
+      }
+    }
+    double d = 0.0;
+    auto res = std::from_chars(text.data(), text.data() + text.size(), d);
+    if (res.ec == std::errc::result_out_of_range) {
+      bool negative = text[0] == '-';
+      // Overflow saturates at the largest double, underflow gives zero.
+      bool tiny = exponent < 0;
+      d = tiny ? 0.0 : std::numeric_limits<double>::max();
+      if (negative) d = -d;
+    }
+    int64_t decimals = static_cast<int64_t>(fracDigits) + (exponent < 0 ? -exponent : 0);
+    out = Value::Real(d, static_cast<int>(std::min<int64_t>(decimals, kMaxDecimals)));
+    return true;
+  }
+
+  std::string_view s_;
+  size_t i_ = 0;
+};
+
+void EncodeString(std::string& out, std::string_view s) {
+  static const char kHex[] = "0123456789ABCDEF";
+  out.push_back('"');
+  for (char ch : s) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (c < 0x20) {
+          out += "\\u00";
+          out.push_back(kHex[c >> 4]);
+          out.push_back(kHex[c & 15]);
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+  }
+  out.push_back('"');
+}
+
+void Encode(std::string& out, const Value& v, int depth) {
+  switch (v.kind()) {
+    case Kind::Logical: out += v.Bool() ? "true" : "false"; return;
+    case Kind::Integer:
+    case Kind::Real: out += PlainText(v); return;
+    case Kind::Text: EncodeString(out, v.Str()); return;
+    case Kind::Date: EncodeString(out, DateCompact(v)); return;
+    case Kind::List: {
+      if (depth >= kJsonMaxDepth) {
+        out += "null";
+        return;
+      }
+      out.push_back('[');
+      bool first = true;
+      for (const Value& e : v.AsList()) {
+        if (!first) out.push_back(',');
+        first = false;
+        Encode(out, e, depth + 1);
+      }
+      out.push_back(']');
+      return;
+    }
+    case Kind::Map: {
+      if (depth >= kJsonMaxDepth) {
+        out += "null";
+        return;
+      }
+      out.push_back('{');
+      bool first = true;
+      for (const Map::Entry& e : v.AsMap()) {
+        if (!first) out.push_back(',');
+        first = false;
+        EncodeString(out, e.key.Str());
+        out.push_back(':');
+        Encode(out, e.value, depth + 1);
+      }
+      out.push_back('}');
+      return;
+    }
+    default: out += "null"; return;
+  }
+}
+
+}  // namespace
+
+Value JsonDecode(std::string_view text) {
+  Decoder decoder(text);
+  Value out;
+  if (!decoder.Parse(out)) return Value();
+  return out;
+}
+
+std::string JsonEncode(const Value& v) {
+  std::string out;
+  Encode(out, v, 0);
+  return out;
+}
+
+}  // namespace kx

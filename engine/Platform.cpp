@@ -1,0 +1,139 @@
+#include "Platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+namespace kx::platform {
+
+namespace {
+
+std::string PathText(std::string_view path) { return std::string(path); }
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::tm LocalNow(int* msOut) {
+  auto now = std::chrono::system_clock::now();
+  std::time_t t = std::chrono::system_clock::to_time_t(now);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  if (msOut) {
+    auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count();
+    *msOut = static_cast<int>(ms % 1000);
+  }
+  return tm;
+}
+
+}  // namespace
+
+char PathSeparator() { return '/'; }
+
+bool FileExists(std::string_view path) {
+  if (path.empty()) return false;
+  std::string p = PathText(path);
+  return IsRegularFile(p) && ::access(p.c_str(), R_OK) == 0;
+}
+
+bool ReadFile(std::string_view path, std::string& out) {
+  out.clear();
+  if (path.empty()) return false;
+  std::string p = PathText(path);
+  if (!IsRegularFile(p)) return false;
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      out.clear();
+      return false;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool ReadTextFile(std::string_view path, std::string& out) {
+  if (!ReadFile(path, out)) return false;
+  // Editors on Windows start UTF-8 files with a byte-order mark.
+  if (out.size() >= 3 && out.compare(0, 3, "\xEF\xBB\xBF") == 0) out.erase(0, 3);
+  return true;
+}
+
+std::string CreateTempFile(std::string_view prefix) {
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+  if (ec) dir = "/tmp";
+  std::string pattern = (dir / (std::string(prefix) + "XXXXXX")).string();
+  int fd = ::mkstemp(pattern.data());  // O_EXCL: never reuses an existing file
+  if (fd < 0) return "";
+  ::close(fd);
+  return pattern;
+}
+
+bool WriteFile(std::string_view path, std::string_view bytes) {
+  if (path.empty()) return false;
+  std::string p = PathText(path);
+  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ::close(fd);
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return ::close(fd) == 0;
+}
+
+bool EraseFile(std::string_view path) {
+  if (path.empty()) return false;
+  return ::unlink(PathText(path).c_str()) == 0;
+}
+
+double MillisecondClock() {
+  auto now = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration<double, std::milli>(now).count();
+}
+
+Value CurrentDate() {
+  std::tm tm = LocalNow(nullptr);
+  return Value::DateYMD(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+}
+
+std::string CurrentTime() {
+  std::tm tm = LocalNow(nullptr);
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+  return buf;
+}
+
+Value CurrentTimestamp() {
+  int ms = 0;
+  std::tm tm = LocalNow(&ms);
+  int32_t jdn = JdnFromYMD(tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+  return Value::Timestamp(jdn, ((tm.tm_hour * 60 + tm.tm_min) * 60 + tm.tm_sec) * 1000 + ms);
+}
+
+void ConsoleWrite(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace kx::platform

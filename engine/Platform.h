@@ -1,0 +1,48 @@
+// The engine's thin layer over the operating system: files, temporary
+// files, clocks and the console. Nothing here throws.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "Value.h"
+
+namespace kx::platform {
+
+// The platform's path separator.
+char PathSeparator();
+
+// A regular file exists at the path and can be opened for reading.
+bool FileExists(std::string_view path);
+
+// Reads a whole regular file as bytes; false when it cannot be read.
+bool ReadFile(std::string_view path, std::string& out);
+
+// Like ReadFile, without a leading UTF-8 byte-order mark.
+bool ReadTextFile(std::string_view path, std::string& out);
+
+// Creates a new, empty, uniquely named file in the system temporary folder,
+// exclusively, with the given prefix; answers its full path or "".
+std::string CreateTempFile(std::string_view prefix);
+
+// Writes the whole byte string to the file, replacing its content.
+bool WriteFile(std::string_view path, std::string_view bytes);
+
+// Erases a file; false when it was not there or could not be erased.
+bool EraseFile(std::string_view path);
+
+// Milliseconds from a monotonic clock; only differences mean anything.
+double MillisecondClock();
+
+// Today's local date.
+Value CurrentDate();
+// The local time of day as HH:MM:SS.
+std::string CurrentTime();
+// The local date and time.
+Value CurrentTimestamp();
+
+// Writes text to standard output.
+void ConsoleWrite(std::string_view text);
+
+}  // namespace kx::platform

@@ -1,0 +1,507 @@
+// The dynamic value that every part of the engine passes around.
+//
+// A `Value` is 16 bytes: a kind tag, one auxiliary byte and a payload.
+//  - Texts up to 14 bytes live inline; longer texts are shared, immutable,
+//    reference-counted byte strings. Copying a text never allocates.
+//  - Lists, maps, objects and callables are shared by reference (intrusive
+//    counts, single-threaded); `DeepClone` copies lists and maps.
+//  - A real carries a decimals count that decides its text form only.
+//
+// `Map` invariants (tested in Value_test):
+//  - keys are texts, unique, compared byte for byte;
+//  - iteration follows insertion order;
+//  - assigning a present key replaces its value in place, an absent key is
+//    appended, removing keeps the order of the rest;
+//  - past a handful of keys a hash index over the key bytes is kept, so
+//    `Find` and `Set` stay O(1) for rendered objects of 25 to 60 keys.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+namespace kx {
+
+enum class Kind : uint8_t {
+  Nil,
+  Logical,
+  Integer,
+  Real,
+  Text,
+  Date,
+  Timestamp,
+  List,
+  Map,
+  Object,
+  Callable,
+};
+
+// Base of everything a Value holds by reference. Counts are not atomic: the
+// engine runs on the host's thread only.
+class Shared {
+ public:
+  Shared() = default;
+  Shared(const Shared&) : nRefs_(0) {}
+  Shared& operator=(const Shared&) { return *this; }
+  virtual ~Shared() = default;
+
+  void AddRef() const noexcept { ++nRefs_; }
+  void Release() const noexcept {
+    if (--nRefs_ == 0) delete this;
+  }
+  uint32_t RefCount() const noexcept { return nRefs_; }
+
+ private:
+  mutable uint32_t nRefs_ = 0;
+};
+
+// Intrusive shared pointer for `Shared` descendants.
+template <class T>
+class Ref {
+ public:
+  Ref() noexcept = default;
+  Ref(std::nullptr_t) noexcept {}
+  explicit Ref(T* p) noexcept : p_(p) {
+    if (p_) p_->AddRef();
+  }
+  Ref(const Ref& o) noexcept : p_(o.p_) {
+    if (p_) p_->AddRef();
+  }
+  Ref(Ref&& o) noexcept : p_(o.p_) { o.p_ = nullptr; }
+  template <class U, class = std::enable_if_t<std::is_convertible_v<U*, T*>>>
+  Ref(const Ref<U>& o) noexcept : p_(o.get()) {
+    if (p_) p_->AddRef();
+  }
+  ~Ref() {
+    if (p_) p_->Release();
+  }
+  Ref& operator=(Ref o) noexcept {
+    std::swap(p_, o.p_);
+    return *this;
+  }
+  T* get() const noexcept { return p_; }
+  T* operator->() const noexcept { return p_; }
+  T& operator*() const noexcept { return *p_; }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+  void reset() noexcept { Ref().swap(*this); }
+  void swap(Ref& o) noexcept { std::swap(p_, o.p_); }
+  friend bool operator==(const Ref& a, const Ref& b) { return a.p_ == b.p_; }
+
+ private:
+  T* p_ = nullptr;
+};
+
+template <class T, class... Args>
+Ref<T> MakeRef(Args&&... args) {
+  return Ref<T>(new T(std::forward<Args>(args)...));
+}
+
+// An instance of one of the engine's classes carried inside a Value.
+class KXObject : public Shared {
+ public:
+  // Class name, for diagnostics and "asked for by name" tests.
+  virtual std::string_view ClassName() const { return "KXObject"; }
+};
+
+class Value;
+class List;
+class Map;
+
+// A function value handed in as a callback.
+class Callable : public Shared {
+ public:
+  using Fn = std::function<Value(std::span<const Value>)>;
+  explicit Callable(Fn fn) : fn_(std::move(fn)) {}
+  Value Call(std::span<const Value> args) const;
+
+ private:
+  Fn fn_;
+};
+
+// Reals built from C++ doubles without a stated count use this marker: their
+// decimals count is the one their shortest exact text needs.
+inline constexpr uint8_t kNaturalDecimals = 0xFF;
+// No real ever carries more decimals than this.
+inline constexpr int kMaxDecimals = 30;
+
+class Value {
+ public:
+  Value() noexcept { std::memset(raw_, 0, sizeof raw_); }
+  Value(std::nullptr_t) noexcept : Value() {}
+  Value(bool b) noexcept : Value() {
+    kind_ = Kind::Logical;
+    aux_ = b ? 1 : 0;
+  }
+  template <class T>
+    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>)
+  Value(T i) noexcept : Value() {
+    if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(int64_t)) {
+      if (i > static_cast<T>(INT64_MAX)) {
+        SetRealPayload(static_cast<double>(i), 0);
+        return;
+      }
+    }
+    kind_ = Kind::Integer;
+    SetPayload<int64_t>(static_cast<int64_t>(i));
+  }
+  // A real with the natural decimals count (see kNaturalDecimals).
+  Value(double d) noexcept : Value() { SetRealPayload(d, kNaturalDecimals); }
+  Value(std::string_view s) : Value() { SetText(s); }
+  Value(const char* s) : Value(std::string_view(s ? s : "")) {}
+  Value(const std::string& s) : Value(std::string_view(s)) {}
+  Value(Ref<List> l) noexcept;
+  Value(Ref<Map> m) noexcept;
+  Value(Ref<KXObject> o) noexcept;
+  Value(Ref<Callable> c) noexcept;
+
+  Value(const Value& o) noexcept : kind_(o.kind_), aux_(o.aux_) {
+    std::memcpy(raw_, o.raw_, sizeof raw_);
+    if (IsShared()) Ptr()->AddRef();
+  }
+  Value(Value&& o) noexcept : kind_(o.kind_), aux_(o.aux_) {
+    std::memcpy(raw_, o.raw_, sizeof raw_);
+    o.kind_ = Kind::Nil;
+    o.aux_ = 0;
+  }
+  Value& operator=(const Value& o) noexcept {
+    Value tmp(o);
+    Swap(tmp);
+    return *this;
+  }
+  Value& operator=(Value&& o) noexcept {
+    Value tmp(std::move(o));
+    Swap(tmp);
+    return *this;
+  }
+  ~Value() {
+    if (IsShared()) Ptr()->Release();
+  }
+  void Swap(Value& o) noexcept {
+    char tmp[sizeof(Value)];
+    std::memcpy(tmp, static_cast<void*>(this), sizeof(Value));
+    std::memcpy(static_cast<void*>(this), static_cast<void*>(&o), sizeof(Value));
+    std::memcpy(static_cast<void*>(&o), tmp, sizeof(Value));
+  }
+
+  // Factories.
+  static Value Real(double d, int decimals);
+  static Value Text(std::string_view s) { return Value(s); }
+  static Value Date(int32_t jdn);            // 0 is the empty date
+  static Value DateYMD(int y, int m, int d);  // an invalid date gives the empty date
+  static Value EmptyDate() { return Date(0); }
+  static Value Timestamp(int32_t jdn, int32_t msOfDay);
+  static Value NewList();
+  static Value NewList(std::initializer_list<Value> items);
+  static Value NewMap();
+  static Value NewMap(std::initializer_list<std::pair<std::string_view, Value>> items);
+  static Value Object(Ref<KXObject> o) { return Value(std::move(o)); }
+  static Value Function(Callable::Fn fn);
+
+  Kind kind() const noexcept { return kind_; }
+  bool IsNil() const noexcept { return kind_ == Kind::Nil; }
+  bool IsLogical() const noexcept { return kind_ == Kind::Logical; }
+  bool IsInt() const noexcept { return kind_ == Kind::Integer; }
+  bool IsReal() const noexcept { return kind_ == Kind::Real; }
+  bool IsNumber() const noexcept { return kind_ == Kind::Integer || kind_ == Kind::Real; }
+  bool IsText() const noexcept { return kind_ == Kind::Text; }
+  bool IsDate() const noexcept { return kind_ == Kind::Date; }
+  bool IsTimestamp() const noexcept { return kind_ == Kind::Timestamp; }
+  bool IsList() const noexcept { return kind_ == Kind::List; }
+  bool IsMap() const noexcept { return kind_ == Kind::Map; }
+  bool IsObject() const noexcept { return kind_ == Kind::Object; }
+  bool IsCallable() const noexcept { return kind_ == Kind::Callable; }
+
+  // Payload readers; each answers a neutral value for another kind.
+  bool Bool() const noexcept { return kind_ == Kind::Logical && aux_ != 0; }
+  int64_t Int() const noexcept;    // integer, or a real truncated and saturated; else 0
+  double Double() const noexcept;  // number as double; else 0
+  int Decimals() const noexcept;   // 0 for an integer and for non-numbers
+  std::string_view Str() const noexcept;  // "" for non-texts
+  int32_t Jdn() const noexcept;           // date's day number, 0 when empty or not a date
+  int32_t MsOfDay() const noexcept;       // timestamp's milliseconds of the day
+
+  List* ListPtr() const noexcept;
+  Map* MapPtr() const noexcept;
+  KXObject* ObjectPtr() const noexcept {
+    return kind_ == Kind::Object ? static_cast<KXObject*>(Ptr()) : nullptr;
+  }
+  template <class T>
+  T* As() const noexcept {
+    return dynamic_cast<T*>(ObjectPtr());
+  }
+  Callable* CallablePtr() const noexcept {
+    return kind_ == Kind::Callable ? static_cast<Callable*>(Ptr()) : nullptr;
+  }
+  // Kind-checked access; only call after testing the kind.
+  List& AsList() const noexcept { return *ListPtr(); }
+  Map& AsMap() const noexcept { return *MapPtr(); }
+
+  // Map convenience: the value under `key`, or nothing (also for non-maps).
+  const Value& Get(std::string_view key) const noexcept;
+  // The value under `key` when this is a map holding it, else `def`.
+  const Value& Get(std::string_view key, const Value& def) const noexcept;
+  bool Has(std::string_view key) const noexcept;
+  // Sets a key of a map; does nothing for other kinds.
+  void Set(std::string_view key, Value v) const;
+  // Appends to a list; does nothing for other kinds.
+  void Push(Value v) const;
+  // Elements of a list, entries of a map, bytes of a text; 0 for others.
+  size_t Len() const noexcept;
+
+  // Same reference (lists, maps, objects, callables) or same scalar bits.
+  bool SameRef(const Value& o) const noexcept;
+  Shared* SharedPtr() const noexcept { return IsShared() ? Ptr() : nullptr; }
+
+  // For the page serialiser: the raw decimals byte of a real.
+  uint8_t RawDecimals() const noexcept { return kind_ == Kind::Real ? aux_ : 0; }
+
+ private:
+  static constexpr uint8_t kHeapText = 0xFF;
+
+  bool IsShared() const noexcept {
+    return (kind_ == Kind::Text && aux_ == kHeapText) || kind_ == Kind::List ||
+           kind_ == Kind::Map || kind_ == Kind::Object || kind_ == Kind::Callable;
+  }
+  template <class T>
+  T Payload() const noexcept {
+    T v;
+    std::memcpy(&v, raw_ + 6, sizeof(T));
+    return v;
+  }
+  template <class T>
+  void SetPayload(T v) noexcept {
+    std::memcpy(raw_ + 6, &v, sizeof(T));
+  }
+  Shared* Ptr() const noexcept { return Payload<Shared*>(); }
+  void SetShared(Kind k, Shared* p) noexcept;
+  void SetText(std::string_view s);
+  void SetRealPayload(double d, uint8_t decimals) noexcept;
+
+  Kind kind_ = Kind::Nil;
+  uint8_t aux_ = 0;  // logical flag, real decimals, inline text length or kHeapText
+  alignas(2) char raw_[14];
+};
+static_assert(sizeof(Value) == 16, "Value must stay two words");
+
+// The shared nothing, for readers that answer a reference.
+extern const Value kNil;
+
+class List : public Shared {
+ public:
+  List() = default;
+  explicit List(std::vector<Value> items) : items_(std::move(items)) {}
+  size_t size() const noexcept { return items_.size(); }
+  bool empty() const noexcept { return items_.empty(); }
+  // 0-based element access.
+  Value& operator[](size_t i) noexcept { return items_[i]; }
+  const Value& operator[](size_t i) const noexcept { return items_[i]; }
+  // 1-based access as the formula language counts; nothing when out of range.
+  const Value& At1(int64_t pos) const noexcept;
+  void Add(Value v) { items_.push_back(std::move(v)); }
+  void Reserve(size_t n) { items_.reserve(n); }
+  void Clear() noexcept { items_.clear(); }
+  void Resize(size_t n) { items_.resize(n); }
+  auto begin() noexcept { return items_.begin(); }
+  auto end() noexcept { return items_.end(); }
+  auto begin() const noexcept { return items_.begin(); }
+  auto end() const noexcept { return items_.end(); }
+  std::vector<Value>& Items() noexcept { return items_; }
+  const std::vector<Value>& Items() const noexcept { return items_; }
+
+ private:
+  std::vector<Value> items_;
+};
+
+class Map : public Shared {
+ public:
+  struct Entry {
+    Value key;  // always a text
+    Value value;
+  };
+
+  Map() = default;
+  Map(const Map& o);
+  Map& operator=(const Map& o);
+
+  size_t size() const noexcept { return entries_.size(); }
+  bool empty() const noexcept { return entries_.empty(); }
+  // Position of `key` (0-based), or npos.
+  size_t IndexOf(std::string_view key) const noexcept;
+  static constexpr size_t npos = static_cast<size_t>(-1);
+  Value* Find(std::string_view key) noexcept;
+  const Value* Find(std::string_view key) const noexcept;
+  bool Has(std::string_view key) const noexcept { return IndexOf(key) != npos; }
+  const Value& Get(std::string_view key, const Value& def = kNil) const noexcept;
+  // Replaces in place when present, appends otherwise. Answers the stored slot.
+  Value& Set(std::string_view key, Value v);
+  Value& SetKey(const Value& key, Value v);  // `key` must be a text; shares its bytes
+  // Appends without testing for the key: only for keys known to be absent.
+  Value& Append(Value key, Value v);
+  bool Remove(std::string_view key);
+  void Clear() noexcept;
+  void Reserve(size_t n) { entries_.reserve(n); }
+
+  Entry& EntryAt(size_t i) noexcept { return entries_[i]; }
+  const Entry& EntryAt(size_t i) const noexcept { return entries_[i]; }
+  std::string_view KeyAt(size_t i) const noexcept { return entries_[i].key.Str(); }
+  Value& ValueAt(size_t i) noexcept { return entries_[i].value; }
+  const Value& ValueAt(size_t i) const noexcept { return entries_[i].value; }
+  auto begin() noexcept { return entries_.begin(); }
+  auto end() noexcept { return entries_.end(); }
+  auto begin() const noexcept { return entries_.begin(); }
+  auto end() const noexcept { return entries_.end(); }
+
+ private:
+  static constexpr size_t kIndexThreshold = 8;
+  void RebuildIndex();
+  void IndexInsert(uint32_t pos, uint64_t hash);
+  size_t Lookup(std::string_view key, uint64_t hash) const noexcept;
+
+  std::vector<Entry> entries_;
+  std::vector<uint32_t> index_;  // open addressing: position + 1, 0 = empty slot
+};
+
+inline List* Value::ListPtr() const noexcept {
+  return kind_ == Kind::List ? static_cast<List*>(Ptr()) : nullptr;
+}
+inline Map* Value::MapPtr() const noexcept {
+  return kind_ == Kind::Map ? static_cast<Map*>(Ptr()) : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Numbers
+
+// Integer with integer under + - * stays an integer unless it overflows.
+// Otherwise + and - keep the larger decimals count and * the sum; / and %
+// give 2 decimals; a zero divisor gives the integer 0. Non-numbers count as 0.
+Value Add(const Value& a, const Value& b);
+Value Sub(const Value& a, const Value& b);
+Value Mul(const Value& a, const Value& b);
+Value Div(const Value& a, const Value& b);
+Value Mod(const Value& a, const Value& b);
+Value Negate(const Value& a);
+
+// Leading number of a text: blanks, sign, digits, one point and digits.
+Value ReadNumber(std::string_view s);
+// Integer part, truncated toward zero.
+Value IntPart(const Value& n);
+// Round half away from zero to n decimals: a real for n > 0, else an integer.
+Value Round(const Value& n, int decimals);
+// A double truncated toward zero into int64, saturating; NaN gives 0.
+int64_t DoubleToInt(double d) noexcept;
+// Finite doubles pass; NaN becomes 0 and infinities the largest finite values.
+double SaneDouble(double d) noexcept;
+
+// Plain form of a number (integers as digits, reals with their decimals count).
+std::string PlainText(const Value& n);
+std::string FormatFixed(double d, int decimals);
+// Right-aligned in `width` characters, or `width` asterisks when it does not fit.
+std::string WidthText(const Value& n, int width, int decimals);
+
+// ---------------------------------------------------------------------------
+// Text forms and conversions shared by the Parts
+
+// Month, day and two-digit year for dates; "" for lists, maps, objects, callables.
+std::string DisplayText(const Value& v);
+// The canonical one-line key text of a value.
+std::string ExprText(const Value& v);
+// nothing "", text itself, number plain form, true "1" false "", date YYYYMMDD
+// (eight blanks when empty), other kinds their trimmed display text.
+std::string ValueString(const Value& v);
+// As ValueString, but an integral number is written without decimals and a
+// date by its display text.
+std::string FormulaString(const Value& v);
+// A number unchanged; a text read after "," becomes "."; true 1, false 0; else 0.
+Value ValueNumber(const Value& v);
+double ValueDouble(const Value& v);
+int64_t ValueInt(const Value& v);
+// A logical itself; a number not 0; a text whose trimmed lower-case form is
+// a non-empty part of "1.true.t.si.y.yes"; else false.
+bool ValueBool(const Value& v);
+// The value under exactly `key` when `m` is a map holding it, else `def`.
+const Value& HGet(const Value& m, std::string_view key, const Value& def = kNil);
+// Nothing, false, 0, blank text, empty list or map, the empty date.
+bool IsEmpty(const Value& v);
+
+// ---------------------------------------------------------------------------
+// Comparison
+
+bool Equal(const Value& a, const Value& b);
+bool Less(const Value& a, const Value& b);
+bool LessEq(const Value& a, const Value& b);
+bool Greater(const Value& a, const Value& b);
+bool GreaterEq(const Value& a, const Value& b);
+// 1-based position of the first element equal to v, 0 when none.
+size_t FindInList(const Value& list, const Value& v);
+// The needle occurs in the text as a run of bytes; never for an empty needle.
+bool TextContains(std::string_view hay, std::string_view needle);
+
+// ---------------------------------------------------------------------------
+// Text operations (bytes, positions from 1)
+
+std::string_view Left(std::string_view s, int64_t n);
+std::string_view Right(std::string_view s, int64_t n);
+// A start of 0 counts as 1, a negative one from the end (clamped at the start).
+std::string_view Substr(std::string_view s, int64_t start);
+std::string_view Substr(std::string_view s, int64_t start, int64_t count);
+size_t At(std::string_view needle, std::string_view hay);
+size_t RAt(std::string_view needle, std::string_view hay);
+std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
+std::vector<std::string_view> Split(std::string_view s, std::string_view delim);
+std::string PadLeft(std::string_view s, int64_t n);
+int Asc(std::string_view s);
+std::string Chr(int64_t code);
+std::string HexByte(int64_t n);
+int64_t HexToNumber(std::string_view s);
+
+// UTF-8 (characters)
+size_t Utf8Length(std::string_view s);
+std::string_view Utf8Substr(std::string_view s, int64_t start);
+std::string_view Utf8Substr(std::string_view s, int64_t start, int64_t count);
+// Byte offset of the character boundary at or after `offset`.
+size_t Utf8Boundary(std::string_view s, size_t offset);
+bool IsValidUtf8(std::string_view s);
+bool IsAscii(std::string_view s);
+void AppendUtf8(std::string& out, uint32_t codePoint);
+std::string Cp1252ToUtf8(std::string_view s);
+
+// Trimming: left removes TAB LF CR and space, right removes spaces only.
+std::string_view LTrim(std::string_view s);
+std::string_view RTrim(std::string_view s);
+std::string_view AllTrim(std::string_view s);
+bool IsBlank(std::string_view s);  // only TAB, LF, CR and spaces
+// ASCII-only case mapping.
+std::string Upper(std::string_view s);
+std::string Lower(std::string_view s);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// ---------------------------------------------------------------------------
+// Structure
+
+// Copies lists and maps at every level; shared sub-structure stays shared in
+// the copy, objects and callables are not copied.
+Value DeepClone(const Value& v);
+
+// ---------------------------------------------------------------------------
+// Dates
+
+int32_t JdnFromYMD(int y, int m, int d);  // 0 when invalid
+void YMDFromJdn(int32_t jdn, int& y, int& m, int& d);
+// YYYYMMDD; eight blanks for the empty date.
+std::string DateCompact(const Value& date);
+// Eight digits of a valid date give it; anything else the empty date.
+Value DateFromCompact(std::string_view s);
+int DateYear(const Value& date);
+int DateMonth(const Value& date);
+int DateDay(const Value& date);
+int DateDow(const Value& date);  // 1 Sunday .. 7 Saturday; 0 when empty
+
+}  // namespace kx

@@ -1,0 +1,313 @@
+#include "Value.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace kx {
+namespace {
+
+TEST(Value, CopyingTextsSharesBytes) {
+  std::string longText(100, 'x');
+  Value a(longText);
+  Value b = a;
+  EXPECT_EQ(a.Str().data(), b.Str().data());  // no copy of the bytes
+  Value shortText("hola");
+  EXPECT_EQ(shortText.Str(), "hola");
+  Value moved = std::move(a);
+  EXPECT_EQ(moved.Str(), longText);
+  EXPECT_TRUE(a.IsNil());
+}
+
+TEST(Value, ListsAndMapsAreSharedByReference) {
+  Value m = Value::NewMap();
+  Value alias = m;
+  alias.Set("k", 1);
+  EXPECT_EQ(m.Get("k").Int(), 1);
+  EXPECT_TRUE(Equal(m, alias));
+  EXPECT_FALSE(Equal(m, DeepClone(m)));  // maps equal only themselves
+}
+
+TEST(Map, KeepsInsertionOrderAndReplacesInPlace) {
+  auto key = [](int i) { return std::string("k").append(std::to_string(i)); };
+  Map m;
+  for (int i = 0; i < 40; ++i) m.Set(key(i), i);  // past the index threshold
+  m.Set("k3", "three");
+  EXPECT_EQ(m.size(), 40u);
+  EXPECT_EQ(m.KeyAt(3), "k3");
+  EXPECT_EQ(m.ValueAt(3).Str(), "three");
+  EXPECT_TRUE(m.Remove("k0"));
+  EXPECT_FALSE(m.Remove("absent"));
+  EXPECT_EQ(m.KeyAt(0), "k1");
+  for (int i = 1; i < 40; ++i) {
+    ASSERT_TRUE(m.Has(key(i))) << i;
+    EXPECT_EQ(m.IndexOf(key(i)), static_cast<size_t>(i - 1));
+  }
+  EXPECT_FALSE(m.Has("K1"));  // case-sensitive
+  m.Set("new", true);
+  EXPECT_EQ(m.KeyAt(m.size() - 1), "new");
+  Map small;
+  small.Set("a", 1);
+  small.Set("b", 2);
+  small.Remove("a");
+  EXPECT_EQ(small.KeyAt(0), "b");
+  EXPECT_EQ(small.Get("a", Value("def")).Str(), "def");
+}
+
+TEST(Value, ArithmeticAndDecimals) {
+  struct Row {
+    const char* name;
+    Value result;
+    const char* text;
+    int decimals;
+  };
+  Row rows[] = {
+      {"10/4", Div(10, 4), "2.50", 2},
+      {"10/0", Div(10, 0), "0", 0},
+      {"10/2", Div(10, 2), "5.00", 2},
+      {"1.5*2.25", Mul(Value::Real(1.5, 1), Value::Real(2.25, 2)), "3.375", 3},
+      {"1.5+2.25", Add(Value::Real(1.5, 1), Value::Real(2.25, 2)), "3.75", 2},
+      {"-90%360", Mod(-90, 360), "-90.00", 2},
+      {"5%0", Mod(5, 0), "0", 0},
+      {"int+int", Add(2, 3), "5", 0},
+      {"overflow", Add(Value(INT64_MAX), Value(1)), "9223372036854776000", 0},
+      {"mul overflow", Mul(Value(INT64_MAX), Value(2)), "18446744073709550000", 0},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(PlainText(r.result), r.text) << r.name;
+    EXPECT_EQ(r.result.Decimals(), r.decimals) << r.name;
+  }
+  EXPECT_TRUE(Add(Value(INT64_MAX), Value(1)).IsReal());
+  EXPECT_TRUE(Negate(Value(INT64_MIN)).IsReal());
+}
+
+TEST(Value, ReadNumberFromText) {
+  struct Row {
+    const char* text;
+    const char* plain;
+    bool isInt;
+    int decimals;
+  };
+  Row rows[] = {
+      {"12.50", "12.50", false, 2}, {"+7", "7", true, 0},   {"7a", "7", true, 0},
+      {".5", "0.5", false, 1},      {"-x", "0", true, 0},   {"", "0", true, 0},
+      {"1,5", "1", true, 0},        {" \t-3.25x", "-3.25", false, 2},
+      {"1.2.3", "1.2", false, 1},   {"5.", "5", false, 0},  {"1e5", "1", true, 0},
+      {"99999999999999999999", "100000000000000000000", false, 0},
+  };
+  for (const Row& r : rows) {
+    Value v = ReadNumber(r.text);
+    EXPECT_EQ(PlainText(v), r.plain) << r.text;
+    EXPECT_EQ(v.IsInt(), r.isInt) << r.text;
+    EXPECT_EQ(v.Decimals(), r.decimals) << r.text;
+  }
+  EXPECT_EQ(PlainText(ValueNumber(Value("12,5"))), "12.5");
+}
+
+TEST(Value, RoundingAndTextForms) {
+  EXPECT_EQ(PlainText(Round(Value(2.675), 2)), "2.68");
+  EXPECT_EQ(PlainText(Round(Value(1.005), 2)), "1.01");
+  Value r = Round(Value::Real(-2.5, 1), 0);
+  EXPECT_TRUE(r.IsInt());
+  EXPECT_EQ(r.Int(), -3);
+  EXPECT_EQ(Round(Value(2.5), 0).Int(), 3);
+  EXPECT_EQ(Round(Value(1250), -2).Int(), 1300);
+  EXPECT_EQ(Round(Value(-1250), -2).Int(), -1300);
+  EXPECT_EQ(IntPart(Value(-2.7)).Int(), -2);
+  EXPECT_TRUE(IntPart(Value(-2.7)).IsInt());
+
+  struct Row {
+    double d;
+    int decimals;
+    const char* text;
+  };
+  Row rows[] = {
+      {2.675, 2, "2.68"},  {1.005, 2, "1.01"},  {5, 2, "5.00"},        {-2.5, 0, "-3"},
+      {0.125, 2, "0.13"},  {-0.001, 2, "0.00"}, {9.995, 2, "10.00"},   {0.5, 0, "1"},
+      {0.4, 0, "0"},       {123456.789, 1, "123456.8"}, {1e20, 0, "100000000000000000000"},
+      {0.1, 20, "0.10000000000000000000"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(FormatFixed(row.d, row.decimals), row.text) << row.d << " " << row.decimals;
+  }
+  EXPECT_EQ(WidthText(Value(3.14159), 8, 2), "    3.14");
+  EXPECT_EQ(WidthText(Value(123456), 4, 0), "****");
+  EXPECT_EQ(PlainText(Value(0.1 + 0.2)), "0.3");  // natural decimals: 16 digits at most
+}
+
+TEST(Value, NonFiniteNumbersNeverReachText) {
+  Value inf = Value::Real(std::numeric_limits<double>::infinity(), 2);
+  Value nan = Value(std::nan(""));
+  EXPECT_TRUE(std::isfinite(inf.Double()));
+  EXPECT_EQ(nan.Double(), 0.0);
+  EXPECT_EQ(PlainText(nan), "0");
+  EXPECT_EQ(DoubleToInt(1e300), INT64_MAX);
+  EXPECT_EQ(DoubleToInt(-1e300), INT64_MIN);
+  EXPECT_EQ(DoubleToInt(std::nan("")), 0);
+  std::string big = PlainText(Mul(inf, Value(10)));
+  EXPECT_EQ(big.find("inf"), std::string::npos);
+}
+
+TEST(Value, ConversionHelpers) {
+  EXPECT_EQ(ValueString(Value()), "");
+  EXPECT_EQ(ValueString(Value(true)), "1");
+  EXPECT_EQ(ValueString(Value(false)), "");
+  EXPECT_EQ(ValueString(Value::Real(5, 2)), "5.00");
+  EXPECT_EQ(ValueString(Value::DateYMD(2025, 1, 31)), "20250131");
+  EXPECT_EQ(ValueString(Value::EmptyDate()), "        ");
+  EXPECT_EQ(ValueString(Value::NewMap()), "");
+  EXPECT_EQ(FormulaString(Value::Real(5, 2)), "5");
+  EXPECT_EQ(FormulaString(Div(10, 3)), "3.33");
+  EXPECT_EQ(FormulaString(Value::Real(2.5, 2)), "2.50");
+  const char* truthy[] = {"1", "true", " TRUE ", "t", "si", "y", "yes", "rue", "s"};
+  for (const char* t : truthy) EXPECT_TRUE(ValueBool(Value(t))) << t;
+  const char* falsy[] = {"", "no", "false", "2", "sí"};
+  for (const char* t : falsy) EXPECT_FALSE(ValueBool(Value(t))) << t;
+  EXPECT_EQ(DisplayText(Value::DateYMD(2024, 3, 7)), "03/07/24");
+  EXPECT_EQ(DisplayText(Value::NewList()), "");
+}
+
+TEST(Value, Emptiness) {
+  Value empty[] = {Value(), Value(false), Value(0), Value::Real(0, 2), Value(" \t\r\n"),
+                   Value::NewList(), Value::NewMap(), Value::EmptyDate()};
+  for (const Value& v : empty) EXPECT_TRUE(IsEmpty(v)) << ExprText(v);
+  Value full[] = {Value(true), Value(1), Value("x"), Value::NewList({1}), Value::DateYMD(2020, 1, 1)};
+  for (const Value& v : full) EXPECT_FALSE(IsEmpty(v)) << ExprText(v);
+}
+
+TEST(Value, ExpressionText) {
+  struct Row {
+    Value v;
+    const char* text;
+  };
+  Row rows[] = {
+      {Value(), "NIL"},
+      {Value(true), ".T."},
+      {Value(5), "5"},
+      {Value::Real(5, 2), "5.00"},
+      {Value("ab"), "\"ab\""},
+      {Value("a\"b"), "'a\"b'"},
+      {Value("a\"b'c"), "[a\"b'c]"},
+      {Value::DateYMD(2024, 1, 2), "0d20240102"},
+      {Value::EmptyDate(), "0d00000000"},
+      {Value::NewList({"A", "B"}), "{\"A\", \"B\"}"},
+      {Value::NewMap(), "{=>}"},
+      {Value::NewMap({{"a", 1}, {"b", Value::NewList()}}), "{\"a\"=>1, \"b\"=>{}}"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(ExprText(r.v), r.text);
+  // Texts holding both quotes and a bracket stay distinct from every other form.
+  EXPECT_NE(ExprText(Value("a\"b']")), ExprText(Value("a\"b'")));
+  Value self = Value::NewMap();
+  self.Set("me", self);  // a map that contains itself
+  EXPECT_EQ(ExprText(self), "{\"me\"=>{...}}");
+  self.AsMap().Clear();  // break the cycle so the map is freed
+}
+
+TEST(Value, ComparisonAndOrder) {
+  EXPECT_TRUE(Greater(Value("abc"), Value("ab")));
+  EXPECT_TRUE(Less(Value("ab"), Value("abc")));
+  EXPECT_FALSE(Equal(Value("abc"), Value("ab")));
+  EXPECT_TRUE(Equal(Value(5), Value::Real(5, 2)));
+  EXPECT_TRUE(Less(Value("a"), Value("\xC3\xB1")));  // unsigned bytes
+  EXPECT_FALSE(Equal(Value(1), Value("1")));
+  EXPECT_FALSE(Less(Value(1), Value("2")));
+  EXPECT_FALSE(GreaterEq(Value(), Value()));
+  EXPECT_TRUE(Equal(Value(), Value()));
+  EXPECT_TRUE(Less(Value(false), Value(true)));
+  EXPECT_TRUE(Less(Value::DateYMD(2020, 1, 1), Value::DateYMD(2020, 1, 2)));
+  Value list = Value::NewList({"a", "b", 3});
+  EXPECT_EQ(FindInList(list, Value("")), 0u);
+  EXPECT_EQ(FindInList(list, Value(3.0)), 3u);
+  EXPECT_FALSE(TextContains("abc", ""));
+  EXPECT_TRUE(TextContains("abc", "bc"));
+}
+
+TEST(Value, TextOperations) {
+  EXPECT_EQ(Substr("abc", -1), "c");
+  EXPECT_EQ(Substr("abc", 5), "");
+  EXPECT_EQ(Substr("abc", 0, 2), "ab");
+  EXPECT_EQ(Substr("abc", -10), "abc");  // clamped
+  EXPECT_EQ(Substr("abc", 2, 0), "");
+  EXPECT_EQ(Left("abc", 5), "abc");
+  EXPECT_EQ(Left("abc", -1), "");
+  EXPECT_EQ(Right("abc", 2), "bc");
+  EXPECT_EQ(At("b", "abcb"), 2u);
+  EXPECT_EQ(RAt("b", "abcb"), 4u);
+  EXPECT_EQ(At("", "abc"), 0u);
+  EXPECT_EQ(ReplaceAll("aaa", "aa", "b"), "ba");
+  EXPECT_EQ(ReplaceAll("abc", "", "x"), "abc");
+  auto pieces = Split("a,,b", ",");
+  ASSERT_EQ(pieces.size(), 3u);
+  EXPECT_EQ(pieces[1], "");
+  EXPECT_EQ(Split("", ",").size(), 1u);
+  EXPECT_EQ(Split("a,b", "").size(), 1u);
+  EXPECT_EQ(PadLeft("ab", 4), "  ab");
+  EXPECT_EQ(PadLeft("abcdef", 3), "abc");
+  EXPECT_EQ(HexByte(255), "FF");
+  EXPECT_EQ(HexByte(10), "0A");
+  EXPECT_EQ(HexToNumber("1f"), 31);
+  EXPECT_EQ(HexToNumber("1g"), 0);
+  EXPECT_EQ(Asc("A"), 65);
+  EXPECT_EQ(Chr(66), "B");
+  EXPECT_EQ(AllTrim("\tx\n "), "x\n");
+  EXPECT_EQ(RTrim("x\t"), "x\t");
+  EXPECT_EQ(Upper("a\xC3\xB1o"), "A\xC3\xB1O");
+  EXPECT_EQ(Lower("ABC"), "abc");
+}
+
+TEST(Value, Utf8) {
+  std::string s = "a\xC3\xB1o\xE2\x82\xAC";  // "año€"
+  EXPECT_EQ(Utf8Length(s), 4u);
+  EXPECT_EQ(Utf8Substr(s, 2, 2), "\xC3\xB1o");
+  EXPECT_EQ(Utf8Substr(s, -1), "\xE2\x82\xAC");
+  EXPECT_TRUE(IsValidUtf8(s));
+  EXPECT_FALSE(IsValidUtf8("\xC3"));
+  EXPECT_FALSE(IsValidUtf8("\xED\xA0\x80"));  // a surrogate
+  EXPECT_FALSE(IsValidUtf8("\xC0\xAF"));      // overlong
+  EXPECT_EQ(Cp1252ToUtf8("\x80\xF1\x81"), "\xE2\x82\xAC\xC3\xB1\xC2\x81");
+  std::string out;
+  AppendUtf8(out, 0x1F600);
+  EXPECT_EQ(out, "\xF0\x9F\x98\x80");
+}
+
+TEST(Value, DeepCloneKeepsSharingAndSurvivesCycles) {
+  Value shared = Value::NewList({1, 2});
+  Value outer = Value::NewMap({{"a", shared}, {"b", shared}});
+  Value copy = DeepClone(outer);
+  EXPECT_FALSE(copy.Get("a").SameRef(shared));
+  EXPECT_TRUE(copy.Get("a").SameRef(copy.Get("b")));
+  Value self = Value::NewMap();
+  self.Set("me", self);
+  Value selfCopy = DeepClone(self);
+  EXPECT_TRUE(selfCopy.Get("me").SameRef(selfCopy));
+  self.AsMap().Clear();
+  selfCopy.AsMap().Clear();
+  // Very deep structures are copied without exhausting the stack.
+  Value deep = Value::NewList();
+  Value cur = deep;
+  for (int i = 0; i < 5000; ++i) {
+    Value next = Value::NewList();
+    cur.Push(next);
+    cur = next;
+  }
+  Value deepCopy = DeepClone(deep);
+  EXPECT_FALSE(deepCopy.SameRef(deep));
+}
+
+TEST(Value, Dates) {
+  Value d = DateFromCompact("20240229");
+  EXPECT_EQ(DateYear(d), 2024);
+  EXPECT_EQ(DateMonth(d), 2);
+  EXPECT_EQ(DateDay(d), 29);
+  EXPECT_EQ(DateCompact(d), "20240229");
+  EXPECT_EQ(DateDow(Value::DateYMD(2000, 1, 1)), 7);  // a Saturday
+  EXPECT_EQ(DateDow(Value::DateYMD(2026, 12, 6)), 1);  // a Sunday
+  EXPECT_EQ(DateFromCompact("20230229").Jdn(), 0);
+  EXPECT_EQ(DateFromCompact("2024022").Jdn(), 0);
+  EXPECT_EQ(DateYear(Value::EmptyDate()), 0);
+  EXPECT_EQ(DateDow(Value::EmptyDate()), 0);
+}
+
+}  // namespace
+}  // namespace kx
