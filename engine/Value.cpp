@@ -254,11 +254,18 @@ const Value& List::At1(int64_t pos) const noexcept {
   return items_[static_cast<size_t>(pos - 1)];
 }
 
-Map::Map(const Map& o) : Shared(), entries_(o.entries_), index_(o.index_) {}
+namespace {
+uint64_t gKeyVersions = 0;
+}
+
+void Map::Touch() noexcept { nKeyVersion_ = ++gKeyVersions; }
+
+Map::Map(const Map& o) : Shared(), entries_(o.entries_), index_(o.index_) { Touch(); }
 
 Map& Map::operator=(const Map& o) {
   entries_ = o.entries_;
   index_ = o.index_;
+  Touch();
   return *this;
 }
 
@@ -313,6 +320,7 @@ void Map::RebuildIndex() {
 }
 
 Value& Map::Append(Value key, Value v) {
+  Touch();
   entries_.push_back(Entry{std::move(key), std::move(v)});
   if (!index_.empty()) {
     if (entries_.size() * 2 > index_.size()) {
@@ -348,6 +356,7 @@ Value& Map::SetKey(const Value& key, Value v) {
 bool Map::Remove(std::string_view key) {
   size_t i = IndexOf(key);
   if (i == npos) return false;
+  Touch();
   entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
   if (entries_.size() > kIndexThreshold) {
     RebuildIndex();
@@ -358,6 +367,7 @@ bool Map::Remove(std::string_view key) {
 }
 
 void Map::Clear() noexcept {
+  Touch();
   entries_.clear();
   index_.clear();
 }

@@ -349,6 +349,11 @@ class Map : public Shared {
   void Clear() noexcept;
   void Reserve(size_t n) { entries_.reserve(n); }
 
+  // Changes whenever the set of keys changes (append, remove, clear), never
+  // on a value replacement; unique across all maps, so a cache of key
+  // positions may validate itself with (map, KeyVersion()).
+  uint64_t KeyVersion() const noexcept { return nKeyVersion_; }
+
   Entry& EntryAt(size_t i) noexcept { return entries_[i]; }
   const Entry& EntryAt(size_t i) const noexcept { return entries_[i]; }
   std::string_view KeyAt(size_t i) const noexcept { return entries_[i].key.Str(); }
@@ -365,8 +370,11 @@ class Map : public Shared {
   void IndexInsert(uint32_t pos, uint64_t hash);
   size_t Lookup(std::string_view key, uint64_t hash) const noexcept;
 
+  void Touch() noexcept;
+
   std::vector<Entry> entries_;
   std::vector<uint32_t> index_;  // open addressing: position + 1, 0 = empty slot
+  uint64_t nKeyVersion_ = 0;
 };
 
 inline List* Value::ListPtr() const noexcept {

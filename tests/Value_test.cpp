@@ -55,6 +55,22 @@ TEST(Map, KeepsInsertionOrderAndReplacesInPlace) {
   EXPECT_EQ(small.Get("a", Value("def")).Str(), "def");
 }
 
+TEST(Map, KeyVersionChangesOnlyWithTheKeys) {
+  Map m;
+  m.Set("a", 1);
+  uint64_t v1 = m.KeyVersion();
+  m.Set("a", 2);  // replacement in place
+  EXPECT_EQ(m.KeyVersion(), v1);
+  m.Set("b", 3);
+  uint64_t v2 = m.KeyVersion();
+  EXPECT_NE(v2, v1);
+  m.Remove("b");
+  EXPECT_NE(m.KeyVersion(), v2);
+  Map other;
+  other.Set("a", 1);
+  EXPECT_NE(other.KeyVersion(), m.KeyVersion());  // unique across maps
+}
+
 TEST(Value, ArithmeticAndDecimals) {
   struct Row {
     const char* name;
