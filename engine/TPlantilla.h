@@ -1,0 +1,51 @@
+// The template of one job: reads and decodes a template file or takes a
+// decoded map, converts the older flat form and builds the document.
+#pragma once
+
+#include <string>
+
+#include "TDocument.h"
+#include "Value.h"
+
+namespace kx {
+
+class TPlantilla : public KXObject {
+ public:
+  explicit TPlantilla(const Value& path = Value()) { Init(path); }
+  ~TPlantilla() override;
+  std::string_view ClassName() const override { return "TPlantilla"; }
+
+  TPlantilla& Init(const Value& path);
+  TPlantilla& SetRuta(const Value& path);
+  // Holds the given map (an empty map for anything else) as the raw template.
+  TPlantilla& SetData(const Value& map);
+  // Reads the file when a path is set, converts the older form and builds the document.
+  TPlantilla& Create();
+  void End();
+
+  // The raw template map, as read or given (not a copy).
+  const Value& GetData() const { return hPlantilla; }
+  // The paper of the run.
+  Value GetPagina() const;
+  // The document's report objects, empty without a document.
+  const std::vector<Ref<TObjectBase>>& GetObjetos() const;
+  // User variable definitions by name.
+  Value GetUserVars() const;
+  // Accumulator variable definitions by name.
+  Value GetAcumVars() const;
+  // The document is a label template.
+  bool IsLabelDocument() const;
+  // The normalised label layout, or the default one without a document.
+  Value GetLabelLayout() const;
+
+  // Reads and decodes a template file; an empty map when it is missing, blank or not a JSON object.
+  static Value CargarJson(const Value& path);
+  // The document form of a template map; older flat maps are converted.
+  static Value NormalizarDocumento(const Value& map);
+
+  Value hPlantilla = Value::NewMap();
+  Ref<TDocument> oDocumento;
+  std::string cRuta;
+};
+
+}  // namespace kx
