@@ -201,6 +201,8 @@ class PageReader {
  public:
   explicit PageReader(std::string_view in) : p_(in.data()), end_(in.data() + in.size()) {
     keys_.reserve(64);
+    owner_.reserve(64);
+    undo_.reserve(256);
   }
 
   // The file's value; false unless it is well formed and fills the file.
@@ -287,28 +289,49 @@ class PageReader {
     if (!Varint(count) || count > Remaining() / 2) return false;
     auto map = MakeRef<Map>();
     map->Reserve(std::min<size_t>(count, kMaxReserve));
-    for (uint64_t i = 0; i < count; ++i) {
-      Value key, value;
-      if (!ReadKey(key) || map->Has(key.Str()) || !Read(value, depth + 1)) return false;
-      map->Append(std::move(key), std::move(value));
+    // A key number names one key text, so a repeated key in this map shows
+    // as a number already marked with this map's serial: no text lookups.
+    const uint32_t serial = ++nSerial_;
+    const size_t undoBase = undo_.size();
+    bool ok = true;
+    for (uint64_t i = 0; ok && i < count; ++i) {
+      uint32_t number = 0;
+      Value value;
+      ok = ReadKey(number) && owner_[number] != serial;
+      if (!ok) break;
+      undo_.push_back({number, owner_[number]});
+      owner_[number] = serial;
+      ok = Read(value, depth + 1);
+      if (ok) map->Append(keys_[number], std::move(value));  // shares the key's bytes
     }
+    // Give the keys back to the enclosing map, which may use them again.
+    while (undo_.size() > undoBase) {
+      owner_[undo_.back().number] = undo_.back().owner;
+      undo_.pop_back();
+    }
+    if (!ok) return false;
     out = Value(std::move(map));
     return true;
   }
 
-  bool ReadKey(Value& key) {
+  // Odd: the number of a key read before; even: the length of a new key.
+  bool ReadKey(uint32_t& number) {
     uint64_t x = 0;
     if (!Varint(x)) return false;
     if (x & 1) {
       if ((x >> 1) >= keys_.size()) return false;
-      key = keys_[x >> 1];  // shares the key's bytes across objects
+      number = static_cast<uint32_t>(x >> 1);
       return true;
     }
     const uint64_t len = x >> 1;
     if (len > Remaining()) return false;
-    keys_.emplace_back(std::string_view(p_, len));
+    const std::string_view key(p_, len);
     p_ += len;
-    key = keys_.back();
+    bool fresh = false;
+    number = known_.Intern(key, fresh);
+    if (!fresh) return false;  // the writer never spells a key out twice
+    keys_.emplace_back(key);
+    owner_.push_back(0);
     return true;
   }
 
@@ -349,9 +372,18 @@ class PageReader {
     return true;
   }
 
+  struct Undo {
+    uint32_t number;
+    uint32_t owner;
+  };
+
   const char* p_;
   const char* end_;
-  std::vector<Value> keys_;
+  KeyTable known_;               // key texts, to refuse one spelt out twice
+  std::vector<Value> keys_;      // by key number
+  std::vector<uint32_t> owner_;  // by key number: serial of the map holding it
+  std::vector<Undo> undo_;
+  uint32_t nSerial_ = 0;
 };
 
 // ---------------------------------------------------------------------------

@@ -443,6 +443,49 @@ TEST_F(DocumentoTest, DamagedPageFileGivesTheReadFailure) {
   EXPECT_EQ(doc.GetPagina(1).Get("objetos").Len(), 1u);
 }
 
+// Every key of every map is found at its own place: no key twice.
+bool KeysUnique(const Value& v) {
+  if (v.IsList()) {
+    for (const Value& item : v.AsList()) {
+      if (!KeysUnique(item)) return false;
+    }
+  }
+  if (v.IsMap()) {
+    const Map& m = v.AsMap();
+    for (size_t i = 0; i < m.size(); ++i) {
+      if (m.IndexOf(m.KeyAt(i)) != i || !KeysUnique(m.ValueAt(i))) return false;
+    }
+  }
+  return true;
+}
+
+TEST_F(DocumentoTest, EveryOneByteDamageLoadsAWellFormedPageOrFails) {
+  TDocumentoRenderizable doc;
+  doc.EnablePageSpooling();
+  // Objects repeat their keys, as rendered objects do.
+  doc.AddPagina(Value::NewList({
+      Value::NewMap({{"a", 1}, {"b", Value::Real(2.5, 1)}, {"c", Value::NewList({"x"})}}),
+      Value::NewMap({{"a", 3}, {"b", Value::Real(4.5, 1)}, {"c", Value::NewList({"y"})}}),
+  }));
+  const std::string file = FileOf(doc, 1);
+  const std::string good = ReadBytes(file);
+  for (size_t pos = 0; pos < good.size(); ++pos) {
+    for (int b = 0; b < 256; ++b) {
+      std::string bad = good;
+      bad[pos] = static_cast<char>(b);
+      ASSERT_TRUE(platform::WriteFile(file, bad));
+      doc.cSpoolError.clear();
+      Value page = doc.GetPagina(1);
+      if (doc.HasPageSpoolError()) {
+        ASSERT_TRUE(IsEmptyPage(page)) << pos << " " << b;
+      } else {
+        ASSERT_TRUE(page.Get("objetos").IsList()) << pos << " " << b;
+        ASSERT_TRUE(KeysUnique(page)) << pos << " " << b;
+      }
+    }
+  }
+}
+
 TEST_F(DocumentoTest, EndErasesEveryPageFileAndResets) {
   TDocumentoRenderizable doc(210, 297);
   doc.SetPaperHeightMode("content");
