@@ -1,0 +1,640 @@
+#include "TDocumentoRenderizable.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "Platform.h"
+
+namespace kx {
+
+namespace {
+
+constexpr std::string_view kPrefijoArchivo = "kxt_ir_";
+constexpr std::string_view kClaveArchivo = "__kxPageFile";
+constexpr std::string_view kClaveParches = "__kxTextPatches";
+constexpr std::string_view kErrorGuardar =
+    "No se ha podido guardar una pagina temporal del informe.";
+constexpr std::string_view kErrorRecuperar =
+    "No se ha podido recuperar una pagina temporal del informe.";
+
+// ---------------------------------------------------------------------------
+// Page file format: one tagged value, written depth first, nothing before or
+// after it. Integers are zigzag varints, lengths and counts varints, a real
+// is its raw decimals byte and its eight IEEE bytes (little endian). A map
+// key is written in full the first time it occurs in the file and by its
+// number afterwards, since every rendered object repeats the same keys.
+
+enum Tag : uint8_t {
+  kTagNil = 0,  // also objects and callables, which a file cannot hold
+  kTagFalse,
+  kTagTrue,
+  kTagInteger,
+  kTagReal,
+  kTagText,
+  kTagDate,
+  kTagTimestamp,
+  kTagList,
+  kTagMap,
+};
+
+// Far deeper than any rendered page; bounds the recursion on both sides, so
+// a cyclic page fails to store and a damaged file fails to load.
+constexpr int kMaxDepth = 256;
+// A count read from a file reserves at most this much before its elements
+// are actually read, so a damaged count cannot claim a huge allocation.
+constexpr size_t kMaxReserve = 1024;
+
+// Key texts of one file in order of first use, found by open addressing.
+class KeyTable {
+ public:
+  KeyTable() {
+    keys_.reserve(64);
+    slots_.assign(128, 0);
+  }
+  // The key's number; `fresh` tells whether this is its first use.
+  uint32_t Intern(std::string_view key, bool& fresh) {
+    const size_t mask = slots_.size() - 1;
+    for (size_t s = Hash(key) & mask;; s = (s + 1) & mask) {
+      const uint32_t entry = slots_[s];
+      if (entry == 0) {
+        keys_.push_back(key);
+        slots_[s] = static_cast<uint32_t>(keys_.size());
+        fresh = true;
+        if (keys_.size() * 2 > slots_.size()) Grow();
+        return static_cast<uint32_t>(keys_.size() - 1);
+      }
+      if (keys_[entry - 1] == key) {
+        fresh = false;
+        return entry - 1;
+      }
+    }
+  }
+
+ private:
+  static size_t Hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+  void Grow() {
+    slots_.assign(slots_.size() * 2, 0);
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = 0; i < keys_.size(); ++i) {
+      size_t s = Hash(keys_[i]) & mask;
+      while (slots_[s] != 0) s = (s + 1) & mask;
+      slots_[s] = static_cast<uint32_t>(i + 1);
+    }
+  }
+
+  std::vector<std::string_view> keys_;  // views into the page being written
+  std::vector<uint32_t> slots_;         // key number + 1, 0 = empty
+};
+
+class PageWriter {
+ public:
+  explicit PageWriter(std::string& out) : out_(out) { out_.clear(); }
+
+  // Appends the value; false when it nests deeper than a file may.
+  bool Write(const Value& v, int depth) {
+    if (depth > kMaxDepth) return false;
+    switch (v.kind()) {
+      case Kind::Nil:
+      case Kind::Object:
+      case Kind::Callable:
+        Byte(kTagNil);
+        return true;
+      case Kind::Logical:
+        Byte(v.Bool() ? kTagTrue : kTagFalse);
+        return true;
+      case Kind::Integer:
+        Byte(kTagInteger);
+        Signed(v.Int());
+        return true;
+      case Kind::Real:
+        Byte(kTagReal);
+        Byte(v.RawDecimals());
+        Double(v.Double());
+        return true;
+      case Kind::Text:
+        Byte(kTagText);
+        Bytes(v.Str());
+        return true;
+      case Kind::Date:
+        Byte(kTagDate);
+        Signed(v.Jdn());
+        return true;
+      case Kind::Timestamp:
+        Byte(kTagTimestamp);
+        Signed(v.Jdn());
+        Signed(v.MsOfDay());
+        return true;
+      case Kind::List:
+        return WriteList(v.AsList(), depth);
+      case Kind::Map:
+        return WriteMap(v.AsMap(), depth);
+    }
+    return false;
+  }
+
+ private:
+  bool WriteList(const List& list, int depth) {
+    Byte(kTagList);
+    Varint(list.size());
+    for (const Value& item : list) {
+      if (!Write(item, depth + 1)) return false;
+    }
+    return true;
+  }
+
+  bool WriteMap(const Map& map, int depth) {
+    Byte(kTagMap);
+    Varint(map.size());
+    for (const Map::Entry& entry : map) {
+      Key(entry.key.Str());
+      if (!Write(entry.value, depth + 1)) return false;
+    }
+    return true;
+  }
+
+  // Odd: the number of a key already written; even: a new key's length.
+  void Key(std::string_view key) {
+    bool fresh = false;
+    const uint32_t number = keys_.Intern(key, fresh);
+    if (!fresh) {
+      Varint((uint64_t{number} << 1) | 1);
+      return;
+    }
+    Varint(uint64_t{key.size()} << 1);
+    out_.append(key);
+  }
+
+  void Byte(uint8_t b) { out_.push_back(static_cast<char>(b)); }
+  void Varint(uint64_t x) {
+    char buf[10];
+    size_t n = 0;
+    while (x >= 0x80) {
+      buf[n++] = static_cast<char>((x & 0x7F) | 0x80);
+      x >>= 7;
+    }
+    buf[n++] = static_cast<char>(x);
+    out_.append(buf, n);
+  }
+  void Signed(int64_t x) {
+    Varint((static_cast<uint64_t>(x) << 1) ^ static_cast<uint64_t>(x >> 63));
+  }
+  void Double(double d) {
+    uint64_t bits;
+    std::memcpy(&bits, &d, sizeof bits);
+    char buf[8];
+    for (int i = 0; i < 8; ++i) buf[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+    out_.append(buf, sizeof buf);
+  }
+  void Bytes(std::string_view s) {
+    Varint(s.size());
+    out_.append(s);
+  }
+
+  std::string& out_;
+  KeyTable keys_;
+};
+
+// Reads what PageWriter writes, in one pass; any length, count, key number or
+// decimals byte that the bytes left cannot hold fails the whole read.
+class PageReader {
+ public:
+  explicit PageReader(std::string_view in) : p_(in.data()), end_(in.data() + in.size()) {
+    keys_.reserve(64);
+    owner_.reserve(64);
+    undo_.reserve(256);
+  }
+
+  // The file's value; false unless it is well formed and fills the file.
+  bool ReadPage(Value& out) { return Read(out, 1) && p_ == end_; }
+
+ private:
+  bool Read(Value& out, int depth) {
+    uint8_t tag = 0;
+    if (depth > kMaxDepth || !Byte(tag)) return false;
+    switch (tag) {
+      case kTagNil:
+        out = Value();
+        return true;
+      case kTagFalse:
+      case kTagTrue:
+        out = Value(tag == kTagTrue);
+        return true;
+      case kTagInteger: {
+        int64_t i = 0;
+        if (!Signed(i)) return false;
+        out = Value(i);
+        return true;
+      }
+      case kTagReal:
+        return ReadReal(out);
+      case kTagText: {
+        std::string_view s;
+        if (!Bytes(s)) return false;
+        out = Value(s);
+        return true;
+      }
+      case kTagDate: {
+        int32_t jdn = 0;
+        if (!Signed32(jdn)) return false;
+        out = Value::Date(jdn);
+        return true;
+      }
+      case kTagTimestamp: {
+        int32_t jdn = 0, ms = 0;
+        if (!Signed32(jdn) || !Signed32(ms)) return false;
+        out = Value::Timestamp(jdn, ms);
+        return true;
+      }
+      case kTagList:
+        return ReadList(out, depth);
+      case kTagMap:
+        return ReadMap(out, depth);
+      default:
+        return false;
+    }
+  }
+
+  bool ReadReal(Value& out) {
+    uint8_t decimals = 0;
+    if (!Byte(decimals) || Remaining() < 8) return false;
+    if (decimals != kNaturalDecimals && decimals > kMaxDecimals) return false;
+    uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits |= uint64_t{static_cast<uint8_t>(p_[i])} << (8 * i);
+    p_ += 8;
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    out = decimals == kNaturalDecimals ? Value(d) : Value::Real(d, decimals);
+    return true;
+  }
+
+  bool ReadList(Value& out, int depth) {
+    uint64_t count = 0;
+    // Every element takes at least one byte.
+    if (!Varint(count) || count > Remaining()) return false;
+    auto list = MakeRef<List>();
+    list->Reserve(std::min<size_t>(count, kMaxReserve));
+    for (uint64_t i = 0; i < count; ++i) {
+      Value item;
+      if (!Read(item, depth + 1)) return false;
+      list->Add(std::move(item));
+    }
+    out = Value(std::move(list));
+    return true;
+  }
+
+  bool ReadMap(Value& out, int depth) {
+    uint64_t count = 0;
+    // Every entry takes at least a key byte and a tag byte.
+    if (!Varint(count) || count > Remaining() / 2) return false;
+    auto map = MakeRef<Map>();
+    map->Reserve(std::min<size_t>(count, kMaxReserve));
+    // A key number names one key text, so a repeated key in this map shows
+    // as a number already marked with this map's serial: no text lookups.
+    const uint32_t serial = ++nSerial_;
+    const size_t undoBase = undo_.size();
+    bool ok = true;
+    for (uint64_t i = 0; ok && i < count; ++i) {
+      uint32_t number = 0;
+      Value value;
+      ok = ReadKey(number) && owner_[number] != serial;
+      if (!ok) break;
+      undo_.push_back({number, owner_[number]});
+      owner_[number] = serial;
+      ok = Read(value, depth + 1);
+      if (ok) map->Append(keys_[number], std::move(value));  // shares the key's bytes
+    }
+    // Give the keys back to the enclosing map, which may use them again.
+    while (undo_.size() > undoBase) {
+      owner_[undo_.back().number] = undo_.back().owner;
+      undo_.pop_back();
+    }
+    if (!ok) return false;
+    out = Value(std::move(map));
+    return true;
+  }
+
+  // Odd: the number of a key read before; even: the length of a new key.
+  bool ReadKey(uint32_t& number) {
+    uint64_t x = 0;
+    if (!Varint(x)) return false;
+    if (x & 1) {
+      if ((x >> 1) >= keys_.size()) return false;
+      number = static_cast<uint32_t>(x >> 1);
+      return true;
+    }
+    const uint64_t len = x >> 1;
+    if (len > Remaining()) return false;
+    const std::string_view key(p_, len);
+    p_ += len;
+    bool fresh = false;
+    number = known_.Intern(key, fresh);
+    if (!fresh) return false;  // the writer never spells a key out twice
+    keys_.emplace_back(key);
+    owner_.push_back(0);
+    return true;
+  }
+
+  size_t Remaining() const { return static_cast<size_t>(end_ - p_); }
+  bool Byte(uint8_t& b) {
+    if (p_ == end_) return false;
+    b = static_cast<uint8_t>(*p_++);
+    return true;
+  }
+  bool Varint(uint64_t& x) {
+    x = 0;
+    for (int shift = 0; shift < 64; shift += 7) {
+      uint8_t b = 0;
+      if (!Byte(b)) return false;
+      if (shift == 63 && b > 1) return false;  // past 64 bits
+      x |= uint64_t{b & 0x7Fu} << shift;
+      if ((b & 0x80) == 0) return true;
+    }
+    return false;
+  }
+  bool Signed(int64_t& i) {
+    uint64_t x = 0;
+    if (!Varint(x)) return false;
+    i = static_cast<int64_t>((x >> 1) ^ (~(x & 1) + 1));
+    return true;
+  }
+  bool Signed32(int32_t& i) {
+    int64_t wide = 0;
+    if (!Signed(wide) || wide < INT32_MIN || wide > INT32_MAX) return false;
+    i = static_cast<int32_t>(wide);
+    return true;
+  }
+  bool Bytes(std::string_view& s) {
+    uint64_t len = 0;
+    if (!Varint(len) || len > Remaining()) return false;
+    s = std::string_view(p_, len);
+    p_ += len;
+    return true;
+  }
+
+  struct Undo {
+    uint32_t number;
+    uint32_t owner;
+  };
+
+  const char* p_;
+  const char* end_;
+  KeyTable known_;               // key texts, to refuse one spelt out twice
+  std::vector<Value> keys_;      // by key number
+  std::vector<uint32_t> owner_;  // by key number: serial of the map holding it
+  std::vector<Undo> undo_;
+  uint32_t nSerial_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+
+Value EmptyPage() {
+  Value page = Value::NewMap();
+  page.AsMap().Append(Value("objetos"), Value::NewList());
+  return page;
+}
+
+int64_t ObjectCount(const Value& page) {
+  const Value& objetos = page.Get("objetos");
+  return objetos.IsList() ? static_cast<int64_t>(objetos.Len()) : 0;
+}
+
+// Each patch replaces the "texto" of one object; malformed patches are skipped.
+void ApplyPatches(const Value& page, const Value& patches) {
+  if (!patches.IsList()) return;
+  List& objetos = page.Get("objetos").AsList();
+  for (const Value& patch : patches.AsList()) {
+    if (!patch.IsMap() || !patch.Has("nIndex") || !patch.Has("uTexto")) continue;
+    const Value& index = patch.Get("nIndex");
+    if (!index.IsNumber()) continue;
+    const int64_t i = index.Int();
+    if (i < 1 || i > static_cast<int64_t>(objetos.size())) continue;
+    const Value& object = objetos[static_cast<size_t>(i - 1)];
+    if (object.IsMap()) object.Set("texto", patch.Get("uTexto"));
+  }
+}
+
+}  // namespace
+
+TDocumentoRenderizable::TDocumentoRenderizable(const Value& width, const Value& height) {
+  Init(width, height);
+}
+
+TDocumentoRenderizable::~TDocumentoRenderizable() {
+  End();
+}
+
+TDocumentoRenderizable& TDocumentoRenderizable::Init(const Value& width, const Value& height) {
+  SetTamano(width, height);
+  return Create();
+}
+
+TDocumentoRenderizable& TDocumentoRenderizable::Create() {
+  // Files of the pages dropped here stay on record: End still erases them.
+  aPaginas = Value::NewList();
+  aDataTables = Value::NewList();
+  lPageSpooling = false;
+  nTotalObjects = 0;
+  nAutoSpoolObjectLimit = 0;
+  cSpoolError.clear();
+  return *this;
+}
+
+void TDocumentoRenderizable::End() {
+  // Every file on record, not only those of the current entries: pages
+  // dropped by Create or replaced by a caller must not outlive the run.
+  for (const std::string& cArchivo : aArchivosCreados) platform::EraseFile(cArchivo);
+  aArchivosCreados.clear();
+  std::string().swap(cBufferPagina);
+  aPaginas = Value::NewList();
+  nAncho = 0;
+  nAlto = 0;
+  cPaperHeightMode = "fixed";
+  lPageSpooling = false;
+  nTotalObjects = 0;
+  nAutoSpoolObjectLimit = 0;
+  cSpoolError.clear();
+  aDataTables = Value::NewList();
+}
+
+TDocumentoRenderizable& TDocumentoRenderizable::SetTamano(const Value& width, const Value& height) {
+  nAncho = ValueDouble(width);
+  nAlto = ValueDouble(height);
+  return *this;
+}
+
+TDocumentoRenderizable& TDocumentoRenderizable::SetPaperHeightMode(const Value& mode) {
+  const bool content = mode.IsText() && Lower(AllTrim(mode.Str())) == "content";
+  cPaperHeightMode = content ? "content" : "fixed";
+  return *this;
+}
+
+TDocumentoRenderizable& TDocumentoRenderizable::EnablePageSpooling() {
+  if (lPageSpooling) return *this;
+  lPageSpooling = true;
+  // A page that fails stays in memory; the others are still stored.
+  for (Value& entry : Paginas()) {
+    if (!IsStoredPage(entry)) entry = StorePage(entry, {});
+  }
+  return *this;
+}
+
+TDocumentoRenderizable& TDocumentoRenderizable::SetAutoPageSpooling(const Value& limit) {
+  if (limit.IsNumber()) nAutoSpoolObjectLimit = std::max<int64_t>(0, limit.Int());
+  return *this;
+}
+
+void TDocumentoRenderizable::AddPagina(const Value& objects) {
+  Value objetos = objects.IsList() ? objects : Value::NewList();
+  nTotalObjects += static_cast<int64_t>(objetos.Len());
+  Value page = Value::NewMap();
+  page.AsMap().Append(Value("objetos"), std::move(objetos));
+  Paginas().Add(lPageSpooling ? StorePage(page, {}) : page);
+  // The page that reaches the limit is stored by the switch itself.
+  if (!lPageSpooling && nAutoSpoolObjectLimit > 0 && nTotalObjects >= nAutoSpoolObjectLimit) {
+    EnablePageSpooling();
+  }
+}
+
+bool TDocumentoRenderizable::SetPagina(const Value& n, const Value& page) {
+  const int64_t i = PageIndex(n);
+  if (i < 0 || !page.IsMap()) return false;
+  Value& entry = Paginas()[static_cast<size_t>(i)];
+  nTotalObjects += ObjectCount(page) - ObjectCount(LoadPage(entry));
+  ReplaceEntry(entry, page);
+  return true;
+}
+
+bool TDocumentoRenderizable::ActualizarContenidoPagina(const Value& n, const Value& page) {
+  const int64_t i = PageIndex(n);
+  if (i < 0 || !page.IsMap()) return false;
+  ReplaceEntry(Paginas()[static_cast<size_t>(i)], page);
+  return true;
+}
+
+bool TDocumentoRenderizable::SetParchesTextoPagina(const Value& n, const Value& patches) {
+  const int64_t i = PageIndex(n);
+  if (i < 0 || !patches.IsList()) return false;
+  const Value& entry = Paginas()[static_cast<size_t>(i)];
+  if (!IsStoredPage(entry)) return false;
+  entry.Set(kClaveParches, patches);
+  return true;
+}
+
+Value TDocumentoRenderizable::GetPagina(const Value& n) {
+  const int64_t i = PageIndex(n);
+  if (i < 0) return EmptyPage();
+  return LoadPage(Paginas()[static_cast<size_t>(i)]);
+}
+
+Value TDocumentoRenderizable::GetPaginas() {
+  if (!lPageSpooling) {
+    Paginas();
+    return aPaginas;  // live: callers in memory mode edit pages in place
+  }
+  auto pages = MakeRef<List>();
+  pages->Reserve(Paginas().size());
+  for (const Value& entry : Paginas()) pages->Add(LoadPage(entry));
+  return Value(std::move(pages));
+}
+
+int64_t TDocumentoRenderizable::TotalPaginas() const {
+  return static_cast<int64_t>(aPaginas.Len());
+}
+
+TDocumentoRenderizable& TDocumentoRenderizable::SetDataTables(const Value& tables) {
+  aDataTables = tables.IsList() ? tables : Value::NewList();
+  return *this;
+}
+
+Value TDocumentoRenderizable::GetDataTable(const Value& id) const {
+  if (!aDataTables.IsList()) return Value();
+  for (const Value& table : aDataTables.AsList()) {
+    if (table.IsMap() && table.Has("cId") && Equal(table.Get("cId"), id)) return table;
+  }
+  return Value();
+}
+
+Value TDocumentoRenderizable::StorePage(const Value& page, std::string_view cArchivo) {
+  std::string cNombre(cArchivo);
+  const bool lSerializada = PageWriter(cBufferPagina).Write(page, 1);
+  if (lSerializada && cNombre.empty()) {
+    cNombre = platform::CreateTempFile(kPrefijoArchivo);
+    if (!cNombre.empty()) aArchivosCreados.insert(cNombre);
+  }
+  if (lSerializada && !cNombre.empty() && platform::WriteFile(cNombre, cBufferPagina)) {
+    Value stub = Value::NewMap();
+    stub.AsMap().Append(Value(kClaveArchivo), Value(cNombre));
+    return stub;
+  }
+  if (!cNombre.empty()) {
+    // A partly written file, or the old file of a page now kept in memory.
+    if (platform::FileExists(cNombre)) platform::EraseFile(cNombre);
+    ForgetFile(cNombre);
+  }
+  cSpoolError = kErrorGuardar;
+  return page;
+}
+
+Value TDocumentoRenderizable::LoadPage(const Value& entry) {
+  const std::string_view cArchivo = StoredFile(entry);
+  if (cArchivo.empty()) return entry.IsMap() ? entry : EmptyPage();
+  Value page;
+  if (platform::ReadFile(cArchivo, cBufferPagina)) {
+    if (!PageReader(cBufferPagina).ReadPage(page)) page = Value();
+  }
+  if (!page.Get("objetos").IsList()) {
+    cSpoolError = kErrorRecuperar;
+    return EmptyPage();
+  }
+  ApplyPatches(page, entry.Get(kClaveParches));
+  return page;
+}
+
+bool TDocumentoRenderizable::IsStoredPage(const Value& entry) const {
+  return !StoredFile(entry).empty();
+}
+
+std::string_view TDocumentoRenderizable::StoredFile(const Value& entry) const {
+  const Value& cArchivo = entry.Get(kClaveArchivo);
+  if (!cArchivo.IsText()) return {};
+  // Only a file this document created: a page map may name any path.
+  if (aArchivosCreados.find(cArchivo.Str()) == aArchivosCreados.end()) return {};
+  return cArchivo.Str();
+}
+
+void TDocumentoRenderizable::ReplaceEntry(Value& entry, const Value& page) {
+  if (!lPageSpooling) {
+    entry = page;
+    return;
+  }
+  std::string_view cArchivo = StoredFile(entry);
+  // A vanished file is not written again under its old, predictable name.
+  if (!cArchivo.empty() && !platform::FileExists(cArchivo)) {
+    ForgetFile(cArchivo);
+    cArchivo = {};
+  }
+  // The new stub carries no text patches: they belonged to the old page.
+  entry = StorePage(page, cArchivo);
+}
+
+int64_t TDocumentoRenderizable::PageIndex(const Value& n) const {
+  if (!n.IsNumber()) return -1;
+  const int64_t i = n.Int();
+  if (i < 1 || i > TotalPaginas()) return -1;
+  return i - 1;
+}
+
+List& TDocumentoRenderizable::Paginas() {
+  // The member is public; a caller that put something else there gets a
+  // fresh, empty page list rather than a crash.
+  if (!aPaginas.IsList()) aPaginas = Value::NewList();
+  return aPaginas.AsList();
+}
+
+void TDocumentoRenderizable::ForgetFile(std::string_view cArchivo) {
+  auto it = aArchivosCreados.find(cArchivo);
+  if (it != aArchivosCreados.end()) aArchivosCreados.erase(it);
+}
+
+}  // namespace kx

@@ -1,0 +1,130 @@
+// The renderable document: the page list a run answers, with page spooling.
+//
+// A page is a map {"objetos": list of rendered object maps}. Large outputs
+// keep their pages in temporary files instead: a spooled page stands in
+// `aPaginas` as a stub {"__kxPageFile": path} and every read loads it back.
+// Late text corrections of a spooled page are kept in the stub under
+// "__kxTextPatches" and applied on every load, so a page file is written once.
+//
+// Page files:
+//  - one per spooled page, created exclusively in the system temporary
+//    folder with the prefix "kxt_ir_";
+//  - a compact tagged binary form that reads back every value exactly (kind,
+//    value, a real's decimals count, nested lists and maps, key order);
+//  - objects and callables cannot live in a file: they read back as nothing;
+//  - a page nested deeper than the reader accepts is not stored (it stays in
+//    memory with the store-failure message);
+//  - only files the document created itself count as stored, so a page map
+//    that names a "__kxPageFile" of its own is never read or erased;
+//  - `End`, and so the destructor, erases every file the document created.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "Value.h"
+
+namespace kx {
+
+class TDocumentoRenderizable : public KXObject {
+ public:
+  // New(width, height): both through the value-to-number rule.
+  explicit TDocumentoRenderizable(const Value& width = Value(0), const Value& height = Value(0));
+  // Erases every page file the document created.
+  ~TDocumentoRenderizable() override;
+  // Page files belong to one document: a copy would erase them twice.
+  TDocumentoRenderizable(const TDocumentoRenderizable&) = delete;
+  TDocumentoRenderizable& operator=(const TDocumentoRenderizable&) = delete;
+
+  std::string_view ClassName() const override { return "TDocumentoRenderizable"; }
+
+  // Sets the paper size, then the resets of `Create`.
+  TDocumentoRenderizable& Init(const Value& width, const Value& height);
+  // Empties pages and data tables, spooling off, counts 0; size and mode stay.
+  TDocumentoRenderizable& Create();
+  // Erases every page file the document created and resets every member.
+  void End();
+
+  // Sets the paper size of every page, in mm.
+  TDocumentoRenderizable& SetTamano(const Value& width, const Value& height);
+  // "content" for a text whose trimmed lower-case form is "content", else "fixed".
+  TDocumentoRenderizable& SetPaperHeightMode(const Value& mode);
+
+  // Switches spooling on and stores every page held in memory.
+  TDocumentoRenderizable& EnablePageSpooling();
+  // A number sets the object count at which spooling switches itself on (0 never).
+  TDocumentoRenderizable& SetAutoPageSpooling(const Value& limit);
+  // Pages live in temporary files.
+  bool IsPageSpooling() const { return lPageSpooling; }
+  // A store or load of a page file has failed.
+  bool HasPageSpoolError() const { return !cSpoolError.empty(); }
+  // The latest spool failure's message, or "".
+  const std::string& GetPageSpoolError() const { return cSpoolError; }
+
+  // Appends a page of the given rendered objects (not a list: an empty page).
+  void AddPagina(const Value& objects);
+  // Replaces page n (1-based); false when n is out of range or the page not a map.
+  bool SetPagina(const Value& n, const Value& page);
+  // As SetPagina, without loading the old page or correcting the object count.
+  bool ActualizarContenidoPagina(const Value& n, const Value& page);
+  // Sets the text patches of stored page n; false unless it is stored.
+  bool SetParchesTextoPagina(const Value& n, const Value& patches);
+  // Page n as a page map (a fresh copy when stored); out of range: an empty page.
+  Value GetPagina(const Value& n);
+  // Every page: the live page list, or fresh loads while spooling.
+  Value GetPaginas();
+  // Number of pages.
+  int64_t TotalPaginas() const;
+  // Rendered objects on all pages.
+  int64_t TotalObjetos() const { return nTotalObjects; }
+
+  // Sets the exported data tables (not a list: none).
+  TDocumentoRenderizable& SetDataTables(const Value& tables);
+  // The exported data tables.
+  const Value& GetDataTables() const { return aDataTables; }
+  // The first data table whose "cId" equals the id exactly, or nothing.
+  Value GetDataTable(const Value& id) const;
+
+  Value aPaginas;                         // page maps, or stubs while spooling
+  double nAncho = 0;                      // paper width in mm
+  double nAlto = 0;                       // paper height in mm
+  std::string cPaperHeightMode{"fixed"};  // "fixed" or "content"
+  bool lPageSpooling = false;
+  int64_t nTotalObjects = 0;
+  int64_t nAutoSpoolObjectLimit = 0;  // 0 = never
+  std::string cSpoolError;
+  Value aDataTables;
+
+ private:
+  struct PathHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view s) const noexcept {
+      return std::hash<std::string_view>{}(s);
+    }
+  };
+
+  // Stores the page in the named file, or a new one; the page itself on failure.
+  Value StorePage(const Value& page, std::string_view cArchivo);
+  // The entry as a page map: a stored entry freshly read with its patches.
+  Value LoadPage(const Value& entry);
+  // The entry is a stub naming a file this document created.
+  bool IsStoredPage(const Value& entry) const;
+  // The stored entry's file path, or "" when the entry is not stored.
+  std::string_view StoredFile(const Value& entry) const;
+  // Puts the page in the entry's place, in its file while spooling.
+  void ReplaceEntry(Value& entry, const Value& page);
+  // 0-based index of page n, or -1 when n is not a page number.
+  int64_t PageIndex(const Value& n) const;
+  List& Paginas();
+  void ForgetFile(std::string_view cArchivo);
+
+  // Every page file this document created and has not erased yet.
+  std::unordered_set<std::string, PathHash, std::equal_to<>> aArchivosCreados;
+  // Reused for every page written or read, so a run allocates it once.
+  std::string cBufferPagina;
+};
+
+}  // namespace kx

@@ -1,0 +1,612 @@
+#include "TDocumentoRenderizable.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "Platform.h"
+
+namespace kx {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kErrorGuardar = "No se ha podido guardar una pagina temporal del informe.";
+const char* const kErrorRecuperar = "No se ha podido recuperar una pagina temporal del informe.";
+
+// Every test spools into a folder of its own, so the "nothing left behind"
+// checks see only its own files; TMPDIR is restored afterwards.
+class DocumentoTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* old = std::getenv("TMPDIR");
+    hadTmpDir_ = old != nullptr;
+    if (old) oldTmpDir_ = old;
+    std::string pattern = (fs::temp_directory_path() / "kxdoc_test_XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    UseTmpDir(dir_);
+  }
+  void TearDown() override {
+    if (hadTmpDir_) {
+      ::setenv("TMPDIR", oldTmpDir_.c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  static void UseTmpDir(const std::string& dir) { ::setenv("TMPDIR", dir.c_str(), 1); }
+
+  std::vector<std::string> PageFiles() const {
+    std::vector<std::string> files;
+    for (const auto& e : fs::directory_iterator(dir_)) {
+      if (e.path().filename().string().rfind("kxt_ir_", 0) == 0) files.push_back(e.path());
+    }
+    return files;
+  }
+
+  std::string dir_;
+
+ private:
+  bool hadTmpDir_ = false;
+  std::string oldTmpDir_;
+};
+
+// A list of n rendered texts, the last key of each an integer.
+Value Objetos(int n, const std::string& texto = "linea") {
+  Value list = Value::NewList();
+  for (int i = 0; i < n; ++i) {
+    list.Push(Value::NewMap({{"id", Value("txt_" + std::to_string(i))},
+                             {"tipo", "texto"},
+                             {"x", Value::Real(10.5, 1)},
+                             {"y", Value::Real(20.0 + i, 2)},
+                             {"ancho", 80},
+                             {"alto", Value::Real(4.5, 1)},
+                             {"texto", Value(texto + " " + std::to_string(i))},
+                             {"zIndex", i}}));
+  }
+  return list;
+}
+
+std::string FileOf(const TDocumentoRenderizable& doc, size_t n) {
+  return std::string(doc.aPaginas.AsList()[n - 1].Get("__kxPageFile").Str());
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::string bytes;
+  platform::ReadFile(path, bytes);
+  return bytes;
+}
+
+// Same kind and content at every level, a real's raw decimals byte and bits
+// included, map keys in the same order.
+testing::AssertionResult Same(const Value& a, const Value& b, const std::string& where = "page") {
+  auto fail = [&](const char* what) {
+    return testing::AssertionFailure() << where << ": " << what;
+  };
+  if (a.kind() != b.kind()) return fail("kind differs");
+  switch (a.kind()) {
+    case Kind::Logical:
+      if (a.Bool() != b.Bool()) return fail("logical differs");
+      break;
+    case Kind::Integer:
+      if (a.Int() != b.Int()) return fail("integer differs");
+      break;
+    case Kind::Real: {
+      double x = a.Double(), y = b.Double();
+      if (std::memcmp(&x, &y, sizeof x) != 0) return fail("real bits differ");
+      if (a.RawDecimals() != b.RawDecimals()) return fail("decimals differ");
+      break;
+    }
+    case Kind::Text:
+      if (a.Str() != b.Str()) return fail("text differs");
+      break;
+    case Kind::Date:
+    case Kind::Timestamp:
+      if (a.Jdn() != b.Jdn() || a.MsOfDay() != b.MsOfDay()) return fail("date differs");
+      break;
+    case Kind::List:
+      if (a.Len() != b.Len()) return fail("list length differs");
+      for (size_t i = 0; i < a.Len(); ++i) {
+        auto r = Same(a.AsList()[i], b.AsList()[i], where + "[" + std::to_string(i + 1) + "]");
+        if (!r) return r;
+      }
+      break;
+    case Kind::Map:
+      if (a.Len() != b.Len()) return fail("map size differs");
+      for (size_t i = 0; i < a.Len(); ++i) {
+        const Map& ma = a.AsMap();
+        const Map& mb = b.AsMap();
+        if (ma.KeyAt(i) != mb.KeyAt(i)) return fail("key order differs");
+        auto r = Same(ma.ValueAt(i), mb.ValueAt(i), where + "." + std::string(ma.KeyAt(i)));
+        if (!r) return r;
+      }
+      break;
+    default:
+      break;
+  }
+  return testing::AssertionSuccess();
+}
+
+bool IsEmptyPage(const Value& page) {
+  return page.IsMap() && page.Len() == 1 && page.Get("objetos").IsList() &&
+         page.Get("objetos").Len() == 0;
+}
+
+class Probe : public KXObject {};
+
+TEST_F(DocumentoTest, SpoolsItselfWhenTheObjectLimitIsReached) {
+  TDocumentoRenderizable doc(210, 297);
+  doc.SetAutoPageSpooling(50);
+  doc.AddPagina(Objetos(40));
+  EXPECT_FALSE(doc.IsPageSpooling());
+  EXPECT_TRUE(doc.aPaginas.AsList()[0].Has("objetos"));
+  EXPECT_TRUE(PageFiles().empty());
+
+  doc.AddPagina(Objetos(40));  // 80 objects: the switch stores both pages
+  EXPECT_TRUE(doc.IsPageSpooling());
+  EXPECT_EQ(doc.TotalObjetos(), 80);
+  doc.AddPagina(Objetos(3));  // later pages are stored as they come
+  ASSERT_EQ(doc.TotalPaginas(), 3);
+  EXPECT_EQ(PageFiles().size(), 3u);
+  for (size_t n = 1; n <= 3; ++n) {
+    const Value& entry = doc.aPaginas.AsList()[n - 1];
+    EXPECT_EQ(entry.Len(), 1u) << n;  // a stub only
+    EXPECT_EQ(fs::path(FileOf(doc, n)).parent_path(), fs::path(dir_)) << n;
+  }
+  EXPECT_TRUE(Same(doc.GetPagina(3).Get("objetos"), Objetos(3)));
+  EXPECT_FALSE(doc.HasPageSpoolError());
+}
+
+TEST_F(DocumentoTest, AutoLimitTakesOnlyNumbers) {
+  struct Row {
+    Value limit;
+    int64_t expected;
+  } rows[] = {{50, 50}, {-5, 0}, {Value::Real(7.9, 1), 7}, {"100", 7}, {Value(), 7}};
+  TDocumentoRenderizable doc;
+  for (const Row& row : rows) {
+    doc.SetAutoPageSpooling(row.limit);
+    EXPECT_EQ(doc.nAutoSpoolObjectLimit, row.expected) << ExprText(row.limit);
+  }
+}
+
+TEST_F(DocumentoTest, StoredPageReadsBackExactly) {
+  std::string withBytes("a\0b\x1A", 4);
+  withBytes += std::string(40, 'z') + "\x1A";
+  Value nested =
+      Value::NewMap({{"z", 1}, {"a", Value::NewList({Value::NewMap(), Value::NewList()})}});
+  Value wide = Value::NewMap();
+  for (int i = 40; i > 0; --i) wide.Set(std::string("k").append(std::to_string(i)), i);
+  Value every = Value::NewMap({
+      {"nada", Value()},
+      {"si", true},
+      {"no", false},
+      {"cero", 0},
+      {"negativo", -1},
+      {"minimo", std::numeric_limits<int64_t>::min()},
+      {"maximo", std::numeric_limits<int64_t>::max()},
+      {"real", Value::Real(12.5, 1)},
+      {"realCero", Value::Real(0.0, 1)},
+      {"cincoConDos", Value::Real(5, 2)},
+      {"natural", Value(0.1)},
+      {"grande", Value(-1e300)},
+      {"treinta", Value::Real(1.0 / 3, kMaxDecimals)},
+      {"vacio", ""},
+      {"corto", "catorce bytes!"},
+      {"largo", Value(std::string(200, 'x'))},
+      {"bytes", Value(withBytes)},
+      {"utf8", "año €"},
+      {"fecha", Value::DateYMD(2024, 2, 29)},
+      {"sinFecha", Value::EmptyDate()},
+      {"momento", Value::Timestamp(JdnFromYMD(2024, 1, 31), 86399999)},
+      {"anidado", nested},
+      {"ancho", wide},
+      {std::string("cla\0ve", 6), "clave con NUL"},
+      {"zIndex", 26},
+  });
+  Value objetos = Objetos(3);
+  objetos.Push(every);
+  objetos.Push(Value::NewMap({{"tipo", "rectangulo"}, {"zIndex", 26}}));  // ends with 26
+
+  TDocumentoRenderizable doc;
+  doc.EnablePageSpooling();
+  doc.AddPagina(objetos);
+  ASSERT_EQ(PageFiles().size(), 1u);
+  Value page = doc.GetPagina(1);
+  EXPECT_TRUE(Same(page.Get("objetos"), objetos));
+  EXPECT_FALSE(doc.HasPageSpoolError());
+
+  const Value& real = page.Get("objetos").AsList()[3].Get("realCero");
+  EXPECT_TRUE(real.IsReal());
+  EXPECT_EQ(real.Decimals(), 1);
+  EXPECT_EQ(PlainText(page.Get("objetos").AsList()[3].Get("real")), "12.5");
+
+  // Each load is a fresh copy: changing it does not reach the file.
+  page.Get("objetos").AsList()[0].Set("texto", "cambiado");
+  EXPECT_TRUE(Same(doc.GetPagina(1).Get("objetos"), objetos));
+}
+
+TEST_F(DocumentoTest, ObjectsAndCallablesReadBackAsNothing) {
+  Value object = Value::NewMap({{"a", 1},
+                                {"objeto", Value::Object(MakeRef<Probe>())},
+                                {"funcion", Value::Function([](auto) { return Value(1); })},
+                                {"z", 2}});
+  TDocumentoRenderizable doc;
+  doc.EnablePageSpooling();
+  doc.AddPagina(Value::NewList({object}));
+  Value expected = Value::NewMap({{"a", 1}, {"objeto", Value()}, {"funcion", Value()}, {"z", 2}});
+  EXPECT_TRUE(Same(doc.GetPagina(1).Get("objetos"), Value::NewList({expected})));
+}
+
+TEST_F(DocumentoTest, PatchesApplyOnEveryLoadAndSetPaginaDropsThem) {
+  TDocumentoRenderizable doc;
+  doc.EnablePageSpooling();
+  Value objetos = Objetos(3);
+  objetos.Push("no es un mapa");
+  doc.AddPagina(objetos);
+  const std::string file = FileOf(doc, 1);
+  const std::string bytes = ReadBytes(file);
+
+  Value patches = Value::NewList({
+      Value::NewMap({{"nIndex", 2}, {"uTexto", "3"}}),
+      Value::NewMap({{"nIndex", 0}, {"uTexto", "cero"}}),
+      Value::NewMap({{"nIndex", 5}, {"uTexto", "fuera"}}),
+      Value::NewMap({{"nIndex", 4}, {"uTexto", "no mapa"}}),
+      Value::NewMap({{"nIndex", "1"}, {"uTexto", "texto"}}),
+      Value::NewMap({{"nIndex", 3}}),
+      "no es un parche",
+  });
+  ASSERT_TRUE(doc.SetParchesTextoPagina(1, patches));
+  for (int load = 0; load < 2; ++load) {
+    Value page = doc.GetPagina(1);
+    const List& objs = page.Get("objetos").AsList();
+    EXPECT_EQ(objs[0].Get("texto").Str(), "linea 0");
+    EXPECT_EQ(objs[1].Get("texto").Str(), "3");
+    EXPECT_EQ(objs[2].Get("texto").Str(), "linea 2");
+    EXPECT_EQ(objs[3].Str(), "no es un mapa");
+  }
+  EXPECT_EQ(ReadBytes(file), bytes);  // the file itself is unchanged
+
+  // A later call replaces the whole list.
+  ASSERT_TRUE(doc.SetParchesTextoPagina(
+      1, Value::NewList({Value::NewMap({{"nIndex", Value::Real(1.9, 1)}, {"uTexto", 7}})})));
+  Value page = doc.GetPagina(1);
+  EXPECT_EQ(page.Get("objetos").AsList()[0].Get("texto").Int(), 7);
+  EXPECT_EQ(page.Get("objetos").AsList()[1].Get("texto").Str(), "linea 1");
+
+  ASSERT_TRUE(doc.SetPagina(1, Value::NewMap({{"objetos", Objetos(2, "nueva")}})));
+  EXPECT_EQ(FileOf(doc, 1), file);  // the same file, rewritten
+  EXPECT_FALSE(doc.aPaginas.AsList()[0].Has("__kxTextPatches"));
+  EXPECT_EQ(doc.GetPagina(1).Get("objetos").AsList()[0].Get("texto").Str(), "nueva 0");
+  EXPECT_EQ(doc.TotalObjetos(), 2);
+  EXPECT_EQ(PageFiles().size(), 1u);
+}
+
+TEST_F(DocumentoTest, PatchesNeedAStoredPage) {
+  TDocumentoRenderizable doc;
+  doc.AddPagina(Objetos(2));
+  Value patch = Value::NewList({Value::NewMap({{"nIndex", 1}, {"uTexto", "x"}})});
+  EXPECT_FALSE(doc.SetParchesTextoPagina(1, patch));  // in memory: its caller patches it
+  doc.EnablePageSpooling();
+  EXPECT_FALSE(doc.SetParchesTextoPagina(1, "no es una lista"));
+  EXPECT_TRUE(doc.SetParchesTextoPagina(1, patch));
+}
+
+TEST_F(DocumentoTest, SetPaginaInMemoryKeepsTheMapAndCorrectsTheCount) {
+  TDocumentoRenderizable doc;
+  doc.AddPagina(Objetos(4));
+  Value page = Value::NewMap({{"objetos", Objetos(1)}, {"extra", 1}});
+  ASSERT_TRUE(doc.SetPagina(1, page));
+  EXPECT_TRUE(doc.GetPagina(1).SameRef(page));
+  EXPECT_EQ(doc.TotalObjetos(), 1);
+  ASSERT_TRUE(doc.ActualizarContenidoPagina(1, Value::NewMap({{"objetos", Objetos(9)}})));
+  EXPECT_EQ(doc.TotalObjetos(), 1);  // not corrected by design
+  EXPECT_EQ(doc.GetPagina(1).Get("objetos").Len(), 9u);
+}
+
+TEST_F(DocumentoTest, PagesOutOfRangeChangeNothing) {
+  TDocumentoRenderizable doc;
+  doc.EnablePageSpooling();
+  doc.AddPagina(Objetos(1));
+  doc.AddPagina(Objetos(2));
+  doc.AddPagina("no es una lista");  // an empty page
+  const Value pageMap = Value::NewMap({{"objetos", Objetos(5)}});
+  const Value patches = Value::NewList();
+  const Value numbers[] = {0, -1, 4, Value::Real(0.5, 1), "1", Value(), Value::NewList({1})};
+  for (const Value& n : numbers) {
+    SCOPED_TRACE(ExprText(n));
+    EXPECT_TRUE(IsEmptyPage(doc.GetPagina(n)));
+    EXPECT_FALSE(doc.SetPagina(n, pageMap));
+    EXPECT_FALSE(doc.ActualizarContenidoPagina(n, pageMap));
+    EXPECT_FALSE(doc.SetParchesTextoPagina(n, patches));
+  }
+  EXPECT_FALSE(doc.SetPagina(1, "no es un mapa"));
+  EXPECT_EQ(doc.TotalPaginas(), 3);
+  EXPECT_EQ(doc.TotalObjetos(), 3);
+  EXPECT_TRUE(IsEmptyPage(doc.GetPagina(3)));
+  EXPECT_EQ(doc.GetPagina(2).Get("objetos").Len(), 2u);
+  EXPECT_FALSE(doc.HasPageSpoolError());
+}
+
+TEST_F(DocumentoTest, GetPaginasIsLiveInMemoryAndFreshWhenSpooling) {
+  TDocumentoRenderizable doc;
+  doc.AddPagina(Objetos(1));
+  EXPECT_TRUE(doc.GetPaginas().SameRef(doc.aPaginas));
+  doc.EnablePageSpooling();
+  Value a = doc.GetPaginas();
+  Value b = doc.GetPaginas();
+  ASSERT_EQ(a.Len(), 1u);
+  EXPECT_FALSE(a.SameRef(b));
+  EXPECT_TRUE(Same(a, b));
+  EXPECT_EQ(a.AsList()[0].Get("objetos").Len(), 1u);
+}
+
+TEST_F(DocumentoTest, WriteFailureKeepsThePageInMemory) {
+  TDocumentoRenderizable doc;
+  doc.AddPagina(Objetos(2));
+  doc.AddPagina(Objetos(3));
+  UseTmpDir("/proc");  // no file can be created there, not even by root
+  doc.EnablePageSpooling();
+  EXPECT_TRUE(doc.IsPageSpooling());
+  EXPECT_EQ(doc.GetPageSpoolError(), kErrorGuardar);
+  doc.AddPagina(Objetos(4));
+  ASSERT_EQ(doc.TotalPaginas(), 3);
+  for (size_t n = 1; n <= 3; ++n) {
+    EXPECT_TRUE(doc.aPaginas.AsList()[n - 1].Has("objetos")) << n;  // held in memory
+    EXPECT_EQ(doc.GetPagina(n).Get("objetos").Len(), n + 1) << n;
+  }
+
+  UseTmpDir(dir_);
+  doc.AddPagina(Objetos(1));  // spooling goes on once files can be written
+  EXPECT_EQ(PageFiles().size(), 1u);
+  EXPECT_EQ(doc.GetPagina(4).Get("objetos").Len(), 1u);
+  EXPECT_EQ(doc.GetPageSpoolError(), kErrorGuardar);  // kept until Create or End
+  doc.Create();
+  EXPECT_FALSE(doc.HasPageSpoolError());
+}
+
+Value Nested(int depth) {
+  Value v = "fondo";
+  for (int i = 0; i < depth; ++i) v = Value::NewList({v});
+  return v;
+}
+
+TEST_F(DocumentoTest, APageTooDeepForAFileStaysInMemory) {
+  TDocumentoRenderizable doc;
+  doc.EnablePageSpooling();
+  Value deep = Value::NewList({Value::NewMap({{"tipo", "grafico"}, {"datos", Nested(300)}})});
+  doc.AddPagina(deep);
+  EXPECT_EQ(doc.GetPageSpoolError(), kErrorGuardar);
+  EXPECT_TRUE(doc.GetPagina(1).Get("objetos").SameRef(deep));
+  EXPECT_TRUE(PageFiles().empty());
+
+  // Rewriting a stored page that fails: the page stays in memory and its
+  // old file goes.
+  doc.cSpoolError.clear();
+  doc.AddPagina(Objetos(2));
+  const std::string file = FileOf(doc, 2);
+  ASSERT_TRUE(doc.SetPagina(2, Value::NewMap({{"objetos", deep}})));
+  EXPECT_EQ(doc.GetPageSpoolError(), kErrorGuardar);
+  EXPECT_FALSE(fs::exists(file));
+  EXPECT_TRUE(doc.GetPagina(2).Get("objetos").SameRef(deep));
+  EXPECT_EQ(doc.TotalObjetos(), 2);
+
+  // A page deep but within bounds is stored.
+  doc.AddPagina(Value::NewList({Nested(200)}));
+  EXPECT_TRUE(Same(doc.GetPagina(3).Get("objetos"), Value::NewList({Nested(200)})));
+}
+
+TEST_F(DocumentoTest, DamagedPageFileGivesTheReadFailure) {
+  TDocumentoRenderizable doc;
+  doc.EnablePageSpooling();
+  doc.AddPagina(Objetos(3));
+  const std::string file = FileOf(doc, 1);
+  const std::string good = ReadBytes(file);
+  ASSERT_GT(good.size(), 20u);
+
+  auto expectFailure = [&](const std::string& bytes, const std::string& what) {
+    ASSERT_TRUE(platform::WriteFile(file, bytes));
+    doc.cSpoolError.clear();
+    EXPECT_TRUE(IsEmptyPage(doc.GetPagina(1))) << what;
+    EXPECT_EQ(doc.GetPageSpoolError(), kErrorRecuperar) << what;
+  };
+  for (size_t len = 0; len < good.size(); ++len) {
+    expectFailure(good.substr(0, len), "truncated to " + std::to_string(len));
+  }
+  expectFailure(good + '\0', "trailing byte");
+  // Runs of one byte stand for every tag, huge lengths and counts, and
+  // nesting far past any page.
+  for (int b = 0; b < 256; ++b) {
+    expectFailure(std::string(4096, static_cast<char>(b)), "byte " + std::to_string(b));
+  }
+
+  ASSERT_TRUE(platform::WriteFile(file, good));
+  doc.cSpoolError.clear();
+  EXPECT_EQ(doc.GetPagina(1).Get("objetos").Len(), 3u);
+  EXPECT_FALSE(doc.HasPageSpoolError());
+
+  // A page file that vanished has lost its page: that is a read failure too.
+  ASSERT_TRUE(platform::EraseFile(file));
+  EXPECT_TRUE(IsEmptyPage(doc.GetPagina(1)));
+  EXPECT_EQ(doc.GetPageSpoolError(), kErrorRecuperar);
+  // Rewriting it creates a new file instead of reusing the vanished name.
+  ASSERT_TRUE(doc.SetPagina(1, Value::NewMap({{"objetos", Objetos(1)}})));
+  EXPECT_NE(FileOf(doc, 1), file);
+  EXPECT_EQ(doc.GetPagina(1).Get("objetos").Len(), 1u);
+}
+
+// Every key of every map is found at its own place: no key twice.
+bool KeysUnique(const Value& v) {
+  if (v.IsList()) {
+    for (const Value& item : v.AsList()) {
+      if (!KeysUnique(item)) return false;
+    }
+  }
+  if (v.IsMap()) {
+    const Map& m = v.AsMap();
+    for (size_t i = 0; i < m.size(); ++i) {
+      if (m.IndexOf(m.KeyAt(i)) != i || !KeysUnique(m.ValueAt(i))) return false;
+    }
+  }
+  return true;
+}
+
+TEST_F(DocumentoTest, EveryOneByteDamageLoadsAWellFormedPageOrFails) {
+  TDocumentoRenderizable doc;
+  doc.EnablePageSpooling();
+  // Objects repeat their keys, as rendered objects do.
+  doc.AddPagina(Value::NewList({
+      Value::NewMap({{"a", 1}, {"b", Value::Real(2.5, 1)}, {"c", Value::NewList({"x"})}}),
+      Value::NewMap({{"a", 3}, {"b", Value::Real(4.5, 1)}, {"c", Value::NewList({"y"})}}),
+  }));
+  const std::string file = FileOf(doc, 1);
+  const std::string good = ReadBytes(file);
+  for (size_t pos = 0; pos < good.size(); ++pos) {
+    for (int b = 0; b < 256; ++b) {
+      std::string bad = good;
+      bad[pos] = static_cast<char>(b);
+      ASSERT_TRUE(platform::WriteFile(file, bad));
+      doc.cSpoolError.clear();
+      Value page = doc.GetPagina(1);
+      if (doc.HasPageSpoolError()) {
+        ASSERT_TRUE(IsEmptyPage(page)) << pos << " " << b;
+      } else {
+        ASSERT_TRUE(page.Get("objetos").IsList()) << pos << " " << b;
+        ASSERT_TRUE(KeysUnique(page)) << pos << " " << b;
+      }
+    }
+  }
+}
+
+TEST_F(DocumentoTest, EndErasesEveryPageFileAndResets) {
+  TDocumentoRenderizable doc(210, 297);
+  doc.SetPaperHeightMode("content");
+  doc.SetAutoPageSpooling(1);
+  doc.SetDataTables(Value::NewList({Value::NewMap({{"cId", "T"}})}));
+  doc.AddPagina(Objetos(2));
+  doc.AddPagina(Objetos(2));
+  doc.SetPagina(2, Value::NewMap({{"objetos", Objetos(1)}}));
+  ASSERT_EQ(PageFiles().size(), 2u);
+
+  doc.End();
+  EXPECT_TRUE(PageFiles().empty());
+  EXPECT_EQ(doc.TotalPaginas(), 0);
+  EXPECT_EQ(doc.TotalObjetos(), 0);
+  EXPECT_EQ(doc.nAncho, 0);
+  EXPECT_EQ(doc.nAlto, 0);
+  EXPECT_EQ(doc.cPaperHeightMode, "fixed");
+  EXPECT_FALSE(doc.IsPageSpooling());
+  EXPECT_EQ(doc.nAutoSpoolObjectLimit, 0);
+  EXPECT_EQ(doc.GetDataTables().Len(), 0u);
+}
+
+TEST_F(DocumentoTest, PagesDroppedByCreateAreErasedByEnd) {
+  TDocumentoRenderizable doc;
+  doc.EnablePageSpooling();
+  doc.AddPagina(Objetos(1));
+  doc.Create();  // keeps the files, as it is told to
+  EXPECT_EQ(doc.TotalPaginas(), 0);
+  EXPECT_EQ(PageFiles().size(), 1u);
+  doc.End();
+  EXPECT_TRUE(PageFiles().empty());
+}
+
+TEST_F(DocumentoTest, TheLastOwnerLettingGoErasesThePageFiles) {
+  Value held;
+  {
+    auto doc = MakeRef<TDocumentoRenderizable>(210, 297);
+    doc->EnablePageSpooling();
+    for (int i = 0; i < 3; ++i) doc->AddPagina(Objetos(5));
+    held = Value::Object(doc);
+  }
+  EXPECT_EQ(PageFiles().size(), 3u);  // still owned by the value
+  EXPECT_EQ(held.As<TDocumentoRenderizable>()->GetPagina(3).Get("objetos").Len(), 5u);
+  held = Value();
+  EXPECT_TRUE(PageFiles().empty());
+}
+
+TEST_F(DocumentoTest, AForeignPageFileIsNeverReadNorErased) {
+  // A real page file, of another document.
+  TDocumentoRenderizable other;
+  other.EnablePageSpooling();
+  other.AddPagina(Objetos(1, "ajena"));
+  const std::string foreign = FileOf(other, 1);
+
+  TDocumentoRenderizable doc;
+  doc.AddPagina(Objetos(1));
+  Value page = Value::NewMap({{"objetos", Objetos(1, "propia")}, {"__kxPageFile", foreign}});
+  ASSERT_TRUE(doc.SetPagina(1, page));
+  EXPECT_TRUE(doc.GetPagina(1).SameRef(page));
+  EXPECT_FALSE(doc.SetParchesTextoPagina(1, Value::NewList()));
+
+  // Spooling stores that map as a page of its own, in a file of its own.
+  doc.EnablePageSpooling();
+  EXPECT_NE(FileOf(doc, 1), foreign);
+  EXPECT_TRUE(Same(doc.GetPagina(1), page));
+  ASSERT_TRUE(doc.SetPagina(1, page));
+  EXPECT_NE(FileOf(doc, 1), foreign);
+  doc.End();
+  EXPECT_TRUE(fs::exists(foreign));
+  EXPECT_EQ(other.GetPagina(1).Get("objetos").AsList()[0].Get("texto").Str(), "ajena 0");
+  other.End();
+  EXPECT_TRUE(PageFiles().empty());
+}
+
+TEST_F(DocumentoTest, SizeAndPaperModeRules) {
+  struct SizeRow {
+    Value width, height;
+    double ancho, alto;
+  } sizes[] = {{210, 297, 210, 297},
+               {"210,5", " 99.5mm", 210.5, 99.5},
+               {true, false, 1, 0},
+               {Value(), Value::NewList(), 0, 0}};
+  for (const SizeRow& row : sizes) {
+    TDocumentoRenderizable doc(row.width, row.height);
+    EXPECT_EQ(doc.nAncho, row.ancho) << ExprText(row.width);
+    EXPECT_EQ(doc.nAlto, row.alto) << ExprText(row.height);
+    doc.SetTamano(1, 2);
+    EXPECT_EQ(doc.nAncho, 1);
+  }
+
+  struct ModeRow {
+    Value mode;
+    const char* expected;
+  } modes[] = {{" Content ", "content"}, {"CONTENT", "content"},
+               {"fixed", "fixed"},       {"", "fixed"},
+               {"content x", "fixed"},   {1, "fixed"}};
+  TDocumentoRenderizable doc;
+  for (const ModeRow& row : modes) {
+    doc.SetPaperHeightMode("content");
+    doc.SetPaperHeightMode(row.mode);
+    EXPECT_EQ(doc.cPaperHeightMode, row.expected) << ExprText(row.mode);
+  }
+  doc.SetPaperHeightMode("content");
+  doc.Create();
+  EXPECT_EQ(doc.cPaperHeightMode, "content");  // Create leaves size and mode
+}
+
+TEST_F(DocumentoTest, DataTablesAreFoundByTheirExactId) {
+  TDocumentoRenderizable doc;
+  Value t1 = Value::NewMap({{"cId", "T1"}});
+  Value t2 = Value::NewMap({{"cId", "t2"}});
+  doc.SetDataTables(Value::NewList({5, Value::NewMap({{"x", 1}}), t1, t2}));
+  EXPECT_TRUE(doc.GetDataTable("T1").SameRef(t1));
+  EXPECT_TRUE(doc.GetDataTable("t2").SameRef(t2));
+  EXPECT_TRUE(doc.GetDataTable("t1").IsNil());
+  EXPECT_TRUE(doc.GetDataTable("T2").IsNil());
+  EXPECT_TRUE(doc.GetDataTable(Value()).IsNil());
+  doc.SetDataTables("no es una lista");
+  EXPECT_TRUE(doc.GetDataTables().IsList());
+  EXPECT_EQ(doc.GetDataTables().Len(), 0u);
+}
+
+}  // namespace
+}  // namespace kx
