@@ -334,7 +334,8 @@ void Map::IndexInsert(uint32_t pos, uint64_t hash) {
 
 void Map::RebuildIndex() {
   size_t cap = 16;
-  while (cap < entries_.size() * 2) cap <<= 1;
+  // Sized for the reserved capacity, so a map filled after Reserve is indexed once.
+  while (cap < entries_.capacity() * 2) cap <<= 1;
   index_.assign(cap, 0);
   for (size_t i = 0; i < entries_.size(); ++i) {
     IndexInsert(static_cast<uint32_t>(i), HashBytes(entries_[i].key.Str()));
