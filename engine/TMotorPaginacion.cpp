@@ -1,15 +1,14 @@
 #include "TMotorPaginacion.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 
 namespace kx {
 
 namespace {
 
-// One typographic point in mm, as this literal: the layout of stored
-// templates was measured with it, not with 25.4 / 72.
+// One typographic point in mm, as this literal rather than 25.4 / 72: the
+// last digits decide whether a box of exactly n lines holds n lines.
 constexpr double kPuntoMm = 0.352777777777778;
 constexpr double kFactorAnchoCaracter = 0.52;
 constexpr double kTamanoPorDefecto = 10;
@@ -103,19 +102,37 @@ std::string_view TextoRun(const List& runs, size_t i) {
   return cText.IsText() ? cText.Str() : std::string_view();
 }
 
-// Moves a run cursor (run, byte) past the runs whose text it has used up;
-// true while it stands on a source byte.
-bool Localizar(const List& runs, size_t& nRun, size_t& nChar) {
-  while (nRun < runs.size() && nChar >= TextoRun(runs, nRun).size()) {
-    ++nRun;
-    nChar = 0;
+// The runs' text as one source walked with a cursor (run, byte) that only
+// moves forward; the current run's text is looked up once per run.
+class FuenteRuns {
+ public:
+  FuenteRuns(const List& runs, size_t& nRun, size_t& nChar)
+      : runs_(runs), nRun_(nRun), nChar_(nChar) {
+    Cargar();
   }
-  return nRun < runs.size();
-}
 
-char ByteFuente(const List& runs, size_t nRun, size_t nChar) {
-  return TextoRun(runs, nRun)[nChar];
-}
+  // Moves past the runs whose text is used up; true while on a source byte.
+  bool Localizar() {
+    while (nRun_ < runs_.size() && nChar_ >= texto_.size()) {
+      ++nRun_;
+      nChar_ = 0;
+      Cargar();
+    }
+    return nRun_ < runs_.size();
+  }
+  // The source byte under the cursor; only after `Localizar` answered true.
+  char Byte() const { return texto_[nChar_]; }
+  void Avanzar() { ++nChar_; }
+  size_t Run() const { return nRun_; }
+
+ private:
+  void Cargar() { texto_ = nRun_ < runs_.size() ? TextoRun(runs_, nRun_) : std::string_view(); }
+
+  const List& runs_;
+  size_t& nRun_;
+  size_t& nChar_;
+  std::string_view texto_;
+};
 
 // Collects the re-cut runs: consecutive characters from the same source run
 // go into one element, a deep copy of that run with their bytes as "cText".
@@ -312,32 +329,31 @@ Value TMotorPaginacion::FragmentRichTextRuns(const Value& runs, std::string_view
   // Whole characters are walked, so a character whose bytes the source does
   // not hold at the same place still lands in one run. CR, alone or before
   // LF, ends a paragraph in the source just as LF does in the fragment.
-  size_t& nRun = cursor.nRun;
-  size_t& nChar = cursor.nChar;
+  FuenteRuns src(fuente, cursor.nRun, cursor.nChar);
   for (size_t i = 0; i < fragment.size();) {
     const size_t largo = LargoCaracter(fragment, i);
     const bool esLF = fragment[i] == '\n';
-    bool hay = Localizar(fuente, nRun, nChar);
+    bool hay = src.Localizar();
     if (!esLF) {
       // Paragraph ends that fell between two fragments.
-      while (hay && EsFinLinea(ByteFuente(fuente, nRun, nChar))) {
-        ++nChar;
-        hay = Localizar(fuente, nRun, nChar);
+      while (hay && EsFinLinea(src.Byte())) {
+        src.Avanzar();
+        hay = src.Localizar();
       }
     }
-    salida.Agregar(fragment.substr(i, largo), hay ? nRun : kFueraDeRuns);
+    salida.Agregar(fragment.substr(i, largo), hay ? src.Run() : kFueraDeRuns);
 
     if (esLF) {
       // An LF that the wrap inserted consumes no source byte.
-      const char fin = hay ? ByteFuente(fuente, nRun, nChar) : '\0';
+      const char fin = hay ? src.Byte() : '\0';
       if (fin == '\n') {
-        ++nChar;
+        src.Avanzar();
       } else if (fin == '\r') {
-        ++nChar;
-        if (Localizar(fuente, nRun, nChar) && ByteFuente(fuente, nRun, nChar) == '\n') ++nChar;
+        src.Avanzar();
+        if (src.Localizar() && src.Byte() == '\n') src.Avanzar();
       }
     } else {
-      for (size_t b = 0; b < largo && Localizar(fuente, nRun, nChar); ++b) ++nChar;
+      for (size_t b = 0; b < largo && src.Localizar(); ++b) src.Avanzar();
     }
     i += largo;
   }
@@ -354,7 +370,7 @@ std::vector<TMotorPaginacion::Trozo> TMotorPaginacion::FragmentarLineas(
   if (altoUtil <= 0 || lines.empty()) return {Trozo{0, lines.size()}};
 
   const double tamano = std::max(kTamanoMinimo, Numero(map, "tamano", Value(kTamanoPorDefecto)));
-  const Value& interlineado = HGet(map, "interlineado", Value(0));
+  const Value interlineado = HGet(map, "interlineado", Value(0));
   const double espaciado = ValueDouble(interlineado);
   const double espaciadoParrafo = Numero(map, "espaciadoParrafo", interlineado);
   const double altoInterior = std::max(kAltoLineaMinimo, (tamano + espaciado) * kPuntoMm);
@@ -379,7 +395,7 @@ std::vector<TMotorPaginacion::Trozo> TMotorPaginacion::FragmentarLineas(
 
 TMotorPaginacion::LineasTexto TMotorPaginacion::LineasVisuales(const Value& map) {
   LineasTexto resultado;
-  const Value& texto = HGet(map, "texto", Value(""));
+  const Value texto = HGet(map, "texto", Value(""));
   const std::string_view original = texto.IsText() ? texto.Str() : std::string_view();
   if (!texto.IsText()) {
     resultado.cTexto = Value(ValueString(texto));
