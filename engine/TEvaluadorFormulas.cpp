@@ -124,6 +124,18 @@ bool EsNumericoValor(const Value& v) {
   return v.IsText() && EsNumerico(v.Str());
 }
 
+// Whether the real's text with its decimals count reads back as the real
+// itself: an integer N whose N / 10^decimals is nearest to it proves that its
+// shortest text has no more digits, so writing and reading lose nothing.
+bool EscritoSinPerdida(double d, int decimals) {
+  static constexpr double kPotencias[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                          1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  if (decimals < 1 || decimals > 15) return false;
+  const double p = kPotencias[decimals];
+  const double n = std::round(d * p);
+  return std::fabs(n) < 9007199254740992.0 && n / p == d;  // N is exact below 2^53
+}
+
 // The number a value's text reads back as: a quotient carrying 2 decimals
 // reads as 3.33, a text by its leading number ("1,5" reads as 1).
 Value LeerNumero(const Value& v) {
@@ -133,6 +145,7 @@ Value LeerNumero(const Value& v) {
     case Kind::Real: {
       double d = v.Double();
       if (d == std::trunc(d)) return IntPart(v);
+      if (EscritoSinPerdida(d, v.Decimals())) return v;
       return ReadNumber(PlainText(v));
     }
     case Kind::Text:
@@ -330,6 +343,7 @@ TEvaluadorFormulas& TEvaluadorFormulas::Init(const Value& hOpcionesIniciales) {
   hConstantes.Set("TRUE", true);
   hConstantes.Set("FALSE", false);
   hVariablesResolviendo = Value::NewMap();
+  hEstadoPorDefecto = EstadoEjecucionPorDefecto();
   hEstadoEjecucion = EstadoEjecucionPorDefecto();
   DecodificarEstado();
   hFormulaPlanCache = Value::NewMap();
@@ -1059,11 +1073,19 @@ Value TEvaluadorFormulas::EstadoEjecucionPorDefecto() {
 }
 
 TEvaluadorFormulas& TEvaluadorFormulas::SetEstadoEjecucion(const Value& hEstado) {
-  Value estado = EstadoEjecucionPorDefecto();
-  if (const Map* m = hEstado.MapPtr()) {
-    for (const Map::Entry& e : *m) estado.AsMap().SetKey(e.key, e.value);
+  // The context sends the state on every record: a state map that holds only
+  // the nine keys and is nobody else's is reset in place.
+  Map* estado = hEstadoEjecucion.MapPtr();
+  if (estado && estado->RefCount() == 1 && estado->size() == kClavesEstado) {
+    const Map& defecto = hEstadoPorDefecto.AsMap();
+    for (size_t i = 0; i < kClavesEstado; ++i) estado->ValueAt(i) = defecto.ValueAt(i);
+  } else {
+    hEstadoEjecucion = Value(MakeRef<Map>(hEstadoPorDefecto.AsMap()));
+    estado = hEstadoEjecucion.MapPtr();
   }
-  hEstadoEjecucion = estado;
+  if (const Map* m = hEstado.MapPtr()) {
+    for (const Map::Entry& e : *m) estado->SetKey(e.key, e.value);
+  }
   DecodificarEstado();
   return ClearResolvedVariableCache();
 }

@@ -198,6 +198,8 @@ class TEvaluadorFormulas : public KXObject {
   bool lCreated = false;
 
   Value hInterpretedPlanCache;  // normalised texts that do not compile -> their interpreted plan
+  Value hEstadoPorDefecto;      // the nine defaults, never handed out nor changed
+  static constexpr size_t kClavesEstado = 9;
   Estado oEstado;
   int nProfundidad = 0;               // evaluation nesting
   int nConstruccion = 0;              // build nesting

@@ -137,6 +137,24 @@ TEST_F(Evaluador, Comparisons) {
     EXPECT_EQ(X(Eval(r.formula, vars)), r.expected ? ".T." : ".F.") << r.formula;
 }
 
+TEST_F(Evaluador, RealsAreReadBackFromTheirText) {
+  Value v = Value::NewMap({{"R", Value::Real(2.675, 2)},
+                           {"S", Value::Real(0.1 + 0.2, 2)},
+                           {"E", Value::Real(1234.25, 2)},
+                           {"H", Value::Real(0.05, 1)},
+                           {"C", Value::Real(2.5, 0)},
+                           {"N", Value::Real(-7.125, 3)}});
+  struct Row {
+    const char* formula;
+    const char* value;
+  } rows[] = {
+      {"R == 2.68", ".T."}, {"R + 0", "2.68"},    {"R * 1", "2.68"},     {"S == 0.3", ".T."},
+      {"S + 0", "0.30"},    {"E + 0", "1234.25"}, {"E > 1234.2", ".T."}, {"H + 0", "0.1"},
+      {"C == 3", ".T."},    {"N - 0", "-7.125"},  {"10/3 + 0", "3.33"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(X(Eval(r.formula, v)), r.value) << r.formula;
+}
+
 TEST_F(Evaluador, AtomsConstantsVariablesAndErrors) {
   struct Row {
     const char* formula;
