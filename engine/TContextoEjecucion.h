@@ -208,13 +208,13 @@ class TContextoEjecucion : public KXObject {
  private:
   struct Estado;  // the layered variable set and its version counters
 
+  void Sanear();
   void InvalidarVariables();
   void SincronizarEstadoEvaluador(const Value& estadoExtra = Value());
   const Value& VariablesDataVarRuntime();
   void PrepareAccumulatorRuntimePlans();
   Value VariablesAcumulacion();
   Value VariablesParaEvaluar();
-  void SumarAcumulador(const std::string& clave, const Value& valor);
 
   std::unique_ptr<Estado> oEstado_;
 };
