@@ -389,6 +389,30 @@ bool Map::Remove(std::string_view key) {
   return true;
 }
 
+bool Map::PopBack() {
+  if (entries_.empty()) return false;
+  Touch();
+  if (entries_.size() - 1 <= kIndexThreshold) {
+    index_.clear();
+  } else if (!index_.empty()) {
+    // Backward-shift deletion keeps every probe chain unbroken without a rebuild.
+    const size_t mask = index_.size() - 1;
+    const uint32_t last = static_cast<uint32_t>(entries_.size());
+    size_t hole = HashBytes(entries_.back().key.Str()) & mask;
+    while (index_[hole] != last) hole = (hole + 1) & mask;
+    for (size_t next = (hole + 1) & mask; index_[next] != 0; next = (next + 1) & mask) {
+      size_t home = HashBytes(entries_[index_[next] - 1].key.Str()) & mask;
+      if (((next - home) & mask) >= ((next - hole) & mask)) {
+        index_[hole] = index_[next];
+        hole = next;
+      }
+    }
+    index_[hole] = 0;
+  }
+  entries_.pop_back();
+  return true;
+}
+
 void Map::Clear() noexcept {
   Touch();
   entries_.clear();

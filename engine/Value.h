@@ -349,6 +349,8 @@ class Map : public Shared {
   // Appends without testing for the key: only for keys known to be absent.
   Value& Append(Value key, Value v);
   bool Remove(std::string_view key);
+  // Removes the last entry in O(1); false for an empty map.
+  bool PopBack();
   void Clear() noexcept;
   void Reserve(size_t n) { entries_.reserve(n); }
 

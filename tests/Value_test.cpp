@@ -71,6 +71,27 @@ TEST(Map, KeyVersionChangesOnlyWithTheKeys) {
   EXPECT_NE(other.KeyVersion(), m.KeyVersion());  // unique across maps
 }
 
+TEST(Map, PopBackKeepsTheIndexOfTheRest) {
+  auto key = [](int i) {
+    std::string k = "k";
+    k += std::to_string(i);
+    return k;
+  };
+  Map m;
+  for (int i = 0; i < 200; ++i) m.Set(key(i), i);
+  uint64_t before = m.KeyVersion();
+  for (int n = 200; n > 0; --n) {
+    ASSERT_TRUE(m.PopBack());
+    ASSERT_EQ(m.size(), static_cast<size_t>(n - 1));
+    EXPECT_FALSE(m.Has(key(n - 1)));
+    for (int i = 0; i < n - 1; i += 7) ASSERT_EQ(m.Get(key(i)).Int(), i) << n;
+  }
+  EXPECT_NE(m.KeyVersion(), before);
+  EXPECT_FALSE(m.PopBack());
+  m.Set("again", 1);
+  EXPECT_EQ(m.IndexOf("again"), 0u);
+}
+
 TEST(Value, ArithmeticAndDecimals) {
   struct Row {
     const char* name;

@@ -1,0 +1,222 @@
+// The execution context of one execution: the only road by which report
+// objects, tables, the label run and the engine facade reach the data and the
+// formula language. It holds the run's options, builds the variable set that
+// every formula is evaluated against, keeps the page state, the current
+// detail record and a stack of local variable frames, applies the variable
+// changes sent for later records, keeps the evaluator's execution state in
+// step, and carries the accumulators, table continuations, consumed records,
+// warnings, discarded objects, the first critical composition error and the
+// progress callbacks of the run.
+//
+// The variable set (`GetVariables`) is built from six layers, in this order:
+//  1. the connector's variables (copied);
+//  2. the variable changes in force at the record position (merged);
+//  3. "VAR." + name -> the formula TEXT of every user variable (assigned);
+//  4. "SUM." + name -> the current value of every accumulator, 0 when none (assigned);
+//  5. the local frames, bottom first (merged frame after frame);
+//  6. with an evaluator, each user variable's bare name -> its evaluated value, unless the
+//     name is already an exact key (assigned, in definition order).
+// "Assigned" keeps an exactly equal key in its place and appends any other;
+// "merged" drops every key whose trimmed upper-cased form the layer also has
+// and appends the layer's entries with their own spelling.
+//
+// The answer of `GetVariables` is the context's own map, updated in place from
+// record to record (its keys keep their positions while the keys of the
+// layers stay the same): callers read it during one evaluation and never
+// change it or keep it across a change of the context.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "TConectorDatos.h"
+#include "Value.h"
+
+namespace kx {
+
+class TEvaluadorFormulas;
+
+// The prepared form of one accumulator definition.
+struct AccumulatorRuntimePlan {
+  std::string cClave;           // "SUM." + the definition's name
+  std::string cFormula;         // the text form of its "formula"
+  Value oPlan;                  // the compiled plan, or nothing when the formula gave none
+  std::string cCondicionClave;  // a conditional plan's condition key, else ""
+  bool lCondicional = false;    // the plan is usable and an "if"
+  bool lPlanUsable = false;     // there is a compiled plan to evaluate
+  Value oPlanSimple;            // a conditional plan's simple-accumulator plan, or nothing
+  bool lSimpleUsable = false;   // the simple plan can be evaluated
+  bool lFalsoEsCero = false;    // the simple plan's false branch is the number 0
+};
+
+class TContextoEjecucion : public KXObject {
+ public:
+  TContextoEjecucion(Ref<TConectorDatos> conector = nullptr,
+                     Ref<TEvaluadorFormulas> evaluador = nullptr, const Value& opciones = Value());
+  ~TContextoEjecucion() override;
+  TContextoEjecucion(const TContextoEjecucion&) = delete;
+  TContextoEjecucion& operator=(const TContextoEjecucion&) = delete;
+  std::string_view ClassName() const override { return "TContextoEjecucion"; }
+
+  // ---- Lifecycle, options and collaborators
+
+  // Stores the three and sets every member to its initial value.
+  TContextoEjecucion& Init(Ref<TConectorDatos> conector, Ref<TEvaluadorFormulas> evaluador,
+                           const Value& opciones);
+  // Prepares an execution from the options; nullptr (and no change) without connector or
+  // evaluator.
+  TContextoEjecucion* Create();
+  // Drops both collaborators (without ending them) and empties every member.
+  void End();
+  // A new connector; the variable set is rebuilt at the next use.
+  TContextoEjecucion& SetConectorDatos(Ref<TConectorDatos> conector);
+  // A new evaluator: drops the accumulator plans and hands it the options.
+  TContextoEjecucion& SetEvaluador(Ref<TEvaluadorFormulas> evaluador);
+  // New options (a non-map gives an empty map), shared with the evaluator; plans wait for Create.
+  TContextoEjecucion& SetOpciones(const Value& opciones);
+  // The live options map.
+  const Value& GetOpciones() const { return hOpciones; }
+
+  // ---- Variables, frames, records and page state
+
+  // The variable set of the six layers, cached until something it depends on changes.
+  Value GetVariables();
+  // The connector's raw report data, or an empty map without a connector.
+  Value GetData() const;
+  // Pushes a map (an empty map for anything else) as the top local frame.
+  TContextoEjecucion& PushVariablesLocales(const Value& frame);
+  // Removes the top local frame; nothing on an empty stack.
+  TContextoEjecucion& PopVariablesLocales();
+  // Current page := max(1, Int(page)); total := max(1, Int(total)), 1 for nothing.
+  TContextoEjecucion& SetEstadoPagina(const Value& pagina, const Value& total);
+  // Makes the record current (0-based global index, record count, neighbours) and pushes it as
+  // a frame.
+  TContextoEjecucion& PushRegistroDetalle(const Value& registro, const Value& indice,
+                                          const Value& total, const Value& anterior = Value(),
+                                          const Value& siguiente = Value());
+  // Pops the top frame and leaves no current record.
+  TContextoEjecucion& PopRegistroDetalle();
+
+  // ---- Accumulators, table continuations and consumed records
+
+  // The live accumulator map "SUM." name -> number.
+  const Value& GetAcumuladores() const { return hAcumuladores; }
+  // Empties the accumulators, except once when the options carry sums over.
+  TContextoEjecucion& ResetAcumuladores();
+  // Sets the named accumulators ("SUM." added unless present) to 0.
+  TContextoEjecucion& ResetAcumuladoresSeleccionados(const Value& nombres);
+  // Adds the current record's contribution to every accumulator.
+  TContextoEjecucion& AcumularDetalle();
+  // Sets a table's continuation {"nRegistro", "nLinea"} (non-negative integers).
+  TContextoEjecucion& SetContinuacionTabla(const Value& idTabla, const Value& registro,
+                                           const Value& lineas);
+  // A table's continuation, or a new empty map.
+  Value GetContinuacionTabla(const Value& idTabla) const;
+  // Removes a table's continuation when present.
+  TContextoEjecucion& ClearContinuacionTabla(const Value& idTabla);
+  // A deep copy of every table continuation.
+  Value GetContinuacionesTabla() const;
+  // Raises the highest consumed record index to Int(index).
+  TContextoEjecucion& MarcarRegistroDetalleConsumido(const Value& indice);
+  // Records consumed counted from the option "nRegistroBase".
+  int64_t GetRegistrosDetalleConsumidosRuntime() const;
+
+  // ---- Evaluation entry points
+
+  // The formula's value (its own text without an evaluator).
+  Value EvaluarFormula(const Value& formula);
+  // The formula's value as text (the text itself without an evaluator).
+  Value EvaluarTexto(const Value& texto);
+  // The evaluator's compiled plan of the formula, or nothing.
+  Value CompilarPlanFormula(const Value& formula);
+  // The value of a compiled plan, or of the formula when the plan is none.
+  Value EvaluarPlanFormula(const Value& plan, const Value& formula);
+  // {"valor", "lError", "cError"} of a plan or formula; an error adds a warning.
+  Value EvaluarPlanFormulaConEstado(const Value& plan, const Value& formula);
+  // {"valor", "lError", "cError"} of a formula.
+  Value EvaluarFormulaConEstado(const Value& formula);
+  // {"lVisible", "cMotivo", "lError", "cError"} of a condition, with extra evaluator state for
+  // this condition only (a map of state keys, or nothing).
+  Value EvaluarCondicionConEstado(const Value& condicion, const Value& estadoExtra);
+  // {"lVisible", "cMotivo", "lError", "cError"} of a condition.
+  Value EvaluarCondicion(const Value& condicion);
+  // The condition holds under the extra evaluator state.
+  bool CumpleCondicionConEstado(const Value& condicion, const Value& estadoExtra);
+  // The condition holds (always without an evaluator).
+  bool CumpleCondicion(const Value& condicion);
+
+  // ---- Warnings, discards, critical error, mode and progress
+
+  // Appends a warning text.
+  void AddAviso(const Value& texto);
+  // The live warning list.
+  const Value& GetAvisos() const { return aAvisos; }
+  // Records a report object left out, with the reason.
+  void DescartarObjeto(const KXObject* objeto, const Value& motivo);
+  // The live list of discard records {"id", "tipo", "nombre", "motivo", "condicion"}.
+  const Value& GetDescartados() const { return aDescartados; }
+  // Every object's layer is active.
+  bool CapaActiva(const KXObject* objeto) const;
+  // Stores the first non-blank critical composition error (also as a warning).
+  TContextoEjecucion& SetErrorCriticoComposicion(const Value& mensaje);
+  // A critical composition error is stored.
+  bool HasErrorCriticoComposicion() const { return !cErrorCriticoComposicion.empty(); }
+  // The stored critical composition error, "" when none.
+  const std::string& GetErrorCriticoComposicion() const { return cErrorCriticoComposicion; }
+  // The option "modoEjecucion" when a text, else "real".
+  std::string GetModoEjecucion() const;
+  // The run mode is exactly "disenador".
+  bool EsModoDisenador() const;
+  // The option "lProgressActive" is the logical true.
+  bool TieneProgreso() const;
+  // Reports a record examined; false asks the caller to stop.
+  bool InformarRegistroExaminado(int64_t n);
+  // Reports a page generated; false asks the caller to stop.
+  bool InformarPaginaGenerada(int64_t n);
+
+  // ---- Members, in declaration order
+
+  Ref<TConectorDatos> oConectorDatos;
+  Ref<TEvaluadorFormulas> oEvaluador;
+  Value aAvisos;
+  Value aDescartados;
+  Value hOpciones;
+  Value aVariablesLocales;
+  Value hAcumuladores;
+  Value hAccumulatorFormulaPlans;  // formula text -> compiled plan, or false
+  std::vector<AccumulatorRuntimePlan> aAccumulatorRuntimePlans;
+  Value hVariablesCache;
+  Value hDataVarRuntimeCache;
+  int64_t nDataVarChangeCursor = 0;
+  int64_t nDataVarActiveIndex = -1;
+  int64_t nDataVarChangesCount = -1;
+  std::optional<bool> lDataVarChangesOrdered;  // nothing: not yet known
+  int64_t nPaginaActual = 1;
+  int64_t nTotalPaginas = 1;
+  int64_t nIndiceRegistro = -1;
+  int64_t nTotalRegistros = 0;
+  Value hRegistroAnterior;
+  Value hRegistroSiguiente;
+  bool lEvaluatorStateSynchronized = false;
+  int64_t nUltimoRegistroConsumido = -1;
+  Value hContinuacionesTabla;
+  std::string cErrorCriticoComposicion;
+  bool lCreated = false;
+
+ private:
+  struct Estado;  // the layered variable set and its version counters
+
+  void InvalidarVariables();
+  void SincronizarEstadoEvaluador(const Value& estadoExtra = Value());
+  const Value& VariablesDataVarRuntime();
+  void PrepareAccumulatorRuntimePlans();
+  Value VariablesAcumulacion();
+  void SumarAcumulador(const std::string& clave, const Value& valor);
+
+  std::unique_ptr<Estado> oEstado_;
+};
+
+}  // namespace kx
