@@ -4,6 +4,9 @@
 #include <cmath>
 
 #include "Platform.h"
+#include "TEllipse.h"
+#include "TLine.h"
+#include "TRectangle.h"
 
 namespace kx {
 
@@ -54,6 +57,33 @@ Value DefaultLayerZero() {
                         {"lDesignerVisible", true},
                         {"cColor", "#000000"}});
 }
+
+template <class T>
+Ref<TObjectBase> Make(TDocument* document) {
+  return MakeRef<T>(document);
+}
+
+struct ObjectKind {
+  std::string_view type;
+  Ref<TObjectBase> (*make)(TDocument* document);
+};
+
+// The factory's type words, compared exactly (case-sensitive, untrimmed) in
+// this order. A kind that is not built yet has no maker: its objects are
+// skipped like those of an unknown type. A new kind includes its header above
+// and puts its maker in its row.
+constexpr ObjectKind kObjectKinds[] = {
+    {"TImage", nullptr},  // TKXImage
+    {"TLine", &Make<TLine>},
+    {"TEllipse", &Make<TEllipse>},
+    {"TBarcode", nullptr},  // TKXBarcode
+    {"TRectangle", &Make<TRectangle>},
+    {"TTable", nullptr},          // TTable
+    {"TChart", nullptr},          // TChart
+    {"TFormattedText", nullptr},  // TFormattedText
+    {"richText", nullptr},        // TRichText
+    {"TText", nullptr},           // TText
+};
 
 }  // namespace
 
@@ -265,8 +295,9 @@ bool TDocument::IsLayerVisibleInDesign(const Value& id) const {
 }
 
 Ref<TObjectBase> TDocument::CreateObjectByType(const Value& type) {
-  // Report object kinds register here as they are built; an unknown kind is skipped.
-  (void)type;
+  const std::string cType = ValueString(type);
+  for (const ObjectKind& kind : kObjectKinds)
+    if (kind.type == cType) return kind.make ? kind.make(this) : nullptr;
   return nullptr;
 }
 
@@ -279,7 +310,8 @@ Ref<TObjectBase> TDocument::CreateObjectFromData(const Value& map) {
 }
 
 TDocument& TDocument::NormalizeZIndex() {
-  for (size_t i = 0; i < aObjects.size(); ++i) aObjects[i]->nZIndex = static_cast<double>(i + 1);
+  for (size_t i = 0; i < aObjects.size(); ++i)
+    aObjects[i]->nZIndex = Value(static_cast<int64_t>(i + 1));
   return *this;
 }
 

@@ -10,7 +10,7 @@
 
 namespace kx {
 
-class TDocument : public KXObject {
+class TDocument : public TReportNode {
  public:
   explicit TDocument(const Value& ignored = Value());
   ~TDocument() override;
@@ -32,10 +32,12 @@ class TDocument : public KXObject {
 
   // The layer of an id (number, or text read from its leading number); layer "0" when absent.
   Value GetLayer(const Value& id) const;
+  // The document is where report objects find their layers.
+  bool AnswersLayerQueries() const override { return true; }
   // The text form of that layer's condition.
-  std::string GetLayerCondition(const Value& id) const;
+  std::string GetLayerCondition(const Value& id) const override;
   // False only when the layer's designer visibility is false.
-  bool IsLayerVisibleInDesign(const Value& id) const;
+  bool IsLayerVisibleInDesign(const Value& id) const override;
   // A new report object of the class for a type word, with this document as parent, or nothing.
   Ref<TObjectBase> CreateObjectByType(const Value& type);
   // The object made from a template map, loaded and created, or nothing.

@@ -137,10 +137,43 @@ TEST(TDocument, Layers) {
   EXPECT_EQ(ExprText(TDocument::NormalizeLayers(map->hLayers)), ExprText(map->hLayers));
 }
 
-TEST(TDocument, UnknownObjectKindsAreSkipped) {
-  auto doc = Loaded(R"({"aObjects":[5,{"cType":"TWidget"},{"cType":"TText"}],"hLayers":7})");
-  EXPECT_TRUE(doc->aObjects.empty());  // no kinds are registered with the factory yet
-  EXPECT_FALSE(doc->CreateObjectByType(Value("richtext")));
+TEST(TDocument, FactoryBuildsKnownKindsAndSkipsTheRest) {
+  auto doc = Loaded(R"({"aObjects":[5,{"cType":"TWidget"},{"cType":"TEllipse","cId":"e"},
+                        {"cType":"trectangle"},{"cType":" TLine"},{"cType":"TLine","cId":"l"},
+                        {"cId":"none"},{"cType":"TRectangle","cId":"r"}],"hLayers":7})");
+  ASSERT_EQ(doc->aObjects.size(), 3u);
+  const char* classes[] = {"TEllipse", "TLine", "TRectangle"};
+  const char* ids[] = {"e", "l", "r"};
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(doc->aObjects[i]->ClassName(), classes[i]);
+    EXPECT_EQ(doc->aObjects[i]->cId.Str(), ids[i]);
+    EXPECT_EQ(doc->aObjects[i]->oParent, doc.get());
+  }
+  for (const char* type : {"richtext", "text", "TText", "TTable", "TImage", ""})
+    EXPECT_FALSE(doc->CreateObjectByType(Value(type))) << type;
+  EXPECT_EQ(doc->CreateObjectByType(Value("TLine"))->ClassName(), "TLine");
+}
+
+TEST(TDocument, StackingOrderIsThePositionInTheList) {
+  auto doc = Loaded(R"({"aObjects":[{"cType":"TRectangle","nZIndex":9},
+                        {"cType":"TText","nZIndex":4},{"cType":"TLine","nZIndex":1},
+                        {"cType":"TEllipse","nZIndex":5}]})");
+  ASSERT_EQ(doc->aObjects.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(doc->aObjects[i]->nZIndex.IsInt());
+    EXPECT_EQ(doc->aObjects[i]->nZIndex.Int(), static_cast<int64_t>(i + 1));
+  }
+}
+
+TEST(TDocument, ObjectsAreSavedInOrder) {
+  auto doc =
+      Loaded(R"({"aObjects":[{"cType":"TLine","cId":"a"},{"cType":"TRectangle","cId":"b"}]})");
+  const Value saved = doc->Save().Get("aObjects");
+  ASSERT_EQ(saved.Len(), 2u);
+  EXPECT_EQ(saved.AsList()[0].Get("cId").Str(), "a");
+  EXPECT_EQ(saved.AsList()[0].Get("cLineStyle").Str(), "solid");
+  EXPECT_EQ(saved.AsList()[1].Get("cType").Str(), "TRectangle");
+  EXPECT_EQ(saved.AsList()[1].Get("nZIndex").Int(), 2);
 }
 
 TEST(TDocument, SaveWritesTheKeysInOrder) {
