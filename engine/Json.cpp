@@ -20,7 +20,8 @@ class Decoder {
 
  private:
   void SkipBlanks() {
-    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
+    while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r'))
+      ++i_;
   }
 
   bool Literal(std::string_view word) {
@@ -32,8 +33,10 @@ class Decoder {
   bool ParseValue(Value& out, int depth) {
     if (i_ >= s_.size()) return false;
     switch (s_[i_]) {
-      case '{': return ParseObject(out, depth + 1);
-      case '[': return ParseArray(out, depth + 1);
+      case '{':
+        return ParseObject(out, depth + 1);
+      case '[':
+        return ParseArray(out, depth + 1);
       case '"': {
         std::string text;
         if (!ParseString(text)) return false;
@@ -49,7 +52,8 @@ class Decoder {
       case 'n':
         out = Value();
         return Literal("null");
-      default: return ParseNumber(out);
+      default:
+        return ParseNumber(out);
     }
   }
 
@@ -127,10 +131,14 @@ class Decoder {
     for (int k = 0; k < 4; ++k) {
       char c = s_[i_++];
       uint32_t d;
-      if (c >= '0' && c <= '9') d = static_cast<uint32_t>(c - '0');
-      else if (c >= 'a' && c <= 'f') d = static_cast<uint32_t>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') d = static_cast<uint32_t>(c - 'A' + 10);
-      else return false;
+      if (c >= '0' && c <= '9')
+        d = static_cast<uint32_t>(c - '0');
+      else if (c >= 'a' && c <= 'f')
+        d = static_cast<uint32_t>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F')
+        d = static_cast<uint32_t>(c - 'A' + 10);
+      else
+        return false;
       cp = (cp << 4) | d;
     }
     return true;
@@ -155,14 +163,30 @@ class Decoder {
       if (++i_ >= s_.size()) return false;
       char e = s_[i_++];
       switch (e) {
-        case '"': out.push_back('"'); break;
-        case '\\': out.push_back('\\'); break;
-        case '/': out.push_back('/'); break;
-        case 'b': out.push_back('\b'); break;
-        case 'f': out.push_back('\f'); break;
-        case 'n': out.push_back('\n'); break;
-        case 'r': out.push_back('\r'); break;
-        case 't': out.push_back('\t'); break;
+        case '"':
+          out.push_back('"');
+          break;
+        case '\\':
+          out.push_back('\\');
+          break;
+        case '/':
+          out.push_back('/');
+          break;
+        case 'b':
+          out.push_back('\b');
+          break;
+        case 'f':
+          out.push_back('\f');
+          break;
+        case 'n':
+          out.push_back('\n');
+          break;
+        case 'r':
+          out.push_back('\r');
+          break;
+        case 't':
+          out.push_back('\t');
+          break;
         case 'u': {
           uint32_t cp;
           if (!Hex4(cp)) return false;
@@ -182,7 +206,8 @@ class Decoder {
           AppendUtf8(out, cp);
           break;
         }
-        default: return false;
+        default:
+          return false;
       }
     }
   }
@@ -255,13 +280,27 @@ void EncodeString(std::string& out, std::string_view s) {
   for (char ch : s) {
     unsigned char c = static_cast<unsigned char>(ch);
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20) {
           out += "\\u00";
@@ -277,11 +316,19 @@ void EncodeString(std::string& out, std::string_view s) {
 
 void Encode(std::string& out, const Value& v, int depth) {
   switch (v.kind()) {
-    case Kind::Logical: out += v.Bool() ? "true" : "false"; return;
+    case Kind::Logical:
+      out += v.Bool() ? "true" : "false";
+      return;
     case Kind::Integer:
-    case Kind::Real: out += PlainText(v); return;
-    case Kind::Text: EncodeString(out, v.Str()); return;
-    case Kind::Date: EncodeString(out, DateCompact(v)); return;
+    case Kind::Real:
+      out += PlainText(v);
+      return;
+    case Kind::Text:
+      EncodeString(out, v.Str());
+      return;
+    case Kind::Date:
+      EncodeString(out, DateCompact(v));
+      return;
     case Kind::List: {
       if (depth >= kJsonMaxDepth) {
         out += "null";
@@ -314,7 +361,9 @@ void Encode(std::string& out, const Value& v, int depth) {
       out.push_back('}');
       return;
     }
-    default: out += "null"; return;
+    default:
+      out += "null";
+      return;
   }
 }
 

@@ -14,7 +14,9 @@ namespace kx::platform {
 
 namespace {
 
-std::string PathText(std::string_view path) { return std::string(path); }
+std::string PathText(std::string_view path) {
+  return std::string(path);
+}
 
 bool IsRegularFile(const std::string& path) {
   struct stat st;
@@ -35,7 +37,9 @@ std::tm LocalNow(int* msOut) {
 
 }  // namespace
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+  return '/';
+}
 
 bool FileExists(std::string_view path) {
   if (path.empty()) return false;

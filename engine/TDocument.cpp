@@ -21,9 +21,13 @@ constexpr PaperFormat kPaperFormats[] = {
 };
 
 // Settings are read as numbers with a decimal comma accepted.
-double Number(const Value& v) { return ValueDouble(v); }
+double Number(const Value& v) {
+  return ValueDouble(v);
+}
 
-std::string TrimLower(const Value& v) { return Lower(AllTrim(ValueString(v))); }
+std::string TrimLower(const Value& v) {
+  return Lower(AllTrim(ValueString(v)));
+}
 
 bool IsHexColor(std::string_view s) {
   if (s.size() != 7 || s[0] != '#') return false;
@@ -35,7 +39,9 @@ bool IsHexColor(std::string_view s) {
   return true;
 }
 
-std::string IntegerText(int64_t n) { return PlainText(Value(n)); }
+std::string IntegerText(int64_t n) {
+  return PlainText(Value(n));
+}
 
 std::string Timestamp() {
   return DateCompact(platform::CurrentDate()) + "T" + platform::CurrentTime();
@@ -51,9 +57,13 @@ Value DefaultLayerZero() {
 
 }  // namespace
 
-TDocument::TDocument(const Value& ignored) { Init(ignored); }
+TDocument::TDocument(const Value& ignored) {
+  Init(ignored);
+}
 
-TDocument::~TDocument() { End(); }
+TDocument::~TDocument() {
+  End();
+}
 
 TDocument& TDocument::Init(const Value&) {
   if (tModifiedAt.empty()) tModifiedAt = Timestamp();
@@ -96,7 +106,8 @@ TDocument& TDocument::Load(const Value& input) {
     cPaperFormat = InferPaperFormat(width, height);
   }
   if (has("cPaperOrientation")) {
-    cPaperOrientation = TrimLower(get("cPaperOrientation")) == "landscape" ? "landscape" : "portrait";
+    cPaperOrientation =
+        TrimLower(get("cPaperOrientation")) == "landscape" ? "landscape" : "portrait";
   } else {
     cPaperOrientation = width > height ? "landscape" : "portrait";
   }
@@ -112,7 +123,8 @@ TDocument& TDocument::Load(const Value& input) {
                          : "fixed";
   if (has("nDesignHeight")) nDesignHeight = Number(get("nDesignHeight"));
   nDesignHeight = std::max(nDesignHeight, 1.0);
-  if (has("nContinuousBottomMargin")) nContinuousBottomMargin = Number(get("nContinuousBottomMargin"));
+  if (has("nContinuousBottomMargin"))
+    nContinuousBottomMargin = Number(get("nContinuousBottomMargin"));
   nContinuousBottomMargin = std::max(nContinuousBottomMargin, 0.0);
   if (has("lShowGrid")) lShowGrid = ValueBool(get("lShowGrid"));
 
@@ -163,7 +175,9 @@ void TDocument::End() {
   aObjects.clear();
 }
 
-Value TDocument::DefaultLabelLayout() { return NormalizeLabelLayout(Value()); }
+Value TDocument::DefaultLabelLayout() {
+  return NormalizeLabelLayout(Value());
+}
 
 Value TDocument::NormalizeLabelLayout(const Value& layout) {
   auto number = [&](std::string_view key, double def) {
@@ -194,18 +208,21 @@ Value TDocument::NormalizeLayers(const Value& layers) {
   Value table = Value::NewMap();
   auto add = [&](const std::string& keyText, const Value& layer) {
     if (!layer.IsMap()) return;
-    int64_t id = layer.Has("nId") ? ValueNumber(layer.Get("nId")).Int() : ValueNumber(Value(keyText)).Int();
+    int64_t id =
+        layer.Has("nId") ? ValueNumber(layer.Get("nId")).Int() : ValueNumber(Value(keyText)).Int();
     std::string name(AllTrim(ValueString(layer.Get("cName"))));
     if (name.empty()) name = "Capa " + IntegerText(id + 1);
     std::string color = TrimLower(layer.Get("cColor"));
     if (!IsHexColor(color)) color = "#000000";
     const Value& visible = layer.Get("lDesignerVisible");
     bool designerVisible = !(visible.IsLogical() && !visible.Bool());
-    table.Set(IntegerText(id), Value::NewMap({{"nId", id},
-                                              {"cName", name},
-                                              {"cCondition", std::string(AllTrim(ValueString(layer.Get("cCondition"))))},
-                                              {"lDesignerVisible", designerVisible},
-                                              {"cColor", color}}));
+    table.Set(
+        IntegerText(id),
+        Value::NewMap({{"nId", id},
+                       {"cName", name},
+                       {"cCondition", std::string(AllTrim(ValueString(layer.Get("cCondition"))))},
+                       {"lDesignerVisible", designerVisible},
+                       {"cColor", color}}));
   };
   if (const Map* m = layers.MapPtr()) {
     for (const Map::Entry& e : *m) add(std::string(e.key.Str()), e.value);
@@ -224,8 +241,9 @@ Value TDocument::NormalizeVariableDefinitions(const Value& defs) {
     std::string name(AllTrim(e.key.Str()));
     if (name.empty()) continue;
     const Value& entry = e.value.IsMap() ? e.value : kNil;
-    out.Set(name, Value::NewMap({{"tipo", entry.Has("tipo") ? ValueString(entry.Get("tipo")) : "texto"},
-                                 {"formula", ValueString(entry.Get("formula"))}}));
+    out.Set(name,
+            Value::NewMap({{"tipo", entry.Has("tipo") ? ValueString(entry.Get("tipo")) : "texto"},
+                           {"formula", ValueString(entry.Get("formula"))}}));
   }
   return out;
 }

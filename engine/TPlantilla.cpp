@@ -5,7 +5,9 @@
 
 namespace kx {
 
-TPlantilla::~TPlantilla() { End(); }
+TPlantilla::~TPlantilla() {
+  End();
+}
 
 TPlantilla& TPlantilla::Init(const Value& path) {
   cRuta = path.IsText() ? std::string(path.Str()) : "";
@@ -105,11 +107,17 @@ const std::vector<Ref<TObjectBase>>& TPlantilla::GetObjetos() const {
   return oDocumento ? oDocumento->aObjects : kNone;
 }
 
-Value TPlantilla::GetUserVars() const { return oDocumento ? oDocumento->hUserVars : Value::NewMap(); }
+Value TPlantilla::GetUserVars() const {
+  return oDocumento ? oDocumento->hUserVars : Value::NewMap();
+}
 
-Value TPlantilla::GetAcumVars() const { return oDocumento ? oDocumento->hAcumVars : Value::NewMap(); }
+Value TPlantilla::GetAcumVars() const {
+  return oDocumento ? oDocumento->hAcumVars : Value::NewMap();
+}
 
-bool TPlantilla::IsLabelDocument() const { return oDocumento && oDocumento->IsLabelDocument(); }
+bool TPlantilla::IsLabelDocument() const {
+  return oDocumento && oDocumento->IsLabelDocument();
+}
 
 Value TPlantilla::GetLabelLayout() const {
   return oDocumento ? oDocumento->hLabelLayout : TDocument::DefaultLabelLayout();

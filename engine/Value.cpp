@@ -46,11 +46,15 @@ uint64_t HashBytes(std::string_view s) noexcept {
   return h ^ (h >> 29);
 }
 
-bool IsBlankChar(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool IsBlankChar(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 }  // namespace
 
-Value Callable::Call(std::span<const Value> args) const { return fn_ ? fn_(args) : Value(); }
+Value Callable::Call(std::span<const Value> args) const {
+  return fn_ ? fn_(args) : Value();
+}
 
 // ---------------------------------------------------------------------------
 // Value
@@ -107,7 +111,9 @@ Value Value::Date(int32_t jdn) {
   return v;
 }
 
-Value Value::DateYMD(int y, int m, int d) { return Date(JdnFromYMD(y, m, d)); }
+Value Value::DateYMD(int y, int m, int d) {
+  return Date(JdnFromYMD(y, m, d));
+}
 
 Value Value::Timestamp(int32_t jdn, int32_t msOfDay) {
   Value v;
@@ -116,13 +122,17 @@ Value Value::Timestamp(int32_t jdn, int32_t msOfDay) {
   return v;
 }
 
-Value Value::NewList() { return Value(MakeRef<List>()); }
+Value Value::NewList() {
+  return Value(MakeRef<List>());
+}
 
 Value Value::NewList(std::initializer_list<Value> items) {
   return Value(MakeRef<List>(std::vector<Value>(items)));
 }
 
-Value Value::NewMap() { return Value(MakeRef<Map>()); }
+Value Value::NewMap() {
+  return Value(MakeRef<Map>());
+}
 
 Value Value::NewMap(std::initializer_list<std::pair<std::string_view, Value>> items) {
   auto m = MakeRef<Map>();
@@ -131,7 +141,9 @@ Value Value::NewMap(std::initializer_list<std::pair<std::string_view, Value>> it
   return Value(std::move(m));
 }
 
-Value Value::Function(Callable::Fn fn) { return Value(MakeRef<Callable>(std::move(fn))); }
+Value Value::Function(Callable::Fn fn) {
+  return Value(MakeRef<Callable>(std::move(fn)));
+}
 
 int64_t Value::Int() const noexcept {
   if (kind_ == Kind::Integer) return Payload<int64_t>();
@@ -211,7 +223,9 @@ int32_t Value::MsOfDay() const noexcept {
   return static_cast<int32_t>(Payload<int64_t>() % kMsPerDay);
 }
 
-const Value& Value::Get(std::string_view key) const noexcept { return Get(key, kNil); }
+const Value& Value::Get(std::string_view key) const noexcept {
+  return Get(key, kNil);
+}
 
 const Value& Value::Get(std::string_view key, const Value& def) const noexcept {
   if (const Map* m = MapPtr()) return m->Get(key, def);
@@ -233,10 +247,14 @@ void Value::Push(Value v) const {
 
 size_t Value::Len() const noexcept {
   switch (kind_) {
-    case Kind::List: return ListPtr()->size();
-    case Kind::Map: return MapPtr()->size();
-    case Kind::Text: return Str().size();
-    default: return 0;
+    case Kind::List:
+      return ListPtr()->size();
+    case Kind::Map:
+      return MapPtr()->size();
+    case Kind::Text:
+      return Str().size();
+    default:
+      return 0;
   }
 }
 
@@ -258,9 +276,13 @@ namespace {
 uint64_t gKeyVersions = 0;
 }
 
-void Map::Touch() noexcept { nKeyVersion_ = ++gKeyVersions; }
+void Map::Touch() noexcept {
+  nKeyVersion_ = ++gKeyVersions;
+}
 
-Map::Map(const Map& o) : Shared(), entries_(o.entries_), index_(o.index_) { Touch(); }
+Map::Map(const Map& o) : Shared(), entries_(o.entries_), index_(o.index_) {
+  Touch();
+}
 
 Map& Map::operator=(const Map& o) {
   entries_ = o.entries_;
@@ -386,15 +408,20 @@ int64_t DoubleToInt(double d) noexcept {
 
 double SaneDouble(double d) noexcept {
   if (std::isnan(d)) return 0.0;
-  if (std::isinf(d)) return d > 0 ? std::numeric_limits<double>::max() : -std::numeric_limits<double>::max();
+  if (std::isinf(d))
+    return d > 0 ? std::numeric_limits<double>::max() : -std::numeric_limits<double>::max();
   return d;
 }
 
 namespace {
 
-int DecimalsOf(const Value& v) { return v.Decimals(); }
+int DecimalsOf(const Value& v) {
+  return v.Decimals();
+}
 
-Value RealResult(double d, int decimals) { return Value::Real(d, decimals); }
+Value RealResult(double d, int decimals) {
+  return Value::Real(d, decimals);
+}
 
 }  // namespace
 
@@ -528,7 +555,8 @@ RoundedDecimal RoundDecimal(double d, int decimals) {
   if (digits.find_first_not_of('0') == std::string::npos) return out;
   out.negative = d < 0;
   auto digitAt = [&](int pos) -> char {
-    return pos >= 0 && pos < static_cast<int>(digits.size()) ? digits[static_cast<size_t>(pos)] : '0';
+    return pos >= 0 && pos < static_cast<int>(digits.size()) ? digits[static_cast<size_t>(pos)]
+                                                             : '0';
   };
   if (point > 0) {
     out.intPart.clear();
@@ -614,11 +642,15 @@ std::string TimeText(int32_t ms) {
 
 std::string DisplayText(const Value& v) {
   switch (v.kind()) {
-    case Kind::Nil: return "";
-    case Kind::Logical: return v.Bool() ? ".T." : ".F.";
+    case Kind::Nil:
+      return "";
+    case Kind::Logical:
+      return v.Bool() ? ".T." : ".F.";
     case Kind::Integer:
-    case Kind::Real: return PlainText(v);
-    case Kind::Text: return std::string(v.Str());
+    case Kind::Real:
+      return PlainText(v);
+    case Kind::Text:
+      return std::string(v.Str());
     case Kind::Date:
     case Kind::Timestamp: {
       if (v.Jdn() == 0) return "  /  /  ";
@@ -636,20 +668,26 @@ std::string DisplayText(const Value& v) {
       }
       return out;
     }
-    default: return "";
+    default:
+      return "";
   }
 }
 
 namespace {
 
-void AppendExprText(std::string& out, const Value& v, int depth,
-                    std::vector<const Shared*>& path) {
+void AppendExprText(std::string& out, const Value& v, int depth, std::vector<const Shared*>& path) {
   constexpr int kMaxExprDepth = 200;
   switch (v.kind()) {
-    case Kind::Nil: out += "NIL"; return;
-    case Kind::Logical: out += v.Bool() ? ".T." : ".F."; return;
+    case Kind::Nil:
+      out += "NIL";
+      return;
+    case Kind::Logical:
+      out += v.Bool() ? ".T." : ".F.";
+      return;
     case Kind::Integer:
-    case Kind::Real: out += PlainText(v); return;
+    case Kind::Real:
+      out += PlainText(v);
+      return;
     case Kind::Text: {
       std::string_view s = v.Str();
       bool dq = s.find('"') != std::string_view::npos;
@@ -677,9 +715,12 @@ void AppendExprText(std::string& out, const Value& v, int depth,
       }
       return;
     }
-    case Kind::Date: out += "0d" + (v.Jdn() == 0 ? std::string("00000000") : DateCompact(v)); return;
+    case Kind::Date:
+      out += "0d" + (v.Jdn() == 0 ? std::string("00000000") : DateCompact(v));
+      return;
     case Kind::Timestamp:
-      out += "0t" + (v.Jdn() == 0 ? std::string("00000000") : DateCompact(v)) + TimeText(v.MsOfDay());
+      out +=
+          "0t" + (v.Jdn() == 0 ? std::string("00000000") : DateCompact(v)) + TimeText(v.MsOfDay());
       return;
     case Kind::List:
     case Kind::Map: {
@@ -711,7 +752,8 @@ void AppendExprText(std::string& out, const Value& v, int depth,
     }
     case Kind::Object: {
       char buf[32];
-      auto res = std::to_chars(buf, buf + sizeof buf, reinterpret_cast<uintptr_t>(v.ObjectPtr()), 16);
+      auto res =
+          std::to_chars(buf, buf + sizeof buf, reinterpret_cast<uintptr_t>(v.ObjectPtr()), 16);
       out += "<object ";
       out += v.ObjectPtr()->ClassName();
       out += " 0x";
@@ -721,7 +763,8 @@ void AppendExprText(std::string& out, const Value& v, int depth,
     }
     case Kind::Callable: {
       char buf[32];
-      auto res = std::to_chars(buf, buf + sizeof buf, reinterpret_cast<uintptr_t>(v.CallablePtr()), 16);
+      auto res =
+          std::to_chars(buf, buf + sizeof buf, reinterpret_cast<uintptr_t>(v.CallablePtr()), 16);
       out += "<callable 0x";
       out.append(buf, res.ptr);
       out += ">";
@@ -741,36 +784,49 @@ std::string ExprText(const Value& v) {
 
 std::string ValueString(const Value& v) {
   switch (v.kind()) {
-    case Kind::Nil: return "";
-    case Kind::Text: return std::string(v.Str());
+    case Kind::Nil:
+      return "";
+    case Kind::Text:
+      return std::string(v.Str());
     case Kind::Integer:
-    case Kind::Real: return PlainText(v);
-    case Kind::Logical: return v.Bool() ? "1" : "";
-    case Kind::Date: return DateCompact(v);
-    default: return std::string(AllTrim(DisplayText(v)));
+    case Kind::Real:
+      return PlainText(v);
+    case Kind::Logical:
+      return v.Bool() ? "1" : "";
+    case Kind::Date:
+      return DateCompact(v);
+    default:
+      return std::string(AllTrim(DisplayText(v)));
   }
 }
 
 std::string FormulaString(const Value& v) {
   switch (v.kind()) {
-    case Kind::Nil: return "";
-    case Kind::Text: return std::string(v.Str());
-    case Kind::Integer: return PlainText(v);
+    case Kind::Nil:
+      return "";
+    case Kind::Text:
+      return std::string(v.Str());
+    case Kind::Integer:
+      return PlainText(v);
     case Kind::Real: {
       double d = v.Double();
       if (d == std::trunc(d)) return PlainText(IntPart(v));
       return PlainText(v);
     }
-    case Kind::Logical: return v.Bool() ? "1" : "";
-    default: return std::string(AllTrim(DisplayText(v)));
+    case Kind::Logical:
+      return v.Bool() ? "1" : "";
+    default:
+      return std::string(AllTrim(DisplayText(v)));
   }
 }
 
 Value ValueNumber(const Value& v) {
   switch (v.kind()) {
     case Kind::Integer:
-    case Kind::Real: return v;
-    case Kind::Logical: return Value(v.Bool() ? 1 : 0);
+    case Kind::Real:
+      return v;
+    case Kind::Logical:
+      return Value(v.Bool() ? 1 : 0);
     case Kind::Text: {
       std::string_view s = v.Str();
       if (s.find(',') == std::string_view::npos) return ReadNumber(s);
@@ -778,24 +834,32 @@ Value ValueNumber(const Value& v) {
       std::replace(t.begin(), t.end(), ',', '.');
       return ReadNumber(t);
     }
-    default: return Value(0);
+    default:
+      return Value(0);
   }
 }
 
-double ValueDouble(const Value& v) { return ValueNumber(v).Double(); }
+double ValueDouble(const Value& v) {
+  return ValueNumber(v).Double();
+}
 
-int64_t ValueInt(const Value& v) { return ValueNumber(v).Int(); }
+int64_t ValueInt(const Value& v) {
+  return ValueNumber(v).Int();
+}
 
 bool ValueBool(const Value& v) {
   switch (v.kind()) {
-    case Kind::Logical: return v.Bool();
+    case Kind::Logical:
+      return v.Bool();
     case Kind::Integer:
-    case Kind::Real: return v.Double() != 0.0;
+    case Kind::Real:
+      return v.Double() != 0.0;
     case Kind::Text: {
       std::string t = Lower(AllTrim(v.Str()));
       return TextContains("1.true.t.si.y.yes", t);
     }
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -805,15 +869,23 @@ const Value& HGet(const Value& m, std::string_view key, const Value& def) {
 
 bool IsEmpty(const Value& v) {
   switch (v.kind()) {
-    case Kind::Nil: return true;
-    case Kind::Logical: return !v.Bool();
+    case Kind::Nil:
+      return true;
+    case Kind::Logical:
+      return !v.Bool();
     case Kind::Integer:
-    case Kind::Real: return v.Double() == 0.0;
-    case Kind::Text: return IsBlank(v.Str());
-    case Kind::List: return v.ListPtr()->empty();
-    case Kind::Map: return v.MapPtr()->empty();
-    case Kind::Date: return v.Jdn() == 0;
-    default: return false;
+    case Kind::Real:
+      return v.Double() == 0.0;
+    case Kind::Text:
+      return IsBlank(v.Str());
+    case Kind::List:
+      return v.ListPtr()->empty();
+    case Kind::Map:
+      return v.MapPtr()->empty();
+    case Kind::Date:
+      return v.Jdn() == 0;
+    default:
+      return false;
   }
 }
 
@@ -835,14 +907,17 @@ int Order(const Value& a, const Value& b) {
       int c = a.Str().compare(b.Str());
       return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
-    case Kind::Logical: return a.Bool() == b.Bool() ? 0 : (a.Bool() ? 1 : -1);
-    case Kind::Date: return a.Jdn() < b.Jdn() ? -1 : (a.Jdn() > b.Jdn() ? 1 : 0);
+    case Kind::Logical:
+      return a.Bool() == b.Bool() ? 0 : (a.Bool() ? 1 : -1);
+    case Kind::Date:
+      return a.Jdn() < b.Jdn() ? -1 : (a.Jdn() > b.Jdn() ? 1 : 0);
     case Kind::Timestamp: {
       int64_t x = int64_t{a.Jdn()} * kMsPerDay + a.MsOfDay();
       int64_t y = int64_t{b.Jdn()} * kMsPerDay + b.MsOfDay();
       return x < y ? -1 : (x > y ? 1 : 0);
     }
-    default: return 2;
+    default:
+      return 2;
   }
 }
 
@@ -852,21 +927,29 @@ bool Equal(const Value& a, const Value& b) {
   if (a.IsNumber() && b.IsNumber()) return Order(a, b) == 0;
   if (a.kind() != b.kind()) return false;
   switch (a.kind()) {
-    case Kind::Nil: return true;
-    case Kind::Text: return a.Str() == b.Str();
+    case Kind::Nil:
+      return true;
+    case Kind::Text:
+      return a.Str() == b.Str();
     case Kind::Logical:
     case Kind::Date:
-    case Kind::Timestamp: return Order(a, b) == 0;
-    default: return a.SameRef(b);
+    case Kind::Timestamp:
+      return Order(a, b) == 0;
+    default:
+      return a.SameRef(b);
   }
 }
 
-bool Less(const Value& a, const Value& b) { return Order(a, b) == -1; }
+bool Less(const Value& a, const Value& b) {
+  return Order(a, b) == -1;
+}
 bool LessEq(const Value& a, const Value& b) {
   int o = Order(a, b);
   return o == -1 || o == 0;
 }
-bool Greater(const Value& a, const Value& b) { return Order(a, b) == 1; }
+bool Greater(const Value& a, const Value& b) {
+  return Order(a, b) == 1;
+}
 bool GreaterEq(const Value& a, const Value& b) {
   int o = Order(a, b);
   return o == 1 || o == 0;
@@ -921,7 +1004,8 @@ std::string_view Substr(std::string_view s, int64_t start, int64_t count) {
   if (count <= 0) return {};
   size_t off = StartOffset(start, s.size());
   if (off == std::string_view::npos) return {};
-  return s.substr(off, static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(s.size()))));
+  return s.substr(off,
+                  static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(s.size()))));
 }
 
 size_t At(std::string_view needle, std::string_view hay) {
@@ -976,9 +1060,13 @@ std::string PadLeft(std::string_view s, int64_t n) {
   return std::string(w - s.size(), ' ') + std::string(s);
 }
 
-int Asc(std::string_view s) { return s.empty() ? 0 : static_cast<unsigned char>(s[0]); }
+int Asc(std::string_view s) {
+  return s.empty() ? 0 : static_cast<unsigned char>(s[0]);
+}
 
-std::string Chr(int64_t code) { return std::string(1, static_cast<char>(static_cast<uint8_t>(code & 0xFF))); }
+std::string Chr(int64_t code) {
+  return std::string(1, static_cast<char>(static_cast<uint8_t>(code & 0xFF)));
+}
 
 std::string HexByte(int64_t n) {
   static const char kHex[] = "0123456789ABCDEF";
@@ -991,10 +1079,14 @@ int64_t HexToNumber(std::string_view s) {
   uint64_t v = 0;
   for (char c : s) {
     int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return 0;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return 0;
     v = (v << 4) | static_cast<uint64_t>(d);
   }
   return static_cast<int64_t>(v);
@@ -1005,7 +1097,9 @@ int64_t HexToNumber(std::string_view s) {
 
 namespace {
 
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char c) {
+  return (c & 0xC0) == 0x80;
+}
 
 // Byte offsets of the first `count` characters from character index `from`.
 size_t CharOffset(std::string_view s, size_t chars) {
@@ -1060,10 +1154,14 @@ bool IsValidUtf8(std::string_view s) {
     }
     size_t len;
     uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07;
-    else return false;
+    if (c >= 0xC2 && c <= 0xDF)
+      len = 2, cp = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF)
+      len = 3, cp = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4)
+      len = 4, cp = c & 0x07;
+    else
+      return false;
     if (i + len > n) return false;
     for (size_t k = 1; k < len; ++k) {
       unsigned char cc = static_cast<unsigned char>(s[i + k]);
@@ -1114,9 +1212,12 @@ std::string Cp1252ToUtf8(std::string_view s) {
   std::string out;
   out.reserve(s.size() + s.size() / 4);
   for (unsigned char c : s) {
-    if (c < 0x80) out.push_back(static_cast<char>(c));
-    else if (c < 0xA0) AppendUtf8(out, kHigh[c - 0x80]);
-    else AppendUtf8(out, c);
+    if (c < 0x80)
+      out.push_back(static_cast<char>(c));
+    else if (c < 0xA0)
+      AppendUtf8(out, kHigh[c - 0x80]);
+    else
+      AppendUtf8(out, c);
   }
   return out;
 }
@@ -1136,7 +1237,9 @@ std::string_view RTrim(std::string_view s) {
   return s.substr(0, n);
 }
 
-std::string_view AllTrim(std::string_view s) { return RTrim(LTrim(s)); }
+std::string_view AllTrim(std::string_view s) {
+  return RTrim(LTrim(s));
+}
 
 bool IsBlank(std::string_view s) {
   for (char c : s) {

@@ -141,8 +141,8 @@ class Value {
     aux_ = b ? 1 : 0;
   }
   template <class T>
-    requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>)
-  Value(T i) noexcept : Value() {
+  requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>) Value(T i)
+  noexcept : Value() {
     if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(int64_t)) {
       if (i > static_cast<T>(INT64_MAX)) {
         SetRealPayload(static_cast<double>(i), 0);
@@ -194,7 +194,7 @@ class Value {
   // Factories.
   static Value Real(double d, int decimals);
   static Value Text(std::string_view s) { return Value(s); }
-  static Value Date(int32_t jdn);            // 0 is the empty date
+  static Value Date(int32_t jdn);             // 0 is the empty date
   static Value DateYMD(int y, int m, int d);  // an invalid date gives the empty date
   static Value EmptyDate() { return Date(0); }
   static Value Timestamp(int32_t jdn, int32_t msOfDay);
@@ -221,9 +221,9 @@ class Value {
 
   // Payload readers; each answers a neutral value for another kind.
   bool Bool() const noexcept { return kind_ == Kind::Logical && aux_ != 0; }
-  int64_t Int() const noexcept;    // integer, or a real truncated and saturated; else 0
-  double Double() const noexcept;  // number as double; else 0
-  int Decimals() const noexcept;   // 0 for an integer and for non-numbers
+  int64_t Int() const noexcept;           // integer, or a real truncated and saturated; else 0
+  double Double() const noexcept;         // number as double; else 0
+  int Decimals() const noexcept;          // 0 for an integer and for non-numbers
   std::string_view Str() const noexcept;  // "" for non-texts
   int32_t Jdn() const noexcept;           // date's day number, 0 when empty or not a date
   int32_t MsOfDay() const noexcept;       // timestamp's milliseconds of the day
@@ -240,9 +240,12 @@ class Value {
   Callable* CallablePtr() const noexcept {
     return kind_ == Kind::Callable ? static_cast<Callable*>(Ptr()) : nullptr;
   }
-  // Kind-checked access; only call after testing the kind.
-  List& AsList() const noexcept { return *ListPtr(); }
-  Map& AsMap() const noexcept { return *MapPtr(); }
+  // Kind-checked access; only call after testing the kind. Not on temporaries:
+  // `for (auto& e : F().AsList())` would walk a list already freed.
+  List& AsList() const& noexcept { return *ListPtr(); }
+  Map& AsMap() const& noexcept { return *MapPtr(); }
+  List& AsList() const&& = delete;
+  Map& AsMap() const&& = delete;
 
   // Map convenience: the value under `key`, or nothing (also for non-maps).
   const Value& Get(std::string_view key) const noexcept;

@@ -13,10 +13,14 @@ TEST(Json, DecodesNumbersWithTheirDecimals) {
     int decimals;
   };
   Row rows[] = {
-      {"12", "12", true, 0},         {"-7", "-7", true, 0},
-      {"12.50", "12.50", false, 2},  {"3.0", "3.0", false, 1},
-      {"1e-3", "0.001", false, 3},   {"2.5e2", "250.0", false, 1},
-      {"1E+2", "100", false, 0},     {"1.25e-1", "0.125", false, 3},
+      {"12", "12", true, 0},
+      {"-7", "-7", true, 0},
+      {"12.50", "12.50", false, 2},
+      {"3.0", "3.0", false, 1},
+      {"1e-3", "0.001", false, 3},
+      {"2.5e2", "250.0", false, 1},
+      {"1E+2", "100", false, 0},
+      {"1.25e-1", "0.125", false, 3},
       {"1e-400", "0.000000000000000000000000000000", false, 30},
       {"1e999999999999", "", false, 0},
       {"123456789012345678901", "123456789012345700000", false, 0},
@@ -44,9 +48,8 @@ TEST(Json, MapsKeepOrderAndRepeatedKeysTakeTheLastValue) {
 
 TEST(Json, MalformedTextGivesNothing) {
   const char* bad[] = {
-      "",        "{",         R"({"a":1)",     R"({"a":[1,2)",  "[1,]",     R"({"a" 1})",
-      "tru",       "-",             "1.",           ".5",       R"("a)",
-      "\"a\tb\"", "\"\\x\"",  R"({"a":1,})",   "\"\\u12\"",   "nul",      "+1",
+      "",   "{",     R"({"a":1)", R"({"a":[1,2)", "[1,]",        R"({"a" 1})", "tru", "-",  "1.",
+      ".5", R"("a)", "\"a\tb\"",  "\"\\x\"",      R"({"a":1,})", "\"\\u12\"",  "nul", "+1",
   };
   for (const char* text : bad) EXPECT_TRUE(JsonDecode(text).IsNil()) << text;
 }
@@ -67,10 +70,12 @@ TEST(Json, StringEscapes) {
       {R"("\b\f\n\r\t")", "\b\f\n\r\t"},
       {R"("\u00f1")", "\xC3\xB1"},
       {R"("\ud83d\ude00")", "\xF0\x9F\x98\x80"},
-      {R"("\ud83d")", "\xEF\xBF\xBD"},          // lone high surrogate
-      {R"("\ude00x")", "\xEF\xBF\xBDx"},        // lone low surrogate
-      {R"("\ud83d\u0041")", "\xEF\xBF\xBD" "A"},
-      {"\"\xC3\xB1\"", "\xC3\xB1"},             // bytes copied as they stand
+      {R"("\ud83d")", "\xEF\xBF\xBD"},    // lone high surrogate
+      {R"("\ude00x")", "\xEF\xBF\xBDx"},  // lone low surrogate
+      {R"("\ud83d\u0041")",
+       "\xEF\xBF\xBD"
+       "A"},
+      {"\"\xC3\xB1\"", "\xC3\xB1"},  // bytes copied as they stand
   };
   for (const Row& r : rows) {
     Value v = JsonDecode(r.json);

@@ -29,8 +29,10 @@ TEST(TDocument, PaperFormatAndOrientationInference) {
       {R"({"nPaperWidth":"148","nPaperHeight":"210,0","aObjects":[]})", "a5", "portrait"},
       {R"({"nPaperWidth":100,"nPaperHeight":100,"aObjects":[]})", "custom", "portrait"},
       {R"({"cPaperFormat":"  A5 ","aObjects":[]})", "a5", "portrait"},
-      {R"({"cPaperFormat":"","cPaperOrientation":"LANDSCAPE ","aObjects":[]})", "custom", "landscape"},
-      {R"({"cPaperFormat":"Folio","cPaperOrientation":"sideways","aObjects":[]})", "folio", "portrait"},
+      {R"({"cPaperFormat":"","cPaperOrientation":"LANDSCAPE ","aObjects":[]})", "custom",
+       "landscape"},
+      {R"({"cPaperFormat":"Folio","cPaperOrientation":"sideways","aObjects":[]})", "folio",
+       "portrait"},
       {R"({"cPaperFormat":null,"cPaperOrientation":null,"nPaperWidth":297,"nPaperHeight":210,"aObjects":[]})",
        "custom", "portrait"},
       {R"({"aObjects":[]})", "a4", "portrait"},
@@ -52,19 +54,22 @@ TEST(TDocument, SettingsAreNormalised) {
   EXPECT_EQ(doc->nContinuousBottomMargin, 0.0);
   EXPECT_FALSE(doc->lShowGrid);
 
-  auto other = Loaded(R"({"cDocumentKind":"etiqueta","cPaperHeightMode":"continuous","lShowGrid":"rue","aObjects":[]})");
+  auto other = Loaded(
+      R"({"cDocumentKind":"etiqueta","cPaperHeightMode":"continuous","lShowGrid":"rue","aObjects":[]})");
   EXPECT_EQ(other->cDocumentKind, "report");
   EXPECT_EQ(other->cPaperHeightMode, "fixed");
   EXPECT_TRUE(other->lShowGrid);  // any non-empty part of the truth words counts
 }
 
 TEST(TDocument, LabelLayoutNormalisation) {
-  auto doc = Loaded(R"({"hLabelLayout":{"nColumns":0,"nRows":"2,7","cFlow":"columns","cLabelFormat":"  ",
+  auto doc =
+      Loaded(R"({"hLabelLayout":{"nColumns":0,"nRows":"2,7","cFlow":"columns","cLabelFormat":"  ",
                         "nPrintOffsetX":-2.5,"extra":1},"aObjects":[]})");
   const Value& layout = doc->hLabelLayout;
   ASSERT_EQ(layout.Len(), 12u);
-  const char* keys[] = {"nLabelWidth",    "nLabelHeight", "nColumns", "nRows",        "nMarginLeft",   "nMarginTop",
-                        "nGapHorizontal", "nGapVertical", "cFlow",    "cLabelFormat", "nPrintOffsetX", "nPrintOffsetY"};
+  const char* keys[] = {"nLabelWidth", "nLabelHeight", "nColumns",       "nRows",
+                        "nMarginLeft", "nMarginTop",   "nGapHorizontal", "nGapVertical",
+                        "cFlow",       "cLabelFormat", "nPrintOffsetX",  "nPrintOffsetY"};
   for (size_t i = 0; i < 12; ++i) EXPECT_EQ(layout.AsMap().KeyAt(i), keys[i]);
   EXPECT_EQ(layout.Get("nColumns").Int(), 1);
   EXPECT_EQ(layout.Get("nRows").Int(), 2);
@@ -73,12 +78,19 @@ TEST(TDocument, LabelLayoutNormalisation) {
   EXPECT_EQ(layout.Get("nLabelWidth").Double(), 70.0);
   EXPECT_EQ(layout.Get("nPrintOffsetX").Double(), -2.5);
 
-  EXPECT_EQ(Loaded(R"({"hLabelLayout":{"cFlow":"Column"},"aObjects":[]})")->hLabelLayout.Get("cFlow").Str(), "row");
-  EXPECT_EQ(Loaded(R"({"hLabelLayout":{"cFlow":"column"},"aObjects":[]})")->hLabelLayout.Get("cFlow").Str(), "column");
+  EXPECT_EQ(Loaded(R"({"hLabelLayout":{"cFlow":"Column"},"aObjects":[]})")
+                ->hLabelLayout.Get("cFlow")
+                .Str(),
+            "row");
+  EXPECT_EQ(Loaded(R"({"hLabelLayout":{"cFlow":"column"},"aObjects":[]})")
+                ->hLabelLayout.Get("cFlow")
+                .Str(),
+            "column");
 }
 
 TEST(TDocument, VariableDefinitions) {
-  auto doc = Loaded(R"({"hUserVars":{" total ":{"formula":"A+B"},"":{"formula":"x"},"x":5,"total":{"tipo":"n","formula":" C "}},
+  auto doc = Loaded(
+      R"({"hUserVars":{" total ":{"formula":"A+B"},"":{"formula":"x"},"x":5,"total":{"tipo":"n","formula":" C "}},
                         "UserVar":{"ignored":{}},"AcumVar":{"s":{"formula":"IMPORTE"}},"aObjects":[]})");
   const Value& vars = doc->hUserVars;
   ASSERT_EQ(vars.Len(), 2u);
@@ -87,7 +99,8 @@ TEST(TDocument, VariableDefinitions) {
   EXPECT_EQ(vars.Get("total").Get("formula").Str(), " C ");
   EXPECT_EQ(vars.Get("x").Get("tipo").Str(), "texto");
   EXPECT_EQ(vars.Get("x").Get("formula").Str(), "");
-  EXPECT_EQ(doc->hAcumVars.Get("s").Get("formula").Str(), "IMPORTE");  // older key when the newer is absent
+  EXPECT_EQ(doc->hAcumVars.Get("s").Get("formula").Str(),
+            "IMPORTE");  // older key when the newer is absent
 
   auto older = Loaded(R"({"UserVar":{"v":{"formula":"1"}},"aObjects":[]})");
   EXPECT_TRUE(older->hUserVars.Has("v"));
@@ -100,7 +113,8 @@ TEST(TDocument, Layers) {
   ASSERT_EQ(none->hLayers.Len(), 1u);
   EXPECT_EQ(none->GetLayer(Value(0)).Get("cName").Str(), "Capa 1");
 
-  auto list = Loaded(R"({"hLayers":[{"cName":"Fondo"},{"nId":5,"cColor":" #ABCDEF ","lDesignerVisible":0}],"aObjects":[]})");
+  auto list = Loaded(
+      R"({"hLayers":[{"cName":"Fondo"},{"nId":5,"cColor":" #ABCDEF ","lDesignerVisible":0}],"aObjects":[]})");
   ASSERT_EQ(list->hLayers.Len(), 2u);
   EXPECT_EQ(list->hLayers.AsMap().KeyAt(0), "0");
   EXPECT_EQ(list->GetLayer(Value(0)).Get("cName").Str(), "Fondo");
@@ -108,7 +122,8 @@ TEST(TDocument, Layers) {
   EXPECT_EQ(list->GetLayer(Value(5)).Get("cColor").Str(), "#abcdef");
   EXPECT_TRUE(list->IsLayerVisibleInDesign(Value(5)));  // only the logical false hides
 
-  auto map = Loaded(R"({"hLayers":{"fondo":{"cCondition":" X>1 ","lDesignerVisible":false,"cColor":"#abc"},
+  auto map =
+      Loaded(R"({"hLayers":{"fondo":{"cCondition":" X>1 ","lDesignerVisible":false,"cColor":"#abc"},
                         "2":{"cName":"Dos","cColor":"red"},"3":{"nId":2,"cName":"Otra"}},"aObjects":[]})");
   ASSERT_EQ(map->hLayers.Len(), 2u);
   EXPECT_EQ(map->GetLayerCondition(Value(0)), "X>1");

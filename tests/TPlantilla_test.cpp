@@ -34,8 +34,9 @@ TEST(TPlantilla, WithoutAnyTemplateGivesTheEmptyReport) {
   t->Create();
   EXPECT_TRUE(t->GetObjetos().empty());
   Value page = t->GetPagina();
-  EXPECT_EQ(JsonEncode(page),
-            R"({"ancho":210,"alto":297,"modoAlto":"fixed","altoDiseno":250,"margenInferiorContinuo":5,"unidad":"mm"})");
+  EXPECT_EQ(
+      JsonEncode(page),
+      R"({"ancho":210,"alto":297,"modoAlto":"fixed","altoDiseno":250,"margenInferiorContinuo":5,"unidad":"mm"})");
   EXPECT_FALSE(t->IsLabelDocument());
   auto before = MakeRef<TPlantilla>();  // before Create: the no-document answers
   EXPECT_EQ(before->GetPagina().Get("alto").Double(), 297.0);
@@ -48,21 +49,23 @@ TEST(TPlantilla, OlderFormIsConverted) {
       "objetos":[{"id":"t1","tipo":"TRectangle","x":"12,5","y":3,"ancho":10,"alto":5,"valor":"'A'","condicion":"X"},
                  {"id":"t2","nombre":"Dos","tipo":"trectangle"}, 7]})");
   Value doc = TPlantilla::NormalizarDocumento(older);
-  EXPECT_EQ(JsonEncode(doc),
-            R"({"cType":"TDocument","cFormatVersion":"1.0","cTemplateName":"Viejo","nPaperWidth":100.5,)"
-            R"("nPaperHeight":150,"aObjects":[)"
-            R"({"cId":"t1","cName":"t1","cType":"TRectangle","nLeft":12.5,"nTop":3,"nWidth":10,"nHeight":5,)"
-            R"("cText":"'A'","cCondition":"X"},)"
-            R"({"cId":"t2","cName":"Dos","cType":"TText","nLeft":0,"nTop":0,"nWidth":0,"nHeight":0,)"
-            R"("cText":"","cCondition":""}]})");
+  EXPECT_EQ(
+      JsonEncode(doc),
+      R"({"cType":"TDocument","cFormatVersion":"1.0","cTemplateName":"Viejo","nPaperWidth":100.5,)"
+      R"("nPaperHeight":150,"aObjects":[)"
+      R"({"cId":"t1","cName":"t1","cType":"TRectangle","nLeft":12.5,"nTop":3,"nWidth":10,"nHeight":5,)"
+      R"("cText":"'A'","cCondition":"X"},)"
+      R"({"cId":"t2","cName":"Dos","cType":"TText","nLeft":0,"nTop":0,"nWidth":0,"nHeight":0,)"
+      R"("cText":"","cCondition":""}]})");
 
   auto t = MakeRef<TPlantilla>();
   t->SetData(older).Create();
-  EXPECT_EQ(t->GetUserVars().Len(), 0u);  // variables only come from the document form
+  EXPECT_EQ(t->GetUserVars().Len(), 0u);     // variables only come from the document form
   EXPECT_TRUE(t->GetData().SameRef(older));  // the raw map is kept as given
   EXPECT_EQ(t->GetPagina().Get("ancho").Double(), 100.5);
 
-  Value notList = JsonDecode(R"({"aObjects":{},"cDocumentKind":"label","hLabelLayout":{"nRows":2}})");
+  Value notList =
+      JsonDecode(R"({"aObjects":{},"cDocumentKind":"label","hLabelLayout":{"nRows":2}})");
   auto t2 = MakeRef<TPlantilla>();
   t2->SetData(notList).Create();
   EXPECT_FALSE(t2->IsLabelDocument());  // treated as the older form
@@ -103,7 +106,8 @@ TEST(TPlantilla, LoadsFilesAndFallsBackToTheEmptyTemplate) {
   }
   // Paths that are no readable regular file give the empty template, never a crash.
   std::filesystem::create_directory(dir.path() + "/folder.json");
-  const std::string unreadable[] = {dir.path() + "/folder.json", dir.path() + "/missing.json", "", "/dev/null"};
+  const std::string unreadable[] = {dir.path() + "/folder.json", dir.path() + "/missing.json", "",
+                                    "/dev/null"};
   for (const std::string& p : unreadable) {
     Value map = TPlantilla::CargarJson(Value(p));
     EXPECT_TRUE(map.IsMap()) << p;

@@ -106,11 +106,12 @@ TEST(Value, ReadNumberFromText) {
     int decimals;
   };
   Row rows[] = {
-      {"12.50", "12.50", false, 2}, {"+7", "7", true, 0},   {"7a", "7", true, 0},
-      {".5", "0.5", false, 1},      {"-x", "0", true, 0},   {"", "0", true, 0},
+      {"12.50", "12.50", false, 2}, {"+7", "7", true, 0},
+      {"7a", "7", true, 0},         {".5", "0.5", false, 1},
+      {"-x", "0", true, 0},         {"", "0", true, 0},
       {"1,5", "1", true, 0},        {" \t-3.25x", "-3.25", false, 2},
-      {"1.2.3", "1.2", false, 1},   {"5.", "5", false, 0},  {"1e5", "1", true, 0},
-      {"99999999999999999999", "100000000000000000000", false, 0},
+      {"1.2.3", "1.2", false, 1},   {"5.", "5", false, 0},
+      {"1e5", "1", true, 0},        {"99999999999999999999", "100000000000000000000", false, 0},
   };
   for (const Row& r : rows) {
     Value v = ReadNumber(r.text);
@@ -139,9 +140,17 @@ TEST(Value, RoundingAndTextForms) {
     const char* text;
   };
   Row rows[] = {
-      {2.675, 2, "2.68"},  {1.005, 2, "1.01"},  {5, 2, "5.00"},        {-2.5, 0, "-3"},
-      {0.125, 2, "0.13"},  {-0.001, 2, "0.00"}, {9.995, 2, "10.00"},   {0.5, 0, "1"},
-      {0.4, 0, "0"},       {123456.789, 1, "123456.8"}, {1e20, 0, "100000000000000000000"},
+      {2.675, 2, "2.68"},
+      {1.005, 2, "1.01"},
+      {5, 2, "5.00"},
+      {-2.5, 0, "-3"},
+      {0.125, 2, "0.13"},
+      {-0.001, 2, "0.00"},
+      {9.995, 2, "10.00"},
+      {0.5, 0, "1"},
+      {0.4, 0, "0"},
+      {123456.789, 1, "123456.8"},
+      {1e20, 0, "100000000000000000000"},
       {0.1, 20, "0.10000000000000000000"},
   };
   for (const Row& row : rows) {
@@ -185,10 +194,11 @@ TEST(Value, ConversionHelpers) {
 }
 
 TEST(Value, Emptiness) {
-  Value empty[] = {Value(), Value(false), Value(0), Value::Real(0, 2), Value(" \t\r\n"),
-                   Value::NewList(), Value::NewMap(), Value::EmptyDate()};
+  Value empty[] = {Value(),          Value(false),     Value(0),        Value::Real(0, 2),
+                   Value(" \t\r\n"), Value::NewList(), Value::NewMap(), Value::EmptyDate()};
   for (const Value& v : empty) EXPECT_TRUE(IsEmpty(v)) << ExprText(v);
-  Value full[] = {Value(true), Value(1), Value("x"), Value::NewList({1}), Value::DateYMD(2020, 1, 1)};
+  Value full[] = {Value(true), Value(1), Value("x"), Value::NewList({1}),
+                  Value::DateYMD(2020, 1, 1)};
   for (const Value& v : full) EXPECT_FALSE(IsEmpty(v)) << ExprText(v);
 }
 
@@ -317,7 +327,7 @@ TEST(Value, Dates) {
   EXPECT_EQ(DateMonth(d), 2);
   EXPECT_EQ(DateDay(d), 29);
   EXPECT_EQ(DateCompact(d), "20240229");
-  EXPECT_EQ(DateDow(Value::DateYMD(2000, 1, 1)), 7);  // a Saturday
+  EXPECT_EQ(DateDow(Value::DateYMD(2000, 1, 1)), 7);   // a Saturday
   EXPECT_EQ(DateDow(Value::DateYMD(2026, 12, 6)), 1);  // a Sunday
   EXPECT_EQ(DateFromCompact("20230229").Jdn(), 0);
   EXPECT_EQ(DateFromCompact("2024022").Jdn(), 0);
