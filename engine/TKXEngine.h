@@ -199,6 +199,9 @@ class TKXEngine {
 
   // Progress.
   TKXEngine& ResetProgress();
+  bool NotifyProgress(const Value& line, const Value& total, const Value& pages, bool forced);
+  Value ApplyProgressOptions(const Value& options);
+  Ref<TDocumentoRenderizable> FinishProgress(Ref<TDocumentoRenderizable> document);
 
   static Value InitialPaginationDiagnostics();
   static Value InitialPerformanceDiagnostics();
