@@ -6,7 +6,12 @@
 
 #include "Json.h"
 #include "Platform.h"
+#include "TConectorDatosReg.h"
+#include "TContextoEjecucion.h"
 #include "TEvaluadorFormulas.h"
+#include "TMotorComposicion.h"
+#include "TMotorEjecucion.h"
+#include "TMotorPaginacion.h"
 
 namespace kx {
 
@@ -149,14 +154,6 @@ Value TKXEngine::CloseJob() {
       {"hAskStrings", GetAskStrings()},
       {"hOpcionesRuntime", hOpcionesRuntime},
   });
-}
-
-Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
-  // Running a job is not wired in yet: an engine with nothing to run answers no document.
-  cLastError.clear();
-  oDocumento.reset();
-  ResetProgress();
-  return oDocumento;
 }
 
 TKXEngine& TKXEngine::ReleaseInputData() {
@@ -1138,6 +1135,671 @@ Ref<TDocumentoRenderizable> TKXEngine::FinishProgress(Ref<TDocumentoRenderizable
     return nullptr;
   }
   return document;
+}
+
+// ---------------------------------------------------------------------------
+// Running a job
+
+namespace {
+
+// A step that consumes no record may still advance a table's split record;
+// this many such steps in a row can only be a loop that never ends.
+constexpr int64_t kMaxStepsWithoutConsuming = 1000;
+
+const char* const kPassTableKeys[] = {"nTableSetupMs",       "nTableRecordLoopMs",  "nTableFinishMs",
+                                      "nTablePartitionMs",   "nTableRenderLinesMs", "nTableCellContentMs",
+                                      "nTableAccumulateMs"};
+
+int64_t WholeCount(const Value& v) { return std::max<int64_t>(0, IntPart(ValueNumber(v)).Int()); }
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of(platform::PathSeparator());
+  return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+  size_t slash = path.find_last_of(platform::PathSeparator());
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+Value TKXEngine::OpcionesPersistentes() const {
+  // Every execution starts from a copy of the persistent options; the variable
+  // changes are only read, so one shared list serves every chunk of a long run.
+  Value options = Value::NewMap();
+  for (const Map::Entry& e : hOpcionesRuntime.AsMap()) {
+    options.AsMap().Append(e.key, e.key.Str() == "aDataVarChangesRuntime" ? e.value : DeepClone(e.value));
+  }
+  return options;
+}
+
+void TKXEngine::EscribirClavesProyecto(Value& options, bool always) const {
+  std::string path = cPlantillaMode == "PlantillaName" ? RutaPlantilla(Value(cPlantilla)) : "";
+  if (always || !options.Has("cProjectFilePath")) options.Set("cProjectFilePath", path);
+  if (always || !options.Has("cProjectPath")) options.Set("cProjectPath", FolderOf(path));
+  if (always || !options.Has("cProjectFileName")) options.Set("cProjectFileName", FileNameOf(path));
+}
+
+void TKXEngine::SumarRendimiento(std::string_view key, double amount) {
+  Map& d = hPerformanceDiagnostics.AsMap();
+  const Value& current = d.Get(key);
+  if (current.IsInt()) {
+    d.Set(key, current.Int() + static_cast<int64_t>(amount));
+  } else {
+    d.Set(key, Value(current.Double() + amount));
+  }
+}
+
+void TKXEngine::SumarRendimientoPaso(const Value& pass) {
+  if (!pass.IsMap()) return;
+  SumarRendimiento("nPageCompositionMs", ValueDouble(pass.Get("nCompositionMs")));
+  SumarRendimiento("nPageReflowMs", ValueDouble(pass.Get("nReflowMs")));
+  SumarRendimiento("nPagePaginationMs", ValueDouble(pass.Get("nPaginationMs")));
+  for (const char* key : kPassTableKeys) SumarRendimiento(key, ValueDouble(pass.Get(key)));
+  SumarRendimiento("nTableRecordsExamined", static_cast<double>(ValueInt(pass.Get("nTableRecordsExamined"))));
+}
+
+Ref<TConectorDatosReg> TKXEngine::CrearConector(const Value& rows) const {
+  auto connector = MakeRef<TConectorDatosReg>();
+  connector->Create();
+  if (aStructVar.Len() > 0) connector->SendDataVar(aStructVar, aRegVar);
+  if (aStructLine.Len() > 0) connector->SendDataLine(aStructLine, rows.IsList() ? rows : aRegLine);
+  return connector;
+}
+
+Value TKXEngine::RegistrosDetalleRuntime() const {
+  const List& columns = aStructLine.AsList();
+  std::vector<Value> keys;
+  keys.reserve(columns.size());
+  for (const Value& c : columns) {
+    keys.emplace_back(ValueString(c.Get("grupo")) + "." + ValueString(c.Get("nombre")));
+  }
+  auto records = MakeRef<List>();
+  records->Reserve(aRegLine.Len());
+  for (const Value& row : aRegLine.AsList()) {
+    auto record = MakeRef<Map>();
+    record->Reserve(keys.size());
+    const List* values = row.ListPtr();
+    for (size_t j = 0; j < keys.size(); ++j) {
+      record->SetKey(keys[j], values && j < values->size() ? (*values)[j] : Value());
+    }
+    records->Add(Value(std::move(record)));
+  }
+  return Value(std::move(records));
+}
+
+bool TKXEngine::EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const {
+  if (plantilla) return plantilla->IsLabelDocument();
+  Ref<TPlantilla> temporary = CrearPlantilla();
+  bool label = temporary->IsLabelDocument();
+  temporary->End();
+  return label;
+}
+
+Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& rows, Ref<TPlantilla> plantilla) {
+  bool ownTemplate = !plantilla;
+  if (ownTemplate) plantilla = CrearPlantilla();
+  Ref<TConectorDatosReg> connector = CrearConector(rows);
+  auto evaluator = MakeRef<TEvaluadorFormulas>();
+  evaluator->Create();
+  auto composition = MakeRef<TMotorComposicion>();
+  composition->Create();
+  auto pagination = MakeRef<TMotorPaginacion>();
+  pagination->Create();
+
+  Value options = givenOptions.IsMap() ? DeepClone(givenOptions) : OpcionesPersistentes();
+  EscribirClavesProyecto(options, false);
+  options.Set("hUserVars", plantilla->GetUserVars());
+  options.Set("hAcumVars", plantilla->GetAcumVars());
+  ApplyProgressOptions(options);
+
+  auto context = MakeRef<TContextoEjecucion>(connector, evaluator, options);
+  context->Create();
+  auto engine = MakeRef<TMotorEjecucion>(plantilla, connector, composition, pagination, context);
+  engine->Create();
+  Ref<TDocumentoRenderizable> document = engine->Ejecutar();
+
+  std::string error;
+  if (context->HasErrorCriticoComposicion()) {
+    error = context->GetErrorCriticoComposicion();
+    cLastError = error;
+    if (document) document->End();
+    document.reset();
+  }
+  Value result = Value::NewMap({{"oDocumento", document ? Value(Ref<KXObject>(document)) : Value()},
+                                {"hAcumuladores", DeepClone(context->GetAcumuladores())},
+                                {"hContinuaciones", context->GetContinuacionesTabla()},
+                                {"nConsumidos", context->GetRegistrosDetalleConsumidosRuntime()},
+                                {"cError", error}});
+  engine->End();
+  pagination->End();
+  composition->End();
+  context->End();
+  evaluator->End();
+  if (ownTemplate) plantilla->End();
+  connector->End();
+  return result;
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::EjecutarMotor(const Value& options, const Value& rows) {
+  Value result = EjecutarMotorResultado(options, rows, nullptr);
+  return Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::AdjuntarDatosTabulares(Ref<TDocumentoRenderizable> document,
+                                                              const Ref<TPlantilla>& plantilla) {
+  if (!document || !plantilla) return document;
+  std::vector<Ref<TObjectBase>> exporters;
+  for (const Ref<TObjectBase>& object : plantilla->GetObjetos()) {
+    if (object->HasGenerarDatosExportables()) exporters.push_back(object);
+  }
+  Value tables = Value::NewList();
+  if (!exporters.empty()) {
+    Value options = OpcionesPersistentes();
+    EscribirClavesProyecto(options, true);
+    Value records = RegistrosDetalleRuntime();
+    options.Set("hUserVars", plantilla->GetUserVars());
+    options.Set("hAcumVars", plantilla->GetAcumVars());
+    options.Set("nRegistroBase", 0);
+    options.Set("nTotalRegistrosRuntime", static_cast<int64_t>(records.Len()));
+    options.Set("aRegistrosDetalleRuntime", records);
+    options.Set("lRegistrosDetalleGlobalRuntime", true);
+    options.Set("lSemanticDataRuntime", true);
+    options.Set("nPaginaActualRuntime", 1);
+    options.Set("nTotalPaginasRuntime", std::max<int64_t>(1, document->TotalPaginas()));
+    options.Set("lTotalPaginasConocido", true);
+    Value firstRow = aRegLine.Len() > 0 ? Value::NewList({aRegLine.AsList()[0]}) : Value::NewList();
+    Ref<TConectorDatosReg> connector = CrearConector(firstRow);
+    auto evaluator = MakeRef<TEvaluadorFormulas>();
+    evaluator->Create();
+    auto context = MakeRef<TContextoEjecucion>(connector, evaluator, options);
+    context->Create();
+    for (const Ref<TObjectBase>& exporter : exporters) {
+      Value table = exporter->GenerarDatosExportables(*context);
+      if (!table.IsMap()) continue;
+      table.Set("cEncoding", "UTF-8");
+      tables.Push(table);
+    }
+    context->End();
+    evaluator->End();
+    connector->End();
+  }
+  document->SetDataTables(tables);
+  return document;
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
+  const double start = platform::MillisecondClock();
+  cLastError.clear();
+  oDocumento.reset();
+  ResetProgress();
+  hPerformanceDiagnostics = InitialPerformanceDiagnostics();
+  hPerformanceDiagnostics.Set("cMode", "starting");
+  auto finish = [&](Ref<TDocumentoRenderizable> document) {
+    hPerformanceDiagnostics.Set("nTotalMs", Value(platform::MillisecondClock() - start));
+    return document;
+  };
+
+  double t = platform::MillisecondClock();
+  Value validation = ValidarDatos();
+  SumarRendimiento("nValidateMs", platform::MillisecondClock() - t);
+  if (!validation.Get("lOk").Bool()) {
+    hPerformanceDiagnostics.Set("cMode", "validation-error");
+    cLastError = ValueString(validation.Get("cMensaje"));
+    return finish(nullptr);
+  }
+  if (!NotifyProgress(Value(0), Value(nProgressTotal), Value(0), true)) return finish(nullptr);
+
+  t = platform::MillisecondClock();
+  Ref<TPlantilla> plantilla = oPlantillaRuntime;
+  const bool ownTemplate = !plantilla;
+  if (ownTemplate) plantilla = CrearPlantilla();
+  SumarRendimiento("nTemplateMs", platform::MillisecondClock() - t);
+  auto endTemplate = [&] {
+    if (ownTemplate) plantilla->End();
+  };
+
+  Ref<TDocumentoRenderizable> document;
+  auto definitive = [&](auto&& work) {
+    double t0 = platform::MillisecondClock();
+    document = work();
+    SumarRendimiento("nDefinitiveMs", platform::MillisecondClock() - t0);
+  };
+  if (!lLogicalDocumentBreakDisabled && hLogicalDocumentBreak.Len() == 0) LoadLogicalDocumentBreak(plantilla);
+  if (EsDocumentoEtiquetas(plantilla) || aRegLine.Len() == 0) {
+    hPerformanceDiagnostics.Set("cMode", "single-pass-label-or-no-detail");
+    lProgressDefinitive = true;
+    definitive([&] {
+      Value result = EjecutarMotorResultado(Value(), Value(), plantilla);
+      return Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
+    });
+  } else if (!UsaPaginacionPrevia(plantilla)) {
+    hPerformanceDiagnostics.Set("cMode", "single-pass-no-prepagination");
+    lProgressDefinitive = true;
+    definitive([&] { return GenerarPaginasRuntime(Value(), plantilla); });
+  } else if (PermiteFinalizacionSelectiva(plantilla->GetData(), "")) {
+    hPerformanceDiagnostics.Set("cMode", "single-pass-selective-finalization");
+    lProgressDefinitive = true;
+    definitive([&] { return GenerarPaginasRuntime(Value(), plantilla); });
+  } else {
+    hPerformanceDiagnostics.Set("cMode", "two-pass");
+    lProgressDefinitive = false;
+    double t0 = platform::MillisecondClock();
+    Ref<TDocumentoRenderizable> measuring = GenerarPaginasRuntime(Value(), plantilla);
+    SumarRendimiento("nMeasurementMs", platform::MillisecondClock() - t0);
+    int64_t total = measuring ? std::max<int64_t>(1, measuring->TotalPaginas()) : 1;
+    if (measuring) measuring->End();
+    if (!measuring && !cLastError.empty()) {
+      hPerformanceDiagnostics.Set("cMode", "composition-error");
+      endTemplate();
+      return finish(nullptr);
+    }
+    if (lCanceled) {
+      endTemplate();
+      return finish(nullptr);
+    }
+    lProgressDefinitive = true;
+    nProgressLine = 0;
+    nProgressPages = 0;
+    nProgressLastTime = 0.0;
+    lProgressNotified = false;
+    if (!NotifyProgress(Value(0), Value(nProgressTotal), Value(0), true)) {
+      endTemplate();
+      return finish(nullptr);
+    }
+    definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla); });
+  }
+  document = AdjuntarDatosTabulares(document, plantilla);
+  endTemplate();
+  oDocumento = FinishProgress(document);
+  return finish(oDocumento);
+}
+
+// ---------------------------------------------------------------------------
+// The page loop
+
+Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total, const Ref<TPlantilla>& plantilla) {
+  const int64_t n = static_cast<int64_t>(aRegLine.Len());
+  const Value records = RegistrosDetalleRuntime();
+  int64_t base = 0;
+  Value sums = Value::NewMap();
+  Value continuations = Value::NewMap();
+  Ref<TDocumentoRenderizable> result;
+
+  Value firstRow = n > 0 ? Value::NewList({aRegLine.AsList()[0]}) : Value::NewList();
+  Ref<TConectorDatosReg> connector = CrearConector(firstRow);
+  auto evaluator = MakeRef<TEvaluadorFormulas>();
+  evaluator->Create();
+  auto composition = MakeRef<TMotorComposicion>();
+  composition->Create();
+  auto pagination = MakeRef<TMotorPaginacion>();
+  pagination->Create();
+  auto context = MakeRef<TContextoEjecucion>(connector, evaluator, Value::NewMap());
+  context->Create();
+  auto engine = MakeRef<TMotorEjecucion>(plantilla, connector, composition, pagination, context);
+  engine->Create();
+
+  hPaginationDiagnostics = Value::NewMap({{"nTotalDataLines", n},
+                                          {"nLastDataLine", 0},
+                                          {"nPages", 0},
+                                          {"cTerminationReason", "running"},
+                                          {"lLastPageSplit", false},
+                                          {"nLastPageSplitPages", 0}});
+  std::string reason = "running";
+  bool spoolError = false;
+  int64_t stepBase = 0;
+  Value stepSums = Value::NewMap();
+  Value stepContinuations = Value::NewMap();
+  int64_t stepsWithoutConsuming = 0;
+
+  while (base < n) {
+    const double stepStart = platform::MillisecondClock();
+    stepBase = base;
+    stepSums = DeepClone(sums);
+    stepContinuations = DeepClone(continuations);
+
+    Value options = OpcionesPersistentes();
+    options.Set("nRegistroBase", base);
+    options.Set("nTotalRegistrosRuntime", n);
+    options.Set("aRegistrosDetalleRuntime", records);
+    options.Set("lRegistrosDetalleGlobalRuntime", true);
+    options.Set("hAcumuladoresIniciales", sums);
+    options.Set("hContinuacionesTabla", continuations);
+    options.Set("lOmitirResetInicialAcumuladores", sums.Len() > 0);
+    options.Set("nPaginaActualRuntime", result ? result->TotalPaginas() + 1 : 1);
+    options.Set("nTotalPaginasRuntime", total.IsNumber() ? std::max<int64_t>(1, IntPart(total).Int()) : 1);
+    options.Set("lTotalPaginasConocido", total.IsNumber());
+    options.Set("hUserVars", plantilla->GetUserVars());
+    options.Set("hAcumVars", plantilla->GetAcumVars());
+    EscribirClavesProyecto(options, false);
+    ApplyProgressOptions(options);
+
+    connector->SendDataLine(aStructLine, Value::NewList({aRegLine.AsList()[static_cast<size_t>(base)]}));
+    context->SetOpciones(options);
+    context->Create();
+
+    const double engineStart = platform::MillisecondClock();
+    Ref<TDocumentoRenderizable> step = engine->Ejecutar();
+    const double engineMs = platform::MillisecondClock() - engineStart;
+    SumarRendimiento("nPageEngineMs", engineMs);
+    SumarRendimiento("nPageExecutions", 1);
+    SumarRendimientoPaso(engine->GetPerformanceDiagnostics());
+
+    if (context->HasErrorCriticoComposicion()) {
+      cLastError = context->GetErrorCriticoComposicion();
+      reason = "composition-error";
+      if (step) step->End();
+      break;
+    }
+    sums = DeepClone(context->GetAcumuladores());
+    Value previousContinuations = continuations;
+    continuations = context->GetContinuacionesTabla();
+    const int64_t consumed = std::max<int64_t>(0, context->GetRegistrosDetalleConsumidosRuntime());
+    if (lCanceled) {
+      reason = "canceled";
+      if (step) step->End();
+      break;
+    }
+    if (!step) {
+      reason = "page-generation-failed";
+      break;
+    }
+    if (!result) {
+      result = MakeRef<TDocumentoRenderizable>(Value(step->nAncho), Value(step->nAlto));
+      result->Create();
+      result->SetPaperHeightMode(Value(step->cPaperHeightMode));
+      result->SetAutoPageSpooling(Value(50000));
+      if (n >= 20000) result->EnablePageSpooling();
+    }
+    Value pages = step->GetPaginas();
+    for (const Value& page : pages.AsList()) {
+      const Value& objects = page.Get("objetos");
+      result->AddPagina(objects.IsList() ? objects : Value::NewList());
+      if (result->HasPageSpoolError()) {
+        cLastError = result->GetPageSpoolError();
+        reason = "page-spool-error";
+        spoolError = true;
+        break;
+      }
+      if (lProgressDefinitive &&
+          !NotifyProgress(Value(nProgressLine), Value(nProgressTotal), Value(result->TotalPaginas()), false)) {
+        break;
+      }
+    }
+    step->End();
+    if (lCanceled || spoolError) break;
+
+    const bool unchanged = continuations.Len() == 0 || ExprText(continuations) == ExprText(previousContinuations);
+    stepsWithoutConsuming = consumed > 0 ? 0 : stepsWithoutConsuming + 1;
+    if (consumed <= 0 && (unchanged || stepsWithoutConsuming > kMaxStepsWithoutConsuming)) {
+      reason = "stalled-without-consuming-data";
+      break;
+    }
+    base += consumed;
+    hPaginationDiagnostics.Set("nLastDataLine", std::min(n, base));
+    SumarRendimiento("nPageOverheadMs",
+                     std::max(0.0, platform::MillisecondClock() - stepStart - engineMs));
+  }
+  if (reason == "running") reason = base >= n ? "all-data-consumed" : "stopped-before-all-data";
+  hPaginationDiagnostics.Set("cTerminationReason", reason);
+
+  const bool failed = lCanceled || spoolError || reason == "composition-error";
+  if (!failed && !total.IsNumber() && result) {
+    double t0 = platform::MillisecondClock();
+    FinalizarPaginacionRuntime(result, stepBase, stepSums, stepContinuations, plantilla, records);
+    SumarRendimiento("nSelectiveFinalizeMs", platform::MillisecondClock() - t0);
+    if (!cLastError.empty()) hPaginationDiagnostics.Set("cTerminationReason", "composition-error");
+    if (result->HasPageSpoolError()) {
+      cLastError = result->GetPageSpoolError();
+      hPaginationDiagnostics.Set("cTerminationReason", "page-spool-error");
+    }
+  }
+  const std::string finalReason = ValueString(hPaginationDiagnostics.Get("cTerminationReason"));
+  if (result && (lCanceled || finalReason == "page-spool-error" || finalReason == "composition-error")) {
+    result->End();
+    result.reset();
+  }
+  hPaginationDiagnostics.Set("nPages", result ? result->TotalPaginas() : 0);
+
+  engine->End();
+  context->End();
+  pagination->End();
+  composition->End();
+  evaluator->End();
+  connector->End();
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Last-page finalisation and page-number patching
+
+namespace {
+
+const std::string_view kPageCountFunctions[] = {"pages(",   "totalpages(",   "lastpage(",
+                                                "pageby(", "totalpagesby(", "lastpageby("};
+
+std::string Squeezed(std::string_view text) {
+  std::string s = Lower(text);
+  s.erase(std::remove(s.begin(), s.end(), ' '), s.end());
+  return s;
+}
+
+bool UsesPageCount(std::string_view text) {
+  std::string s = Squeezed(text);
+  for (std::string_view f : kPageCountFunctions) {
+    if (s.find(f) != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool LoneLastPageTest(std::string_view text) {
+  std::string s = Squeezed(text);
+  if (s.find("lastpage(") == std::string::npos) return false;
+  for (std::string_view f : kPageCountFunctions) {
+    if (f != "lastpage(" && s.find(f) != std::string::npos) return false;
+  }
+  return true;
+}
+
+constexpr int kMaxScanDepth = 256;
+
+}  // namespace
+
+bool TKXEngine::UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const {
+  if (plantilla) return ContieneFuncionPaginacionPrevia(plantilla->GetData());
+  Ref<TPlantilla> temporary = CrearPlantilla();
+  bool uses = ContieneFuncionPaginacionPrevia(temporary->GetData());
+  temporary->End();
+  return uses;
+}
+
+bool TKXEngine::ContieneFuncionPaginacionPrevia(const Value& value, int depth) {
+  if (depth > kMaxScanDepth) return false;
+  if (value.IsText()) return UsesPageCount(value.Str());
+  if (const Map* m = value.MapPtr()) {
+    for (const Map::Entry& e : *m) {
+      if (ContieneFuncionPaginacionPrevia(e.value, depth + 1)) return true;
+    }
+  } else if (const List* l = value.ListPtr()) {
+    for (const Value& e : *l) {
+      if (ContieneFuncionPaginacionPrevia(e, depth + 1)) return true;
+    }
+  }
+  return false;
+}
+
+bool TKXEngine::PermiteFinalizacionSelectiva(const Value& value, std::string_view key, int depth) {
+  if (depth > kMaxScanDepth) return true;
+  if (const Map* m = value.MapPtr()) {
+    for (const Map::Entry& e : *m) {
+      if (!PermiteFinalizacionSelectiva(e.value, e.key.Str(), depth + 1)) return false;
+    }
+    return true;
+  }
+  if (const List* l = value.ListPtr()) {
+    for (const Value& e : *l) {
+      if (!PermiteFinalizacionSelectiva(e, key, depth + 1)) return false;
+    }
+    return true;
+  }
+  if (!value.IsText() || !UsesPageCount(value.Str())) return true;
+  std::string k = Lower(AllTrim(key));
+  if (k == "ctext") return true;
+  if (k == "cpagebreakcondition" || k == "formula" || k == "cconditionformula") return LoneLastPageTest(value.Str());
+  return !EsClaveExpresion(k);
+}
+
+Value TKXEngine::OpcionesReejecucion(int64_t base, const Value& sums, const Value& continuations, int64_t page,
+                                     int64_t total, const Ref<TPlantilla>& plantilla, const Value& records) const {
+  Value options = OpcionesPersistentes();
+  options.Set("nRegistroBase", base);
+  options.Set("nTotalRegistrosRuntime", static_cast<int64_t>(records.Len()));
+  options.Set("aRegistrosDetalleRuntime", records);
+  options.Set("lRegistrosDetalleGlobalRuntime", true);
+  options.Set("hAcumuladoresIniciales", DeepClone(sums));
+  options.Set("hContinuacionesTabla", DeepClone(continuations));
+  options.Set("lOmitirResetInicialAcumuladores", sums.Len() > 0);
+  options.Set("nPaginaActualRuntime", page);
+  options.Set("nTotalPaginasRuntime", total);
+  options.Set("lTotalPaginasConocido", true);
+  options.Set("hUserVars", plantilla->GetUserVars());
+  options.Set("hAcumVars", plantilla->GetAcumVars());
+  return options;
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(Ref<TDocumentoRenderizable> document,
+                                                                  int64_t base, const Value& startSums,
+                                                                  const Value& startContinuations,
+                                                                  const Ref<TPlantilla>& plantilla,
+                                                                  const Value& records) {
+  if (!document || document->TotalPaginas() == 0) return document;
+  const int64_t n = static_cast<int64_t>(records.Len());
+  int64_t pg = document->TotalPaginas();
+  Value sums = DeepClone(startSums);
+  Value continuations = DeepClone(startContinuations);
+  auto firstRow = [&](int64_t index) { return Value::NewList({aRegLine.AsList()[static_cast<size_t>(index)]}); };
+  auto placePage = [&](const Ref<TDocumentoRenderizable>& rendered, int64_t page) {
+    Value first = rendered->GetPagina(1);
+    if (page > document->TotalPaginas()) {
+      const Value& objects = first.Get("objetos");
+      document->AddPagina(objects.IsList() ? objects : Value::NewList());
+    } else {
+      document->SetPagina(Value(page), first);
+    }
+  };
+
+  while (base < n) {
+    Value options = OpcionesReejecucion(base, sums, continuations, pg, pg, plantilla, records);
+    Value result = EjecutarMotorResultado(options, firstRow(base), plantilla);
+    Ref<TDocumentoRenderizable> asLast(result.Get("oDocumento").As<TDocumentoRenderizable>());
+    int64_t consumed = WholeCount(result.Get("nConsumidos"));
+    if (!asLast || asLast->TotalPaginas() == 0 || consumed <= 0) {
+      if (asLast) asLast->End();
+      break;
+    }
+    if (base + consumed >= n) {
+      placePage(asLast, pg);
+      asLast->End();
+      base += consumed;
+      hPaginationDiagnostics.Set("nLastDataLine", std::min(n, base));
+      if (hPaginationDiagnostics.Get("lLastPageSplit").Bool()) {
+        hPaginationDiagnostics.Set("cTerminationReason", "all-data-consumed-after-lastpage-split");
+      }
+      break;
+    }
+    asLast->End();
+    hPaginationDiagnostics.Set("lLastPageSplit", true);
+    hPaginationDiagnostics.Set("nLastPageSplitPages", hPaginationDiagnostics.Get("nLastPageSplitPages").Int() + 1);
+    Value splitOptions = OpcionesReejecucion(base, sums, continuations, pg, pg + 1, plantilla, records);
+    splitOptions.Set("nRegistroFinRuntime", base + consumed);
+    Value split = EjecutarMotorResultado(splitOptions, firstRow(base), plantilla);
+    Ref<TDocumentoRenderizable> notLast(split.Get("oDocumento").As<TDocumentoRenderizable>());
+    int64_t splitConsumed = WholeCount(split.Get("nConsumidos"));
+    if (!notLast || notLast->TotalPaginas() == 0 || splitConsumed <= 0) {
+      if (notLast) notLast->End();
+      break;
+    }
+    placePage(notLast, pg);
+    sums = split.Get("hAcumuladores").IsMap() ? split.Get("hAcumuladores") : Value::NewMap();
+    continuations = split.Get("hContinuaciones").IsMap() ? split.Get("hContinuaciones") : Value::NewMap();
+    notLast->End();
+    base += splitConsumed;
+    hPaginationDiagnostics.Set("nLastDataLine", std::min(n, base));
+    ++pg;
+  }
+  ActualizarTextosPaginacion(document, document->TotalPaginas(), plantilla, records);
+  return document;
+}
+
+void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& document, int64_t total,
+                                           const Ref<TPlantilla>& plantilla, const Value& records) {
+  Value firstRow = aRegLine.Len() > 0 ? Value::NewList({aRegLine.AsList()[0]}) : Value::NewList();
+  Ref<TConectorDatosReg> connector = CrearConector(firstRow);
+  auto evaluator = MakeRef<TEvaluadorFormulas>();
+  evaluator->Create();
+  Value options = OpcionesPersistentes();
+  options.Set("hUserVars", plantilla->GetUserVars());
+  options.Set("hAcumVars", plantilla->GetAcumVars());
+  options.Set("nTotalPaginasRuntime", total);
+  options.Set("lTotalPaginasConocido", true);
+  options.Set("aRegistrosDetalleRuntime", records);
+  options.Set("nTotalRegistrosRuntime", static_cast<int64_t>(records.Len()));
+  EscribirClavesProyecto(options, false);
+  auto context = MakeRef<TContextoEjecucion>(connector, evaluator, options);
+  context->Create();
+  const int64_t pages = document->TotalPaginas();
+  for (int64_t p = 1; p <= pages; ++p) {
+    context->SetEstadoPagina(Value(p), Value(total));
+    Value page = document->GetPagina(Value(p));
+    Value patches = Value::NewList();
+    const Value& objects = page.Get("objetos");
+    if (const List* list = objects.ListPtr()) {
+      for (size_t i = 0; i < list->size(); ++i) {
+        if (ActualizarTextoPaginacion((*list)[i], *context, records)) {
+          patches.Push(Value::NewMap({{"nIndex", static_cast<int64_t>(i + 1)}, {"uTexto", (*list)[i].Get("texto")}}));
+        }
+      }
+    }
+    if (document->IsPageSpooling()) document->SetParchesTextoPagina(Value(p), patches);
+  }
+  context->End();
+  evaluator->End();
+  connector->End();
+}
+
+bool TKXEngine::ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context, const Value& records) {
+  if (!object.IsMap()) return false;
+  std::string kind = ValueString(object.Get("tipo"));
+  if (kind != "texto" && kind != "texto_formateado") return false;
+  std::string formula = ValueString(object.Get("formula"));
+  if (!UsesPageCount(formula)) return false;
+  int64_t record = IndiceRegistroRender(ValueString(object.Get("id")));
+  const List& list = records.AsList();
+  const int64_t count = static_cast<int64_t>(list.size());
+  bool pushed = record >= 0 && record < count;
+  if (pushed) {
+    const size_t r = static_cast<size_t>(record);
+    context.PushRegistroDetalle(list[r], Value(record), Value(count), r > 0 ? list[r - 1] : Value::NewMap(),
+                                record + 1 < count ? list[r + 1] : Value::NewMap());
+  }
+  object.Set("texto", context.EvaluarFormula(Value(formula)));
+  if (pushed) context.PopRegistroDetalle();
+  return true;
+}
+
+int64_t TKXEngine::IndiceRegistroRender(std::string_view id) {
+  size_t at = id.find("_r");
+  if (at == std::string_view::npos) return -1;
+  size_t from = at + 2;
+  size_t end = id.find('_', from);
+  if (end == std::string_view::npos) return -1;
+  std::string_view digits = id.substr(from, end - from);
+  if (digits.empty() || digits.size() > 18 || (digits.size() > 1 && digits[0] == '0')) return -1;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return -1;
+  }
+  return ReadNumber(digits).Int();
 }
 
 }  // namespace kx

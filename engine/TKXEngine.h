@@ -24,6 +24,9 @@
 
 namespace kx {
 
+class TConectorDatosReg;
+class TContextoEjecucion;
+
 class TKXEngine {
  public:
   explicit TKXEngine(const Value& cTemplate = Value());
@@ -149,6 +152,34 @@ class TKXEngine {
   bool lLogicalDocumentBreakDisabled = false;
 
  private:
+  // Running a job.
+  Value OpcionesPersistentes() const;
+  void EscribirClavesProyecto(Value& options, bool always) const;
+  Value EjecutarMotorResultado(const Value& options, const Value& rows, Ref<TPlantilla> plantilla);
+  Ref<TDocumentoRenderizable> EjecutarMotor(const Value& options, const Value& rows);
+  Ref<TConectorDatosReg> CrearConector(const Value& rows) const;
+  Value RegistrosDetalleRuntime() const;
+  bool EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const;
+  Ref<TDocumentoRenderizable> AdjuntarDatosTabulares(Ref<TDocumentoRenderizable> document,
+                                                      const Ref<TPlantilla>& plantilla);
+  Ref<TDocumentoRenderizable> GenerarPaginasRuntime(const Value& total, const Ref<TPlantilla>& plantilla);
+  void SumarRendimientoPaso(const Value& pass);
+  void SumarRendimiento(std::string_view key, double amount);
+
+  // Last-page finalisation and page-number patching.
+  bool UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const;
+  static bool ContieneFuncionPaginacionPrevia(const Value& value, int depth = 0);
+  static bool PermiteFinalizacionSelectiva(const Value& value, std::string_view key, int depth = 0);
+  Ref<TDocumentoRenderizable> FinalizarPaginacionRuntime(Ref<TDocumentoRenderizable> document, int64_t base,
+                                                         const Value& sums, const Value& continuations,
+                                                         const Ref<TPlantilla>& plantilla, const Value& records);
+  Value OpcionesReejecucion(int64_t base, const Value& sums, const Value& continuations, int64_t page,
+                            int64_t total, const Ref<TPlantilla>& plantilla, const Value& records) const;
+  void ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& document, int64_t total,
+                                  const Ref<TPlantilla>& plantilla, const Value& records);
+  static bool ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context, const Value& records);
+  static int64_t IndiceRegistroRender(std::string_view id);
+
   // Template source and kinds.
   static std::string ExtraerJsonPlantilla(const Value& text);
   static std::string NormalizarEncoding(const Value& name);
