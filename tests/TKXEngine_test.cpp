@@ -561,3 +561,143 @@ TEST(TKXEngineAnalysis, QueriesFollowTheCurrentTemplateSource) {
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+// A template of rectangles only: nothing consumes detail records.
+std::string Rectangles(std::string_view extra, std::string_view condition = "") {
+  return std::string(R"J({"cFormatVersion":"1.0")J") + std::string(extra) +
+         R"J(,"aObjects":[{"cType":"TRectangle","cId":"r1","nLeft":10,"nTop":10,"nWidth":20,"nHeight":5,"cCondition":")J" +
+         std::string(condition) + R"J("}]})J";
+}
+
+struct RunCase {
+  std::string name;
+  std::string templateText;
+  int records;
+  const char* mode;
+};
+
+TEST(TKXEngineRun, ModeSelection) {
+  RunCase cases[] = {
+      {"no detail", Rectangles(""), 0, "single-pass-label-or-no-detail"},
+      {"label", Rectangles(R"J(,"cDocumentKind":"label")J"), 3, "single-pass-label-or-no-detail"},
+      {"no page count", Rectangles("", "PAGE() > 0"), 2, "single-pass-no-prepagination"},
+      {"name only", Rectangles(R"J(,"cTemplateName":"TOTALPAGES()")J"), 2, "single-pass-selective-finalization"},
+      {"condition", Rectangles("", "TOTALPAGES() > 0"), 2, "two-pass"},
+      {"lone last page in a variable", Rectangles(R"J(,"hUserVars":{"u":{"formula":"LASTPAGE()"}})J"), 2,
+       "single-pass-selective-finalization"},
+      {"compared total in a variable", Rectangles(R"J(,"hUserVars":{"u":{"formula":"TOTALPAGES() == 1"}})J"), 2,
+       "two-pass"},
+  };
+  for (const RunCase& c : cases) {
+    TKXEngine engine;
+    engine.SetPlantillaContent(Value(c.templateText));
+    engine.OpenJob();
+    for (int i = 0; i < c.records; ++i) engine.SendDetalle(Value("LIN"), Value::NewMap({{"n", i}}));
+    engine.CloseJob();
+    Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+    EXPECT_TRUE(doc) << c.name << " " << engine.cLastError;
+    EXPECT_EQ(engine.GetPerformanceDiagnostics().Get("cMode").Str(), c.mode) << c.name;
+  }
+}
+
+TEST(TKXEngineRun, SingleExecutionLeavesThePageLoopUntouched) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(Rectangles("")));
+  engine.OpenJob();
+  engine.CloseJob();
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->TotalPaginas(), 1);
+  EXPECT_EQ(engine.GetPaginationDiagnostics().Get("cTerminationReason").Str(), "not-started");
+  EXPECT_EQ(engine.GetPerformanceDiagnostics().Get("nPageExecutions").Int(), 0);
+}
+
+TEST(TKXEngineRun, MissingVariablesBlockTheRun) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(Rectangles("", "CLI.ACTIVO")));
+  engine.OpenJob();
+  engine.CloseJob();
+  EXPECT_FALSE(engine.RunEngine());
+  EXPECT_EQ(engine.cLastError, "Faltan variables requeridas por la plantilla:\r\n- CLI.ACTIVO");
+  EXPECT_EQ(engine.GetPerformanceDiagnostics().Get("cMode").Str(), "validation-error");
+}
+
+TEST(TKXEngineRun, AShortRunCallsTheHostAtTheStartAndTheEnd) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(Rectangles("")));
+  engine.OpenJob();
+  engine.SendDataVar(Value("CAB"), Value::NewMap({{"x", 1}}));
+  engine.CloseJob();
+  std::vector<std::string> calls;
+  engine.SetProgressCallback(Value::Function([&calls](std::span<const Value> a) {
+    calls.push_back(PlainText(a[0]) + "," + PlainText(a[1]) + "," + PlainText(a[2]));
+    return Value();  // nothing never cancels
+  }));
+  engine.SetProgressCallback(Value(5));  // not a callable: the callback in force stays
+  ASSERT_TRUE(engine.RunEngine());
+  EXPECT_EQ(calls, (std::vector<std::string>{"0,0,0", "0,0,1"}));
+  EXPECT_FALSE(engine.WasCanceled());
+}
+
+TEST(TKXEngineRun, CancelAndThrowingCallbacks) {
+  struct Row {
+    const char* name;
+    Callable::Fn fn;
+    bool document;
+    bool canceled;
+  };
+  Row rows[] = {
+      {"false cancels", [](std::span<const Value>) { return Value(false); }, false, true},
+      {"zero does not", [](std::span<const Value>) { return Value(0); }, true, false},
+      {"a throw counts as go on",
+       [](std::span<const Value>) -> Value { throw std::runtime_error("host failure"); }, true, false},
+  };
+  for (const Row& r : rows) {
+    TKXEngine engine;
+    engine.SetPlantillaContent(Value(Rectangles("")));
+    engine.OpenJob();
+    engine.CloseJob();
+    engine.SetProgressCallback(Value::Function(r.fn));
+    Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+    EXPECT_EQ(static_cast<bool>(doc), r.document) << r.name;
+    EXPECT_EQ(engine.WasCanceled(), r.canceled) << r.name;
+    EXPECT_EQ(engine.cLastError, "") << r.name;
+  }
+}
+
+TEST(TKXEngineRun, ATemplateWithoutTablesStallsAfterOneStep) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(Rectangles("")));
+  engine.OpenJob();
+  for (int i = 0; i < 3; ++i) engine.SendDetalle(Value("LIN"), Value::NewMap({{"n", i}}));
+  engine.CloseJob();
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->TotalPaginas(), 1);
+  Value d = engine.GetPaginationDiagnostics();
+  EXPECT_EQ(d.Get("cTerminationReason").Str(), "stalled-without-consuming-data");
+  EXPECT_EQ(d.Get("nTotalDataLines").Int(), 3);
+  EXPECT_EQ(d.Get("nLastDataLine").Int(), 0);
+  EXPECT_EQ(d.Get("nPages").Int(), 1);
+  EXPECT_EQ(engine.GetPerformanceDiagnostics().Get("nPageExecutions").Int(), 1);
+}
+
+TEST(TKXEngineRun, TwoRunsAnswerTwoDocumentsAndHostHandlesOutliveEnd) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(Rectangles("")));
+  engine.OpenJob();
+  engine.CloseJob();
+  Ref<TDocumentoRenderizable> first = engine.RunEngine();
+  Ref<TDocumentoRenderizable> second = engine.RunEngine();
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first.get(), second.get());
+  engine.End();
+  EXPECT_FALSE(engine.GetDocumento());
+  EXPECT_EQ(second->TotalPaginas(), 1);  // the host's handle stays usable
+}
+
+}  // namespace
+}  // namespace kx
