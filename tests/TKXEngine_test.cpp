@@ -1,0 +1,703 @@
+#include "TKXEngine.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "Json.h"
+
+namespace kx {
+namespace {
+
+// Runs a test inside a fresh working folder, so "lbl/" lookups are isolated.
+class InTempFolder {
+ public:
+  InTempFolder() {
+    char tmpl[] = "/tmp/kx_engine_XXXXXX";
+    dir_ = mkdtemp(tmpl);
+    old_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_);
+  }
+  ~InTempFolder() {
+    std::filesystem::current_path(old_);
+    std::filesystem::remove_all(dir_);
+  }
+  void Write(const std::string& name, const std::string& content) {
+    std::filesystem::path p(name);
+    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
+    std::ofstream(name, std::ios::binary) << content;
+  }
+
+ private:
+  std::string dir_;
+  std::filesystem::path old_;
+};
+
+const char* kLabelTemplate =
+    R"({"cFormatVersion":"1.0","cDocumentKind":"label","nPaperWidth":210,"nPaperHeight":297,
+        "hLabelLayout":{"nColumns":"3","nRows":7.9},"aObjects":[]})";
+
+TEST(TKXEngine, InitialState) {
+  TKXEngine engine;
+  engine.Create();
+  EXPECT_EQ(engine.cPlantilla, "");
+  EXPECT_EQ(engine.cPlantillaMode, "PlantillaName");
+  EXPECT_EQ(engine.cInputEncoding, "WINDOWS-1252");
+  EXPECT_FALSE(engine.lJobAbierto);
+  EXPECT_EQ(engine.GetBuildId(), "20260830-logical-documents-v2");
+  EXPECT_EQ(
+      JsonEncode(engine.GetPaginationDiagnostics()),
+      R"({"nTotalDataLines":0,"nLastDataLine":0,"nPages":0,"cTerminationReason":"not-started",)"
+      R"("lLastPageSplit":false,"nLastPageSplitPages":0})");
+  Value perf = engine.GetPerformanceDiagnostics();
+  ASSERT_EQ(perf.Len(), 21u);
+  EXPECT_EQ(perf.AsMap().KeyAt(0), "cMode");
+  EXPECT_EQ(perf.Get("cMode").Str(), "not-started");
+  EXPECT_EQ(perf.AsMap().KeyAt(20), "nTotalMs");
+  EXPECT_TRUE(perf.Get("nPageExecutions").IsInt());
+  EXPECT_TRUE(perf.Get("nTableRecordsExamined").IsInt());
+  EXPECT_EQ(JsonEncode(engine.GetInputDiagnostics()),
+            R"({"nNormalizeMs":0.0,"nAccumulateMs":0.0,"nRecords":0,"nValues":0})");
+  // Diagnostics are copies: changing one does not reach the engine.
+  engine.GetPaginationDiagnostics().Set("nPages", 9);
+  EXPECT_EQ(engine.hPaginationDiagnostics.Get("nPages").Int(), 0);
+  EXPECT_TRUE(
+      engine.hOpcionesRuntime.Get("aDataVarChangesRuntime").SameRef(engine.aDataVarChanges));
+}
+
+TEST(TKXEngine, EncodingNames) {
+  struct Row {
+    const char* input;
+    const char* output;
+    bool ok;
+    const char* in;
+    const char* out;
+  };
+  Row rows[] = {
+      {"utf_8", "cp1252", true, "UTF-8", "WINDOWS-1252"},
+      {" win ", "UTF8", true, "WINDOWS-1252", "UTF-8"},
+      {"latin1", "UTF-8", false, "WINDOWS-1252", "WINDOWS-1252"},
+      {"UTF-8", "ascii", false, "WINDOWS-1252", "WINDOWS-1252"},
+  };
+  for (const Row& r : rows) {
+    TKXEngine engine;
+    EXPECT_EQ(engine.SetEncoding(Value(r.input), Value(r.output)), r.ok) << r.input;
+    EXPECT_EQ(engine.cInputEncoding, r.in) << r.input;
+    EXPECT_EQ(engine.cOutputEncoding, r.out) << r.input;
+    EXPECT_EQ(engine.cEncodingError.empty(), r.ok) << r.input;
+  }
+  TKXEngine engine;
+  EXPECT_FALSE(engine.SetEncoding(Value("x"), Value("UTF8")));
+  EXPECT_EQ(engine.cEncodingError,
+            "Codificacion no admitida. Use WINDOWS-1252, CP1252, WIN, UTF-8 o UTF8.");
+  EXPECT_FALSE(engine.SetInputEncoding(Value("ebcdic")));
+  EXPECT_EQ(engine.cEncodingError, "Codificacion de entrada no admitida: ebcdic");
+  EXPECT_FALSE(engine.SetOutputEncoding(Value(5)));
+  EXPECT_EQ(engine.cEncodingError, "Codificacion de salida no admitida: 5");
+  EXPECT_TRUE(engine.SetInputEncoding(Value("utf8")));
+  EXPECT_EQ(engine.cEncodingError, "");
+  EXPECT_EQ(engine.cInputEncoding, "UTF-8");
+  engine.SetEncodingWIN();
+  EXPECT_EQ(engine.cInputEncoding, "WINDOWS-1252");
+  engine.SetEncodingUTF8();
+  EXPECT_EQ(engine.cOutputEncoding, "UTF-8");
+}
+
+TEST(TKXEngine, UserSectionCut) {
+  struct Row {
+    const char* text;
+    const char* content;
+  };
+  Row rows[] = {
+      {"{\"a\":1}\r\n[UserSection]\r\nx=1", "{\"a\":1}"},
+      {"{\"a\":1}\n\n[UserSection]", "{\"a\":1}"},
+      {"[UserSection]\nrest", ""},
+      {"{}\n [UserSection]\n", "{}\n [UserSection]\n"},              // a blank before the marker
+      {"{}\n[UserSection] \n", "{}\n[UserSection] \n"},              // a blank after it
+      {"{} [UserSection]\n", "{} [UserSection]\n"},                  // text before it on the line
+      {"{}\n[usersection]\n", "{}\n[usersection]\n"},                // case-sensitive
+      {"a\n[UserSection]x\n[UserSection]\nb", "a\n[UserSection]x"},  // the first that counts
+  };
+  for (const Row& r : rows) {
+    TKXEngine engine;
+    engine.SetPlantillaContent(Value(r.text));
+    EXPECT_EQ(engine.cPlantillaContent, r.content) << r.text;
+    EXPECT_EQ(engine.GetPlantillaContent(), r.content) << r.text;
+    EXPECT_EQ(engine.cPlantillaMode, "PlantillaContent");
+  }
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(5));
+  EXPECT_EQ(engine.cPlantillaContent, "");
+}
+
+TEST(TKXEngine, TemplateKinds) {
+  const char* kx12 =
+      "\r\n  \r\n[List description]\r\n[Description]\r\nx=1\r\n[Layout]\r\n  units=scm-units  \r\n";
+  struct Row {
+    std::string text;
+    const char* kind;
+  };
+  Row rows[] = {
+      {R"({"cFormatVersion":"1.0","aObjects":[]})", "KXTARVEX"},
+      {R"({"cFormatVersion":" ","aObjects":[]})", "DESCONOCIDO"},
+      {R"({"cFormatVersion":"1.0","aObjects":{}})", "DESCONOCIDO"},
+      {R"({"cFormatVersion":2,"aObjects":[]} trailing)", "KXTARVEX"},
+      {"{\"cFormatVersion\":\"1.0\",\"aObjects\":[],\"x\":\"\xF1\"}", "DESCONOCIDO"},  // not UTF-8
+      {kx12, "KX12"},
+      {"[Label description]\n[Description]\n[Layout]\nUNITS=SCM-UNITS", "KX12"},
+      {"[List description]\n[Description]\n[layout]\nUNITS=SCM-UNITS", "DESCONOCIDO"},
+      {"x\n[List description]\n[Description]\n[Layout]\nUNITS=SCM-UNITS", "DESCONOCIDO"},
+      {"", "DESCONOCIDO"},
+  };
+  TKXEngine engine;
+  for (const Row& r : rows) EXPECT_EQ(engine.GetTipoPlantilla(Value(r.text)), r.kind) << r.text;
+  EXPECT_FALSE(engine.IsPlantillaKXTarvex(Value(5)));
+  EXPECT_FALSE(engine.IsPlantillaKX12(Value()));
+}
+
+TEST(TKXEngine, OpenJobResolvesTemplatesUnderLbl) {
+  InTempFolder folder;
+  folder.Write("lbl/solo.lbl", std::string(kLabelTemplate) + "\x1A");
+  TKXEngine engine;
+  engine.OpenJob(Value("solo.lbl"));
+  EXPECT_EQ(engine.cPlantilla, "lbl/solo.lbl");
+  EXPECT_TRUE(engine.lJobAbierto);
+  EXPECT_TRUE(engine.oPlantillaRuntime->IsLabelDocument());
+  EXPECT_EQ(engine.GetPlantillaContent(), kLabelTemplate);  // the final 0x1A is dropped
+  Value summary = engine.CloseJob();
+  EXPECT_FALSE(engine.lJobAbierto);
+  EXPECT_EQ(summary.Get("cPlantilla").Str(), "lbl/solo.lbl");
+  const char* keys[] = {"cPlantilla",  "aStructVar",      "aRegVar",  "aDataVarChanges",
+                        "aStructLine", "aRegLine",        "aUsedVar", "aMissingVar",
+                        "hAskStrings", "hOpcionesRuntime"};
+  ASSERT_EQ(summary.Len(), 10u);
+  for (size_t i = 0; i < 10; ++i) EXPECT_EQ(summary.AsMap().KeyAt(i), keys[i]);
+  EXPECT_TRUE(summary.Get("aRegVar").IsList());
+  EXPECT_EQ(summary.Get("aRegVar").Len(), 0u);                    // no variables were sent
+  EXPECT_TRUE(summary.Get("aRegLine").SameRef(engine.aRegLine));  // handed out, not copied
+
+  TKXEngine missing;
+  missing.OpenJob(Value("nowhere.lbl"));
+  EXPECT_EQ(missing.cPlantilla, "nowhere.lbl");
+  EXPECT_EQ(missing.GetPlantillaContent(), "");
+  EXPECT_EQ(missing.oPlantillaRuntime->GetPagina().Get("ancho").Double(), 210.0);
+
+  TKXEngine unnamed;
+  unnamed.OpenJob();
+  EXPECT_EQ(unnamed.cPlantilla, "");
+  EXPECT_TRUE(unnamed.oPlantillaRuntime->GetObjetos().empty());
+}
+
+TEST(TKXEngine, ContentModeTemplates) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(std::string(kLabelTemplate) + "\r\n[UserSection]\r\nx"));
+  engine.OpenJob();
+  EXPECT_TRUE(engine.oPlantillaRuntime->IsLabelDocument());
+  EXPECT_EQ(engine.CloseJob().Get("cPlantilla").Str(), "");
+  engine.SetPlantillaContent(Value("[List description]\n[Description]\n[Layout]\nUNITS=SCM-UNITS"));
+  engine.OpenJob();
+  EXPECT_FALSE(
+      engine.oPlantillaRuntime->IsLabelDocument());  // the foreign kind gives an empty report
+  EXPECT_EQ(engine.oPlantillaRuntime->GetData().Len(), 0u);
+}
+
+TEST(TKXEngine, PrintAndExportAreNotAvailable) {
+  TKXEngine engine;
+  EXPECT_EQ(
+      JsonEncode(engine.Print()),
+      R"({"lOk":false,"cEstado":"no_implementado","cMensaje":"La impresion del Runtime se implementara en una fase posterior."})");
+  EXPECT_EQ(
+      JsonEncode(engine.Export(Value("PDF"))),
+      R"({"lOk":false,"cEstado":"no_implementado","cFormato":"PDF","cMensaje":"La exportacion del Runtime se implementara en una fase posterior."})");
+  EXPECT_EQ(engine.Export(Value(5)).Get("cFormato").Str(), "");
+}
+
+TEST(TKXEngine, LabelPrintLayout) {
+  TKXEngine report;
+  report.SetPlantillaContent(Value(R"({"cFormatVersion":"1.0","aObjects":[]})"));
+  EXPECT_EQ(JsonEncode(report.GetLabelPrintLayout()),
+            R"({"lLabelDocument":false,"nPaperWidth":0.0,"nPaperHeight":0.0,"nCapacity":0})");
+
+  TKXEngine label;
+  label.SetPlantillaContent(Value(kLabelTemplate));
+  Value layout = label.GetLabelPrintLayout();
+  ASSERT_EQ(layout.Len(), 16u);
+  EXPECT_TRUE(layout.Get("lLabelDocument").Bool());
+  EXPECT_EQ(layout.Get("nPaperWidth").Double(), 210.0);
+  EXPECT_EQ(layout.Get("nCapacity").Int(), 21);  // 7 rows of 3
+  EXPECT_EQ(layout.AsMap().KeyAt(4), "nLabelWidth");
+}
+
+TEST(TKXEngine, EtiquetaInicialAndEndReset) {
+  TKXEngine engine;
+  struct Row {
+    Value in;
+    int64_t out;
+  };
+  Row rows[] = {{Value(3.7), 3}, {Value(-2), 1}, {Value("5"), 1}, {Value(), 1}};
+  for (const Row& r : rows) {
+    engine.SetEtiquetaInicial(r.in);
+    EXPECT_EQ(engine.hOpcionesRuntime.Get("nEtiquetaInicial").Int(), r.out);
+  }
+  engine.SetEncodingUTF8();
+  engine.OpenJob(Value("x.lbl"));
+  engine.End();
+  EXPECT_EQ(engine.cPlantilla, "");
+  EXPECT_EQ(engine.cInputEncoding, "WINDOWS-1252");
+  EXPECT_FALSE(engine.oPlantillaRuntime);
+  EXPECT_FALSE(engine.GetDocumento());
+  EXPECT_FALSE(engine.hOpcionesRuntime.Has("nEtiquetaInicial"));
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+Value Fields(std::initializer_list<std::pair<std::string_view, Value>> items) {
+  return Value::NewMap(items);
+}
+
+TEST(TKXEngineInput, GuardsIgnoreInputOutsideAnOpenJob) {
+  TKXEngine engine;
+  engine.SendDetalle(Value("LIN"), Fields({{"a", 1}}));  // before OpenJob
+  engine.OpenJob();
+  engine.SendDetalle(Value(""), Fields({{"a", 1}}));
+  engine.SendDetalle(Value("   "), Fields({{"a", 1}}));
+  engine.SendDetalle(Value("LIN"), Value::NewList({1}));
+  engine.SendDataVar(Value(" "), Fields({{"a", 1}}));
+  engine.SendDetalleSchema(Value("LIN"), Value(5));
+  EXPECT_EQ(engine.aRegLine.Len(), 0u);
+  EXPECT_EQ(engine.aStructVar.Len(), 0u);
+  engine.CloseJob();
+  engine.SendDataVarAt(Value(1), Value("CAB"), Fields({{"a", 1}}));
+  engine.SendDetalle(Value("LIN"), Fields({{"a", 1}}));
+  EXPECT_EQ(engine.aRegLine.Len(), 0u);
+  EXPECT_EQ(engine.aDataVarChanges.Len(), 0u);
+}
+
+TEST(TKXEngineInput, NamesAreNormalisedAndFolded) {
+  TKXEngine engine;
+  engine.OpenJob();
+  engine.SendDetalle(Value(" cli "), Fields({{"Nombre", "Ana"},
+                                             {"Direcci\xF3n", "x"},
+                                             {"\xDC"
+                                              "ber",
+                                              1},
+                                             {"A\xF1o", 2025},
+                                             {" Trim ", "t"}}));
+  const List& cols = engine.aStructLine.AsList();
+  ASSERT_EQ(cols.size(), 5u);
+  EXPECT_EQ(cols[0].Get("grupo").Str(), "CLI");
+  EXPECT_EQ(cols[0].Get("nombre").Str(), "Nombre");     // case kept
+  EXPECT_EQ(cols[1].Get("nombre").Str(), "Direccion");  // 0xF3 is an acute o in Windows-1252
+  EXPECT_EQ(cols[2].Get("nombre").Str(), "Uber");
+  EXPECT_EQ(cols[3].Get("nombre").Str(), "A\xC3\xB1o");  // the n with tilde stays
+  EXPECT_EQ(cols[4].Get("nombre").Str(), "Trim");        // trimmed, so records and tables agree
+  EXPECT_TRUE(engine.hStructLineIndex.Has("CLI.NOMBRE"));
+  EXPECT_TRUE(engine.hStructLineIndex.Has("CLI.TRIM"));
+
+  TKXEngine utf8;
+  utf8.SetEncodingUTF8();
+  utf8.OpenJob();
+  utf8.SendDetalle(Value("g"), Fields({{"Direcci\xC3\xB3n", "\xC3\xB1"}}));
+  EXPECT_EQ(utf8.aStructLine.AsList()[0].Get("nombre").Str(), "Direccion");
+  EXPECT_EQ(utf8.aRegLine.AsList()[0].AsList()[0].Str(), "\xC3\xB1");
+
+  TKXEngine win;  // a UTF-8 text sent as Windows-1252 is converted again, byte by byte
+  win.OpenJob();
+  win.SendDetalle(Value("g"), Fields({{"v", "\xC3\xB1"}}));
+  EXPECT_EQ(win.aRegLine.AsList()[0].AsList()[0].Str(), "\xC3\x83\xC2\xB1");
+
+  TKXEngine group;  // group names are converted too, never left as invalid UTF-8
+  group.OpenJob();
+  group.SendDetalle(Value("l\xEDnea"), Fields({{"v", 1}}));
+  EXPECT_EQ(group.aStructLine.AsList()[0].Get("grupo").Str(), "L\xC3\xADNEA");
+  EXPECT_TRUE(IsValidUtf8(JsonEncode(group.CloseJob())));
+}
+
+TEST(TKXEngineInput, StructureInference) {
+  struct Row {
+    Value value;
+    const char* json;
+  };
+  Row rows[] = {
+      {Value(12), R"({"grupo":"G","nombre":"f","tipo":"numerico","longitud":2,"decimales":0})"},
+      {Value::Real(12.5, 2),
+       R"({"grupo":"G","nombre":"f","tipo":"numerico","longitud":5,"decimales":1})"},
+      {Value::Real(0.125, 3),
+       R"({"grupo":"G","nombre":"f","tipo":"numerico","longitud":5,"decimales":3})"},
+      {Div(1, 3), R"({"grupo":"G","nombre":"f","tipo":"numerico","longitud":4,"decimales":10})"},
+      {Value::Real(0.00000000001, 11),
+       R"({"grupo":"G","nombre":"f","tipo":"numerico","longitud":13,"decimales":0})"},
+      {Value(true), R"({"grupo":"G","nombre":"f","tipo":"logico","longitud":1})"},
+      {Value::DateYMD(2024, 1, 2), R"({"grupo":"G","nombre":"f","tipo":"fecha","longitud":8})"},
+      {Value("a\xF1"), R"({"grupo":"G","nombre":"f","tipo":"texto","longitud":3})"},
+      {Value::NewList({1}), R"({"grupo":"G","nombre":"f","tipo":"texto","longitud":0})"},
+      {Value(), R"({"grupo":"G","nombre":"f","tipo":"texto"})"},
+  };
+  for (const Row& r : rows) {
+    TKXEngine engine;
+    engine.OpenJob();
+    engine.SendDetalle(Value("g"), Fields({{"f", r.value}}));
+    engine.SendDetalle(Value("g"), Fields({{"f", "later values never change it"}}));
+    EXPECT_EQ(JsonEncode(engine.aStructLine.AsList()[0]), r.json) << ExprText(r.value);
+  }
+}
+
+TEST(TKXEngineInput, RecordsByPosition) {
+  TKXEngine engine;
+  engine.OpenJob();
+  engine.SendDetalleSchema(Value("LIN"), Fields({{"id", 0}, {"importe", Value::Real(0, 2)}}));
+  EXPECT_EQ(engine.aRegLine.Len(), 0u);
+  for (int i = 1; i <= 3; ++i)
+    engine.SendDetalle(Value("LIN"), Fields({{"id", i}, {"importe", "x"}}));
+  engine.SendDetalle(
+      Value("LIN"),
+      Fields({{"Nombre", "a"}, {"NOMBRE", "b"}, {"id", 4}}));  // one column, later value
+  engine.SendDetalle(Value("OTRO"), Fields({{"id", 5}}));
+  const List& cols = engine.aStructLine.AsList();
+  ASSERT_EQ(cols.size(), 4u);
+  EXPECT_EQ(cols[1].Get("tipo").Str(), "numerico");  // from the schema's sample
+  EXPECT_EQ(cols[2].Get("nombre").Str(), "Nombre");
+  const List& rows = engine.aRegLine.AsList();
+  ASSERT_EQ(rows.size(), 5u);
+  for (const Value& row : rows) EXPECT_EQ(row.Len(), 4u);  // earlier rows padded
+  EXPECT_TRUE(rows[0].AsList()[2].IsNil());
+  EXPECT_EQ(rows[3].AsList()[2].Str(), "b");
+  EXPECT_EQ(rows[3].AsList()[0].Int(), 4);
+  EXPECT_TRUE(rows[4].AsList()[0].IsNil());
+  EXPECT_EQ(rows[4].AsList()[3].Int(), 5);
+  EXPECT_EQ(engine.hStructLineIndex.Get("OTRO.ID").Int(), 4);
+}
+
+TEST(TKXEngineInput, VariablesAndChanges) {
+  TKXEngine engine;
+  engine.OpenJob();
+  engine.SendDataVar(Value("cab"), Fields({{"Empresa", "ACME"}, {"", "skipped"}}));
+  engine.SendDataVar(Value("CAB"), Fields({{"EMPRESA", "Otra"}}));
+  ASSERT_EQ(engine.aStructVar.Len(), 1u);
+  EXPECT_EQ(engine.aRegVar.AsList()[0].AsList()[0].Str(), "Otra");
+  struct Row {
+    Value index;
+    int64_t stored;
+  };
+  Row rows[] = {{Value(-3), 0}, {Value(2.9), 2}, {Value("7"), 0}};
+  for (const Row& r : rows) engine.SendDataVarAt(r.index, Value("cab"), Fields({{"Saldo", 10}}));
+  engine.SendDataVarAt(Value(1), Value("cab"), Fields({{"", 1}}));  // no change
+  ASSERT_EQ(engine.aDataVarChanges.Len(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(engine.aDataVarChanges.AsList()[i].Get("nIndiceDetalle").Int(), rows[i].stored);
+  }
+  EXPECT_EQ(JsonEncode(engine.aDataVarChanges.AsList()[0]),
+            R"({"nIndiceDetalle":0,"hVariables":{"CAB.Saldo":10}})");
+  // A variable first seen in a change is declared with that value before the index too.
+  ASSERT_EQ(engine.aStructVar.Len(), 2u);
+  EXPECT_EQ(engine.aRegVar.AsList()[0].AsList()[1].Int(), 10);
+  EXPECT_TRUE(
+      engine.hOpcionesRuntime.Get("aDataVarChangesRuntime").SameRef(engine.aDataVarChanges));
+  engine.ReleaseInputData();
+  EXPECT_EQ(engine.aStructVar.Len(), 0u);
+  EXPECT_TRUE(engine.lJobAbierto);
+  EXPECT_TRUE(
+      engine.hOpcionesRuntime.Get("aDataVarChangesRuntime").SameRef(engine.aDataVarChanges));
+}
+
+TEST(TKXEngineInput, TimingCountsOnlyDetailRecords) {
+  TKXEngine engine;
+  engine.SetInputDiagnostics(Value(true));
+  engine.OpenJob();
+  engine.SendDataVar(Value("C"), Fields({{"a", 1}}));
+  engine.SendDetalleSchema(Value("L"), Fields({{"a", 1}}));
+  for (int i = 0; i < 3; ++i) {
+    engine.SendDetalle(Value("L"), Fields({{"a", i}, {"b", i}, {"c", i}, {"d", i}, {"e", i}}));
+  }
+  Value d = engine.GetInputDiagnostics();
+  EXPECT_EQ(d.Get("nRecords").Int(), 3);
+  EXPECT_EQ(d.Get("nValues").Int(), 15);
+  EXPECT_GE(d.Get("nAccumulateMs").Double(), 0.0);
+  engine.SetInputDiagnostics(Value("yes"));  // only the logical true switches timing on
+  engine.SendDetalle(Value("L"), Fields({{"a", 1}}));
+  EXPECT_EQ(engine.GetInputDiagnostics().Get("nRecords").Int(), 0);
+}
+
+TEST(TKXEngineInput, CachedKeysFollowEncodingChanges) {
+  TKXEngine engine;
+  engine.OpenJob();
+  engine.SendDetalle(Value("G"), Fields({{"Pa\xEDs", 1}}));
+  engine.SetInputEncoding(Value("UTF-8"));
+  engine.SendDetalle(Value("G"), Fields({{"Pa\xC3\xADs", 2}}));
+  ASSERT_EQ(engine.aStructLine.Len(), 1u);  // both spellings reach the one column "Pais"
+  EXPECT_EQ(engine.aRegLine.AsList()[1].AsList()[0].Int(), 2);
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+TKXEngine& Opened(TKXEngine& engine, std::string_view json) {
+  engine.SetPlantillaContent(Value(json));
+  engine.OpenJob();
+  return engine;
+}
+
+TEST(TKXEngineAnalysis, UsedVariables) {
+  TKXEngine engine;
+  Opened(engine, R"J({"cFormatVersion":"1.0","aObjects":[
+    {"cType":"TText","cText":"Cli.Nombre + CLI.NOMBRE + cli . nombre"},
+    {"cType":"TText","cText":"VAR.total + var.x + SUM.s + Kx.Color.Red + PAGE.x + sum.y + Total.Neto"},
+    {"cType":"TText","cText":"'Lit.Quoted' + \"Dq.Quoted\" + Pag.Num + CO.Codigo + G1x.F + Ends.With."},
+    {"cType":"TText","cCondition":"CLI.ACTIVO.AND.CLI.SALDO>0 .or. X.Y == .T. .AND.Z.W"},
+    {"cType":"TText","cSuppressCondition":"Supp.A","cGroupExpression":"Grp.B","aBreakExpressions":["Brk.C"]},
+    {"cType":"TText","cColorFormula":"Col.Formula","cText":"Dom.Direcci\u00f3n"},
+    {"cType":"TTable","hData":{"aRows":[{"cCONTENT":"Nested.Deep"}]}}]})J");
+  EXPECT_EQ(
+      JsonEncode(engine.GetVariablesUsadas()),
+      R"(["CLI.ACTIVO","CLI.SALDO","CO.Codigo","Cli.Nombre","Col.Formula","Dom.Direcci","G1x.F",)"
+      R"("Nested.Deep","Pag.Num","Total.Neto","X.Y","Z.W"])");
+  EXPECT_TRUE(engine.IsUsedVar(Value("cli . NOMBRE")));
+  EXPECT_TRUE(engine.IsUsedVar(Value("CLI.nombre")));
+  EXPECT_FALSE(engine.IsUsedVar(Value("Supp.A")));
+  EXPECT_FALSE(engine.IsUsedVar(Value("")));
+}
+
+TEST(TKXEngineAnalysis, MissingVariablesAndValidation) {
+  TKXEngine engine;
+  Opened(
+      engine,
+      R"J({"cFormatVersion":"1.0","aObjects":[{"cType":"TText","cText":"Cli.Nombre + Lin.Importe + B.X + A.Y"}]})J");
+  engine.SendDataVar(Value("CLI"), Value::NewMap({{"nombre", "Ana"}}));
+  engine.SendDetalle(Value("lin"), Value::NewMap({{"importe", 1}}));
+  EXPECT_EQ(JsonEncode(engine.GetVariablesFaltantes()), R"(["A.Y","B.X"])");
+  Value v = engine.ValidarDatos();
+  EXPECT_FALSE(v.Get("lOk").Bool());
+  EXPECT_EQ(v.Get("cMensaje").Str(),
+            "Faltan variables requeridas por la plantilla:\r\n- A.Y\r\n- B.X");
+  engine.SendDataVar(Value("a"), Value::NewMap({{"y", 1}, {"x", 2}}));
+  engine.SendDataVar(Value("b"), Value::NewMap({{"X", 1}}));
+  Value ok = engine.ValidarDatos();
+  EXPECT_TRUE(ok.Get("lOk").Bool());
+  EXPECT_EQ(ok.Get("cMensaje").Str(), "");
+  EXPECT_EQ(ok.AsMap().KeyAt(1), "aVariablesFaltantes");
+}
+
+TEST(TKXEngineAnalysis, AskStrings) {
+  TKXEngine engine;
+  Opened(engine, R"J({"cFormatVersion":"1.0",
+    "hUserVars":{"desde":{"formula":"AskString('Fecha desde', .T., '01/01', 2.9) + ASKSTRING('otra')"}},
+    "aObjects":[
+      {"cType":"TText","cText":"AskString ('Sucursal', .F., 'Centro', -5)"},
+      {"cType":"TText","cText":"AskString()"},
+      {"cType":"TText","cText":"AskString\t('tab')"},
+      {"cType":"TText","cText":"AskStringX('no') + 'AskString(\"quoted\")'"},
+      {"cType":"TText","cText":"ASKSTRING$('Sucursal', .F., 'a,b', (1+2))"},
+      {"cType":"TText","cText":"AskString(CLI.Nombre, .T.) + AskString('[x]') + AskString('open'"}]})J");
+  Value asks = engine.GetAskStrings();
+  ASSERT_EQ(asks.Len(), 5u);
+  const char* keys[] = {"VAR.desde", "Sucursal", "AskString_3", "AskString_4", "AskString_5"};
+  for (size_t i = 0; i < 5; ++i) EXPECT_EQ(asks.AsMap().KeyAt(i), keys[i]);
+  Value desde = asks.Get("VAR.desde");  // both calls of one variable: the later one stays
+  EXPECT_EQ(desde.Get("cPrompt").Str(), "otra");
+  EXPECT_EQ(desde.Get("cVariable").Str(), "VAR.desde");
+  Value suc =
+      asks.Get("Sucursal");  // the later call with the same prompt replaces the first, in place
+  EXPECT_EQ(suc.Get("cFormula").Str(), "ASKSTRING$('Sucursal', .F., 'a,b', (1+2))");
+  EXPECT_EQ(JsonEncode(suc.Get("aArguments")), R"J(["'Sucursal'",".F.","'a,b'","(1+2)"])J");
+  EXPECT_EQ(suc.Get("cDefault").Str(), "a,b");
+  EXPECT_EQ(suc.Get("nMaxLength").Int(), 3);
+  EXPECT_EQ(asks.Get("AskString_3").Get("cPrompt").Str(), "");
+  // A prompt naming a variable, or one that begins with "[", takes the default "".
+  EXPECT_EQ(asks.Get("AskString_4").Get("cPrompt").Str(), "");
+  EXPECT_TRUE(asks.Get("AskString_4").Get("lAskEveryRecord").Bool());
+  EXPECT_EQ(asks.Get("AskString_5").Get("cPrompt").Str(), "");
+
+  TKXEngine first;
+  Opened(
+      first,
+      R"J({"cFormatVersion":"1.0","aObjects":[{"cType":"TText","cText":"AskString('P', .T., 'd', 2.9)"}]})J");
+  Value firstAsks = first.GetAskStrings();
+  Value p = firstAsks.Get("P");
+  ASSERT_TRUE(p.IsMap());
+  EXPECT_TRUE(p.Get("lAskEveryRecord").Bool());
+  EXPECT_EQ(p.Get("nMaxLength").Int(), 2);
+  EXPECT_EQ(JsonEncode(p.AsMap().KeyAt(7)), R"("aArguments")");
+
+  first.SetAskStringValue(Value("P"), Value("respuesta"));
+  first.SetAskStringValue(Value("sin entrada"), Value(1));
+  first.SetAskStringValue(Value("  "), Value(2));
+  EXPECT_EQ(JsonEncode(first.hOpcionesRuntime.Get("hAskStringValues")),
+            R"({"P":"respuesta","sin entrada":1})");
+  first.OpenJob();  // answers survive a new job
+  EXPECT_TRUE(first.hOpcionesRuntime.Get("hAskStringValues").Has("P"));
+}
+
+TEST(TKXEngineAnalysis, ArgumentSplit) {
+  TKXEngine engine;
+  Opened(engine, R"J({"cFormatVersion":"1.0","aObjects":[
+    {"cType":"TText","cText":"AskString('a,', \"b\\\"c,d\")"}]})J");
+  Value asks = engine.GetAskStrings();
+  Value a = asks.AsMap().ValueAt(0);
+  EXPECT_EQ(JsonEncode(a.Get("aArguments")), R"(["'a,'","\"b\\\"c,d\""])");
+}
+
+TEST(TKXEngineAnalysis, QueriesFollowTheCurrentTemplateSource) {
+  TKXEngine engine;
+  Opened(
+      engine,
+      R"J({"cFormatVersion":"1.0","aObjects":[{"cType":"TText","cText":"AskString('vieja')"}]})J");
+  EXPECT_TRUE(engine.GetAskStrings().Has("vieja"));
+  engine.SetPlantillaContent(Value(R"J({"cFormatVersion":"1.0","cDocumentKind":"label",
+      "aObjects":[{"cType":"TText","cText":"AskString('nueva')"}]})J"));
+  Value asks = engine.GetAskStrings();
+  EXPECT_TRUE(asks.Has("nueva"));
+  EXPECT_FALSE(asks.Has("vieja"));
+  EXPECT_TRUE(engine.GetLabelPrintLayout().Get("lLabelDocument").Bool());
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// A template of rectangles only: nothing consumes detail records.
+std::string Rectangles(std::string_view extra, std::string_view condition = "") {
+  return std::string(R"J({"cFormatVersion":"1.0")J") + std::string(extra) +
+         R"J(,"aObjects":[{"cType":"TRectangle","cId":"r1","nLeft":10,"nTop":10,"nWidth":20,"nHeight":5,"cCondition":")J" +
+         std::string(condition) + R"J("}]})J";
+}
+
+struct RunCase {
+  std::string name;
+  std::string templateText;
+  int records;
+  const char* mode;
+};
+
+TEST(TKXEngineRun, ModeSelection) {
+  RunCase cases[] = {
+      {"no detail", Rectangles(""), 0, "single-pass-label-or-no-detail"},
+      {"label", Rectangles(R"J(,"cDocumentKind":"label")J"), 3, "single-pass-label-or-no-detail"},
+      {"no page count", Rectangles("", "PAGE() > 0"), 2, "single-pass-no-prepagination"},
+      {"name only", Rectangles(R"J(,"cTemplateName":"TOTALPAGES()")J"), 2, "single-pass-selective-finalization"},
+      {"condition", Rectangles("", "TOTALPAGES() > 0"), 2, "two-pass"},
+      {"lone last page in a variable", Rectangles(R"J(,"hUserVars":{"u":{"formula":"LASTPAGE()"}})J"), 2,
+       "single-pass-selective-finalization"},
+      {"compared total in a variable", Rectangles(R"J(,"hUserVars":{"u":{"formula":"TOTALPAGES() == 1"}})J"), 2,
+       "two-pass"},
+  };
+  for (const RunCase& c : cases) {
+    TKXEngine engine;
+    engine.SetPlantillaContent(Value(c.templateText));
+    engine.OpenJob();
+    for (int i = 0; i < c.records; ++i) engine.SendDetalle(Value("LIN"), Value::NewMap({{"n", i}}));
+    engine.CloseJob();
+    Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+    EXPECT_TRUE(doc) << c.name << " " << engine.cLastError;
+    EXPECT_EQ(engine.GetPerformanceDiagnostics().Get("cMode").Str(), c.mode) << c.name;
+  }
+}
+
+TEST(TKXEngineRun, SingleExecutionLeavesThePageLoopUntouched) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(Rectangles("")));
+  engine.OpenJob();
+  engine.CloseJob();
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->TotalPaginas(), 1);
+  EXPECT_EQ(engine.GetPaginationDiagnostics().Get("cTerminationReason").Str(), "not-started");
+  EXPECT_EQ(engine.GetPerformanceDiagnostics().Get("nPageExecutions").Int(), 0);
+}
+
+TEST(TKXEngineRun, MissingVariablesBlockTheRun) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(Rectangles("", "CLI.ACTIVO")));
+  engine.OpenJob();
+  engine.CloseJob();
+  EXPECT_FALSE(engine.RunEngine());
+  EXPECT_EQ(engine.cLastError, "Faltan variables requeridas por la plantilla:\r\n- CLI.ACTIVO");
+  EXPECT_EQ(engine.GetPerformanceDiagnostics().Get("cMode").Str(), "validation-error");
+}
+
+TEST(TKXEngineRun, AShortRunCallsTheHostAtTheStartAndTheEnd) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(Rectangles("")));
+  engine.OpenJob();
+  engine.SendDataVar(Value("CAB"), Value::NewMap({{"x", 1}}));
+  engine.CloseJob();
+  std::vector<std::string> calls;
+  engine.SetProgressCallback(Value::Function([&calls](std::span<const Value> a) {
+    calls.push_back(PlainText(a[0]) + "," + PlainText(a[1]) + "," + PlainText(a[2]));
+    return Value();  // nothing never cancels
+  }));
+  engine.SetProgressCallback(Value(5));  // not a callable: the callback in force stays
+  ASSERT_TRUE(engine.RunEngine());
+  EXPECT_EQ(calls, (std::vector<std::string>{"0,0,0", "0,0,1"}));
+  EXPECT_FALSE(engine.WasCanceled());
+}
+
+TEST(TKXEngineRun, CancelAndThrowingCallbacks) {
+  struct Row {
+    const char* name;
+    Callable::Fn fn;
+    bool document;
+    bool canceled;
+  };
+  Row rows[] = {
+      {"false cancels", [](std::span<const Value>) { return Value(false); }, false, true},
+      {"zero does not", [](std::span<const Value>) { return Value(0); }, true, false},
+      {"a throw counts as go on",
+       [](std::span<const Value>) -> Value { throw std::runtime_error("host failure"); }, true, false},
+  };
+  for (const Row& r : rows) {
+    TKXEngine engine;
+    engine.SetPlantillaContent(Value(Rectangles("")));
+    engine.OpenJob();
+    engine.CloseJob();
+    engine.SetProgressCallback(Value::Function(r.fn));
+    Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+    EXPECT_EQ(static_cast<bool>(doc), r.document) << r.name;
+    EXPECT_EQ(engine.WasCanceled(), r.canceled) << r.name;
+    EXPECT_EQ(engine.cLastError, "") << r.name;
+  }
+}
+
+TEST(TKXEngineRun, ATemplateWithoutTablesStallsAfterOneStep) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(Rectangles("")));
+  engine.OpenJob();
+  for (int i = 0; i < 3; ++i) engine.SendDetalle(Value("LIN"), Value::NewMap({{"n", i}}));
+  engine.CloseJob();
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(doc->TotalPaginas(), 1);
+  Value d = engine.GetPaginationDiagnostics();
+  EXPECT_EQ(d.Get("cTerminationReason").Str(), "stalled-without-consuming-data");
+  EXPECT_EQ(d.Get("nTotalDataLines").Int(), 3);
+  EXPECT_EQ(d.Get("nLastDataLine").Int(), 0);
+  EXPECT_EQ(d.Get("nPages").Int(), 1);
+  EXPECT_EQ(engine.GetPerformanceDiagnostics().Get("nPageExecutions").Int(), 1);
+}
+
+TEST(TKXEngineRun, TwoRunsAnswerTwoDocumentsAndHostHandlesOutliveEnd) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(Rectangles("")));
+  engine.OpenJob();
+  engine.CloseJob();
+  Ref<TDocumentoRenderizable> first = engine.RunEngine();
+  Ref<TDocumentoRenderizable> second = engine.RunEngine();
+  ASSERT_TRUE(first && second);
+  EXPECT_NE(first.get(), second.get());
+  engine.End();
+  EXPECT_FALSE(engine.GetDocumento());
+  EXPECT_EQ(second->TotalPaginas(), 1);  // the host's handle stays usable
+}
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,27 @@
+// The console test program: runs the sample job with a chosen number of
+// detail records and prints its measurements and findings.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "Value.h"
+
+namespace kx {
+
+struct LastPageOverflowArgs {
+  int64_t nRecords = 170;
+  bool lProgress = false;
+  bool lChanges = false;
+};
+
+// The record count, progress mode and changes mode from the command line.
+LastPageOverflowArgs ParseLastPageOverflowArgs(const std::vector<std::string>& args);
+
+// A map with the same keys, each TypedValue replaced by its "valor".
+Value SampleRecordLarge(const Value& map);
+
+// Runs the program; `out` receives the output lines. Answers the exit code.
+int MAIN(const std::vector<std::string>& args, std::string& out);
+
+}  // namespace kx
