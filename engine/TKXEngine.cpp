@@ -1292,7 +1292,7 @@ Ref<TDocumentoRenderizable> TKXEngine::AdjuntarDatosTabulares(Ref<TDocumentoRend
   if (!document || !plantilla) return document;
   std::vector<Ref<TObjectBase>> exporters;
   for (const Ref<TObjectBase>& object : plantilla->GetObjetos()) {
-    if (object->HasGenerarDatosExportables()) exporters.push_back(object);
+    if (object->AnswersGenerarDatosExportables()) exporters.push_back(object);
   }
   Value tables = Value::NewList();
   if (!exporters.empty()) {

@@ -82,6 +82,8 @@ class TObjectBase : public TReportNode {
 
   // The timing map of the latest render, or nothing.
   virtual Value GetPerformanceDiagnostics() { return Value(); }
+  // The object exports data tables (tables do); the facade asks before it sets up an export.
+  virtual bool AnswersGenerarDatosExportables() const { return false; }
   // The data tables the object exports, or nothing.
   virtual Value GenerarDatosExportables(TContextoEjecucion& context) {
     (void)context;

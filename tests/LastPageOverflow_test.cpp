@@ -53,7 +53,7 @@ TEST(LastPageOverflow, WithoutSampleDataItReportsFailure) {
   for (char c : out) lines += c == '\n';
   EXPECT_EQ(lines, 31u);
   EXPECT_NE(out.find("\nsuccess=no"), std::string::npos);
-  EXPECT_NE(out.find("\npages=0\n"), std::string::npos);
+  EXPECT_NE(out.find("\nlast=no\n"), std::string::npos);
 }
 
 }  // namespace
