@@ -1,5 +1,6 @@
 #include "TText.h"
 
+#include "FormulaPlan.h"
 #include "TContextoEjecucion.h"
 
 namespace kx {
@@ -33,6 +34,18 @@ const Value* FindTolerant(const Value& map, std::string_view key) {
   for (size_t i = 0; i < m->size(); ++i)
     if (EqualsIgnoreCase(m->KeyAt(i), key)) return &m->ValueAt(i);
   return nullptr;
+}
+
+// The fixed value of a constant plan, in the evaluator's form or as a map
+// whose "tipo" is "value"; nothing for any other plan.
+const Value* ConstantOfPlan(const Value& plan) {
+  if (const Map* map = plan.MapPtr()) {
+    if (map->Get("tipo").Str() != "value") return nullptr;
+    const Value* valor = map->Find("valor");
+    return valor ? valor : &kNil;
+  }
+  const FormulaPlanRef compiled = FormulaPlan::FromValue(plan);
+  return compiled && compiled->Tipo() == TipoPlan::kValue ? &compiled->Valor() : nullptr;
 }
 
 bool IsLowerHexDigit(char c) {
@@ -322,14 +335,14 @@ void TText::PrepararPlan(TContextoEjecucion& context) {
   if (!uTextFormulaPlan.IsNil() && cTextFormulaPlanSource == cText) return;
   const Value plan = context.CompilarPlanFormula(Value(cText));
   // False: no plan, and no new attempt while the content stays the same.
-  uTextFormulaPlan = plan.IsMap() ? plan : Value(false);
+  uTextFormulaPlan = plan.IsNil() ? Value(false) : plan;
   cTextFormulaPlanSource = cText;
 }
 
 TText::Contenido TText::EvaluarContenido(TContextoEjecucion& context) const {
   Contenido contenido;
-  if (const Map* plan = uTextFormulaPlan.MapPtr(); plan && plan->Get("tipo").Str() == "value") {
-    contenido.cTexto = TextValue(plan->Get("valor"));
+  if (const Value* constant = ConstantOfPlan(uTextFormulaPlan)) {
+    contenido.cTexto = TextValue(*constant);
     return contenido;
   }
   // The context always answers the plan evaluation with its error state, so
