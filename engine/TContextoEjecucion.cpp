@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <span>
+#include <typeinfo>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -28,7 +29,7 @@ bool MismasClaves(const Map& a, const Map& b) {
   for (size_t i = 0; i < a.size(); ++i) {
     const Value& x = a.EntryAt(i).key;
     const Value& y = b.EntryAt(i).key;
-    if (!x.SameRef(y) && x.Str() != y.Str()) return false;
+    if (x.Str() != y.Str()) return false;
   }
   return true;
 }
@@ -40,8 +41,34 @@ bool MismasClavesQue(const Value& antes, uint64_t versionAntes, const Value& aho
   return MismasClaves(antes.AsMap(), ahora.AsMap());
 }
 
-void AsignarSiCambia(Value& destino, const Value& valor) {
-  if (!destino.SameRef(valor)) destino = valor;
+// A key's position in a map, remembered and checked against the map's key
+// version (unique across maps), so a map whose keys stay put is read without hashing.
+struct PosicionClave {
+  uint64_t nVersion = UINT64_MAX;
+  size_t nPos = Map::npos;
+
+  Value* Buscar(Map& m, std::string_view clave) {
+    if (nVersion != m.KeyVersion()) {
+      nPos = m.IndexOf(clave);
+      nVersion = m.KeyVersion();
+    }
+    return nPos == Map::npos ? nullptr : &m.ValueAt(nPos);
+  }
+};
+
+// The compiled plan a Value carries, or null. Plans are a final class, so the
+// exact type test stands for the dynamic cast on every evaluation.
+FormulaPlanRef PlanDeValor(const Value& v) {
+  const KXObject* o = v.ObjectPtr();
+  if (!o || typeid(*o) != typeid(FormulaPlan)) return FormulaPlanRef();
+  return FormulaPlanRef(static_cast<const FormulaPlan*>(o));
+}
+
+// An option read on every record, through its remembered position.
+const Value& Opcion(const Value& opciones, PosicionClave& posicion, std::string_view clave) {
+  if (!opciones.IsMap()) return kNil;
+  const Value* v = posicion.Buscar(opciones.AsMap(), clave);
+  return v ? *v : kNil;
 }
 
 // ---------------------------------------------------------------------------
@@ -61,9 +88,10 @@ struct Entrada {
   Value clave;
   std::string norma;  // trimmed, upper-cased key
   Origen origen = Origen::kFijo;
-  uint32_t nMarco = 0;  // kMarco: 0-based frame position in the stack
-  uint32_t nPos = 0;    // position in its source map
-  Value fijo;           // kFijo: the user variable's formula text
+  uint32_t nMarco = 0;              // kMarco: 0-based frame position in the stack
+  uint32_t nPos = 0;                // position in its source map
+  Value fijo;                       // kFijo: the user variable's formula text
+  mutable PosicionClave oPosicion;  // kAcumulador: the key's place in the accumulators
 };
 
 struct Nivel {
@@ -84,7 +112,7 @@ struct Fuentes {
   uint64_t nVersionOpciones = 0;
   Value hAcumuladores;
   uint64_t nVersionAcumuladores = 0;
-  const List* aMarcos = nullptr;
+  List* aMarcos = nullptr;
   TEvaluadorFormulas* oEvaluador = nullptr;  // layer 6 only; null for the reduced set
 };
 
@@ -98,8 +126,10 @@ const Value& ValorDe(const Entrada& e, const Fuentes& f) {
       return f.hCambios.AsMap().ValueAt(e.nPos);
     case Origen::kFijo:
       return e.fijo;
-    case Origen::kAcumulador:
-      return f.hAcumuladores.Get(e.clave.Str(), kCero);
+    case Origen::kAcumulador: {
+      const Value* v = e.oPosicion.Buscar(f.hAcumuladores.AsMap(), e.clave.Str());
+      return v ? *v : kCero;
+    }
     case Origen::kAcumuladorDirecto:
       return f.hAcumuladores.AsMap().ValueAt(e.nPos);
     case Origen::kMarco:
@@ -153,7 +183,8 @@ void Asignar(std::vector<Entrada>& entradas, std::unordered_map<std::string, siz
 struct Desnuda {
   Value clave;
   Value formula;
-  bool lVacia = false;  // blank formula: "" without evaluating
+  FormulaPlanRef oPlan;  // its compiled plan, which EvaluarFormula would evaluate
+  bool lVacia = false;   // blank formula: "" without evaluating
 };
 
 class CapasVariables {
@@ -169,6 +200,10 @@ class CapasVariables {
   // The set for the sources, built incrementally from the previous one.
   const Value& Construir(const Fuentes& f) {
     size_t n = f.aMarcos ? f.aMarcos->size() : 0;
+    for (size_t j = 0; j < n; ++j) {
+      // Frames enter as maps; one placed on the stack by other means counts as empty.
+      if (!f.aMarcos->Items()[j].IsMap()) f.aMarcos->Items()[j] = Value::NewMap();
+    }
     bool valoresConector = false;
     if (!BaseVigente(f, valoresConector)) ConstruirBase(f);
     if (aNiveles_.size() < n + 1) aNiveles_.resize(n + 1);
@@ -203,6 +238,10 @@ class CapasVariables {
   bool BaseVigente(const Fuentes& f, bool& valoresConector) {
     if (aNiveles_.empty() || aNiveles_[0].nGeneracion == 0) return false;
     if (nVersionOpciones_ != f.nVersionOpciones) return false;
+    if (!MismaDefinicion(hUserVars_, nClavesUserVars_, f.hUserVars) ||
+        !MismaDefinicion(hAcumVars_, nClavesAcumVars_, f.hAcumVars)) {
+      return false;
+    }
     if (!hCambios_.SameRef(f.hCambios) || nClavesCambios_ != f.hCambios.AsMap().KeyVersion()) {
       return false;
     }
@@ -228,6 +267,10 @@ class CapasVariables {
     hAcumuladores_ = f.hAcumuladores;
     nClavesAcumuladores_ = f.hAcumuladores.AsMap().KeyVersion();
     nVersionOpciones_ = f.nVersionOpciones;
+    hUserVars_ = f.hUserVars;
+    nClavesUserVars_ = ClavesDe(f.hUserVars);
+    hAcumVars_ = f.hAcumVars;
+    nClavesAcumVars_ = ClavesDe(f.hAcumVars);
 
     std::vector<Entrada> entradas = Fusionar({}, f.hConector.AsMap(), Origen::kConector, 0);
     if (!f.hCambios.AsMap().empty()) {
@@ -327,6 +370,7 @@ class CapasVariables {
           d.clave = def.key;
           d.formula = Value(FormulaString(def.value.Get("formula")));
           d.lVacia = IsBlank(d.formula.Str());
+          if (!d.lVacia) d.oPlan = f.oEvaluador->CompileFormulaPlan(d.formula);
           aDesnudas_.push_back(std::move(d));
         }
       }
@@ -350,8 +394,8 @@ class CapasVariables {
     Map* m = hM_.SameRef(hM5_) ? nullptr : &hM_.AsMap();
     for (uint32_t pos : posiciones) {
       const Value& v = ValorDe(entradas[pos], f);
-      AsignarSiCambia(m5.ValueAt(pos), v);
-      if (m) AsignarSiCambia(m->ValueAt(pos), v);
+      m5.ValueAt(pos) = v;
+      if (m) m->ValueAt(pos) = v;
     }
   }
 
@@ -373,7 +417,9 @@ class CapasVariables {
     size_t agregadas = 0;
     for (size_t k = 0; k < aDesnudas_.size(); ++k) {
       const Desnuda& d = aDesnudas_[k];
-      Value v = d.lVacia ? Value("") : f.oEvaluador->EvaluarFormula(d.formula, hM5_);
+      Value v = d.lVacia  ? Value("")
+                : d.oPlan ? f.oEvaluador->EvaluateFormulaPlan(d.oPlan, hM5_)
+                          : f.oEvaluador->EvaluarFormula(d.formula, hM5_);
       if (k + 1 < aDesnudas_.size()) {
         m5.Append(d.clave, v);
         ++agregadas;
@@ -383,7 +429,17 @@ class CapasVariables {
     while (agregadas-- > 0) m5.PopBack();
   }
 
+  static uint64_t ClavesDe(const Value& v) { return v.IsMap() ? v.AsMap().KeyVersion() : 0; }
+  // The same definitions map with the same keys as when the base was built.
+  static bool MismaDefinicion(const Value& antes, uint64_t claves, const Value& ahora) {
+    return antes.SameRef(ahora) && ClavesDe(ahora) == claves;
+  }
+
   bool lReducido_;
+  Value hUserVars_;
+  uint64_t nClavesUserVars_ = 0;
+  Value hAcumVars_;
+  uint64_t nClavesAcumVars_ = 0;
   Value hConector_;
   uint64_t nClavesConector_ = 0;
   Value hCambios_;
@@ -642,6 +698,18 @@ bool Sumando(const Value& v, Value& out) {
   return false;
 }
 
+// hAcumuladores[key] := its value (0 when absent) + the addend of the value.
+void Sumar(Map& acumuladores, const std::string& clave, PosicionClave& posicion,
+           const Value& valor) {
+  Value sumando;
+  if (!Sumando(valor, sumando)) return;
+  if (Value* actual = posicion.Buscar(acumuladores, clave)) {
+    *actual = Add(*actual, sumando);
+  } else {
+    acumuladores.Append(Value(clave), Add(Value(0), sumando));
+  }
+}
+
 bool LlamarProgreso(const Value& callable, int64_t n) {
   const Callable* c = callable.CallablePtr();
   if (!c) return true;
@@ -666,6 +734,9 @@ struct TContextoEjecucion::Estado {
   // The empty record and page map of the evaluator state: read, never written.
   Value hSinRegistro = Value::NewMap();
   Value hEstadoPlano;  // the plain evaluator state, rewritten before every send
+  std::vector<PosicionClave> aPosicionesAcumuladores;  // each plan's key in hAcumuladores
+  // Options read for every record.
+  PosicionClave oUserVars, oAcumVars, oCambios, oConocido, oPorClave;
   // The context evaluated something since the evaluator's resolved formula
   // variables were last cleared.
   bool lResueltasSucias = true;
@@ -784,6 +855,18 @@ TContextoEjecucion& TContextoEjecucion::SetOpciones(const Value& opciones) {
 // ---------------------------------------------------------------------------
 // Variables
 
+// The members are public: one given a value of the wrong kind from outside
+// counts as empty instead of breaking the operations that walk it.
+void TContextoEjecucion::Sanear() {
+  if (!hOpciones.IsMap()) hOpciones = Value::NewMap();
+  if (!hAcumuladores.IsMap()) hAcumuladores = Value::NewMap();
+  if (!aVariablesLocales.IsList()) aVariablesLocales = Value::NewList();
+  if (!hDataVarRuntimeCache.IsMap()) hDataVarRuntimeCache = Value::NewMap();
+  if (!hContinuacionesTabla.IsMap()) hContinuacionesTabla = Value::NewMap();
+  if (!aAvisos.IsList()) aAvisos = Value::NewList();
+  if (!aDescartados.IsList()) aDescartados = Value::NewList();
+}
+
 void TContextoEjecucion::InvalidarVariables() {
   if (!hVariablesCache.IsNil()) hVariablesCache = Value();
   // Nothing can have been resolved since the last clearing unless the
@@ -794,13 +877,14 @@ void TContextoEjecucion::InvalidarVariables() {
 
 Value TContextoEjecucion::GetVariables() {
   if (hVariablesCache.IsMap()) return hVariablesCache;
+  Sanear();
   Fuentes f;
   f.hConector = oConectorDatos ? oConectorDatos->GetVariables() : oEstado_->hVacio;
   if (!f.hConector.IsMap()) f.hConector = oEstado_->hVacio;
   f.hCambios = VariablesDataVarRuntime();
   f.nVersionCambios = oEstado_->nVersionCambios;
-  f.hUserVars = hOpciones.Get("hUserVars");
-  f.hAcumVars = hOpciones.Get("hAcumVars");
+  f.hUserVars = Opcion(hOpciones, oEstado_->oUserVars, "hUserVars");
+  f.hAcumVars = Opcion(hOpciones, oEstado_->oAcumVars, "hAcumVars");
   f.nVersionOpciones = oEstado_->nVersionOpciones;
   f.hAcumuladores = hAcumuladores;
   f.nVersionAcumuladores = oEstado_->nVersionAcumuladores;
@@ -815,12 +899,13 @@ Value TContextoEjecucion::GetVariables() {
 // the set an accumulation reads when no variable set is cached.
 Value TContextoEjecucion::VariablesAcumulacion() {
   if (hVariablesCache.IsMap()) return hVariablesCache;
+  Sanear();
   Fuentes f;
   f.hConector = oConectorDatos ? oConectorDatos->GetVariables() : oEstado_->hVacio;
   if (!f.hConector.IsMap()) f.hConector = oEstado_->hVacio;
   f.hCambios = VariablesDataVarRuntime();
   f.nVersionCambios = oEstado_->nVersionCambios;
-  f.hUserVars = hOpciones.Get("hUserVars");
+  f.hUserVars = Opcion(hOpciones, oEstado_->oUserVars, "hUserVars");
   f.nVersionOpciones = oEstado_->nVersionOpciones;
   f.hAcumuladores = hAcumuladores;
   f.nVersionAcumuladores = oEstado_->nVersionAcumuladores;
@@ -847,7 +932,7 @@ const Value& TContextoEjecucion::VariablesDataVarRuntime() {
                      : nUltimoRegistroConsumido >= 0
                          ? nUltimoRegistroConsumido
                          : std::max<int64_t>(0, Entero(hOpciones.Get("nRegistroBase")));
-  const Value& lista = hOpciones.Get("aDataVarChangesRuntime");
+  const Value& lista = Opcion(hOpciones, oEstado_->oCambios, "aDataVarChangesRuntime");
   if (!lista.IsList()) return oEstado_->hSinCambios;
   const List& cambios = lista.AsList();
   int64_t total = static_cast<int64_t>(cambios.size());
@@ -921,12 +1006,14 @@ const Value& TContextoEjecucion::VariablesDataVarRuntime() {
 }
 
 TContextoEjecucion& TContextoEjecucion::PushVariablesLocales(const Value& frame) {
+  Sanear();
   aVariablesLocales.Push(frame.IsMap() ? frame : Value::NewMap());
   InvalidarVariables();
   return *this;
 }
 
 TContextoEjecucion& TContextoEjecucion::PopVariablesLocales() {
+  Sanear();
   List& marcos = aVariablesLocales.AsList();
   if (marcos.empty()) return *this;
   marcos.Items().pop_back();
@@ -982,17 +1069,18 @@ void TContextoEjecucion::SincronizarEstadoEvaluador(const Value& estadoExtra) {
       plano.AsMap().Append(Value(clave), Value());
     }
   }
-  const Value* conocido = hOpciones.AsMap().Find("lTotalPaginasConocido");
-  const Value& porClave = hOpciones.Get("hPaginacionPorClaveRuntime");
+  Sanear();
+  const Value* conocido = oEstado_->oConocido.Buscar(hOpciones.AsMap(), "lTotalPaginasConocido");
+  const Value& porClave = Opcion(hOpciones, oEstado_->oPorClave, "hPaginacionPorClaveRuntime");
   Map& m = plano.AsMap();
-  AsignarSiCambia(m.ValueAt(0), Value(nPaginaActual));
-  AsignarSiCambia(m.ValueAt(1), Value(nTotalPaginas));
-  AsignarSiCambia(m.ValueAt(2), Value(!conocido || (conocido->IsLogical() && conocido->Bool())));
-  AsignarSiCambia(m.ValueAt(3), Value(nIndiceRegistro));
-  AsignarSiCambia(m.ValueAt(4), Value(nTotalRegistros));
-  AsignarSiCambia(m.ValueAt(5), hRegistroAnterior);
-  AsignarSiCambia(m.ValueAt(6), hRegistroSiguiente);
-  AsignarSiCambia(m.ValueAt(7), porClave.IsMap() ? porClave : oEstado_->hSinRegistro);
+  m.ValueAt(0) = Value(nPaginaActual);
+  m.ValueAt(1) = Value(nTotalPaginas);
+  m.ValueAt(2) = Value(!conocido || (conocido->IsLogical() && conocido->Bool()));
+  m.ValueAt(3) = Value(nIndiceRegistro);
+  m.ValueAt(4) = Value(nTotalRegistros);
+  m.ValueAt(5) = hRegistroAnterior;
+  m.ValueAt(6) = hRegistroSiguiente;
+  m.ValueAt(7) = porClave.IsMap() ? porClave : oEstado_->hSinRegistro;
   if (extra) {
     Value conExtra = Value::NewMap();
     conExtra.AsMap().Reserve(m.size() + estadoExtra.Len());
@@ -1011,6 +1099,7 @@ void TContextoEjecucion::SincronizarEstadoEvaluador(const Value& estadoExtra) {
 
 void TContextoEjecucion::PrepareAccumulatorRuntimePlans() {
   aAccumulatorRuntimePlans.clear();
+  oEstado_->aPosicionesAcumuladores.clear();
   const Map* acumVars = hOpciones.Get("hAcumVars").MapPtr();
   if (!acumVars) return;
   for (const Map::Entry& def : *acumVars) {
@@ -1038,20 +1127,9 @@ void TContextoEjecucion::PrepareAccumulatorRuntimePlans() {
   }
 }
 
-void TContextoEjecucion::SumarAcumulador(const std::string& clave, const Value& valor) {
-  Value sumando;
-  if (!Sumando(valor, sumando)) return;
-  Map& acumuladores = hAcumuladores.AsMap();
-  Value* actual = acumuladores.Find(clave);
-  if (actual) {
-    *actual = Add(*actual, sumando);
-  } else {
-    acumuladores.Append(Value(clave), Add(Value(0), sumando));
-  }
-}
-
 TContextoEjecucion& TContextoEjecucion::AcumularDetalle() {
   if (!oEvaluador) return *this;
+  Sanear();
   SincronizarEstadoEvaluador();
   Value variables = VariablesAcumulacion();
   oEstado_->lResueltasSucias = true;
@@ -1067,7 +1145,12 @@ TContextoEjecucion& TContextoEjecucion::AcumularDetalle() {
     }
     return false;
   };
-  for (const AccumulatorRuntimePlan& p : aAccumulatorRuntimePlans) {
+  std::vector<PosicionClave>& posiciones = oEstado_->aPosicionesAcumuladores;
+  if (posiciones.size() != aAccumulatorRuntimePlans.size()) {
+    posiciones.assign(aAccumulatorRuntimePlans.size(), PosicionClave());
+  }
+  for (size_t i = 0; i < aAccumulatorRuntimePlans.size(); ++i) {
+    const AccumulatorRuntimePlan& p = aAccumulatorRuntimePlans[i];
     Value valor;
     if (p.lSimpleUsable) {
       bool condicion;
@@ -1090,7 +1173,7 @@ TContextoEjecucion& TContextoEjecucion::AcumularDetalle() {
     } else {
       valor = ev.EvaluarFormula(Value(p.cFormula), variables);
     }
-    SumarAcumulador(p.cClave, valor);
+    Sumar(hAcumuladores.AsMap(), p.cClave, posiciones[i], valor);
   }
   ++oEstado_->nVersionAcumuladores;
   InvalidarVariables();
@@ -1112,6 +1195,7 @@ TContextoEjecucion& TContextoEjecucion::ResetAcumuladores() {
 TContextoEjecucion& TContextoEjecucion::ResetAcumuladoresSeleccionados(const Value& nombres) {
   const List* lista = nombres.ListPtr();
   if (!lista) return *this;
+  Sanear();
   for (const Value& nombre : *lista) {
     if (!nombre.IsText() || nombre.Str().empty()) continue;
     std::string_view n = nombre.Str();
@@ -1129,6 +1213,7 @@ TContextoEjecucion& TContextoEjecucion::SetContinuacionTabla(const Value& idTabl
   Value continuacion = Value::NewMap();
   continuacion.AsMap().Append(Value("nRegistro"), Value(std::max<int64_t>(0, Entero(registro))));
   continuacion.AsMap().Append(Value("nLinea"), Value(std::max<int64_t>(0, Entero(lineas))));
+  Sanear();
   hContinuacionesTabla.Set(ValueString(idTabla), continuacion);
   return *this;
 }
@@ -1139,6 +1224,7 @@ Value TContextoEjecucion::GetContinuacionTabla(const Value& idTabla) const {
 }
 
 TContextoEjecucion& TContextoEjecucion::ClearContinuacionTabla(const Value& idTabla) {
+  Sanear();
   hContinuacionesTabla.AsMap().Remove(ValueString(idTabla));
   return *this;
 }
@@ -1185,7 +1271,7 @@ Value TContextoEjecucion::EvaluarPlanFormula(const Value& plan, const Value& for
   if (!oEvaluador) return formula;
   Value variables = VariablesParaEvaluar();
   oEvaluador->ResetLastError();
-  if (FormulaPlanRef compilado = FormulaPlan::FromValue(plan)) {
+  if (FormulaPlanRef compilado = PlanDeValor(plan)) {
     return oEvaluador->EvaluateFormulaPlan(compilado, variables);
   }
   return oEvaluador->Evaluar(formula, variables);
@@ -1258,10 +1344,12 @@ bool TContextoEjecucion::CumpleCondicion(const Value& condicion) {
 // Bookkeeping, mode and progress
 
 void TContextoEjecucion::AddAviso(const Value& texto) {
+  Sanear();
   aAvisos.Push(texto.IsText() ? texto : Value(FormulaString(texto)));
 }
 
 void TContextoEjecucion::DescartarObjeto(const KXObject* /*objeto*/, const Value& motivo) {
+  Sanear();
   aDescartados.Push(Value::NewMap(
       {{"id", ""}, {"tipo", ""}, {"nombre", ""}, {"motivo", motivo}, {"condicion", ""}}));
 }

@@ -53,8 +53,9 @@ struct AccumulatorRuntimePlan {
 
 class TContextoEjecucion : public KXObject {
  public:
-  TContextoEjecucion(Ref<TConectorDatos> conector = nullptr,
-                     Ref<TEvaluadorFormulas> evaluador = nullptr, const Value& opciones = Value());
+  explicit TContextoEjecucion(Ref<TConectorDatos> conector = nullptr,
+                              Ref<TEvaluadorFormulas> evaluador = nullptr,
+                              const Value& opciones = Value());
   ~TContextoEjecucion() override;
   TContextoEjecucion(const TContextoEjecucion&) = delete;
   TContextoEjecucion& operator=(const TContextoEjecucion&) = delete;
@@ -208,13 +209,13 @@ class TContextoEjecucion : public KXObject {
  private:
   struct Estado;  // the layered variable set and its version counters
 
+  void Sanear();
   void InvalidarVariables();
   void SincronizarEstadoEvaluador(const Value& estadoExtra = Value());
   const Value& VariablesDataVarRuntime();
   void PrepareAccumulatorRuntimePlans();
   Value VariablesAcumulacion();
   Value VariablesParaEvaluar();
-  void SumarAcumulador(const std::string& clave, const Value& valor);
 
   std::unique_ptr<Estado> oEstado_;
 };

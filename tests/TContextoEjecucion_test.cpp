@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 
 #include "Json.h"
@@ -194,7 +195,7 @@ TEST(TContextoEjecucion, IncrementalSetEqualsAFullRebuild) {
     ctx->Create();
     for (int paso = 0; paso < 300; ++paso) {
       int64_t registro = rng() % 22;
-      switch (rng() % 6) {
+      switch (rng() % 7) {
         case 0:
         case 1:
           ctx->PushRegistroDetalle(J(rng() % 4 ? R"({"L.k":1,"L.v":2})" : R"({"l.K":3})"), registro,
@@ -211,6 +212,12 @@ TEST(TContextoEjecucion, IncrementalSetEqualsAFullRebuild) {
           break;
         case 5:
           ctx->MarcarRegistroDetalleConsumido(registro);
+          break;
+        case 6:  // options changed in place are read again
+          ctx->hOpciones.Set("hUserVars",
+                             rng() % 2 ? J(R"({"w":{"formula":"G.b"}})")
+                                       : J(R"({"u":{"formula":"G.a"},"w":{"formula":"u"}})"));
+          ctx->PushVariablesLocales(J("{}"));
           break;
       }
       if (ctx->aVariablesLocales.Len() > 4) ctx->PopVariablesLocales();
@@ -388,6 +395,33 @@ TEST(TContextoEjecucion, ConditionalAccumulators) {
   EXPECT_EQ(E(ctx->GetAcumuladores()), R"({"SUM.b":8,"SUM.c":24,"SUM.a":5})");
 }
 
+TEST(TContextoEjecucion, RealAddendsReadBackAsTheirText) {
+  // The accumulation reads a real back from its text form without making the
+  // text when it can; the answer must be the text's in every case.
+  auto ctx = Contexto("{}", R"({"hAcumVars":{"x":{"formula":"L.v"}}})");
+  std::mt19937_64 rng(3);
+  std::vector<Value> valores = {
+      Value::Real(2.675, 2), Value::Real(-0.125, 2),        Value::Real(1e15 + 0.5, 1),
+      Value::Real(0.1, 20),  Value::Real(123456789.123, 3), Value::Real(2.5, 0),
+      Value(0.1 + 0.2)};
+  for (int i = 0; i < 3000; ++i) {
+    double magnitud = std::pow(10.0, static_cast<int>(rng() % 18) - 4);
+    double d = (static_cast<double>(rng() % 2000001) - 1000000.0) / 1000000.0 * magnitud;
+    valores.push_back(Value::Real(d, static_cast<int>(rng() % 9)));
+  }
+  for (const Value& v : valores) {
+    ctx->ResetAcumuladores();
+    ctx->PushRegistroDetalle(Value::NewMap({{"L.v", v}}), 0, 1);
+    ctx->AcumularDetalle();
+    ctx->PopRegistroDetalle();
+    Value esperado =
+        Add(Value(0), v.Double() == std::trunc(v.Double()) ? IntPart(v) : ReadNumber(PlainText(v)));
+    ASSERT_EQ(ExprText(ctx->GetAcumuladores().Get("SUM.x")), ExprText(esperado))
+        << PlainText(v) << " " << v.Decimals();
+    ASSERT_EQ(ctx->GetAcumuladores().Get("SUM.x").Double(), esperado.Double()) << PlainText(v);
+  }
+}
+
 TEST(TContextoEjecucion, AccumulatorResetsAndCarriedSums) {
   Value carried = J(R"({"SUM.t":5})");
   Value opciones = Value::NewMap({{"hAcumVars", J(R"({"t":{"formula":"1"}})")},
@@ -524,6 +558,39 @@ TEST(TContextoEjecucion, ExtraStateHoldsForOneConditionOnly) {
   // The formula text itself, evaluated under the extra state, still sees it.
   EXPECT_FALSE(ctx->CumpleCondicionConEstado(Value("VAR.ultima"), sinUltima));
   EXPECT_TRUE(ctx->CumpleCondicion(Value("VAR.ultima")));
+}
+
+TEST(TContextoEjecucion, WorksOverTheRecordConnector) {
+  auto conector = MakeRef<TConectorDatosReg>();
+  conector->SendDataVar(J(R"([{"grupo":"CLIENTE","nombre":"nombre"}])"), J(R"([["Ana"]])"));
+  conector->SendDataLine(J(R"([{"grupo":"L","nombre":"f"}])"), J(R"([["r1"],["r2"]])"));
+  auto ctx = MakeRef<TContextoEjecucion>(conector, Evaluador(), J("{}"));
+  ASSERT_NE(ctx->Create(), nullptr);
+  EXPECT_TRUE(ctx->GetData().SameRef(conector->hDatos));
+  EXPECT_EQ(E(ctx->GetVariables()), R"({"CLIENTE.nombre":"Ana","L.f":"r1"})");
+  Value registros = conector->GetRegistrosDetalle();
+  ctx->PushRegistroDetalle(registros.AsList()[1], 1, 2, registros.AsList()[0]);
+  EXPECT_EQ(E(ctx->EvaluarFormula(Value("L.f + '/' + PREVIOUS(L.f)"))), R"("r2/r1")");
+  ctx->PopRegistroDetalle();
+  // A new send reaches the next set built.
+  conector->SendDataLine(J(R"([{"grupo":"L","nombre":"f"}])"), J(R"([["r9"]])"));
+  ctx->PushVariablesLocales(J("{}"));
+  EXPECT_EQ(E(ctx->GetVariables()), R"({"CLIENTE.nombre":"Ana","L.f":"r9"})");
+}
+
+TEST(TContextoEjecucion, MembersOfTheWrongKindCountAsEmpty) {
+  auto ctx = Contexto("{}", R"({"hAcumVars":{"n":{"formula":"1"}}})");
+  ctx->hAcumuladores = Value(5);
+  ctx->aVariablesLocales = Value("x");
+  ctx->hContinuacionesTabla = Value();
+  ctx->aAvisos = Value(1);
+  ctx->PopVariablesLocales();
+  ctx->PushRegistroDetalle(J(R"({"L.a":1})"), 0, 1);
+  ctx->AcumularDetalle();
+  ctx->ClearContinuacionTabla(Value("T"));
+  ctx->AddAviso(Value("w"));
+  EXPECT_EQ(E(ctx->GetVariables()), R"({"SUM.n":1,"L.a":1})");
+  EXPECT_EQ(E(ctx->GetAvisos()), R"(["w"])");
 }
 
 TEST(TContextoEjecucion, BookkeepingModeAndProgress) {
