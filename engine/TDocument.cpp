@@ -5,8 +5,10 @@
 
 #include "Platform.h"
 #include "TEllipse.h"
+#include "TFormattedText.h"
 #include "TLine.h"
 #include "TRectangle.h"
+#include "TText.h"
 
 namespace kx {
 
@@ -80,9 +82,9 @@ constexpr ObjectKind kObjectKinds[] = {
     {"TRectangle", &Make<TRectangle>},
     {"TTable", nullptr},          // TTable
     {"TChart", nullptr},          // TChart
-    {"TFormattedText", nullptr},  // TFormattedText
+    {"TFormattedText", &Make<TFormattedText>},
     {"richText", nullptr},        // TRichText
-    {"TText", nullptr},           // TText
+    {"TText", &Make<TText>},
 };
 
 }  // namespace
