@@ -1084,7 +1084,24 @@ TEvaluadorFormulas& TEvaluadorFormulas::SetEstadoEjecucion(const Value& hEstado)
     estado = hEstadoEjecucion.MapPtr();
   }
   if (const Map* m = hEstado.MapPtr()) {
-    for (const Map::Entry& e : *m) estado->SetKey(e.key, e.value);
+    if (m != pEstadoEntrada || m->KeyVersion() != nEstadoEntradaVersion) {
+      pEstadoEntrada = m;
+      nEstadoEntradaVersion = m->KeyVersion();
+      aEstadoEntradaPos.clear();
+      for (const Map::Entry& e : *m)
+        aEstadoEntradaPos.push_back(hEstadoPorDefecto.AsMap().IndexOf(e.key.Str()));
+    }
+    // Keys outside the nine make a larger state, which only the keyed road builds.
+    bool porPosicion = estado->size() == kClavesEstado &&
+                       std::find(aEstadoEntradaPos.begin(), aEstadoEntradaPos.end(), Map::npos) ==
+                           aEstadoEntradaPos.end();
+    for (size_t i = 0; i < m->size(); ++i) {
+      if (porPosicion) {
+        estado->ValueAt(aEstadoEntradaPos[i]) = m->ValueAt(i);
+      } else {
+        estado->SetKey(m->EntryAt(i).key, m->ValueAt(i));
+      }
+    }
   }
   DecodificarEstado();
   return ClearResolvedVariableCache();
@@ -1098,6 +1115,23 @@ void TEvaluadorFormulas::DecodificarEstado() {
     return std::clamp(EnteroDe(hEstadoEjecucion.Get(clave), def), -kLimite, kLimite);
   };
   const Value& h = hEstadoEjecucion;
+  const Map& m = h.AsMap();
+  if (m.size() == kClavesEstado) {
+    // The nine keys in their default places: read by position.
+    auto enteroEn = [&](size_t i, int64_t def) {
+      return std::clamp(EnteroDe(m.ValueAt(i), def), -kLimite, kLimite);
+    };
+    oEstado.nPagina = std::max<int64_t>(1, enteroEn(0, 1));
+    oEstado.nTotalPaginas = std::max<int64_t>(1, enteroEn(1, 1));
+    oEstado.lTotalConocido = m.ValueAt(2).Bool();
+    oEstado.lLastPageDisponible = m.ValueAt(3).Bool();
+    oEstado.nIndice = enteroEn(4, 0);
+    oEstado.nTotalRegistros = enteroEn(5, 0);
+    oEstado.hAnterior = m.ValueAt(6);
+    oEstado.hSiguiente = m.ValueAt(7);
+    oEstado.hPaginas = m.ValueAt(8);
+    return;
+  }
   oEstado.nPagina = std::max<int64_t>(1, entero("nPaginaActual", 1));
   oEstado.nTotalPaginas = std::max<int64_t>(1, entero("nTotalPaginas", 1));
   oEstado.lTotalConocido = h.Get("lTotalPaginasConocido").Bool();

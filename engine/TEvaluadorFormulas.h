@@ -204,6 +204,12 @@ class TEvaluadorFormulas : public KXObject {
   Value hInterpretedPlanCache;  // normalised texts that do not compile -> their interpreted plan
   Value hEstadoPorDefecto;      // the nine defaults, never handed out nor changed
   static constexpr size_t kClavesEstado = 9;
+  // The positions in the state of the keys of the last state map sent, so the
+  // context's per-record sends write values by position; valid while that map
+  // and its keys stay the same.
+  const Map* pEstadoEntrada = nullptr;
+  uint64_t nEstadoEntradaVersion = 0;
+  std::vector<size_t> aEstadoEntradaPos;
   Estado oEstado;
   int nProfundidad = 0;               // evaluation nesting
   int nConstruccion = 0;              // build nesting
