@@ -1146,11 +1146,13 @@ namespace {
 // this many such steps in a row can only be a loop that never ends.
 constexpr int64_t kMaxStepsWithoutConsuming = 1000;
 
-const char* const kPassTableKeys[] = {"nTableSetupMs",       "nTableRecordLoopMs",  "nTableFinishMs",
-                                      "nTablePartitionMs",   "nTableRenderLinesMs", "nTableCellContentMs",
-                                      "nTableAccumulateMs"};
+const char* const kPassTableKeys[] = {
+    "nTableSetupMs",       "nTableRecordLoopMs",  "nTableFinishMs",    "nTablePartitionMs",
+    "nTableRenderLinesMs", "nTableCellContentMs", "nTableAccumulateMs"};
 
-int64_t WholeCount(const Value& v) { return std::max<int64_t>(0, IntPart(ValueNumber(v)).Int()); }
+int64_t WholeCount(const Value& v) {
+  return std::max<int64_t>(0, IntPart(ValueNumber(v)).Int());
+}
 
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of(platform::PathSeparator());
@@ -1169,7 +1171,8 @@ Value TKXEngine::OpcionesPersistentes() const {
   // changes are only read, so one shared list serves every chunk of a long run.
   Value options = Value::NewMap();
   for (const Map::Entry& e : hOpcionesRuntime.AsMap()) {
-    options.AsMap().Append(e.key, e.key.Str() == "aDataVarChangesRuntime" ? e.value : DeepClone(e.value));
+    options.AsMap().Append(e.key,
+                           e.key.Str() == "aDataVarChangesRuntime" ? e.value : DeepClone(e.value));
   }
   return options;
 }
@@ -1197,7 +1200,8 @@ void TKXEngine::SumarRendimientoPaso(const Value& pass) {
   SumarRendimiento("nPageReflowMs", ValueDouble(pass.Get("nReflowMs")));
   SumarRendimiento("nPagePaginationMs", ValueDouble(pass.Get("nPaginationMs")));
   for (const char* key : kPassTableKeys) SumarRendimiento(key, ValueDouble(pass.Get(key)));
-  SumarRendimiento("nTableRecordsExamined", static_cast<double>(ValueInt(pass.Get("nTableRecordsExamined"))));
+  SumarRendimiento("nTableRecordsExamined",
+                   static_cast<double>(ValueInt(pass.Get("nTableRecordsExamined"))));
 }
 
 Ref<TConectorDatosReg> TKXEngine::CrearConector(const Value& rows) const {
@@ -1237,7 +1241,8 @@ bool TKXEngine::EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const {
   return label;
 }
 
-Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& rows, Ref<TPlantilla> plantilla) {
+Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& rows,
+                                        Ref<TPlantilla> plantilla) {
   bool ownTemplate = !plantilla;
   if (ownTemplate) plantilla = CrearPlantilla();
   Ref<TConectorDatosReg> connector = CrearConector(rows);
@@ -1366,7 +1371,8 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
     document = work();
     SumarRendimiento("nDefinitiveMs", platform::MillisecondClock() - t0);
   };
-  if (!lLogicalDocumentBreakDisabled && hLogicalDocumentBreak.Len() == 0) LoadLogicalDocumentBreak(plantilla);
+  if (!lLogicalDocumentBreakDisabled && hLogicalDocumentBreak.Len() == 0)
+    LoadLogicalDocumentBreak(plantilla);
   if (EsDocumentoEtiquetas(plantilla) || aRegLine.Len() == 0) {
     hPerformanceDiagnostics.Set("cMode", "single-pass-label-or-no-detail");
     lProgressDefinitive = true;
@@ -1419,7 +1425,19 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
 // ---------------------------------------------------------------------------
 // The page loop
 
-Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total, const Ref<TPlantilla>& plantilla) {
+bool TKXEngine::EsPasoEstancado(int64_t consumed, const Value& continuations, const Value& previous,
+                                int64_t& stepsWithoutConsuming) {
+  if (consumed > 0) {
+    stepsWithoutConsuming = 0;
+    return false;
+  }
+  ++stepsWithoutConsuming;
+  bool unchanged = continuations.Len() == 0 || ExprText(continuations) == ExprText(previous);
+  return unchanged || stepsWithoutConsuming > kMaxStepsWithoutConsuming;
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
+                                                             const Ref<TPlantilla>& plantilla) {
   const int64_t n = static_cast<int64_t>(aRegLine.Len());
   const Value records = RegistrosDetalleRuntime();
   int64_t base = 0;
@@ -1468,14 +1486,16 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     options.Set("hContinuacionesTabla", continuations);
     options.Set("lOmitirResetInicialAcumuladores", sums.Len() > 0);
     options.Set("nPaginaActualRuntime", result ? result->TotalPaginas() + 1 : 1);
-    options.Set("nTotalPaginasRuntime", total.IsNumber() ? std::max<int64_t>(1, IntPart(total).Int()) : 1);
+    options.Set("nTotalPaginasRuntime",
+                total.IsNumber() ? std::max<int64_t>(1, IntPart(total).Int()) : 1);
     options.Set("lTotalPaginasConocido", total.IsNumber());
     options.Set("hUserVars", plantilla->GetUserVars());
     options.Set("hAcumVars", plantilla->GetAcumVars());
     EscribirClavesProyecto(options, false);
     ApplyProgressOptions(options);
 
-    connector->SendDataLine(aStructLine, Value::NewList({aRegLine.AsList()[static_cast<size_t>(base)]}));
+    connector->SendDataLine(aStructLine,
+                            Value::NewList({aRegLine.AsList()[static_cast<size_t>(base)]}));
     context->SetOpciones(options);
     context->Create();
 
@@ -1522,17 +1542,15 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
         spoolError = true;
         break;
       }
-      if (lProgressDefinitive &&
-          !NotifyProgress(Value(nProgressLine), Value(nProgressTotal), Value(result->TotalPaginas()), false)) {
+      if (lProgressDefinitive && !NotifyProgress(Value(nProgressLine), Value(nProgressTotal),
+                                                 Value(result->TotalPaginas()), false)) {
         break;
       }
     }
     step->End();
     if (lCanceled || spoolError) break;
 
-    const bool unchanged = continuations.Len() == 0 || ExprText(continuations) == ExprText(previousContinuations);
-    stepsWithoutConsuming = consumed > 0 ? 0 : stepsWithoutConsuming + 1;
-    if (consumed <= 0 && (unchanged || stepsWithoutConsuming > kMaxStepsWithoutConsuming)) {
+    if (EsPasoEstancado(consumed, continuations, previousContinuations, stepsWithoutConsuming)) {
       reason = "stalled-without-consuming-data";
       break;
     }
@@ -1556,7 +1574,8 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     }
   }
   const std::string finalReason = ValueString(hPaginationDiagnostics.Get("cTerminationReason"));
-  if (result && (lCanceled || finalReason == "page-spool-error" || finalReason == "composition-error")) {
+  if (result &&
+      (lCanceled || finalReason == "page-spool-error" || finalReason == "composition-error")) {
     result->End();
     result.reset();
   }
@@ -1576,7 +1595,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
 
 namespace {
 
-const std::string_view kPageCountFunctions[] = {"pages(",   "totalpages(",   "lastpage(",
+const std::string_view kPageCountFunctions[] = {"pages(",  "totalpages(",   "lastpage(",
                                                 "pageby(", "totalpagesby(", "lastpageby("};
 
 std::string Squeezed(std::string_view text) {
@@ -1646,12 +1665,14 @@ bool TKXEngine::PermiteFinalizacionSelectiva(const Value& value, std::string_vie
   if (!value.IsText() || !UsesPageCount(value.Str())) return true;
   std::string k = Lower(AllTrim(key));
   if (k == "ctext") return true;
-  if (k == "cpagebreakcondition" || k == "formula" || k == "cconditionformula") return LoneLastPageTest(value.Str());
+  if (k == "cpagebreakcondition" || k == "formula" || k == "cconditionformula")
+    return LoneLastPageTest(value.Str());
   return !EsClaveExpresion(k);
 }
 
-Value TKXEngine::OpcionesReejecucion(int64_t base, const Value& sums, const Value& continuations, int64_t page,
-                                     int64_t total, const Ref<TPlantilla>& plantilla, const Value& records) const {
+Value TKXEngine::OpcionesReejecucion(int64_t base, const Value& sums, const Value& continuations,
+                                     int64_t page, int64_t total, const Ref<TPlantilla>& plantilla,
+                                     const Value& records) const {
   Value options = OpcionesPersistentes();
   options.Set("nRegistroBase", base);
   options.Set("nTotalRegistrosRuntime", static_cast<int64_t>(records.Len()));
@@ -1668,17 +1689,17 @@ Value TKXEngine::OpcionesReejecucion(int64_t base, const Value& sums, const Valu
   return options;
 }
 
-Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(Ref<TDocumentoRenderizable> document,
-                                                                  int64_t base, const Value& startSums,
-                                                                  const Value& startContinuations,
-                                                                  const Ref<TPlantilla>& plantilla,
-                                                                  const Value& records) {
+Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
+    Ref<TDocumentoRenderizable> document, int64_t base, const Value& startSums,
+    const Value& startContinuations, const Ref<TPlantilla>& plantilla, const Value& records) {
   if (!document || document->TotalPaginas() == 0) return document;
   const int64_t n = static_cast<int64_t>(records.Len());
   int64_t pg = document->TotalPaginas();
   Value sums = DeepClone(startSums);
   Value continuations = DeepClone(startContinuations);
-  auto firstRow = [&](int64_t index) { return Value::NewList({aRegLine.AsList()[static_cast<size_t>(index)]}); };
+  auto firstRow = [&](int64_t index) {
+    return Value::NewList({aRegLine.AsList()[static_cast<size_t>(index)]});
+  };
   auto placePage = [&](const Ref<TDocumentoRenderizable>& rendered, int64_t page) {
     Value first = rendered->GetPagina(1);
     if (page > document->TotalPaginas()) {
@@ -1710,8 +1731,10 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(Ref<TDocumento
     }
     asLast->End();
     hPaginationDiagnostics.Set("lLastPageSplit", true);
-    hPaginationDiagnostics.Set("nLastPageSplitPages", hPaginationDiagnostics.Get("nLastPageSplitPages").Int() + 1);
-    Value splitOptions = OpcionesReejecucion(base, sums, continuations, pg, pg + 1, plantilla, records);
+    hPaginationDiagnostics.Set("nLastPageSplitPages",
+                               hPaginationDiagnostics.Get("nLastPageSplitPages").Int() + 1);
+    Value splitOptions =
+        OpcionesReejecucion(base, sums, continuations, pg, pg + 1, plantilla, records);
     splitOptions.Set("nRegistroFinRuntime", base + consumed);
     Value split = EjecutarMotorResultado(splitOptions, firstRow(base), plantilla);
     Ref<TDocumentoRenderizable> notLast(split.Get("oDocumento").As<TDocumentoRenderizable>());
@@ -1722,7 +1745,8 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(Ref<TDocumento
     }
     placePage(notLast, pg);
     sums = split.Get("hAcumuladores").IsMap() ? split.Get("hAcumuladores") : Value::NewMap();
-    continuations = split.Get("hContinuaciones").IsMap() ? split.Get("hContinuaciones") : Value::NewMap();
+    continuations =
+        split.Get("hContinuaciones").IsMap() ? split.Get("hContinuaciones") : Value::NewMap();
     notLast->End();
     base += splitConsumed;
     hPaginationDiagnostics.Set("nLastDataLine", std::min(n, base));
@@ -1732,8 +1756,9 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(Ref<TDocumento
   return document;
 }
 
-void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& document, int64_t total,
-                                           const Ref<TPlantilla>& plantilla, const Value& records) {
+void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& document,
+                                           int64_t total, const Ref<TPlantilla>& plantilla,
+                                           const Value& records) {
   Value firstRow = aRegLine.Len() > 0 ? Value::NewList({aRegLine.AsList()[0]}) : Value::NewList();
   Ref<TConectorDatosReg> connector = CrearConector(firstRow);
   auto evaluator = MakeRef<TEvaluadorFormulas>();
@@ -1757,7 +1782,8 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
     if (const List* list = objects.ListPtr()) {
       for (size_t i = 0; i < list->size(); ++i) {
         if (ActualizarTextoPaginacion((*list)[i], *context, records)) {
-          patches.Push(Value::NewMap({{"nIndex", static_cast<int64_t>(i + 1)}, {"uTexto", (*list)[i].Get("texto")}}));
+          patches.Push(Value::NewMap(
+              {{"nIndex", static_cast<int64_t>(i + 1)}, {"uTexto", (*list)[i].Get("texto")}}));
         }
       }
     }
@@ -1768,7 +1794,8 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
   connector->End();
 }
 
-bool TKXEngine::ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context, const Value& records) {
+bool TKXEngine::ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context,
+                                          const Value& records) {
   if (!object.IsMap()) return false;
   std::string kind = ValueString(object.Get("tipo"));
   if (kind != "texto" && kind != "texto_formateado") return false;
@@ -1780,7 +1807,8 @@ bool TKXEngine::ActualizarTextoPaginacion(const Value& object, TContextoEjecucio
   bool pushed = record >= 0 && record < count;
   if (pushed) {
     const size_t r = static_cast<size_t>(record);
-    context.PushRegistroDetalle(list[r], Value(record), Value(count), r > 0 ? list[r - 1] : Value::NewMap(),
+    context.PushRegistroDetalle(list[r], Value(record), Value(count),
+                                r > 0 ? list[r - 1] : Value::NewMap(),
                                 record + 1 < count ? list[r + 1] : Value::NewMap());
   }
   object.Set("texto", context.EvaluarFormula(Value(formula)));

@@ -116,6 +116,13 @@ class TKXEngine {
   // The result document of the last run, or nothing.
   Ref<TDocumentoRenderizable> GetDocumento() const { return oDocumento; }
 
+  // Whether a page-loop step that consumed `consumed` records made no progress:
+  // nothing consumed and the table continuations unchanged, or nothing
+  // consumed for more steps in a row than any split record can need.
+  // `stepsWithoutConsuming` counts those steps across calls.
+  static bool EsPasoEstancado(int64_t consumed, const Value& continuations, const Value& previous,
+                              int64_t& stepsWithoutConsuming);
+
   // The text form the whole facade uses for names and values.
   static std::string ValueString(const Value& v) { return kx::ValueString(v); }
 
@@ -161,8 +168,9 @@ class TKXEngine {
   Value RegistrosDetalleRuntime() const;
   bool EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const;
   Ref<TDocumentoRenderizable> AdjuntarDatosTabulares(Ref<TDocumentoRenderizable> document,
-                                                      const Ref<TPlantilla>& plantilla);
-  Ref<TDocumentoRenderizable> GenerarPaginasRuntime(const Value& total, const Ref<TPlantilla>& plantilla);
+                                                     const Ref<TPlantilla>& plantilla);
+  Ref<TDocumentoRenderizable> GenerarPaginasRuntime(const Value& total,
+                                                    const Ref<TPlantilla>& plantilla);
   void SumarRendimientoPaso(const Value& pass);
   void SumarRendimiento(std::string_view key, double amount);
 
@@ -170,14 +178,18 @@ class TKXEngine {
   bool UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const;
   static bool ContieneFuncionPaginacionPrevia(const Value& value, int depth = 0);
   static bool PermiteFinalizacionSelectiva(const Value& value, std::string_view key, int depth = 0);
-  Ref<TDocumentoRenderizable> FinalizarPaginacionRuntime(Ref<TDocumentoRenderizable> document, int64_t base,
-                                                         const Value& sums, const Value& continuations,
-                                                         const Ref<TPlantilla>& plantilla, const Value& records);
-  Value OpcionesReejecucion(int64_t base, const Value& sums, const Value& continuations, int64_t page,
-                            int64_t total, const Ref<TPlantilla>& plantilla, const Value& records) const;
+  Ref<TDocumentoRenderizable> FinalizarPaginacionRuntime(Ref<TDocumentoRenderizable> document,
+                                                         int64_t base, const Value& sums,
+                                                         const Value& continuations,
+                                                         const Ref<TPlantilla>& plantilla,
+                                                         const Value& records);
+  Value OpcionesReejecucion(int64_t base, const Value& sums, const Value& continuations,
+                            int64_t page, int64_t total, const Ref<TPlantilla>& plantilla,
+                            const Value& records) const;
   void ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& document, int64_t total,
                                   const Ref<TPlantilla>& plantilla, const Value& records);
-  static bool ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context, const Value& records);
+  static bool ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context,
+                                        const Value& records);
   static int64_t IndiceRegistroRender(std::string_view id);
 
   // Template source and kinds.

@@ -584,12 +584,14 @@ TEST(TKXEngineRun, ModeSelection) {
       {"no detail", Rectangles(""), 0, "single-pass-label-or-no-detail"},
       {"label", Rectangles(R"J(,"cDocumentKind":"label")J"), 3, "single-pass-label-or-no-detail"},
       {"no page count", Rectangles("", "PAGE() > 0"), 2, "single-pass-no-prepagination"},
-      {"name only", Rectangles(R"J(,"cTemplateName":"TOTALPAGES()")J"), 2, "single-pass-selective-finalization"},
-      {"condition", Rectangles("", "TOTALPAGES() > 0"), 2, "two-pass"},
-      {"lone last page in a variable", Rectangles(R"J(,"hUserVars":{"u":{"formula":"LASTPAGE()"}})J"), 2,
+      {"name only", Rectangles(R"J(,"cTemplateName":"TOTALPAGES()")J"), 2,
        "single-pass-selective-finalization"},
-      {"compared total in a variable", Rectangles(R"J(,"hUserVars":{"u":{"formula":"TOTALPAGES() == 1"}})J"), 2,
-       "two-pass"},
+      {"condition", Rectangles("", "TOTALPAGES() > 0"), 2, "two-pass"},
+      {"lone last page in a variable",
+       Rectangles(R"J(,"hUserVars":{"u":{"formula":"LASTPAGE()"}})J"), 2,
+       "single-pass-selective-finalization"},
+      {"compared total in a variable",
+       Rectangles(R"J(,"hUserVars":{"u":{"formula":"TOTALPAGES() == 1"}})J"), 2, "two-pass"},
   };
   for (const RunCase& c : cases) {
     TKXEngine engine;
@@ -653,7 +655,8 @@ TEST(TKXEngineRun, CancelAndThrowingCallbacks) {
       {"false cancels", [](std::span<const Value>) { return Value(false); }, false, true},
       {"zero does not", [](std::span<const Value>) { return Value(0); }, true, false},
       {"a throw counts as go on",
-       [](std::span<const Value>) -> Value { throw std::runtime_error("host failure"); }, true, false},
+       [](std::span<const Value>) -> Value { throw std::runtime_error("host failure"); }, true,
+       false},
   };
   for (const Row& r : rows) {
     TKXEngine engine;
@@ -697,6 +700,38 @@ TEST(TKXEngineRun, TwoRunsAnswerTwoDocumentsAndHostHandlesOutliveEnd) {
   engine.End();
   EXPECT_FALSE(engine.GetDocumento());
   EXPECT_EQ(second->TotalPaginas(), 1);  // the host's handle stays usable
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+TEST(TKXEngineRun, StepsThatNeverConsumeEndTheLoop) {
+  Value empty = Value::NewMap();
+  Value split = Value::NewMap({{"t1", Value::NewMap({{"nRegistro", 4}, {"nLinea", 2}})}});
+  int64_t without = 0;
+  EXPECT_FALSE(TKXEngine::EsPasoEstancado(3, empty, empty, without));
+  EXPECT_TRUE(
+      TKXEngine::EsPasoEstancado(0, empty, empty, without));  // nothing consumed, no continuation
+  EXPECT_TRUE(
+      TKXEngine::EsPasoEstancado(0, split, DeepClone(split), without));  // continuation unchanged
+  without = 0;
+  // A continuation that keeps moving without consuming is given a generous bound, then stopped.
+  int steps = 0;
+  bool stalled = false;
+  while (!stalled && steps < 100000) {
+    Value moved = Value::NewMap({{"t1", Value::NewMap({{"nRegistro", 4}, {"nLinea", steps + 1}})}});
+    Value before = Value::NewMap({{"t1", Value::NewMap({{"nRegistro", 4}, {"nLinea", steps}})}});
+    stalled = TKXEngine::EsPasoEstancado(0, moved, before, without);
+    ++steps;
+  }
+  EXPECT_TRUE(stalled);
+  EXPECT_GT(steps, 100);
+  EXPECT_LT(steps, 100000);
+  EXPECT_FALSE(TKXEngine::EsPasoEstancado(1, split, split, without));  // consuming resets the count
+  EXPECT_EQ(without, 0);
 }
 
 }  // namespace
