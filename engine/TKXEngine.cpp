@@ -211,26 +211,32 @@ bool TKXEngine::SetEncoding(const Value& input, const Value& output) {
   return true;
 }
 
-bool TKXEngine::SetInputEncoding(const Value& name) {
-  std::string accepted = NormalizarEncoding(name);
+namespace {
+
+// One encoding setter: the accepted name into `member`, or the refusal message.
+bool SetOneEncoding(const std::string& accepted, const std::string& refusal, std::string& member,
+                    std::string& error) {
   if (accepted.empty()) {
-    cEncodingError = "Codificacion de entrada no admitida: " + ValueString(name);
+    error = refusal;
     return false;
   }
-  cInputEncoding = accepted;
-  cEncodingError.clear();
+  member = accepted;
+  error.clear();
   return true;
 }
 
+}  // namespace
+
+bool TKXEngine::SetInputEncoding(const Value& name) {
+  return SetOneEncoding(NormalizarEncoding(name),
+                        "Codificacion de entrada no admitida: " + ValueString(name), cInputEncoding,
+                        cEncodingError);
+}
+
 bool TKXEngine::SetOutputEncoding(const Value& name) {
-  std::string accepted = NormalizarEncoding(name);
-  if (accepted.empty()) {
-    cEncodingError = "Codificacion de salida no admitida: " + ValueString(name);
-    return false;
-  }
-  cOutputEncoding = accepted;
-  cEncodingError.clear();
-  return true;
+  return SetOneEncoding(NormalizarEncoding(name),
+                        "Codificacion de salida no admitida: " + ValueString(name), cOutputEncoding,
+                        cEncodingError);
 }
 
 Value TKXEngine::ConvertirEntradaUtf8(const Value& value) const {
