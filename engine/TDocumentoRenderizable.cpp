@@ -505,6 +505,24 @@ bool TDocumentoRenderizable::SetPagina(const Value& n, const Value& page) {
   return true;
 }
 
+bool TDocumentoRenderizable::QuitarPaginasDesde(const Value& n) {
+  const int64_t from = PageIndex(n);
+  if (from < 0) return false;
+  std::vector<Value>& entries = Paginas().Items();
+  for (size_t i = static_cast<size_t>(from); i < entries.size(); ++i) {
+    nTotalObjects -= ObjectCount(LoadPage(entries[i]));
+    std::string_view cArchivo = StoredFile(entries[i]);
+    if (!cArchivo.empty()) {
+      std::string file(cArchivo);
+      platform::EraseFile(file);
+      ForgetFile(file);
+    }
+  }
+  entries.resize(static_cast<size_t>(from));
+  nTotalObjects = std::max<int64_t>(0, nTotalObjects);
+  return true;
+}
+
 bool TDocumentoRenderizable::ActualizarContenidoPagina(const Value& n, const Value& page) {
   const int64_t i = PageIndex(n);
   if (i < 0 || !page.IsMap()) return false;

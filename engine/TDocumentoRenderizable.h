@@ -68,6 +68,8 @@ class TDocumentoRenderizable : public KXObject {
   void AddPagina(const Value& objects);
   // Replaces page n (1-based); false when n is out of range or the page not a map.
   bool SetPagina(const Value& n, const Value& page);
+  // Removes page n and every page after it, erasing their files; false when n is out of range.
+  bool QuitarPaginasDesde(const Value& n);
   // As SetPagina, without loading the old page or correcting the object count.
   bool ActualizarContenidoPagina(const Value& n, const Value& page);
   // Sets the text patches of stored page n; false unless it is stored.

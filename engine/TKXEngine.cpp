@@ -1152,6 +1152,10 @@ namespace {
 // this many such steps in a row can only be a loop that never ends.
 constexpr int64_t kMaxStepsWithoutConsuming = 1000;
 
+// A re-run of the last pages, or a definitive pass, settles its own page
+// count within a few tries.
+constexpr int kMaxLastPageAttempts = 3;
+
 const char* const kPassTableKeys[] = {
     "nTableSetupMs",       "nTableRecordLoopMs",  "nTableFinishMs",    "nTablePartitionMs",
     "nTableRenderLinesMs", "nTableCellContentMs", "nTableAccumulateMs"};
@@ -1420,12 +1424,31 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
       endTemplate();
       return finish(nullptr);
     }
-    definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla); });
+    definitive([&] { return DefinitivoDosPasadas(total, plantilla); });
   }
   document = AdjuntarDatosTabulares(document, plantilla);
   endTemplate();
   oDocumento = FinishProgress(document);
   return finish(oDocumento);
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::DefinitivoDosPasadas(int64_t total,
+                                                            const Ref<TPlantilla>& plantilla) {
+  // The definitive pass may end with another count than the measuring pass
+  // (content for the last page moves records on): run it again with the
+  // count it made, a few times at most, and then let the page-number texts
+  // state the count the document really has.
+  Ref<TDocumentoRenderizable> document;
+  for (int attempt = 0; attempt < kMaxLastPageAttempts; ++attempt) {
+    document = GenerarPaginasRuntime(Value(total), plantilla);
+    if (!document || lCanceled || document->TotalPaginas() == total) return document;
+    if (attempt + 1 == kMaxLastPageAttempts) break;
+    total = std::max<int64_t>(1, document->TotalPaginas());
+    document->End();
+  }
+  ActualizarTextosPaginacion(document, document->TotalPaginas(), plantilla,
+                             RegistrosDetalleRuntime());
+  return document;
 }
 
 // ---------------------------------------------------------------------------
@@ -1473,6 +1496,8 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
   std::string reason = "running";
   bool spoolError = false;
   int64_t stepBase = 0;
+  int64_t stepFirstPage = 1;
+  aEstadosPagina.clear();
   Value stepSums = Value::NewMap();
   Value stepContinuations = Value::NewMap();
   int64_t stepsWithoutConsuming = 0;
@@ -1538,10 +1563,12 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
       result->SetAutoPageSpooling(Value(50000));
       if (n >= 20000) result->EnablePageSpooling();
     }
+    stepFirstPage = result->TotalPaginas() + 1;
     Value pages = step->GetPaginas();
     for (const Value& page : pages.AsList()) {
       const Value& objects = page.Get("objetos");
       result->AddPagina(objects.IsList() ? objects : Value::NewList());
+      aEstadosPagina.push_back({stepBase, stepSums});
       if (result->HasPageSpoolError()) {
         cLastError = result->GetPageSpoolError();
         reason = "page-spool-error";
@@ -1571,7 +1598,8 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
   const bool failed = lCanceled || spoolError || reason == "composition-error";
   if (!failed && !total.IsNumber() && result) {
     double t0 = platform::MillisecondClock();
-    FinalizarPaginacionRuntime(result, stepBase, stepSums, stepContinuations, plantilla, records);
+    FinalizarPaginacionRuntime(result, stepBase, stepSums, stepContinuations, plantilla, records,
+                               stepFirstPage);
     SumarRendimiento("nSelectiveFinalizeMs", platform::MillisecondClock() - t0);
     if (!cLastError.empty()) hPaginationDiagnostics.Set("cTerminationReason", "composition-error");
     if (result->HasPageSpoolError()) {
@@ -1695,68 +1723,115 @@ Value TKXEngine::OpcionesReejecucion(int64_t base, const Value& sums, const Valu
   return options;
 }
 
+void TKXEngine::ReemplazarPaginas(const Ref<TDocumentoRenderizable>& document, int64_t page,
+                                  const Ref<TDocumentoRenderizable>& rendered, int64_t base,
+                                  const Value& sums) {
+  // The re-rendered pages take the place of every page from `page` on, so a
+  // last chunk that made several pages leaves nothing of itself behind.
+  const int64_t m = rendered->TotalPaginas();
+  for (int64_t i = 0; i < m; ++i) {
+    Value p = rendered->GetPagina(Value(i + 1));
+    if (page + i <= document->TotalPaginas()) {
+      document->SetPagina(Value(page + i), p);
+    } else {
+      const Value& objects = p.Get("objetos");
+      document->AddPagina(objects.IsList() ? objects : Value::NewList());
+    }
+  }
+  if (document->TotalPaginas() >= page + m) document->QuitarPaginasDesde(Value(page + m));
+  aEstadosPagina.resize(static_cast<size_t>(std::max<int64_t>(0, page - 1)));
+  for (int64_t i = 0; i < m; ++i) aEstadosPagina.push_back({base, sums});
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::EjecutarComoPaginas(const Value& options, int64_t base,
+                                                           int64_t page, int64_t span,
+                                                           const Ref<TPlantilla>& plantilla,
+                                                           Value& result) {
+  // The pages run as pages `page` to `page + span - 1` of that many; when the
+  // run makes another count of pages, it runs again with that count, so that
+  // the last-page test holds on its own last page.
+  Ref<TDocumentoRenderizable> rendered;
+  const Value row = Value::NewList({aRegLine.AsList()[static_cast<size_t>(base)]});
+  for (int attempt = 0; attempt < kMaxLastPageAttempts; ++attempt) {
+    options.Set("nTotalPaginasRuntime", page + span - 1);
+    result = EjecutarMotorResultado(DeepClone(options), row, plantilla);
+    rendered = Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
+    const int64_t m = rendered ? rendered->TotalPaginas() : 0;
+    if (m == 0 || m == span || lCanceled || attempt + 1 == kMaxLastPageAttempts) break;
+    rendered->End();
+    span = m;
+  }
+  return rendered;
+}
+
 Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
     Ref<TDocumentoRenderizable> document, int64_t base, const Value& startSums,
-    const Value& startContinuations, const Ref<TPlantilla>& plantilla, const Value& records) {
+    const Value& startContinuations, const Ref<TPlantilla>& plantilla, const Value& records,
+    int64_t firstPage) {
   if (!document || document->TotalPaginas() == 0) return document;
   const int64_t n = static_cast<int64_t>(records.Len());
-  int64_t pg = document->TotalPaginas();
+  int64_t pg = std::clamp<int64_t>(firstPage, 1, document->TotalPaginas());
   Value sums = DeepClone(startSums);
   Value continuations = DeepClone(startContinuations);
-  auto firstRow = [&](int64_t index) {
-    return Value::NewList({aRegLine.AsList()[static_cast<size_t>(index)]});
-  };
-  auto placePage = [&](const Ref<TDocumentoRenderizable>& rendered, int64_t page) {
-    Value first = rendered->GetPagina(1);
-    if (page > document->TotalPaginas()) {
-      const Value& objects = first.Get("objetos");
-      document->AddPagina(objects.IsList() ? objects : Value::NewList());
-    } else {
-      document->SetPagina(Value(page), first);
-    }
-  };
+  bool placedAll = base >= n;
 
   while (base < n) {
-    Value options = OpcionesReejecucion(base, sums, continuations, pg, pg, plantilla, records);
-    Value result = EjecutarMotorResultado(options, firstRow(base), plantilla);
-    Ref<TDocumentoRenderizable> asLast(result.Get("oDocumento").As<TDocumentoRenderizable>());
-    int64_t consumed = WholeCount(result.Get("nConsumidos"));
+    const int64_t span = std::max<int64_t>(1, document->TotalPaginas() - pg + 1);
+    Value asLastResult;
+    Value options =
+        OpcionesReejecucion(base, sums, continuations, pg, pg + span - 1, plantilla, records);
+    Ref<TDocumentoRenderizable> asLast =
+        EjecutarComoPaginas(options, base, pg, span, plantilla, asLastResult);
+    const int64_t consumed = WholeCount(asLastResult.Get("nConsumidos"));
     if (!asLast || asLast->TotalPaginas() == 0 || consumed <= 0) {
       if (asLast) asLast->End();
       break;
     }
     if (base + consumed >= n) {
-      placePage(asLast, pg);
+      ReemplazarPaginas(document, pg, asLast, base, sums);
       asLast->End();
       base += consumed;
+      placedAll = true;
       hPaginationDiagnostics.Set("nLastDataLine", std::min(n, base));
       if (hPaginationDiagnostics.Get("lLastPageSplit").Bool()) {
         hPaginationDiagnostics.Set("cTerminationReason", "all-data-consumed-after-lastpage-split");
       }
       break;
     }
+    // The pages rendered as last cannot hold the rest: render them again as
+    // pages that are not the last, holding the same records, and try the
+    // following page as the last one.
+    const int64_t asLastPages = asLast->TotalPaginas();
     asLast->End();
     hPaginationDiagnostics.Set("lLastPageSplit", true);
     hPaginationDiagnostics.Set("nLastPageSplitPages",
                                hPaginationDiagnostics.Get("nLastPageSplitPages").Int() + 1);
     Value splitOptions =
-        OpcionesReejecucion(base, sums, continuations, pg, pg + 1, plantilla, records);
+        OpcionesReejecucion(base, sums, continuations, pg, pg + asLastPages, plantilla, records);
     splitOptions.Set("nRegistroFinRuntime", base + consumed);
-    Value split = EjecutarMotorResultado(splitOptions, firstRow(base), plantilla);
+    Value split = EjecutarMotorResultado(
+        splitOptions, Value::NewList({aRegLine.AsList()[static_cast<size_t>(base)]}), plantilla);
     Ref<TDocumentoRenderizable> notLast(split.Get("oDocumento").As<TDocumentoRenderizable>());
-    int64_t splitConsumed = WholeCount(split.Get("nConsumidos"));
+    const int64_t splitConsumed = WholeCount(split.Get("nConsumidos"));
     if (!notLast || notLast->TotalPaginas() == 0 || splitConsumed <= 0) {
       if (notLast) notLast->End();
       break;
     }
-    placePage(notLast, pg);
+    ReemplazarPaginas(document, pg, notLast, base, sums);
+    pg += notLast->TotalPaginas();
     sums = split.Get("hAcumuladores").IsMap() ? split.Get("hAcumuladores") : Value::NewMap();
     continuations =
         split.Get("hContinuaciones").IsMap() ? split.Get("hContinuaciones") : Value::NewMap();
     notLast->End();
     base += splitConsumed;
     hPaginationDiagnostics.Set("nLastDataLine", std::min(n, base));
-    ++pg;
+  }
+  // Records the finalisation could not place must not read as all consumed.
+  const std::string reason = ValueString(hPaginationDiagnostics.Get("cTerminationReason"));
+  if (!placedAll &&
+      (reason == "all-data-consumed" || reason == "all-data-consumed-after-lastpage-split")) {
+    hPaginationDiagnostics.Set("cTerminationReason",
+                               lCanceled ? "canceled" : "stopped-before-all-data");
   }
   ActualizarTextosPaginacion(document, document->TotalPaginas(), plantilla, records);
   return document;
@@ -1780,17 +1855,40 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
   auto context = MakeRef<TContextoEjecucion>(connector, evaluator, options);
   context->Create();
   const int64_t pages = document->TotalPaginas();
+  const EstadoPagina* applied = nullptr;
   for (int64_t p = 1; p <= pages; ++p) {
-    context->SetEstadoPagina(Value(p), Value(total));
     Value page = document->GetPagina(Value(p));
+    const List* objects = page.Get("objetos").ListPtr();
+    bool any = false;
+    for (size_t i = 0; objects && !any && i < objects->size(); ++i)
+      any = EsTextoPaginacion((*objects)[i]);
+    if (!any) continue;
+    // A page-number text that also shows data shows that of its own page: the
+    // first record and the sums of the chunk that made it.
+    const EstadoPagina* state = static_cast<size_t>(p) <= aEstadosPagina.size()
+                                    ? &aEstadosPagina[static_cast<size_t>(p - 1)]
+                                    : nullptr;
+    if (state &&
+        (!applied || state->nBase != applied->nBase || !state->hSumas.SameRef(applied->hSumas))) {
+      if (state->nBase < static_cast<int64_t>(aRegLine.Len())) {
+        connector->SendDataLine(
+            aStructLine, Value::NewList({aRegLine.AsList()[static_cast<size_t>(state->nBase)]}));
+      }
+      Value stateOptions = DeepClone(options);
+      stateOptions.Set("nRegistroBase", state->nBase);
+      Value sums = state->hSumas.IsMap() ? DeepClone(state->hSumas) : Value::NewMap();
+      stateOptions.Set("hAcumuladoresIniciales", sums);
+      stateOptions.Set("lOmitirResetInicialAcumuladores", sums.Len() > 0);
+      context->SetOpciones(stateOptions);
+      context->Create();
+      applied = state;
+    }
+    context->SetEstadoPagina(Value(p), Value(total));
     Value patches = Value::NewList();
-    const Value& objects = page.Get("objetos");
-    if (const List* list = objects.ListPtr()) {
-      for (size_t i = 0; i < list->size(); ++i) {
-        if (ActualizarTextoPaginacion((*list)[i], *context, records)) {
-          patches.Push(Value::NewMap(
-              {{"nIndex", static_cast<int64_t>(i + 1)}, {"uTexto", (*list)[i].Get("texto")}}));
-        }
+    for (size_t i = 0; objects && i < objects->size(); ++i) {
+      if (ActualizarTextoPaginacion((*objects)[i], *context, records)) {
+        patches.Push(Value::NewMap(
+            {{"nIndex", static_cast<int64_t>(i + 1)}, {"uTexto", (*objects)[i].Get("texto")}}));
       }
     }
     if (document->IsPageSpooling()) document->SetParchesTextoPagina(Value(p), patches);
@@ -1800,13 +1898,17 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
   connector->End();
 }
 
-bool TKXEngine::ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context,
-                                          const Value& records) {
+bool TKXEngine::EsTextoPaginacion(const Value& object) {
   if (!object.IsMap()) return false;
   std::string kind = ValueString(object.Get("tipo"));
   if (kind != "texto" && kind != "texto_formateado") return false;
+  return UsesPageCount(ValueString(object.Get("formula")));
+}
+
+bool TKXEngine::ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context,
+                                          const Value& records) {
+  if (!EsTextoPaginacion(object)) return false;
   std::string formula = ValueString(object.Get("formula"));
-  if (!UsesPageCount(formula)) return false;
   int64_t record = IndiceRegistroRender(ValueString(object.Get("id")));
   const List& list = records.AsList();
   const int64_t count = static_cast<int64_t>(list.size());

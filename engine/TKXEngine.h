@@ -171,6 +171,7 @@ class TKXEngine {
                                                      const Ref<TPlantilla>& plantilla);
   Ref<TDocumentoRenderizable> GenerarPaginasRuntime(const Value& total,
                                                     const Ref<TPlantilla>& plantilla);
+  Ref<TDocumentoRenderizable> DefinitivoDosPasadas(int64_t total, const Ref<TPlantilla>& plantilla);
   void SumarRendimientoPaso(const Value& pass);
   void SumarRendimiento(std::string_view key, double amount);
 
@@ -178,16 +179,29 @@ class TKXEngine {
   bool UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const;
   static bool ContieneFuncionPaginacionPrevia(const Value& value, int depth = 0);
   static bool PermiteFinalizacionSelectiva(const Value& value, std::string_view key, int depth = 0);
+  // The state a page of the result was made from: its chunk's first record
+  // and the sums carried into that chunk.
+  struct EstadoPagina {
+    int64_t nBase = 0;
+    Value hSumas;
+  };
   Ref<TDocumentoRenderizable> FinalizarPaginacionRuntime(Ref<TDocumentoRenderizable> document,
                                                          int64_t base, const Value& sums,
                                                          const Value& continuations,
                                                          const Ref<TPlantilla>& plantilla,
-                                                         const Value& records);
+                                                         const Value& records, int64_t firstPage);
   Value OpcionesReejecucion(int64_t base, const Value& sums, const Value& continuations,
                             int64_t page, int64_t total, const Ref<TPlantilla>& plantilla,
                             const Value& records) const;
+  Ref<TDocumentoRenderizable> EjecutarComoPaginas(const Value& options, int64_t base, int64_t page,
+                                                  int64_t span, const Ref<TPlantilla>& plantilla,
+                                                  Value& result);
+  void ReemplazarPaginas(const Ref<TDocumentoRenderizable>& document, int64_t page,
+                         const Ref<TDocumentoRenderizable>& rendered, int64_t base,
+                         const Value& sums);
   void ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& document, int64_t total,
                                   const Ref<TPlantilla>& plantilla, const Value& records);
+  static bool EsTextoPaginacion(const Value& object);
   static bool ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context,
                                         const Value& records);
   static int64_t IndiceRegistroRender(std::string_view id);
@@ -251,6 +265,8 @@ class TKXEngine {
   static Value InitialInputDiagnostics();
 
   std::unique_ptr<InputKeyCache> oInputKeyCache;
+  // Per page of the last page loop's result, the state it was made from.
+  std::vector<EstadoPagina> aEstadosPagina;
   // The template source has not changed since the job's template was built.
   bool lPlantillaRuntimeActual = false;
   bool lProgressDefinitive = true;

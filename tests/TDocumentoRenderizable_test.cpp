@@ -610,3 +610,26 @@ TEST_F(DocumentoTest, DataTablesAreFoundByTheirExactId) {
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+TEST_F(DocumentoTest, RemovingTrailingPagesErasesTheirFilesAndCounts) {
+  for (bool spooling : {false, true}) {
+    auto doc = MakeRef<TDocumentoRenderizable>(210, 297);
+    if (spooling) doc->EnablePageSpooling();
+    for (int p = 0; p < 4; ++p) doc->AddPagina(Objetos(p + 1));
+    EXPECT_FALSE(doc->QuitarPaginasDesde(Value(0)));
+    EXPECT_FALSE(doc->QuitarPaginasDesde(Value(5)));
+    ASSERT_TRUE(doc->QuitarPaginasDesde(Value(3)));
+    EXPECT_EQ(doc->TotalPaginas(), 2);
+    EXPECT_EQ(doc->TotalObjetos(), 3);  // pages of 1 and 2 objects remain
+    EXPECT_EQ(doc->GetPagina(2).Get("objetos").Len(), 2u);
+    EXPECT_EQ(PageFiles().size(), spooling ? 2u : 0u) << spooling;
+    doc->End();
+    EXPECT_TRUE(PageFiles().empty());
+  }
+}
+
+}  // namespace
+}  // namespace kx
