@@ -7,6 +7,7 @@
 #include "TEllipse.h"
 #include "TLine.h"
 #include "TRectangle.h"
+#include "TTable.h"
 
 namespace kx {
 
@@ -78,7 +79,7 @@ constexpr ObjectKind kObjectKinds[] = {
     {"TEllipse", &Make<TEllipse>},
     {"TBarcode", nullptr},  // TKXBarcode
     {"TRectangle", &Make<TRectangle>},
-    {"TTable", nullptr},          // TTable
+    {"TTable", &Make<TTable>},
     {"TChart", nullptr},          // TChart
     {"TFormattedText", nullptr},  // TFormattedText
     {"richText", nullptr},        // TRichText
