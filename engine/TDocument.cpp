@@ -311,7 +311,8 @@ Ref<TObjectBase> TDocument::CreateObjectFromData(const Value& map) {
 }
 
 TDocument& TDocument::NormalizeZIndex() {
-  for (size_t i = 0; i < aObjects.size(); ++i) aObjects[i]->nZIndex = Value(static_cast<int64_t>(i + 1));
+  for (size_t i = 0; i < aObjects.size(); ++i)
+    aObjects[i]->nZIndex = Value(static_cast<int64_t>(i + 1));
   return *this;
 }
 

@@ -8,9 +8,7 @@ namespace kx {
 class TEllipse : public TObjectBase {
  public:
   // New(parent): the base defaults, then `Init`.
-  explicit TEllipse(TReportNode* parent = nullptr) : TObjectBase(parent) {
-    TEllipse::Init(parent);
-  }
+  explicit TEllipse(TReportNode* parent = nullptr) : TObjectBase(parent) { TEllipse::Init(parent); }
   std::string_view ClassName() const override { return "TEllipse"; }
 
   // Stores the parent and sets the ellipse's defaults (20, 20, 50 x 30 mm, rounding 50).

@@ -156,8 +156,8 @@ bool TObjectBase::EsVisibleEnEjecucion(TContextoEjecucion& context) {
       if (reason.empty()) reason = "condicion de capa falsa";
       discard("capa: " + reason);
       if (reason == "condicion no valida")
-        context.AddAviso(Value("Condicion de capa no valida en " + ValorAString(cId) + ": " +
-                               cLayerCondition));
+        context.AddAviso(
+            Value("Condicion de capa no valida en " + ValorAString(cId) + ": " + cLayerCondition));
       return false;
     }
   }
@@ -192,7 +192,7 @@ Value TObjectBase::PaddingRenderizable() const {
 }
 
 Value TObjectBase::RenderizableFigura(TContextoEjecucion& context, std::string_view tipo,
-                                       const Value& redondeo) {
+                                      const Value& redondeo) {
   // Colours first, in this order, so their warnings come in it too.
   const std::string fondo = EvaluarColor(context, cBackgroundColorFormula, cBackgroundColor);
   const std::string relleno2 = EvaluarColor(context, cFillColor2Formula, cFillColor2);

@@ -166,7 +166,8 @@ TEST(TDocument, StackingOrderIsThePositionInTheList) {
 }
 
 TEST(TDocument, ObjectsAreSavedInOrder) {
-  auto doc = Loaded(R"({"aObjects":[{"cType":"TLine","cId":"a"},{"cType":"TRectangle","cId":"b"}]})");
+  auto doc =
+      Loaded(R"({"aObjects":[{"cType":"TLine","cId":"a"},{"cType":"TRectangle","cId":"b"}]})");
   const Value saved = doc->Save().Get("aObjects");
   ASSERT_EQ(saved.Len(), 2u);
   EXPECT_EQ(saved.AsList()[0].Get("cId").Str(), "a");

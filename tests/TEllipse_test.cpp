@@ -16,9 +16,9 @@ TEST(TEllipse, DefaultsOfTheClass) {
   EXPECT_EQ(saved.Get("cType").Str(), "TEllipse");
   for (const char* key : {"nLeft", "nTop", "nWidth", "nHeight", "nRounded"})
     EXPECT_TRUE(saved.Get(key).IsInt()) << key;  // integral defaults are integers
-  EXPECT_EQ(JsonEncode(Value::NewList({saved.Get("nLeft"), saved.Get("nTop"),
-                                       saved.Get("nWidth"), saved.Get("nHeight"),
-                                       saved.Get("nBorderWidth"), saved.Get("nRounded")})),
+  EXPECT_EQ(JsonEncode(Value::NewList({saved.Get("nLeft"), saved.Get("nTop"), saved.Get("nWidth"),
+                                       saved.Get("nHeight"), saved.Get("nBorderWidth"),
+                                       saved.Get("nRounded")})),
             "[20,20,50,30,0.1,50]");
   EXPECT_TRUE(saved.Get("lBorderTop").Bool());
 }

@@ -32,7 +32,7 @@ TEST(TMotorComposicion, AnObjectThatCannotRenderWarns) {
   EXPECT_TRUE(engine.Componer(&notAReportObject, ctx.contexto.get()).IsNil());
   EXPECT_TRUE(engine.Componer(nullptr, ctx.contexto.get()).IsNil());
   EXPECT_EQ(ctx.Avisos(), (std::vector<std::string>{"Objeto sin metodo generarRenderizable.",
-                                                     "Objeto sin metodo generarRenderizable."}));
+                                                    "Objeto sin metodo generarRenderizable."}));
   // Without a context nothing is rendered and nothing is said.
   TRectangle rectangle;
   EXPECT_TRUE(engine.Componer(&rectangle, nullptr).IsNil());

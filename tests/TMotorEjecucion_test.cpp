@@ -26,8 +26,8 @@ struct Fixed : TObjectBase {
   int calls = 0;
 };
 
-struct Run {
-  explicit Run(std::string_view templateJson)
+struct Execution {
+  explicit Execution(std::string_view templateJson)
       : plantilla(MakeRef<TPlantilla>()),
         composicion(MakeRef<TMotorComposicion>()),
         paginacion(MakeRef<TMotorPaginacion>()) {
@@ -35,19 +35,19 @@ struct Run {
     plantilla->Create();
     composicion->Create();
     paginacion->Create();
-    motor = MakeRef<TMotorEjecucion>(plantilla, ctx.conector, composicion, paginacion,
-                                     ctx.contexto);
+    motor =
+        MakeRef<TMotorEjecucion>(plantilla, ctx.conector, composicion, paginacion, ctx.contexto);
     motor->Create();
   }
-  ~Run() {
+  ~Execution() {
     motor->End();
     paginacion->End();
     composicion->End();
     plantilla->End();
   }
   Fixed& Add(std::string_view result, std::string_view timings = "null") {
-    auto object = MakeRef<Fixed>(plantilla->oDocumento.get(), JsonDecode(result),
-                                 JsonDecode(timings));
+    auto object =
+        MakeRef<Fixed>(plantilla->oDocumento.get(), JsonDecode(result), JsonDecode(timings));
     plantilla->oDocumento->aObjects.push_back(object);
     return *object;
   }
@@ -67,7 +67,7 @@ struct Run {
 };
 
 TEST(TMotorEjecucion, ComposesEveryObjectOnceAndSplicesLists) {
-  Run run(R"({"nPaperWidth":100,"nPaperHeight":200,
+  Execution run(R"({"nPaperWidth":100,"nPaperHeight":200,
               "aObjects":[{"cType":"TRectangle","cId":"r"}]})");
   Fixed& table = run.Add(R"([{"id":"t0","tipo":"rectangulo"},{"id":"t1","tipo":"texto"}])");
   run.Add(R"({"id":"m","tipo":"linea"})");
@@ -81,7 +81,7 @@ TEST(TMotorEjecucion, ComposesEveryObjectOnceAndSplicesLists) {
 }
 
 TEST(TMotorEjecucion, OnlyMapsReachThePage) {
-  Run run(R"({"aObjects":[]})");
+  Execution run(R"({"aObjects":[]})");
   run.Add("5");
   run.Add("[]");
   run.Add("null");
@@ -95,7 +95,7 @@ TEST(TMotorEjecucion, OnlyMapsReachThePage) {
 }
 
 TEST(TMotorEjecucion, RelocatesTextFlowsAfterComposing) {
-  Run run(R"({"aObjects":[]})");
+  Execution run(R"({"aObjects":[]})");
   run.Add(R"({"id":"A","tipo":"texto","grupoFlujoTexto":"g","x":5,"y":10,"ancho":50,"alto":20,
               "alturaSuprimidaFlujoTexto":5})");
   run.Add(R"({"id":"B","tipo":"texto","grupoFlujoTexto":" g ","x":5,"y":30,"ancho":50,
@@ -109,7 +109,7 @@ TEST(TMotorEjecucion, RelocatesTextFlowsAfterComposing) {
 }
 
 TEST(TMotorEjecucion, PassPerformanceFoldsTableTimings) {
-  Run run(R"({"aObjects":[]})");
+  Execution run(R"({"aObjects":[]})");
   run.Add(R"([{"id":"t","tipo":"rectangulo"}])",
           R"({"nSetupMs":1.5,"nRecordLoopMs":2,"nAccumulateMs":0.25,"nRecordsExamined":3,
               "nTotalMs":100})");
@@ -117,10 +117,18 @@ TEST(TMotorEjecucion, PassPerformanceFoldsTableTimings) {
   run.Add("null", "[1,2]");  // not a map: ignored
   ASSERT_TRUE(run.motor->Ejecutar());
   const Value perf = run.motor->GetPerformanceDiagnostics();
-  const char* keys[] = {"nSetupMs",           "nCompositionMs",        "nReflowMs",
-                        "nPaginationMs",      "nTableSetupMs",         "nTableRecordLoopMs",
-                        "nTableFinishMs",     "nTablePartitionMs",     "nTableRenderLinesMs",
-                        "nTableCellContentMs", "nTableAccumulateMs",   "nTableRecordsExamined"};
+  const char* keys[] = {"nSetupMs",
+                        "nCompositionMs",
+                        "nReflowMs",
+                        "nPaginationMs",
+                        "nTableSetupMs",
+                        "nTableRecordLoopMs",
+                        "nTableFinishMs",
+                        "nTablePartitionMs",
+                        "nTableRenderLinesMs",
+                        "nTableCellContentMs",
+                        "nTableAccumulateMs",
+                        "nTableRecordsExamined"};
   ASSERT_EQ(perf.Len(), 12u);
   for (size_t i = 0; i < 12; ++i) EXPECT_EQ(perf.AsMap().KeyAt(i), keys[i]);
   EXPECT_DOUBLE_EQ(perf.Get("nTableSetupMs").Double(), 3.5);

@@ -57,10 +57,10 @@ TEST(TRectangle, ColourFormulasAreLenientAndWarnInTheirOrder) {
   ObjectTestContext ctx;
   const Value r = doc->aObjects[0]->GenerarRenderizable(*ctx.contexto);
   EXPECT_EQ(r.Get("colorRelleno2").Str(), "verde");
-  EXPECT_EQ(ctx.Avisos(), (std::vector<std::string>{
-                              "Color no valido en R: BAD1", "Color no valido en R: BAD2",
-                              "Color no valido en R: BAD3", "Color no valido en R: BAD4",
-                              "Color no valido en R: BAD5"}));
+  EXPECT_EQ(ctx.Avisos(),
+            (std::vector<std::string>{"Color no valido en R: BAD1", "Color no valido en R: BAD2",
+                                      "Color no valido en R: BAD3", "Color no valido en R: BAD4",
+                                      "Color no valido en R: BAD5"}));
 
   auto transparent = Loaded(R"({"aObjects":[{"cType":"TRectangle",
       "cBorderColorFormula":"'TRANSPARENT'","cBackgroundColorFormula":"'#0A0B0C'"}]})");
