@@ -33,23 +33,22 @@
 #include <vector>
 
 #include "TConectorDatos.h"
+#include "TEvaluadorFormulas.h"
 #include "Value.h"
 
 namespace kx {
 
-class TEvaluadorFormulas;
-
 // The prepared form of one accumulator definition.
 struct AccumulatorRuntimePlan {
-  std::string cClave;           // "SUM." + the definition's name
-  std::string cFormula;         // the text form of its "formula"
-  Value oPlan;                  // the compiled plan, or nothing when the formula gave none
-  std::string cCondicionClave;  // a conditional plan's condition key, else ""
-  bool lCondicional = false;    // the plan is usable and an "if"
-  bool lPlanUsable = false;     // there is a compiled plan to evaluate
-  Value oPlanSimple;            // a conditional plan's simple-accumulator plan, or nothing
-  bool lSimpleUsable = false;   // the simple plan can be evaluated
-  bool lFalsoEsCero = false;    // the simple plan's false branch is the number 0
+  std::string cClave;                    // "SUM." + the definition's name
+  std::string cFormula;                  // the text form of its "formula"
+  FormulaPlanRef oPlan;                  // the compiled plan, or null when the formula gave none
+  std::string cCondicionClave;           // a conditional plan's condition key, else ""
+  bool lCondicional = false;             // the plan is usable and an "if"
+  bool lPlanUsable = false;              // there is a compiled plan to evaluate
+  SimpleAccumulatorPlanRef oPlanSimple;  // a conditional plan's simple form, or null
+  bool lSimpleUsable = false;            // the simple plan can be evaluated
+  bool lFalsoEsCero = false;             // the simple plan's false branch is the number 0
 };
 
 class TContextoEjecucion : public KXObject {
@@ -198,8 +197,8 @@ class TContextoEjecucion : public KXObject {
   int64_t nTotalPaginas = 1;
   int64_t nIndiceRegistro = -1;
   int64_t nTotalRegistros = 0;
-  Value hRegistroAnterior;
-  Value hRegistroSiguiente;
+  Value hRegistroAnterior;   // read-only: the record given, or the context's own empty map
+  Value hRegistroSiguiente;  // read-only, likewise
   bool lEvaluatorStateSynchronized = false;
   int64_t nUltimoRegistroConsumido = -1;
   Value hContinuacionesTabla;
@@ -209,12 +208,13 @@ class TContextoEjecucion : public KXObject {
  private:
   struct Estado;  // the layered variable set and its version counters
 
+  void Sanear();
   void InvalidarVariables();
   void SincronizarEstadoEvaluador(const Value& estadoExtra = Value());
   const Value& VariablesDataVarRuntime();
   void PrepareAccumulatorRuntimePlans();
   Value VariablesAcumulacion();
-  void SumarAcumulador(const std::string& clave, const Value& valor);
+  Value VariablesParaEvaluar();
 
   std::unique_ptr<Estado> oEstado_;
 };

@@ -1,0 +1,176 @@
+#include "FormulaPlan.h"
+
+#include <algorithm>
+
+#include "FormulaSyntax.h"
+
+namespace kx {
+
+namespace {
+
+struct NombreOperador {
+  std::string_view cTexto;
+  OperadorComparacion eOperador;
+};
+
+constexpr NombreOperador kOperadores[] = {
+    {">=", OperadorComparacion::kMayorIgual}, {"<=", OperadorComparacion::kMenorIgual},
+    {"==", OperadorComparacion::kIgual},      {"!=", OperadorComparacion::kDistinto},
+    {"<>", OperadorComparacion::kDiferente},  {">", OperadorComparacion::kMayor},
+    {"<", OperadorComparacion::kMenor},
+};
+
+Value ListaDeMapas(const std::vector<FormulaPlanRef>& hijos) {
+  Value lista = Value::NewList();
+  lista.AsList().Reserve(hijos.size());
+  for (const FormulaPlanRef& h : hijos) lista.Push(h ? h->ToMap() : Value());
+  return lista;
+}
+
+Value MapaHijo(const std::vector<FormulaPlanRef>& hijos, size_t i) {
+  return i < hijos.size() && hijos[i] ? hijos[i]->ToMap() : Value();
+}
+
+}  // namespace
+
+bool LeerOperadorComparacion(std::string_view text, OperadorComparacion& op) {
+  for (const NombreOperador& n : kOperadores) {
+    if (n.cTexto == text) {
+      op = n.eOperador;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string_view TextoOperadorComparacion(OperadorComparacion op) {
+  for (const NombreOperador& n : kOperadores) {
+    if (n.eOperador == op) return n.cTexto;
+  }
+  return "";
+}
+
+std::string_view FormulaPlan::TipoTexto() const {
+  switch (eTipo_) {
+    case TipoPlan::kValue:
+      return "value";
+    case TipoPlan::kVariable:
+      return "variable";
+    case TipoPlan::kComparison:
+      return "comparison";
+    case TipoPlan::kNot:
+      return "not";
+    case TipoPlan::kAnd:
+      return "and";
+    case TipoPlan::kOr:
+      return "or";
+    case TipoPlan::kSum:
+      return "sum";
+    case TipoPlan::kIf:
+      return "if";
+    case TipoPlan::kEngineFunction:
+      return "engine_function";
+    case TipoPlan::kFunction:
+      return "function";
+    default:
+      return "";
+  }
+}
+
+Ref<FormulaPlan> FormulaPlan::Nuevo(TipoPlan tipo, std::string_view texto) {
+  return Ref<FormulaPlan>(new FormulaPlan(tipo, Value(texto)));
+}
+
+Ref<FormulaPlan> FormulaPlan::NuevoValor(Value valor, std::string_view texto) {
+  Ref<FormulaPlan> n = Nuevo(TipoPlan::kValue, texto);
+  n->vValor_ = std::move(valor);
+  return n;
+}
+
+Ref<FormulaPlan> FormulaPlan::NuevoVariable(std::string_view nombre) {
+  Ref<FormulaPlan> n = Nuevo(TipoPlan::kVariable, nombre);
+  n->vValor_ = n->cTexto_;
+  n->cClave_ = ClaveSinMayusculas(nombre);
+  n->lVariableFormula_ = TienePrefijoVariableFormula(nombre);
+  std::string cError = StartsWith(n->cClave_, "KX.COLOR.") ? "[Constante KX.Color no soportada: "
+                                                           : "[Variable no encontrada: ";
+  cError.append(nombre);
+  cError.push_back(']');
+  n->cError_ = Value(cError);
+  return n;
+}
+
+Ref<FormulaPlan> FormulaPlan::NuevoError(Value error, std::string_view texto) {
+  Ref<FormulaPlan> n = Nuevo(TipoPlan::kError, texto);
+  n->vValor_ = std::move(error);
+  return n;
+}
+
+const FormulaPlanRef& FormulaPlan::HijoIf(size_t i) const {
+  static const FormulaPlanRef kNinguno;
+  return eTipo_ == TipoPlan::kIf && i < aHijos_.size() ? aHijos_[i] : kNinguno;
+}
+
+void FormulaPlan::AgregarHijo(FormulaPlanRef hijo) {
+  if (hijo) nAltura_ = std::max(nAltura_, hijo->nAltura_ + 1);
+  aHijos_.push_back(std::move(hijo));
+}
+
+Value FormulaPlan::ToMap() const {
+  Value m = Value::NewMap();
+  m.Set("tipo", TipoTexto());
+  switch (eTipo_) {
+    case TipoPlan::kValue:
+      m.Set("valor", vValor_);
+      break;
+    case TipoPlan::kVariable:
+      m.Set("nombre", vValor_);
+      break;
+    case TipoPlan::kComparison:
+      m.Set("left", MapaHijo(aHijos_, 0));
+      m.Set("operator", Operador());
+      m.Set("right", MapaHijo(aHijos_, 1));
+      break;
+    case TipoPlan::kNot:
+      m.Set("child", MapaHijo(aHijos_, 0));
+      break;
+    case TipoPlan::kAnd:
+    case TipoPlan::kOr:
+    case TipoPlan::kSum:
+      m.Set("children", ListaDeMapas(aHijos_));
+      break;
+    case TipoPlan::kIf:
+      m.Set("condition", MapaHijo(aHijos_, 0));
+      m.Set("true", MapaHijo(aHijos_, 1));
+      m.Set("false", MapaHijo(aHijos_, 2));
+      break;
+    case TipoPlan::kEngineFunction:
+      m.Set("name", vValor_);
+      m.Set("arguments", DeepClone(aArgumentos_));
+      break;
+    case TipoPlan::kFunction:
+      m.Set("name", vValor_);
+      m.Set("children", ListaDeMapas(aHijos_));
+      break;
+    default:
+      m.Set("texto", cTexto_);
+      break;
+  }
+  return m;
+}
+
+std::string FormulaPlan::ExprKey() const {
+  return ExprText(ToMap());
+}
+
+Value FormulaPlan::AsValue(const FormulaPlanRef& plan) {
+  if (!plan) return Value();
+  // Holders only read a plan through its const interface.
+  return Value::Object(Ref<KXObject>(const_cast<FormulaPlan*>(plan.get())));
+}
+
+FormulaPlanRef FormulaPlan::FromValue(const Value& v) {
+  return FormulaPlanRef(v.As<FormulaPlan>());
+}
+
+}  // namespace kx

@@ -1,0 +1,73 @@
+#include "FormulaPlan.h"
+
+#include <gtest/gtest.h>
+
+#include "TEvaluadorFormulas.h"
+
+namespace kx {
+namespace {
+
+TEST(FormulaPlan, MapFormOfEveryCompiledKind) {
+  TEvaluadorFormulas ev;
+  ev.Create();
+  struct Row {
+    const char* formula;
+    const char* map;
+  } rows[] = {
+      {"  ", R"({"tipo"=>"value", "valor"=>""})"},
+      {"'It''s'", R"({"tipo"=>"value", "valor"=>"It's"})"},
+      {"12.50", R"({"tipo"=>"value", "valor"=>12.50})"},
+      {"NULL", R"({"tipo"=>"value", "valor"=>NIL})"},
+      {"DET.A", R"({"tipo"=>"variable", "nombre"=>"DET.A"})"},
+      {"x != 'a'",
+       R"({"tipo"=>"comparison", "left"=>{"tipo"=>"variable", "nombre"=>"x"}, "operator"=>"!=", "right"=>{"tipo"=>"value", "valor"=>"a"}})"},
+      {"((NOT x))", R"({"tipo"=>"not", "child"=>{"tipo"=>"variable", "nombre"=>"x"}})"},
+      {"x .OR. F",
+       R"({"tipo"=>"or", "children"=>{{"tipo"=>"variable", "nombre"=>"x"}, {"tipo"=>"value", "valor"=>.F.}}})"},
+      {"x .and. y",
+       R"({"tipo"=>"and", "children"=>{{"tipo"=>"variable", "nombre"=>"x"}, {"tipo"=>"variable", "nombre"=>"y"}}})"},
+      {"x +",
+       R"({"tipo"=>"sum", "children"=>{{"tipo"=>"variable", "nombre"=>"x"}, {"tipo"=>"value", "valor"=>""}}})"},
+      {"IIF(T, NULL, kx.color.red)",
+       R"({"tipo"=>"if", "condition"=>{"tipo"=>"value", "valor"=>.T.}, "true"=>{"tipo"=>"value", "valor"=>NIL}, "false"=>{"tipo"=>"value", "valor"=>"#ff0000"}})"},
+      {"SUM(DET.A * 2, x)",
+       R"({"tipo"=>"engine_function", "name"=>"SUM", "arguments"=>{"DET.A * 2", "x"}})"},
+      {"left$(x, )",
+       R"({"tipo"=>"function", "name"=>"LEFT", "children"=>{{"tipo"=>"variable", "nombre"=>"x"}, {"tipo"=>"value", "valor"=>""}}})"},
+  };
+  for (const Row& r : rows) {
+    FormulaPlanRef plan = ev.CompileFormulaPlan(r.formula);
+    ASSERT_TRUE(plan) << r.formula;
+    EXPECT_EQ(ExprText(plan->ToMap()), r.map) << r.formula;
+  }
+}
+
+TEST(FormulaPlan, HandlesAnswerTheirParts) {
+  TEvaluadorFormulas ev;
+  FormulaPlanRef plan = ev.CompileFormulaPlan("IIF(DET.TIPO == 'A', DET.IMPORTE, 0)");
+  ASSERT_TRUE(plan);
+  EXPECT_EQ(plan->TipoTexto(), "if");
+  ASSERT_TRUE(plan->Condition());
+  EXPECT_EQ(plan->Condition()->TipoTexto(), "comparison");
+  EXPECT_EQ(plan->Condition()->Operador(), "==");
+  EXPECT_EQ(plan->Condition()->Hijos().size(), 2u);
+  EXPECT_EQ(plan->TrueBranch()->Nombre(), "DET.IMPORTE");
+  EXPECT_EQ(plan->FalseBranch()->Valor().Int(), 0);
+  EXPECT_FALSE(plan->Condition()->Condition());  // only an "if" has branches
+  EXPECT_EQ(plan->Altura(), 3);
+  // Equal conditions written differently share their key; the plans differ.
+  FormulaPlanRef otro = ev.CompileFormulaPlan("IIF(DET.TIPO=='A', 1, 2)");
+  EXPECT_EQ(plan->Condition()->ExprKey(), otro->Condition()->ExprKey());
+  EXPECT_NE(plan->ExprKey(), otro->ExprKey());
+  // A caller that changes a map form leaves the plan as it was.
+  Value m = plan->ToMap();
+  m.Set("_conditionKey", plan->Condition()->ExprKey());
+  EXPECT_FALSE(plan->ToMap().Has("_conditionKey"));
+  // Carried in a Value and back.
+  EXPECT_EQ(FormulaPlan::FromValue(FormulaPlan::AsValue(plan)).get(), plan.get());
+  EXPECT_FALSE(FormulaPlan::FromValue(m));
+  EXPECT_TRUE(FormulaPlan::AsValue(nullptr).IsNil());
+}
+
+}  // namespace
+}  // namespace kx
