@@ -160,7 +160,90 @@ Value FormulaPlan::ToMap() const {
 }
 
 std::string FormulaPlan::ExprKey() const {
-  return ExprText(ToMap());
+  std::string out;
+  AgregarClave(out);
+  return out;
+}
+
+// The expression text of the map form, written straight from the nodes:
+// plans are height-bounded, so no level is cut short as a general value's
+// text would be past its depth bound, and deep plans keep distinct keys.
+void FormulaPlan::AgregarClave(std::string& out) const {
+  auto clave = [&](std::string_view k) {
+    out += ", \"";
+    out += k;
+    out += "\"=>";
+  };
+  auto hijo = [&](size_t i) {
+    if (i < aHijos_.size() && aHijos_[i]) {
+      aHijos_[i]->AgregarClave(out);
+    } else {
+      out += "NIL";
+    }
+  };
+  auto hijos = [&] {
+    out += "{";
+    for (size_t i = 0; i < aHijos_.size(); ++i) {
+      if (i) out += ", ";
+      hijo(i);
+    }
+    out += "}";
+  };
+  out += "{\"tipo\"=>";
+  out += ExprText(Value(TipoTexto()));
+  switch (eTipo_) {
+    case TipoPlan::kValue:
+      clave("valor");
+      out += ExprText(vValor_);
+      break;
+    case TipoPlan::kVariable:
+      clave("nombre");
+      out += ExprText(vValor_);
+      break;
+    case TipoPlan::kComparison:
+      clave("left");
+      hijo(0);
+      clave("operator");
+      out += ExprText(Value(Operador()));
+      clave("right");
+      hijo(1);
+      break;
+    case TipoPlan::kNot:
+      clave("child");
+      hijo(0);
+      break;
+    case TipoPlan::kAnd:
+    case TipoPlan::kOr:
+    case TipoPlan::kSum:
+      clave("children");
+      hijos();
+      break;
+    case TipoPlan::kIf:
+      clave("condition");
+      hijo(0);
+      clave("true");
+      hijo(1);
+      clave("false");
+      hijo(2);
+      break;
+    case TipoPlan::kEngineFunction:
+      clave("name");
+      out += ExprText(vValor_);
+      clave("arguments");
+      out += ExprText(aArgumentos_);
+      break;
+    case TipoPlan::kFunction:
+      clave("name");
+      out += ExprText(vValor_);
+      clave("children");
+      hijos();
+      break;
+    default:
+      clave("texto");
+      out += ExprText(cTexto_);
+      break;
+  }
+  out += "}";
 }
 
 Value FormulaPlan::AsValue(const FormulaPlanRef& plan) {

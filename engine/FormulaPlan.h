@@ -98,7 +98,8 @@ class FormulaPlan final : public KXObject {
 
   // The map form: "tipo" and the keys of its kind, in their order.
   Value ToMap() const;
-  // The expression text of the map form: equal plans give equal keys.
+  // The expression text of the map form, at any depth: equal plans, and only
+  // they, give equal keys.
   std::string ExprKey() const;
 
   // A plan carried in a Value (an object), and back; nothing / null otherwise.
@@ -123,6 +124,7 @@ class FormulaPlan final : public KXObject {
   static Ref<FormulaPlan> NuevoError(Value error, std::string_view texto);
   const FormulaPlanRef& HijoIf(size_t i) const;
   void AgregarHijo(FormulaPlanRef hijo);
+  void AgregarClave(std::string& out) const;
 
   TipoPlan eTipo_;
   OperadorComparacion eOperador_ = OperadorComparacion::kIgual;

@@ -44,6 +44,8 @@ class TEvaluadorFormulas : public KXObject {
  public:
   // New: runs Init with the options (a map; anything else counts as empty).
   explicit TEvaluadorFormulas(const Value& hOpcionesIniciales = Value());
+  TEvaluadorFormulas(const TEvaluadorFormulas&) = delete;
+  TEvaluadorFormulas& operator=(const TEvaluadorFormulas&) = delete;
   std::string_view ClassName() const override { return "TEvaluadorFormulas"; }
 
   // Resets the evaluator to its initial state with the given options.
@@ -123,7 +125,9 @@ class TEvaluadorFormulas : public KXObject {
     Value hPaginas;
   };
 
-  // Running sums of one SUM expression that reads only record fields.
+  // Running sums of one SUM expression that reads only record fields, kept
+  // while the same record list (of the same length) is summed; a run reads
+  // its detail records and never changes them.
   struct MemoSuma {
     FormulaPlanRef oRuta;
     Value aRegistros;  // the record list it belongs to

@@ -39,7 +39,26 @@ TEST(FormulaPlan, MapFormOfEveryCompiledKind) {
     FormulaPlanRef plan = ev.CompileFormulaPlan(r.formula);
     ASSERT_TRUE(plan) << r.formula;
     EXPECT_EQ(ExprText(plan->ToMap()), r.map) << r.formula;
+    EXPECT_EQ(plan->ExprKey(), r.map) << r.formula;
   }
+}
+
+TEST(FormulaPlan, DeepPlansKeepDistinctKeys) {
+  // Past the depth a general value's text shows, two conditions that differ
+  // only in their innermost field still have different keys.
+  TEvaluadorFormulas ev;
+  auto anidada = [](const char* campo) {
+    std::string f;
+    for (int i = 0; i < 110; ++i) f += "F(";
+    f += campo;
+    for (int i = 0; i < 110; ++i) f += ")";
+    return f;
+  };
+  FormulaPlanRef a = ev.CompileFormulaPlan(anidada("DET.A"));
+  FormulaPlanRef b = ev.CompileFormulaPlan(anidada("DET.B"));
+  ASSERT_TRUE(a && b);
+  EXPECT_TRUE(ExprText(a->ToMap()) == ExprText(b->ToMap()));  // cut short alike
+  EXPECT_NE(a->ExprKey(), b->ExprKey());
 }
 
 TEST(FormulaPlan, HandlesAnswerTheirParts) {
