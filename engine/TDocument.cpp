@@ -5,9 +5,11 @@
 
 #include "Platform.h"
 #include "TEllipse.h"
+#include "TFormattedText.h"
 #include "TLine.h"
 #include "TRectangle.h"
 #include "TTable.h"
+#include "TText.h"
 
 namespace kx {
 
@@ -81,9 +83,9 @@ constexpr ObjectKind kObjectKinds[] = {
     {"TRectangle", &Make<TRectangle>},
     {"TTable", &Make<TTable>},
     {"TChart", nullptr},          // TChart
-    {"TFormattedText", nullptr},  // TFormattedText
+    {"TFormattedText", &Make<TFormattedText>},
     {"richText", nullptr},        // TRichText
-    {"TText", nullptr},           // TText
+    {"TText", &Make<TText>},
 };
 
 }  // namespace

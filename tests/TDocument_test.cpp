@@ -149,14 +149,14 @@ TEST(TDocument, FactoryBuildsKnownKindsAndSkipsTheRest) {
     EXPECT_EQ(doc->aObjects[i]->cId.Str(), ids[i]);
     EXPECT_EQ(doc->aObjects[i]->oParent, doc.get());
   }
-  for (const char* type : {"richtext", "text", "TText", "TTable", "TImage", ""})
+  for (const char* type : {"richtext", "text", "ttext", "TTable", "TImage", ""})
     EXPECT_FALSE(doc->CreateObjectByType(Value(type))) << type;
   EXPECT_EQ(doc->CreateObjectByType(Value("TLine"))->ClassName(), "TLine");
 }
 
 TEST(TDocument, StackingOrderIsThePositionInTheList) {
   auto doc = Loaded(R"({"aObjects":[{"cType":"TRectangle","nZIndex":9},
-                        {"cType":"TText","nZIndex":4},{"cType":"TLine","nZIndex":1},
+                        {"cType":"TChart","nZIndex":4},{"cType":"TLine","nZIndex":1},
                         {"cType":"TEllipse","nZIndex":5}]})");
   ASSERT_EQ(doc->aObjects.size(), 3u);
   for (size_t i = 0; i < 3; ++i) {
