@@ -7,6 +7,7 @@
 
 #include "Platform.h"
 #include "TContextoEjecucion.h"
+#include "TText.h"
 
 namespace kx {
 
@@ -1019,11 +1020,10 @@ void Orden(Map& m, size_t desde, double z) {
   m.ValueAt(desde + 2) = zv;
 }
 
-// The cell content objects the table can make; kinds whose objects do not exist yet leave
-// their cells empty.
+// The cell content objects the table can make; kinds whose objects do not exist yet (rich
+// text, barcode, image) leave their cells empty.
 Ref<TObjectBase> NuevoObjetoCelda(std::string_view tipo, TTable* tabla) {
-  (void)tipo;
-  (void)tabla;
+  if (tipo == "TText") return MakeRef<TText>(tabla);
   return nullptr;
 }
 
