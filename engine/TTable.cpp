@@ -2186,6 +2186,11 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
   }
 
   PartitionSectionLines(kDetail, i, aDetalle, &aOcultas);
+  // The record's options are those of all its visible lines, also when it resumes: a record
+  // declared splittable stays splittable after its first part.
+  const bool juntas = SectionKeepsTogether(aDetalle);
+  const bool saltoAntes = SectionRequestsPageBreakBefore(aDetalle);
+  const bool saltoDespues = SectionRequestsPageBreakAfter(aDetalle);
   aPie.clear();
   if (g.lTermina) {
     PartitionSectionLines(kGroupFooter, i, aPie, nullptr);
@@ -2202,8 +2207,8 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
 
   const bool conDetalle = alturaDetalle > 0.0;
   if (conDetalle) {
-    if (SectionRequestsPageBreakBefore(aDetalle) && !concatHonrado && !alInicio) return detener();
-    if (!SectionKeepsTogether(aDetalle)) {
+    if (saltoAntes && !concatHonrado && !alInicio) return detener();
+    if (!juntas) {
       const size_t caben = FittingSectionLines(
           aDetalle, std::max(0.0, nLimiteCuerpo - y - reservaPie), AtBodyStart(y));
       if (caben < aDetalle.size()) {
@@ -2230,7 +2235,7 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
     ClearDetailContinuation();
     AcumularDetalle();
     const bool seguidoDePie = g.lTermina && !aPie.empty();
-    if (SectionRequestsPageBreakAfter(aDetalle) && i < nCount - 1 && !seguidoDePie) {
+    if (saltoDespues && i < nCount - 1 && !seguidoDePie) {
       MarkRecordConsumed(i);
       return false;
     }
