@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <vector>
 
@@ -1119,18 +1120,22 @@ class TTableRender {
   void RenderLinea(int seccion, const TTableLinea& l, double& y, int64_t r);
   double LineRenderWidth(const TTableLinea& l) const;
   double LineRenderLeft(const TTableLinea& l, double ancho, int seccion) const;
-  Value LineaCabeceraRenderizable(std::string id, double x, double y, double h, double w, double bw,
-                                  double z, const std::string& relleno, const Value& colorBorde,
-                                  const std::array<bool, 4>& lados, const Value& opacidad,
-                                  double radio);
+  Value LineaCabeceraRenderizable(const Value& id, double x, double y, double h, double w,
+                                  double bw, double z, const std::string& relleno,
+                                  const Value& colorBorde, const std::array<bool, 4>& lados,
+                                  const Value& opacidad, double radio);
   std::string LineBackgroundColor(const Value& fondo);
-  Value CellBackgroundRenderizable(const TTableCelda& c, int seccion, int64_t linea, size_t k,
-                                   int64_t r, double x, double y, double w, double h);
+  Value CellBackgroundRenderizable(const TTableCelda& c, std::string_view prefijo, int64_t linea,
+                                   size_t k, double x, double y, double w, double h);
   Value CellContentRenderizable(const TTableLinea& l, TTableCelda& c, size_t k, int seccion,
-                                int64_t r, double x, double y, double w, double h, double zc,
-                                bool cacheable);
+                                int64_t r, std::string_view prefijo, double x, double y, double w,
+                                double h, double zc, bool cacheable);
   TObjectBase* ObjetoCelda(const TTableLinea& l, TTableCelda& c, size_t k, int seccion);
-  std::string Prefijo(int seccion, int64_t r) const;
+  // "cId_section[_rN]" into the buffer given.
+  void Prefijo(std::string& destino, int seccion, int64_t r) const;
+  // The id made of the parts, built in a buffer reused from piece to piece.
+  template <class... Partes>
+  Value Id(const Partes&... partes);
   std::string ClaveObjeto(int seccion, int64_t linea, size_t k, const std::string& tipo) const;
   void Agregar(Value renderizable);
 
@@ -1141,7 +1146,7 @@ class TTableRender {
   void RegistrarBordeInferior(double x, double ancho, double fondo);
   static bool InternalSeparatorEnabled(const TTableLinea& l, size_t k);
   bool LineUsesFixedVerticalSeparators(int seccion, const TTableLinea& l) const;
-  Value TrazoRenderizable(std::string id, double x, double y, double w, double h, double z,
+  Value TrazoRenderizable(const Value& id, double x, double y, double w, double h, double z,
                           const Value& color);
   void RenderFixedSeparators(double y0, double y1);
 
@@ -1196,6 +1201,7 @@ class TTableRender {
 
   std::vector<BordeInferior> aBordes;
   Value hEstadoSinUltima;
+  std::string cIdBuffer, cPrefijoLinea, cPrefijoPrevio;
 
   double nInicio = 0.0;
   double nPartitionMs = 0.0, nRenderLinesMs = 0.0, nCellContentMs = 0.0, nAccumulateMs = 0.0;
@@ -1518,10 +1524,11 @@ bool TTableRender::TableLineIsEmpty(const TTableLinea& l, int seccion, int64_t r
   if (!l.lIgnoreEmpty || lDisenador) return false;
   bool contenido = false;
   const double alto = std::max(0.1, l.nAlto);
+  Prefijo(cPrefijoPrevio, seccion, r);
   // Every cell is pre-rendered: the results wait in the render cache for the line's printing.
   for (size_t k = 0; k < l.aCeldas.size(); ++k) {
     TTableCelda& c = const_cast<TTableCelda&>(l.aCeldas[k]);
-    const Value res = CellContentRenderizable(l, c, k, seccion, r, 0.0, 0.0,
+    const Value res = CellContentRenderizable(l, c, k, seccion, r, cPrefijoPrevio, 0.0, 0.0,
                                               std::max(0.1, c.nAncho), alto, 0.0, true);
     if (RenderizableHasContent(res)) contenido = true;
   }
@@ -1746,17 +1753,35 @@ void TTableRender::Agregar(Value renderizable) {
   aSalida->Add(std::move(renderizable));
 }
 
-std::string TTableRender::Prefijo(int seccion, int64_t r) const {
-  std::string id;
-  id.reserve(cId.size() + 32);
-  id += cId;
+void TTableRender::Prefijo(std::string& id, int seccion, int64_t r) const {
+  id.assign(cId);
   id += '_';
   id += kNombreSeccion[seccion];
   if (r >= 0) {
     id += "_r";
     id += Entero(r);
   }
-  return id;
+}
+
+namespace {
+void AnadirParte(std::string& id, std::string_view parte) {
+  id += parte;
+}
+void AnadirParte(std::string& id, int64_t n) {
+  char buf[24];
+  const auto res = std::to_chars(buf, buf + sizeof buf, n);
+  id.append(buf, res.ptr);
+}
+void AnadirParte(std::string& id, size_t n) {
+  AnadirParte(id, static_cast<int64_t>(n));
+}
+}  // namespace
+
+template <class... Partes>
+Value TTableRender::Id(const Partes&... partes) {
+  cIdBuffer.clear();
+  (AnadirParte(cIdBuffer, partes), ...);
+  return Value(cIdBuffer);
 }
 
 std::string TTableRender::ClaveObjeto(int seccion, int64_t linea, size_t k,
@@ -1793,14 +1818,14 @@ std::string TTableRender::LineBackgroundColor(const Value& fondo) {
   return hex.empty() ? "transparent" : hex;
 }
 
-Value TTableRender::LineaCabeceraRenderizable(std::string id, double x, double yy, double h,
+Value TTableRender::LineaCabeceraRenderizable(const Value& id, double x, double yy, double h,
                                               double w, double bw, double zz,
                                               const std::string& relleno, const Value& colorBorde,
                                               const std::array<bool, 4>& lados,
                                               const Value& opacidad, double radio) {
   Value v = Copia(ProtoLinea());
   Map& m = v.AsMap();
-  m.ValueAt(kLId) = Value(id);
+  m.ValueAt(kLId) = id;
   m.ValueAt(kLX) = Value(x);
   m.ValueAt(kLY) = Value(yy);
   m.ValueAt(kLAncho) = Value(std::max(0.1, w));
@@ -1843,8 +1868,9 @@ void TTableRender::RenderLinea(int seccion, const TTableLinea& l, double& yy, in
   }
   if (lados[0] && PreviousAdjacentBottomBorderExists(x, yy, w)) lados[0] = false;
 
-  const std::string prefijo = Prefijo(seccion, r);
-  const std::string idLinea = prefijo + "_line_" + Entero(l.nIndice);
+  Prefijo(cPrefijoLinea, seccion, r);
+  const std::string_view prefijo = cPrefijoLinea;
+  const Value idLinea = Id(prefijo, "_line_", l.nIndice);
   const double radio = LineBorderRadiusMm(h, l);
   Agregar(
       LineaCabeceraRenderizable(idLinea, x, yy, h, w, bw, z, relleno, bc, lados, opacidad, radio));
@@ -1858,35 +1884,33 @@ void TTableRender::RenderLinea(int seccion, const TTableLinea& l, double& yy, in
     TTableCelda& c = const_cast<TTableCelda&>(l.aCeldas[k]);
     const double cw = c.nAncho;
     Value fondo =
-        CellBackgroundRenderizable(c, seccion, l.nIndice, k, r, izquierda, arriba, cw, altoCelda);
+        CellBackgroundRenderizable(c, prefijo, l.nIndice, k, izquierda, arriba, cw, altoCelda);
     if (fondo.IsMap()) Agregar(std::move(fondo));
-    Value contenido =
-        CellContentRenderizable(l, c, k, seccion, r, izquierda, arriba, cw, altoCelda, z, false);
+    Value contenido = CellContentRenderizable(l, c, k, seccion, r, prefijo, izquierda, arriba, cw,
+                                              altoCelda, z, false);
     if (contenido.IsMap()) Agregar(std::move(contenido));
     izquierda += cw;
     if (!fijas && k + 1 < n && InternalSeparatorEnabled(l, k + 1)) {
-      Agregar(TrazoRenderizable(
-          prefijo + "_v_" + Entero(l.nIndice) + "_" + Entero(static_cast<int64_t>(k + 1)),
-          izquierda - bw / 2.0, arriba, bw, altoCelda, z + 0.03, bc));
+      Agregar(TrazoRenderizable(Id(prefijo, "_v_", l.nIndice, "_", k + 1), izquierda - bw / 2.0,
+                                arriba, bw, altoCelda, z + 0.03, bc));
     }
   }
   if (lados[0] || lados[1] || lados[2] || lados[3]) {
-    Agregar(LineaCabeceraRenderizable(idLinea + "_border", x, yy, h, w, bw, z + 0.03, "transparent",
-                                      bc, lados, Value(1), radio));
+    Agregar(LineaCabeceraRenderizable(Id(prefijo, "_line_", l.nIndice, "_border"), x, yy, h, w, bw,
+                                      z + 0.03, "transparent", bc, lados, Value(1), radio));
     if (lados[2]) RegistrarBordeInferior(x, std::max(0.1, w), yy + std::max(0.1, h));
   }
   yy += h + l.rBottom;
 }
 
-Value TTableRender::CellBackgroundRenderizable(const TTableCelda& c, int seccion, int64_t linea,
-                                               size_t k, int64_t r, double x, double yy, double w,
-                                               double h) {
+Value TTableRender::CellBackgroundRenderizable(const TTableCelda& c, std::string_view prefijo,
+                                               int64_t linea, size_t k, double x, double yy,
+                                               double w, double h) {
   const std::string relleno = LineBackgroundColor(c.hFondo);
   if (relleno == "transparent") return Value();
   Value v = Copia(ProtoFondoCelda());
   Map& m = v.AsMap();
-  m.ValueAt(kFId) = Value(Prefijo(seccion, r) + "_" + Entero(linea) + "_" +
-                          Entero(static_cast<int64_t>(k)) + "_cell_bg");
+  m.ValueAt(kFId) = Id(prefijo, "_", linea, "_", k, "_cell_bg");
   m.ValueAt(kFX) = Value(x);
   m.ValueAt(kFY) = Value(yy);
   m.ValueAt(kFAncho) = Value(std::max(0.1, w));
@@ -1923,11 +1947,11 @@ TObjectBase* TTableRender::ObjetoCelda(const TTableLinea& l, TTableCelda& c, siz
 }
 
 Value TTableRender::CellContentRenderizable(const TTableLinea& l, TTableCelda& c, size_t k,
-                                            int seccion, int64_t r, double x, double yy, double w,
-                                            double h, double zc, bool cacheable) {
+                                            int seccion, int64_t r, std::string_view prefijo,
+                                            double x, double yy, double w, double h, double zc,
+                                            bool cacheable) {
   if (c.cTipo.empty()) return Value();
-  const std::string idContenido = Prefijo(seccion, r) + "_" + Entero(l.nIndice) + "_" +
-                                  Entero(static_cast<int64_t>(k)) + "_" + std::string(c.cSufijo);
+  const Value idContenido = Id(prefijo, "_", l.nIndice, "_", k, "_", c.cSufijo);
   std::string claveCache;
   Map& cache = t.hCellRenderCache.AsMap();
   if (cacheable || !cache.empty()) {
@@ -1938,7 +1962,7 @@ Value TTableRender::CellContentRenderizable(const TTableLinea& l, TTableCelda& c
       if (!guardado.IsMap()) return Value();
       Value copia = Copia(guardado);
       Map& m = copia.AsMap();
-      m.Set("id", Value(idContenido));
+      m.Set("id", idContenido);
       m.Set("x", Value(x));
       m.Set("y", Value(yy));
       m.Set("ancho", Value(w));
@@ -1954,7 +1978,7 @@ Value TTableRender::CellContentRenderizable(const TTableLinea& l, TTableCelda& c
   TObjectBase* objeto = ObjetoCelda(l, c, k, seccion);
   Value resultado;
   if (objeto) {
-    objeto->cId = Value(idContenido);
+    objeto->cId = idContenido;
     objeto->nLeft = Value(x);
     objeto->nTop = Value(yy);
     objeto->nWidth = Value(w);
@@ -2024,12 +2048,12 @@ bool TTableRender::LineUsesFixedVerticalSeparators(int seccion, const TTableLine
   return t.lFixedSeparators && seccion == kDetail && l.aCeldas.size() > 1;
 }
 
-Value TTableRender::TrazoRenderizable(std::string id, double x, double yy, double w, double h,
+Value TTableRender::TrazoRenderizable(const Value& id, double x, double yy, double w, double h,
                                       double zz, const Value& color) {
   Value v = Copia(ProtoTrazo());
   Map& m = v.AsMap();
   const double grosor = std::max(0.1, w);
-  m.ValueAt(kTId) = Value(id);
+  m.ValueAt(kTId) = id;
   m.ValueAt(kTX) = Value(x + w / 2.0 - grosor / 2.0);
   m.ValueAt(kTY) = Value(yy);
   m.ValueAt(kTAncho) = Value(grosor);
