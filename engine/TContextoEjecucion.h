@@ -53,8 +53,9 @@ struct AccumulatorRuntimePlan {
 
 class TContextoEjecucion : public KXObject {
  public:
-  TContextoEjecucion(Ref<TConectorDatos> conector = nullptr,
-                     Ref<TEvaluadorFormulas> evaluador = nullptr, const Value& opciones = Value());
+  explicit TContextoEjecucion(Ref<TConectorDatos> conector = nullptr,
+                              Ref<TEvaluadorFormulas> evaluador = nullptr,
+                              const Value& opciones = Value());
   ~TContextoEjecucion() override;
   TContextoEjecucion(const TContextoEjecucion&) = delete;
   TContextoEjecucion& operator=(const TContextoEjecucion&) = delete;
