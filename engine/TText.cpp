@@ -365,73 +365,96 @@ Value TText::AlturaSuprimida(int64_t blanks) const {
 
 namespace {
 
+// Writes the keys of a rendered map in their order by appending them.
+struct AppendKeys {
+  Map& out;
+  void operator()(std::string_view key, Value v) { out.Append(Value(key), std::move(v)); }
+};
+
+// Writes the keys in their order over a copy of a map that already holds
+// them in that order: no key is hashed or allocated again.
+struct OverwriteKeys {
+  Map& out;
+  size_t pos = 0;
+  void operator()(std::string_view key, Value v) {
+    if (pos < out.size() && out.KeyAt(pos) == key) {
+      out.ValueAt(pos) = std::move(v);
+    } else {
+      out.Set(key, std::move(v));
+    }
+    ++pos;
+  }
+};
+
 // Keys "id" to "formula" (1 to 8).
-void AppendHead(Map& out, const Value& id, const Value& x, const Value& y, const Value& ancho,
-                const Value& alto, const Value& texto, const Value& formula) {
-  out.Append(Value("id"), id);
-  out.Append(Value("tipo"), Value("texto"));
-  out.Append(Value("x"), x);
-  out.Append(Value("y"), y);
-  out.Append(Value("ancho"), ancho);
-  out.Append(Value("alto"), alto);
-  out.Append(Value("texto"), texto);
-  out.Append(Value("formula"), formula);
+template <typename Emit>
+void EmitHead(Emit& emit, const Value& id, const Value& x, const Value& y, const Value& ancho,
+              const Value& alto, const Value& texto, const Value& formula) {
+  emit("id", id);
+  emit("tipo", Value("texto"));
+  emit("x", x);
+  emit("y", y);
+  emit("ancho", ancho);
+  emit("alto", alto);
+  emit("texto", texto);
+  emit("formula", formula);
 }
 
-void AppendErrors(Map& out, bool error, const Value& message) {
-  out.Append(Value("formulaError"), Value(error));
-  out.Append(Value("formulaErrorMessage"), message);
+template <typename Emit>
+void EmitErrors(Emit& emit, bool error, const Value& message) {
+  emit("formulaError", Value(error));
+  emit("formulaErrorMessage", message);
 }
 
 // Keys "fuente" to "paddingIzquierdo" (11 to 57): the members as they stand
 // and the values resolved for this rendering.
-void AppendStyle(Map& out, const TText& t, const StyleValues& s, const Value& opacidadTexto,
-                 const Value& alineacionVertical) {
-  auto add = [&](std::string_view key, Value v) { out.Append(Value(key), std::move(v)); };
-  add("fuente", Value(t.cFontFamily));
-  add("tamano", s.tamano);
-  add("precisionFuente", Value(t.nFontOutPrecision));
-  add("familiaPitchFuente", Value(t.nFontPitchAndFamily));
-  add("color", Value(s.color));
-  add("opacidadTexto", opacidadTexto);
-  add("alineacion", Value(t.cTextAlign));
-  add("posicionDecimal", t.nTextDecimalPosition);
-  add("alineacionVertical", alineacionVertical);
-  add("negrita", Value(s.negrita));
-  add("cursiva", Value(s.cursiva));
-  add("subrayado", Value(s.subrayado));
-  add("tachado", Value(s.tachado));
-  add("modoAjusteTexto", Value(t.cTextFitMode));
-  add("ajusteLinea", Value(t.lTextWrap));
-  add("forzarParticionPalabra", Value(t.lForceWrap));
-  add("permiteSaltoPagina", Value(t.lAllowPageBreak));
-  add("interlineado", t.nLineSpacing);
-  add("espaciadoParrafo", t.nParagraphSpacing);
-  add("conservarParrafosVacios", Value(t.lKeepEmptyParagraphs));
-  add("ajustado", Value(t.lTextAdjusted));
-  add("optimizarEspacios", Value(t.lTrimSpaces));
-  add("grupoFlujoTexto", Value(t.cTextFlowGroup));
-  add("ordenFlujoTexto", Value(t.nTextFlowOrder));
-  add("alturaLineaFlujoTexto", t.nTextFlowLineHeight);
-  add("alturaSuprimidaFlujoTexto", s.alturaSuprimida);
-  add("colorFondo", Value(s.fondo));
-  add("colorBorde", Value(s.borde));
-  add("grosorBorde", t.nBorderWidth);
-  add("bordeSuperior", t.lBorderTop);
-  add("bordeDerecho", t.lBorderRight);
-  add("bordeInferior", t.lBorderBottom);
-  add("bordeIzquierdo", t.lBorderLeft);
-  add("redondeo", t.nRounded);
-  add("rotacionOriginal", t.nRotation);
-  add("rotacion", t.nRotation);
-  add("opacidad", t.nOpacity);
-  add("sombraTamano", t.nShadowSize);
-  add("sombraTransparencia", t.nShadowTransparency);
-  add("sombraColor", Value(s.sombra));
-  add("ordenOriginal", t.nZIndex);
-  add("capa", t.nZIndex);
-  add("zIndex", t.nZIndex);
-  for (const Map::Entry& e : s.padding.AsMap()) out.Append(e.key, e.value);
+template <typename Emit>
+void EmitStyle(Emit& emit, const TText& t, const StyleValues& s, const Value& opacidadTexto,
+               const Value& alineacionVertical) {
+  emit("fuente", Value(t.cFontFamily));
+  emit("tamano", s.tamano);
+  emit("precisionFuente", Value(t.nFontOutPrecision));
+  emit("familiaPitchFuente", Value(t.nFontPitchAndFamily));
+  emit("color", Value(s.color));
+  emit("opacidadTexto", opacidadTexto);
+  emit("alineacion", Value(t.cTextAlign));
+  emit("posicionDecimal", t.nTextDecimalPosition);
+  emit("alineacionVertical", alineacionVertical);
+  emit("negrita", Value(s.negrita));
+  emit("cursiva", Value(s.cursiva));
+  emit("subrayado", Value(s.subrayado));
+  emit("tachado", Value(s.tachado));
+  emit("modoAjusteTexto", Value(t.cTextFitMode));
+  emit("ajusteLinea", Value(t.lTextWrap));
+  emit("forzarParticionPalabra", Value(t.lForceWrap));
+  emit("permiteSaltoPagina", Value(t.lAllowPageBreak));
+  emit("interlineado", t.nLineSpacing);
+  emit("espaciadoParrafo", t.nParagraphSpacing);
+  emit("conservarParrafosVacios", Value(t.lKeepEmptyParagraphs));
+  emit("ajustado", Value(t.lTextAdjusted));
+  emit("optimizarEspacios", Value(t.lTrimSpaces));
+  emit("grupoFlujoTexto", Value(t.cTextFlowGroup));
+  emit("ordenFlujoTexto", Value(t.nTextFlowOrder));
+  emit("alturaLineaFlujoTexto", t.nTextFlowLineHeight);
+  emit("alturaSuprimidaFlujoTexto", s.alturaSuprimida);
+  emit("colorFondo", Value(s.fondo));
+  emit("colorBorde", Value(s.borde));
+  emit("grosorBorde", t.nBorderWidth);
+  emit("bordeSuperior", t.lBorderTop);
+  emit("bordeDerecho", t.lBorderRight);
+  emit("bordeInferior", t.lBorderBottom);
+  emit("bordeIzquierdo", t.lBorderLeft);
+  emit("redondeo", t.nRounded);
+  emit("rotacionOriginal", t.nRotation);
+  emit("rotacion", t.nRotation);
+  emit("opacidad", t.nOpacity);
+  emit("sombraTamano", t.nShadowSize);
+  emit("sombraTransparencia", t.nShadowTransparency);
+  emit("sombraColor", Value(s.sombra));
+  emit("ordenOriginal", t.nZIndex);
+  emit("capa", t.nZIndex);
+  emit("zIndex", t.nZIndex);
+  for (const Map::Entry& e : s.padding.AsMap()) emit(e.key.Str(), e.value);
 }
 
 }  // namespace
@@ -460,14 +483,29 @@ Value TText::RenderizableDinamico(TContextoEjecucion& context, const Contenido& 
   }
   s.alturaSuprimida = AlturaSuprimida(blanks);
 
+  const Value opacidadTexto = NormalizarOpacity(nTextOpacity);
+  const Value alineacionVertical(NormalizarTextVerticalAlign(Value(cTextVerticalAlign)));
+  auto emitAll = [&](auto& emit) {
+    EmitHead(emit, cId, nLeft, nTop, nWidth, nHeight, contenido.cTexto, Value(cText));
+    EmitErrors(emit, contenido.lError, contenido.cError);
+    EmitStyle(emit, *this, s, opacidadTexto, alineacionVertical);
+  };
+
+  if (const Map* skeleton = hRenderSkeleton_.MapPtr()) {
+    Ref<Map> copy = MakeRef<Map>(*skeleton);
+    OverwriteKeys emit{*copy};
+    emitAll(emit);
+    return Value(copy);
+  }
   Value map = Value::NewMap();
-  Map& out = map.AsMap();
   // One slot more than a text needs: a formatted text appends its runs.
-  out.Reserve(kRenderKeys + 1);
-  AppendHead(out, cId, nLeft, nTop, nWidth, nHeight, contenido.cTexto, Value(cText));
-  AppendErrors(out, contenido.lError, contenido.cError);
-  AppendStyle(out, *this, s, NormalizarOpacity(nTextOpacity),
-              Value(NormalizarTextVerticalAlign(Value(cTextVerticalAlign))));
+  map.AsMap().Reserve(kRenderKeys + 1);
+  AppendKeys emit{map.AsMap()};
+  emitAll(emit);
+  // Later renderings copy the keys instead of hashing and allocating them again.
+  Ref<Map> skeleton = MakeRef<Map>(map.AsMap());
+  for (Map::Entry& e : *skeleton) e.value = Value();
+  hRenderSkeleton_ = Value(skeleton);
   return map;
 }
 
@@ -500,14 +538,15 @@ Value TText::BuildStaticRenderPrototype(TContextoEjecucion& context) {
   Value map = Value::NewMap();
   Map& out = map.AsMap();
   out.Reserve(kRenderKeys);
+  AppendKeys emit{out};
   const Value zero(0);
-  AppendHead(out, Value(""), zero, zero, zero, zero, Value(""), Value(""));
-  AppendStyle(out, *this, s, NormalizarOpacity(nTextOpacity),
-              Value(NormalizarTextVerticalAlign(Value(cTextVerticalAlign))));
+  EmitHead(emit, Value(""), zero, zero, zero, zero, Value(""), Value(""));
+  EmitStyle(emit, *this, s, NormalizarOpacity(nTextOpacity),
+            Value(NormalizarTextVerticalAlign(Value(cTextVerticalAlign))));
   for (size_t pos : {kProtoOrdenOriginal, kProtoCapa, kProtoZIndex}) out.ValueAt(pos) = zero;
   // The error keys come last in this order; kept here so that a rendering
   // copies one map of the final size and only overwrites values.
-  AppendErrors(out, false, Value(""));
+  EmitErrors(emit, false, Value(""));
   return map;
 }
 

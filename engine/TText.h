@@ -135,6 +135,9 @@ class TText : public TObjectBase {
   // A copy of the prototype with this rendering's values.
   Value RenderizableDesdePrototipo(TContextoEjecucion& context, const Contenido& contenido,
                                    int64_t blanks);
+
+  Value
+      hRenderSkeleton_;  // the keys of the dynamic order, copied by each rendering after the first
 };
 
 }  // namespace kx

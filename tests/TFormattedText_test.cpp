@@ -44,6 +44,9 @@ TEST(TFormattedText, RendersTheTextMapAsFormattedWithItsRunsLast) {
   // The template's runs are not touched.
   EXPECT_EQ(r.text.aRichTextRuns.AsList()[3].Get("cText").Str(), "old");
   EXPECT_FALSE(r.text.aRichTextRuns.AsList()[0].Has("cText"));
+
+  const Value again = r.Render();
+  EXPECT_EQ(JsonEncode(again), JsonEncode(map));
 }
 
 TEST(TFormattedText, AnInvisibleFormattedTextEvaluatesNoRun) {

@@ -261,6 +261,16 @@ TEST(TText, RendersItsFiftySevenKeysInOrder) {
             R"("sombraTamano":0,"sombraTransparencia":50,"sombraColor":"#000000",)"
             R"("ordenOriginal":3,"capa":3,"zIndex":3,"paddingSuperior":1.5,)"
             R"("paddingDerecho":0.0,"paddingInferior":0.0,"paddingIzquierdo":0.0})");
+
+  // A later rendering writes the same keys in the same order with its own values.
+  r.text.nTop = Value(60);
+  r.text.lFontBold = false;
+  const Value again = r.Render();
+  EXPECT_EQ(Keys(again), kTextKeys);
+  EXPECT_EQ(again.Get("y").Int(), 60);
+  EXPECT_FALSE(again.Get("negrita").Bool());
+  EXPECT_FALSE(again.SameRef(map));
+  EXPECT_EQ(map.Get("y").Int(), 20);
 }
 
 TEST(TText, ContentComesFromTheFormulaWithItsErrorState) {
