@@ -603,8 +603,9 @@ struct TTableCelda {
   std::string cTipo;         // content kind, "" without content
   Value hObjeto;             // the content's template object
   std::string_view cSufijo;  // "text", "barcode" or "image"
-  std::array<Ref<TObjectBase>, kSeccionesRender> aObjetos;
-  std::array<bool, kSeccionesRender> aBuscado{};
+  // The cell's content objects per section name, found or made on first use.
+  mutable std::array<Ref<TObjectBase>, kSeccionesRender> aObjetos;
+  mutable std::array<bool, kSeccionesRender> aBuscado{};
 };
 
 struct TTableLinea {
@@ -1127,10 +1128,10 @@ class TTableRender {
   std::string LineBackgroundColor(const Value& fondo);
   Value CellBackgroundRenderizable(const TTableCelda& c, std::string_view prefijo, int64_t linea,
                                    size_t k, double x, double y, double w, double h);
-  Value CellContentRenderizable(const TTableLinea& l, TTableCelda& c, size_t k, int seccion,
+  Value CellContentRenderizable(const TTableLinea& l, const TTableCelda& c, size_t k, int seccion,
                                 int64_t r, std::string_view prefijo, double x, double y, double w,
                                 double h, double zc, bool cacheable);
-  TObjectBase* ObjetoCelda(const TTableLinea& l, TTableCelda& c, size_t k, int seccion);
+  TObjectBase* ObjetoCelda(const TTableLinea& l, const TTableCelda& c, size_t k, int seccion);
   // "cId_section[_rN]" into the buffer given.
   void Prefijo(std::string& destino, int seccion, int64_t r) const;
   // The id made of the parts, built in a buffer reused from piece to piece.
@@ -1527,7 +1528,7 @@ bool TTableRender::TableLineIsEmpty(const TTableLinea& l, int seccion, int64_t r
   Prefijo(cPrefijoPrevio, seccion, r);
   // Every cell is pre-rendered: the results wait in the render cache for the line's printing.
   for (size_t k = 0; k < l.aCeldas.size(); ++k) {
-    TTableCelda& c = const_cast<TTableCelda&>(l.aCeldas[k]);
+    const TTableCelda& c = l.aCeldas[k];
     const Value res = CellContentRenderizable(l, c, k, seccion, r, cPrefijoPrevio, 0.0, 0.0,
                                               std::max(0.1, c.nAncho), alto, 0.0, true);
     if (RenderizableHasContent(res)) contenido = true;
@@ -1881,7 +1882,7 @@ void TTableRender::RenderLinea(int seccion, const TTableLinea& l, double& yy, in
   double izquierda = x + l.pLeft;
   const size_t n = l.aCeldas.size();
   for (size_t k = 0; k < n; ++k) {
-    TTableCelda& c = const_cast<TTableCelda&>(l.aCeldas[k]);
+    const TTableCelda& c = l.aCeldas[k];
     const double cw = c.nAncho;
     Value fondo =
         CellBackgroundRenderizable(c, prefijo, l.nIndice, k, izquierda, arriba, cw, altoCelda);
@@ -1925,7 +1926,7 @@ Value TTableRender::CellBackgroundRenderizable(const TTableCelda& c, std::string
   return v;
 }
 
-TObjectBase* TTableRender::ObjetoCelda(const TTableLinea& l, TTableCelda& c, size_t k,
+TObjectBase* TTableRender::ObjetoCelda(const TTableLinea& l, const TTableCelda& c, size_t k,
                                        int seccion) {
   if (c.aBuscado[seccion]) return c.aObjetos[seccion].get();
   c.aBuscado[seccion] = true;
@@ -1946,7 +1947,7 @@ TObjectBase* TTableRender::ObjetoCelda(const TTableLinea& l, TTableCelda& c, siz
   return objeto.get();
 }
 
-Value TTableRender::CellContentRenderizable(const TTableLinea& l, TTableCelda& c, size_t k,
+Value TTableRender::CellContentRenderizable(const TTableLinea& l, const TTableCelda& c, size_t k,
                                             int seccion, int64_t r, std::string_view prefijo,
                                             double x, double yy, double w, double h, double zc,
                                             bool cacheable) {
