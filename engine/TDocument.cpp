@@ -8,6 +8,7 @@
 #include "TFormattedText.h"
 #include "TLine.h"
 #include "TRectangle.h"
+#include "TTable.h"
 #include "TText.h"
 
 namespace kx {
@@ -80,7 +81,7 @@ constexpr ObjectKind kObjectKinds[] = {
     {"TEllipse", &Make<TEllipse>},
     {"TBarcode", nullptr},  // TKXBarcode
     {"TRectangle", &Make<TRectangle>},
-    {"TTable", nullptr},          // TTable
+    {"TTable", &Make<TTable>},
     {"TChart", nullptr},          // TChart
     {"TFormattedText", &Make<TFormattedText>},
     {"richText", nullptr},        // TRichText
