@@ -1176,15 +1176,24 @@ std::string FileNameOf(const std::string& path) {
 
 }  // namespace
 
-Value TKXEngine::OpcionesPersistentes() const {
-  // Every execution starts from a copy of the persistent options; the variable
-  // changes are only read, so one shared list serves every chunk of a long run.
-  Value options = Value::NewMap();
-  for (const Map::Entry& e : hOpcionesRuntime.AsMap()) {
-    options.AsMap().Append(e.key,
-                           e.key.Str() == "aDataVarChangesRuntime" ? e.value : DeepClone(e.value));
+Value TKXEngine::CopiaOpciones(const Value& options) {
+  // An execution may change its options, but the record list and the variable
+  // changes are only read: one shared list serves every chunk and re-run of
+  // a long job instead of a copy per execution.
+  Value copy = Value::NewMap();
+  if (const Map* m = options.MapPtr()) {
+    copy.AsMap().Reserve(m->size());
+    for (const Map::Entry& e : *m) {
+      std::string_view key = e.key.Str();
+      bool shared = key == "aDataVarChangesRuntime" || key == "aRegistrosDetalleRuntime";
+      copy.AsMap().Append(e.key, shared ? e.value : DeepClone(e.value));
+    }
   }
-  return options;
+  return copy;
+}
+
+Value TKXEngine::OpcionesPersistentes() const {
+  return CopiaOpciones(hOpcionesRuntime);
 }
 
 void TKXEngine::EscribirClavesProyecto(Value& options, bool always) const {
@@ -1263,7 +1272,7 @@ Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& 
   auto pagination = MakeRef<TMotorPaginacion>();
   pagination->Create();
 
-  Value options = givenOptions.IsMap() ? DeepClone(givenOptions) : OpcionesPersistentes();
+  Value options = givenOptions.IsMap() ? CopiaOpciones(givenOptions) : OpcionesPersistentes();
   EscribirClavesProyecto(options, false);
   options.Set("hUserVars", plantilla->GetUserVars());
   options.Set("hAcumVars", plantilla->GetAcumVars());
@@ -1568,7 +1577,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     for (const Value& page : pages.AsList()) {
       const Value& objects = page.Get("objetos");
       result->AddPagina(objects.IsList() ? objects : Value::NewList());
-      aEstadosPagina.push_back({stepBase, stepSums});
+      aEstadosPagina.push_back(EstadoDePagina(stepBase, stepSums, objects));
       if (result->HasPageSpoolError()) {
         cLastError = result->GetPageSpoolError();
         reason = "page-spool-error";
@@ -1740,7 +1749,22 @@ void TKXEngine::ReemplazarPaginas(const Ref<TDocumentoRenderizable>& document, i
   }
   if (document->TotalPaginas() >= page + m) document->QuitarPaginasDesde(Value(page + m));
   aEstadosPagina.resize(static_cast<size_t>(std::max<int64_t>(0, page - 1)));
-  for (int64_t i = 0; i < m; ++i) aEstadosPagina.push_back({base, sums});
+  for (int64_t i = 0; i < m; ++i) {
+    aEstadosPagina.push_back(
+        EstadoDePagina(base, sums, document->GetPagina(Value(page + i)).Get("objetos")));
+  }
+}
+
+TKXEngine::EstadoPagina TKXEngine::EstadoDePagina(int64_t base, const Value& sums,
+                                                  const Value& objects) {
+  EstadoPagina state{base, sums, {}};
+  if (const List* list = objects.ListPtr()) {
+    for (size_t i = 0; i < list->size(); ++i) {
+      if (EsTextoPaginacion((*list)[i]))
+        state.aTextos.emplace_back(static_cast<int64_t>(i + 1), (*list)[i]);
+    }
+  }
+  return state;
 }
 
 Ref<TDocumentoRenderizable> TKXEngine::EjecutarComoPaginas(const Value& options, int64_t base,
@@ -1754,7 +1778,7 @@ Ref<TDocumentoRenderizable> TKXEngine::EjecutarComoPaginas(const Value& options,
   const Value row = Value::NewList({aRegLine.AsList()[static_cast<size_t>(base)]});
   for (int attempt = 0; attempt < kMaxLastPageAttempts; ++attempt) {
     options.Set("nTotalPaginasRuntime", page + span - 1);
-    result = EjecutarMotorResultado(DeepClone(options), row, plantilla);
+    result = EjecutarMotorResultado(options, row, plantilla);
     rendered = Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
     const int64_t m = rendered ? rendered->TotalPaginas() : 0;
     if (m == 0 || m == span || lCanceled || attempt + 1 == kMaxLastPageAttempts) break;
@@ -1857,24 +1881,25 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
   const int64_t pages = document->TotalPaginas();
   const EstadoPagina* applied = nullptr;
   for (int64_t p = 1; p <= pages; ++p) {
-    Value page = document->GetPagina(Value(p));
-    const List* objects = page.Get("objetos").ListPtr();
-    bool any = false;
-    for (size_t i = 0; objects && !any && i < objects->size(); ++i)
-      any = EsTextoPaginacion((*objects)[i]);
-    if (!any) continue;
-    // A page-number text that also shows data shows that of its own page: the
-    // first record and the sums of the chunk that made it.
+    // Pages the loop added carry their page-number texts; any other page is read.
+    EstadoPagina read;
     const EstadoPagina* state = static_cast<size_t>(p) <= aEstadosPagina.size()
                                     ? &aEstadosPagina[static_cast<size_t>(p - 1)]
                                     : nullptr;
-    if (state &&
+    if (!state) {
+      read = EstadoDePagina(-1, Value(), document->GetPagina(Value(p)).Get("objetos"));
+      state = &read;
+    }
+    if (state->aTextos.empty()) continue;
+    // A page-number text that also shows data shows that of its own page: the
+    // first record and the sums of the chunk that made it.
+    if (state->nBase >= 0 &&
         (!applied || state->nBase != applied->nBase || !state->hSumas.SameRef(applied->hSumas))) {
       if (state->nBase < static_cast<int64_t>(aRegLine.Len())) {
         connector->SendDataLine(
             aStructLine, Value::NewList({aRegLine.AsList()[static_cast<size_t>(state->nBase)]}));
       }
-      Value stateOptions = DeepClone(options);
+      Value stateOptions = CopiaOpciones(options);
       stateOptions.Set("nRegistroBase", state->nBase);
       Value sums = state->hSumas.IsMap() ? DeepClone(state->hSumas) : Value::NewMap();
       stateOptions.Set("hAcumuladoresIniciales", sums);
@@ -1885,10 +1910,10 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
     }
     context->SetEstadoPagina(Value(p), Value(total));
     Value patches = Value::NewList();
-    for (size_t i = 0; objects && i < objects->size(); ++i) {
-      if (ActualizarTextoPaginacion((*objects)[i], *context, records)) {
-        patches.Push(Value::NewMap(
-            {{"nIndex", static_cast<int64_t>(i + 1)}, {"uTexto", (*objects)[i].Get("texto")}}));
+    for (const auto& [index, object] : state->aTextos) {
+      // In memory the map is the page's own; a spooled page takes the new text as a patch.
+      if (ActualizarTextoPaginacion(object, *context, records)) {
+        patches.Push(Value::NewMap({{"nIndex", index}, {"uTexto", object.Get("texto")}}));
       }
     }
     if (document->IsPageSpooling()) document->SetParchesTextoPagina(Value(p), patches);
@@ -1900,9 +1925,12 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
 
 bool TKXEngine::EsTextoPaginacion(const Value& object) {
   if (!object.IsMap()) return false;
-  std::string kind = ValueString(object.Get("tipo"));
+  std::string_view kind = object.Get("tipo").Str();
   if (kind != "texto" && kind != "texto_formateado") return false;
-  return UsesPageCount(ValueString(object.Get("formula")));
+  const Value& formula = object.Get("formula");
+  // Every page object passes here: a formula without a call is no page-number text.
+  if (formula.IsText() && formula.Str().find('(') == std::string_view::npos) return false;
+  return UsesPageCount(ValueString(formula));
 }
 
 bool TKXEngine::ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context,

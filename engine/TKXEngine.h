@@ -160,6 +160,7 @@ class TKXEngine {
 
  private:
   // Running a job.
+  static Value CopiaOpciones(const Value& options);
   Value OpcionesPersistentes() const;
   void EscribirClavesProyecto(Value& options, bool always) const;
   Value EjecutarMotorResultado(const Value& options, const Value& rows, Ref<TPlantilla> plantilla);
@@ -184,7 +185,11 @@ class TKXEngine {
   struct EstadoPagina {
     int64_t nBase = 0;
     Value hSumas;
+    // The page's page-number texts: 1-based position and the rendered map,
+    // found when the page was added, so the page-number pass reads no page.
+    std::vector<std::pair<int64_t, Value>> aTextos;
   };
+  static EstadoPagina EstadoDePagina(int64_t base, const Value& sums, const Value& objects);
   Ref<TDocumentoRenderizable> FinalizarPaginacionRuntime(Ref<TDocumentoRenderizable> document,
                                                          int64_t base, const Value& sums,
                                                          const Value& continuations,

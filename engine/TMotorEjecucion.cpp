@@ -199,12 +199,14 @@ Value TMotorEjecucion::RecolocarFlujoTexto(const Value& lista) {
   const Value minimo = Value::Real(0.1, 1);
 
   for (const Value& elemento : *entrada) {
-    Value copia = DeepClone(elemento);
-    const std::string grupo(AllTrim(ValueString(HGet(copia, "grupoFlujoTexto", Value("")))));
+    const std::string grupo(AllTrim(ValueString(HGet(elemento, "grupoFlujoTexto", Value("")))));
+    // Only members of a flow group are moved; every other element passes as it
+    // is, without a copy (a table page alone brings hundreds of them).
     if (grupo.empty()) {
-      out.Add(std::move(copia));
+      out.Add(elemento);
       continue;
     }
+    Value copia = DeepClone(elemento);
     const Value desplazamiento = cedido.Get(grupo, Value(0));
     const int64_t grados = GradosNormalizados(HGet(copia, "rotacion", Value(0)));
     const bool horizontal = grados == 90 || grados == 270;

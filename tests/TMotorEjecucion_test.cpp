@@ -224,13 +224,16 @@ TEST(TMotorEjecucion, TextFlowRelocation) {
   }
 }
 
-TEST(TMotorEjecucion, RelocationAnswersCopies) {
-  const Value input = JsonDecode(R"([{"id":"a","runs":[{"cText":"x"}]}])");
+TEST(TMotorEjecucion, RelocationCopiesTheMembersItMoves) {
+  const Value input = JsonDecode(
+      R"([{"id":"a","runs":[{"cText":"x"}]},{"id":"b","grupoFlujoTexto":"g","y":5,"runs":[{"cText":"x"}]}])");
   const Value output = TMotorEjecucion::RecolocarFlujoTexto(input);
-  ASSERT_EQ(output.Len(), 1u);
-  EXPECT_FALSE(output.AsList()[0].SameRef(input.AsList()[0]));
-  output.AsList()[0].Get("runs").AsList()[0].Set("cText", "y");
-  EXPECT_EQ(input.AsList()[0].Get("runs").AsList()[0].Get("cText").Str(), "x");
+  ASSERT_EQ(output.Len(), 2u);
+  // An element outside every flow group is not touched, so it passes without a copy.
+  EXPECT_TRUE(output.AsList()[0].SameRef(input.AsList()[0]));
+  EXPECT_FALSE(output.AsList()[1].SameRef(input.AsList()[1]));
+  output.AsList()[1].Get("runs").AsList()[0].Set("cText", "y");
+  EXPECT_EQ(input.AsList()[1].Get("runs").AsList()[0].Get("cText").Str(), "x");
 }
 
 }  // namespace
