@@ -171,7 +171,7 @@ Value TConectorDatos::NormalizarDatosRuntime(const Value& datos) {
   if (!datos.IsMap()) return Value::NewMap();
   Map* mascaras = datos.Get("DataVar").Get(kGrupoMascaras).MapPtr();
   if (!mascaras) return datos;
-  for (Map::Entry& e : *mascaras) {
+  for (Map::Entry e : *mascaras) {
     if (e.value.IsMap() && e.value.Has("valor")) {
       e.value.Set("valor", NormalizarValorDato(e.value.Get("valor")));
     } else {

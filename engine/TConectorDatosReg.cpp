@@ -63,12 +63,12 @@ Value DefinicionCampo(const Map& elemento, const std::string& grupoDefecto) {
   const Value* decimales = PrimeraClave(elemento, {"decimales", "decimals", "nDecimals"});
   Value definicion = Value::NewMap();
   Map& out = definicion.AsMap();
-  out.Append(Value("nombre"), Value(nombre));
-  out.Append(Value("grupo"), Value(grupo));
-  out.Append(Value("tipo"),
+  out.Append(KeyText("nombre"), Value(nombre));
+  out.Append(KeyText("grupo"), Value(grupo));
+  out.Append(KeyText("tipo"),
              Value(NormalizarTipo(PrimeraClave(elemento, {"tipo", "type", "cType"}))));
-  out.Append(Value("longitud"), longitud ? *longitud : Value());
-  out.Append(Value("decimales"), decimales ? *decimales : Value());
+  out.Append(KeyText("longitud"), longitud ? *longitud : Value());
+  out.Append(KeyText("decimales"), decimales ? *decimales : Value());
   return definicion;
 }
 
@@ -93,8 +93,8 @@ const Value& ElementoFila(const List* fila, size_t posicion) {
 
 Value ValorTipado(const Value& definicion, const Value& valor) {
   Value tipado = Value::NewMap();
-  tipado.AsMap().Append(Value("tipo"), definicion.Get("tipo"));
-  tipado.AsMap().Append(Value("valor"), valor);
+  tipado.AsMap().Append(KeyText("tipo"), definicion.Get("tipo"));
+  tipado.AsMap().Append(KeyText("valor"), valor);
   return tipado;
 }
 
@@ -156,7 +156,7 @@ TConectorDatosReg& TConectorDatosReg::SendDataVar(const Value& aStructVar, const
     std::string_view nombre = def.Get("nombre").Str();
     if (grupo.empty() || nombre.empty()) continue;
     Value* campos = dataVar.AsMap().Find(grupo);
-    if (!campos) campos = &dataVar.AsMap().Append(Value(grupo), Value::NewMap());
+    if (!campos) campos = &dataVar.AsMap().Append(KeyText(grupo), Value::NewMap());
     campos->Set(nombre, ValorTipado(def, ElementoFila(fila, e.aPosiciones[i])));
   }
   hDatos.Set("DataVar", dataVar);
@@ -189,7 +189,7 @@ TConectorDatosReg& TConectorDatosReg::SendDataLine(const Value& aStructLine,
         if (grupo.empty() || nombre.empty()) continue;
         if (!listas[i].IsList()) {
           Value* lista = detalleVar.AsMap().Find(grupo);
-          if (!lista) lista = &detalleVar.AsMap().Append(Value(grupo), Value::NewList());
+          if (!lista) lista = &detalleVar.AsMap().Append(KeyText(grupo), Value::NewList());
           listas[i] = *lista;
         }
         List& lista = listas[i].AsList();

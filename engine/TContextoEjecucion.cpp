@@ -706,7 +706,7 @@ void Sumar(Map& acumuladores, const std::string& clave, PosicionClave& posicion,
   if (Value* actual = posicion.Buscar(acumuladores, clave)) {
     *actual = Add(*actual, sumando);
   } else {
-    acumuladores.Append(Value(clave), Add(Value(0), sumando));
+    acumuladores.Append(KeyText(clave), Add(Value(0), sumando));
   }
 }
 
@@ -1066,7 +1066,7 @@ void TContextoEjecucion::SincronizarEstadoEvaluador(const Value& estadoExtra) {
     for (const char* clave :
          {"nPaginaActual", "nTotalPaginas", "lTotalPaginasConocido", "nIndiceRegistro",
           "nTotalRegistros", "hRegistroAnterior", "hRegistroSiguiente", "hPaginacionPorClave"}) {
-      plano.AsMap().Append(Value(clave), Value());
+      plano.AsMap().Append(KeyText(clave), Value());
     }
   }
   Sanear();
@@ -1211,8 +1211,8 @@ TContextoEjecucion& TContextoEjecucion::SetContinuacionTabla(const Value& idTabl
                                                              const Value& registro,
                                                              const Value& lineas) {
   Value continuacion = Value::NewMap();
-  continuacion.AsMap().Append(Value("nRegistro"), Value(std::max<int64_t>(0, Entero(registro))));
-  continuacion.AsMap().Append(Value("nLinea"), Value(std::max<int64_t>(0, Entero(lineas))));
+  continuacion.AsMap().Append(KeyText("nRegistro"), Value(std::max<int64_t>(0, Entero(registro))));
+  continuacion.AsMap().Append(KeyText("nLinea"), Value(std::max<int64_t>(0, Entero(lineas))));
   Sanear();
   hContinuacionesTabla.Set(ValueString(idTabla), continuacion);
   return *this;
@@ -1277,16 +1277,32 @@ Value TContextoEjecucion::EvaluarPlanFormula(const Value& plan, const Value& for
   return oEvaluador->Evaluar(formula, variables);
 }
 
-Value TContextoEjecucion::EvaluarPlanFormulaConEstado(const Value& plan, const Value& formula) {
+void TContextoEjecucion::EvaluarPlanFormulaConEstado(const Value& plan, const Value& formula,
+                                                     Value& valor, bool& lError, Value& cError) {
+  static const Value kSinError("");
   if (!oEvaluador) {
-    return Value::NewMap({{"valor", formula}, {"lError", false}, {"cError", ""}});
+    valor = formula;
+    lError = false;
+    cError = kSinError;
+    return;
   }
   oEvaluador->ResetLastError();
-  Value valor = EvaluarPlanFormula(plan, formula);
-  bool error = oEvaluador && oEvaluador->EsResultadoError(formula, valor);
-  std::string texto = error ? FormulaString(Value(oEvaluador->GetLastError())) : std::string();
-  if (error) AddAviso(Value("Error de formula: " + FormulaString(formula) + " -> " + texto));
-  return Value::NewMap({{"valor", valor}, {"lError", error}, {"cError", texto}});
+  valor = EvaluarPlanFormula(plan, formula);
+  lError = oEvaluador && oEvaluador->EsResultadoError(formula, valor);
+  if (!lError) {
+    cError = kSinError;
+    return;
+  }
+  std::string texto = FormulaString(Value(oEvaluador->GetLastError()));
+  AddAviso(Value("Error de formula: " + FormulaString(formula) + " -> " + texto));
+  cError = Value(texto);
+}
+
+Value TContextoEjecucion::EvaluarPlanFormulaConEstado(const Value& plan, const Value& formula) {
+  Value valor, cError;
+  bool lError = false;
+  EvaluarPlanFormulaConEstado(plan, formula, valor, lError, cError);
+  return Value::NewMap({{"valor", valor}, {"lError", lError}, {"cError", cError}});
 }
 
 Value TContextoEjecucion::EvaluarFormulaConEstado(const Value& formula) {

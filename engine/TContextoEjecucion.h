@@ -136,6 +136,10 @@ class TContextoEjecucion : public KXObject {
   Value EvaluarPlanFormula(const Value& plan, const Value& formula);
   // {"valor", "lError", "cError"} of a plan or formula; an error adds a warning.
   Value EvaluarPlanFormulaConEstado(const Value& plan, const Value& formula);
+  // The same answer as three values, for callers that evaluate once per cell
+  // and need no map: the value, whether it is an error, and the error text.
+  void EvaluarPlanFormulaConEstado(const Value& plan, const Value& formula, Value& valor,
+                                   bool& lError, Value& cError);
   // {"valor", "lError", "cError"} of a formula.
   Value EvaluarFormulaConEstado(const Value& formula);
   // {"lVisible", "cMotivo", "lError", "cError"} of a condition, with extra evaluator state for

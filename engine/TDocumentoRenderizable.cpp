@@ -1,6 +1,7 @@
 #include "TDocumentoRenderizable.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -89,10 +90,21 @@ class KeyTable {
 
 class PageWriter {
  public:
-  explicit PageWriter(std::string& out) : out_(out) { out_.clear(); }
+  // Writes through a cursor into `out`, grown ahead in large steps; Finish cuts it to size.
+  explicit PageWriter(std::string& out) : out_(out) {
+    out_.resize(std::max<size_t>(out_.capacity(), 4096));
+    base_ = out_.data();
+    cap_ = out_.size();
+  }
+  void Finish() { out_.resize(pos_); }
 
   // Appends the value; false when it nests deeper than a file may.
-  bool Write(const Value& v, int depth) {
+  bool Write(const Value& v, int depth) { return WriteValue(v, depth); }
+
+ private:
+  // Inlined into the loops of lists and maps, so a scalar costs no call;
+  // only nested lists and maps recurse.
+  [[gnu::always_inline]] inline bool WriteValue(const Value& v, int depth) {
     if (depth > kMaxDepth) return false;
     switch (v.kind()) {
       case Kind::Nil:
@@ -103,19 +115,36 @@ class PageWriter {
       case Kind::Logical:
         Byte(v.Bool() ? kTagTrue : kTagFalse);
         return true;
-      case Kind::Integer:
-        Byte(kTagInteger);
-        Signed(v.Int());
+      case Kind::Integer: {
+        // Scalars are written through one reservation each: these three
+        // kinds are nearly every value of a rendered page.
+        char* p = Room(11);
+        *p++ = static_cast<char>(kTagInteger);
+        const int64_t i = v.Int();
+        pos_ = static_cast<size_t>(
+            PutVarint(p, (static_cast<uint64_t>(i) << 1) ^ static_cast<uint64_t>(i >> 63)) - base_);
         return true;
-      case Kind::Real:
-        Byte(kTagReal);
-        Byte(v.RawDecimals());
-        Double(v.Double());
+      }
+      case Kind::Real: {
+        char* p = Room(10);
+        p[0] = static_cast<char>(kTagReal);
+        p[1] = static_cast<char>(v.RawDecimals());
+        double d = v.Double();
+        uint64_t bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        if constexpr (std::endian::native != std::endian::little) bits = __builtin_bswap64(bits);
+        std::memcpy(p + 2, &bits, sizeof bits);
         return true;
-      case Kind::Text:
-        Byte(kTagText);
-        Bytes(v.Str());
+      }
+      case Kind::Text: {
+        const std::string_view t = v.Str();
+        char* p = Room(11 + t.size());
+        *p++ = static_cast<char>(kTagText);
+        p = PutVarint(p, t.size());
+        if (!t.empty()) std::memcpy(p, t.data(), t.size());
+        pos_ = static_cast<size_t>(p + t.size() - base_);
         return true;
+      }
       case Kind::Date:
         Byte(kTagDate);
         Signed(v.Jdn());
@@ -133,12 +162,11 @@ class PageWriter {
     return false;
   }
 
- private:
   bool WriteList(const List& list, int depth) {
     Byte(kTagList);
     Varint(list.size());
     for (const Value& item : list) {
-      if (!Write(item, depth + 1)) return false;
+      if (!WriteValue(item, depth + 1)) return false;
     }
     return true;
   }
@@ -146,26 +174,77 @@ class PageWriter {
   bool WriteMap(const Map& map, int depth) {
     Byte(kTagMap);
     Varint(map.size());
-    for (const Map::Entry& entry : map) {
-      Key(entry.key.Str());
-      if (!Write(entry.value, depth + 1)) return false;
+    // Maps of one size mostly share one layout (every cell text of a page):
+    // a key at the same place as in the last such map is known by its number.
+    std::vector<LayoutSlot>* layout = map.size() < kLayouts ? &layouts_[map.size()] : nullptr;
+    if (layout && layout->size() != map.size()) layout->assign(map.size(), LayoutSlot{});
+    for (size_t i = 0; i < map.size(); ++i) {
+      const Map::Entry& entry = map.EntryAt(i);
+      if (layout && (*layout)[i].number != 0 && (*layout)[i].key.SameRef(entry.key)) {
+        Varint((uint64_t{(*layout)[i].number - 1} << 1) | 1);
+      } else {
+        uint32_t number = Key(entry.key);
+        if (layout) (*layout)[i] = {entry.key, number + 1};
+      }
+      if (!WriteValue(entry.value, depth + 1)) return false;
     }
     return true;
   }
 
   // Odd: the number of a key already written; even: a new key's length.
-  void Key(std::string_view key) {
+  // Answers the key's number.
+  uint32_t Key(const Value& keyValue) {
+    // Rendered maps of one kind share their key values: most keys are found
+    // by their identity before their bytes are ever hashed.
+    const size_t mask = identity_.size() - 1;
+    const uint64_t h = keyValue.IdentityHash();
+    size_t slot = h & mask;
+    for (; identity_[slot].number != 0; slot = (slot + 1) & mask) {
+      if (identity_[slot].key.SameRef(keyValue)) {
+        Varint((uint64_t{identity_[slot].number - 1} << 1) | 1);
+        return identity_[slot].number - 1;
+      }
+    }
+    std::string_view key = keyValue.Str();
     bool fresh = false;
     const uint32_t number = keys_.Intern(key, fresh);
+    if (identityCount_ * 2 < identity_.size()) {
+      identity_[slot] = {keyValue, number + 1};
+      ++identityCount_;
+    }
     if (!fresh) {
       Varint((uint64_t{number} << 1) | 1);
-      return;
+      return number;
     }
     Varint(uint64_t{key.size()} << 1);
-    out_.append(key);
+    Append(key.data(), key.size());
+    return number;
   }
 
-  void Byte(uint8_t b) { out_.push_back(static_cast<char>(b)); }
+  char* Room(size_t n) {
+    if (pos_ + n > cap_) [[unlikely]]
+      Grow(n);
+    char* at = base_ + pos_;
+    pos_ += n;
+    return at;
+  }
+  [[gnu::noinline]] void Grow(size_t n) {
+    out_.resize(std::max(cap_ * 2, pos_ + n));
+    base_ = out_.data();
+    cap_ = out_.size();
+  }
+  void Append(const char* data, size_t n) {
+    if (n) std::memcpy(Room(n), data, n);
+  }
+  void Byte(uint8_t b) { *Room(1) = static_cast<char>(b); }
+  static char* PutVarint(char* p, uint64_t x) {
+    while (x >= 0x80) {
+      *p++ = static_cast<char>((x & 0x7F) | 0x80);
+      x >>= 7;
+    }
+    *p++ = static_cast<char>(x);
+    return p;
+  }
   void Varint(uint64_t x) {
     char buf[10];
     size_t n = 0;
@@ -174,7 +253,7 @@ class PageWriter {
       x >>= 7;
     }
     buf[n++] = static_cast<char>(x);
-    out_.append(buf, n);
+    Append(buf, n);
   }
   void Signed(int64_t x) {
     Varint((static_cast<uint64_t>(x) << 1) ^ static_cast<uint64_t>(x >> 63));
@@ -182,17 +261,34 @@ class PageWriter {
   void Double(double d) {
     uint64_t bits;
     std::memcpy(&bits, &d, sizeof bits);
-    char buf[8];
-    for (int i = 0; i < 8; ++i) buf[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
-    out_.append(buf, sizeof buf);
+    if constexpr (std::endian::native != std::endian::little) bits = __builtin_bswap64(bits);
+    Append(reinterpret_cast<const char*>(&bits), sizeof bits);
   }
   void Bytes(std::string_view s) {
     Varint(s.size());
-    out_.append(s);
+    Append(s.data(), s.size());
   }
 
+  struct LayoutSlot {
+    Value key;
+    uint32_t number = 0;  // key number + 1, 0 = unknown
+  };
+  static constexpr size_t kLayouts = 96;
+
+  struct IdentitySlot {
+    Value key;
+    uint32_t number = 0;  // key number + 1, 0 = empty
+  };
+
   std::string& out_;
+  char* base_ = nullptr;
+  size_t cap_ = 0;
+  size_t pos_ = 0;
   KeyTable keys_;
+  // Identity table of the key values met; a full table just stops learning.
+  std::vector<IdentitySlot> identity_ = std::vector<IdentitySlot>(256);
+  size_t identityCount_ = 0;
+  std::vector<std::vector<LayoutSlot>> layouts_ = std::vector<std::vector<LayoutSlot>>(kLayouts);
 };
 
 // Reads what PageWriter writes, in one pass; any length, count, key number or
@@ -390,7 +486,7 @@ class PageReader {
 
 Value EmptyPage() {
   Value page = Value::NewMap();
-  page.AsMap().Append(Value("objetos"), Value::NewList());
+  page.AsMap().Append(KeyText("objetos"), Value::NewList());
   return page;
 }
 
@@ -488,7 +584,7 @@ void TDocumentoRenderizable::AddPagina(const Value& objects) {
   Value objetos = objects.IsList() ? objects : Value::NewList();
   nTotalObjects += static_cast<int64_t>(objetos.Len());
   Value page = Value::NewMap();
-  page.AsMap().Append(Value("objetos"), std::move(objetos));
+  page.AsMap().Append(KeyText("objetos"), std::move(objetos));
   Paginas().Add(lPageSpooling ? StorePage(page, {}) : page);
   // The page that reaches the limit is stored by the switch itself.
   if (!lPageSpooling && nAutoSpoolObjectLimit > 0 && nTotalObjects >= nAutoSpoolObjectLimit) {
@@ -575,14 +671,16 @@ Value TDocumentoRenderizable::GetDataTable(const Value& id) const {
 
 Value TDocumentoRenderizable::StorePage(const Value& page, std::string_view cArchivo) {
   std::string cNombre(cArchivo);
-  const bool lSerializada = PageWriter(cBufferPagina).Write(page, 1);
+  PageWriter writer(cBufferPagina);
+  const bool lSerializada = writer.Write(page, 1);
+  writer.Finish();
   if (lSerializada && cNombre.empty()) {
     cNombre = platform::CreateTempFile(kPrefijoArchivo);
     if (!cNombre.empty()) aArchivosCreados.insert(cNombre);
   }
   if (lSerializada && !cNombre.empty() && platform::WriteFile(cNombre, cBufferPagina)) {
     Value stub = Value::NewMap();
-    stub.AsMap().Append(Value(kClaveArchivo), Value(cNombre));
+    stub.AsMap().Append(KeyText(kClaveArchivo), Value(cNombre));
     return stub;
   }
   if (!cNombre.empty()) {

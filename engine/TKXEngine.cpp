@@ -558,7 +558,7 @@ TKXEngine& TKXEngine::SendDataVarAt(const Value& detailIndex, const Value& group
 size_t TKXEngine::AddDetailColumn(const std::string& group, const std::string& field,
                                   const std::string& indexKey, const Value& value) {
   size_t column = aStructLine.Len() + 1;
-  hStructLineIndex.AsMap().Append(Value(indexKey), static_cast<int64_t>(column));
+  hStructLineIndex.AsMap().Append(KeyText(indexKey), static_cast<int64_t>(column));
   aStructLine.Push(EstructuraCampo(group, field, value));
   // Earlier records get an empty slot, so every row has one slot per column.
   for (Value& row : aRegLine.AsList()) row.Push(Value());
@@ -579,7 +579,7 @@ TKXEngine& TKXEngine::SendDetalleSchema(const Value& group, const Value& fields)
   std::string g = NormalizarGrupo(group);
   if (!InputAccepted(g, fields)) return *this;
   Value normalised = NormalizarCamposEntrada(fields);
-  for (Map::Entry& e : normalised.AsMap()) e.value = NormalizarValorEntrada(e.value);
+  for (Map::Entry e : normalised.AsMap()) e.value = NormalizarValorEntrada(e.value);
   AcumularEstructuraDetalle(g, normalised);
   return *this;
 }
@@ -666,7 +666,7 @@ TKXEngine& TKXEngine::SendDetalle(const Value& group, const Value& fields) {
   size_t values = fields.Len();
   if (!AcumularDetalleRapido(g, fields)) {
     Value normalised = NormalizarCamposEntrada(fields);
-    for (Map::Entry& e : normalised.AsMap()) e.value = NormalizarValorEntrada(e.value);
+    for (Map::Entry e : normalised.AsMap()) e.value = NormalizarValorEntrada(e.value);
     values = normalised.Len();
     if (lInputDiagnostics) {
       double now = platform::MillisecondClock();
@@ -1232,20 +1232,30 @@ Ref<TConectorDatosReg> TKXEngine::CrearConector(const Value& rows) const {
 }
 
 Value TKXEngine::RegistrosDetalleRuntime() const {
+  // Every record has the same keys: one prototype holds them, and each record
+  // is a copy that shares its key table and index, so a record costs its
+  // values only. A repeated key keeps its first place and the later column's value.
   const List& columns = aStructLine.AsList();
-  std::vector<Value> keys;
-  keys.reserve(columns.size());
+  Map prototype;
+  prototype.Reserve(columns.size());
+  std::vector<size_t> slot;
+  slot.reserve(columns.size());
   for (const Value& c : columns) {
-    keys.emplace_back(ValueString(c.Get("grupo")) + "." + ValueString(c.Get("nombre")));
+    const std::string key = ValueString(c.Get("grupo")) + "." + ValueString(c.Get("nombre"));
+    size_t at = prototype.IndexOf(key);
+    if (at == Map::npos) {
+      at = prototype.size();
+      prototype.Append(KeyText(key), Value());
+    }
+    slot.push_back(at);
   }
   auto records = MakeRef<List>();
   records->Reserve(aRegLine.Len());
   for (const Value& row : aRegLine.AsList()) {
-    auto record = MakeRef<Map>();
-    record->Reserve(keys.size());
+    auto record = MakeRef<Map>(prototype);
     const List* values = row.ListPtr();
-    for (size_t j = 0; j < keys.size(); ++j) {
-      record->SetKey(keys[j], values && j < values->size() ? (*values)[j] : Value());
+    for (size_t j = 0; j < slot.size(); ++j) {
+      record->ValueAt(slot[j]) = values && j < values->size() ? (*values)[j] : Value();
     }
     records->Add(Value(std::move(record)));
   }

@@ -23,8 +23,8 @@ TLine& TLine::Init(TReportNode* parent) {
 
 Value TLine::Save() {
   Value map = TObjectBase::Save();
-  map.AsMap().Append(Value("cOrientation"), cOrientation);
-  map.AsMap().Append(Value("cLineStyle"), cLineStyle);
+  map.AsMap().Append(KeyText("cOrientation"), cOrientation);
+  map.AsMap().Append(KeyText("cLineStyle"), cLineStyle);
   return map;
 }
 
@@ -46,7 +46,7 @@ Value TLine::GenerarRenderizable(TContextoEjecucion& context) {
   Value rendered = Value::NewMap();
   Map& out = rendered.AsMap();
   out.Reserve(19);
-  auto add = [&](std::string_view key, Value v) { out.Append(Value(key), std::move(v)); };
+  auto add = [&](std::string_view key, Value v) { out.Append(KeyText(key), std::move(v)); };
   add("id", cId);
   add("tipo", Value("linea"));
   add("x", nLeft);

@@ -127,8 +127,8 @@ Value TMotorEjecucion::PassPerformanceCero() {
   Map& out = map.AsMap();
   out.Reserve(4 + std::size(kTableTimings));
   for (std::string_view key : {"nSetupMs", "nCompositionMs", "nReflowMs", "nPaginationMs"})
-    out.Append(Value(key), Value(0));
-  for (const TableTiming& t : kTableTimings) out.Append(Value(t.paso), Value(0));
+    out.Append(KeyText(key), Value(0));
+  for (const TableTiming& t : kTableTimings) out.Append(KeyText(t.paso), Value(0));
   return map;
 }
 

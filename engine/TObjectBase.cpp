@@ -103,7 +103,7 @@ Value TObjectBase::Save() {
   Value map = Value::NewMap();
   Map& out = map.AsMap();
   out.Reserve(std::size(kBaseKeys));
-  for (const BaseKey& k : kBaseKeys) out.Append(Value(k.key), this->*k.member);
+  for (const BaseKey& k : kBaseKeys) out.Append(KeyText(k.key), this->*k.member);
   return map;
 }
 
@@ -148,7 +148,7 @@ bool TObjectBase::EsVisibleEnEjecucion(TContextoEjecucion& context) {
     return true;
   }
 
-  const std::string cLayerCondition = CondicionCapa();
+  const std::string& cLayerCondition = CondicionCapa();
   if (!cLayerCondition.empty()) {
     const Value result = context.EvaluarCondicion(Value(cLayerCondition));
     if (!HashVisible(result)) {
@@ -162,16 +162,24 @@ bool TObjectBase::EsVisibleEnEjecucion(TContextoEjecucion& context) {
     }
   }
 
-  const std::string cObjectCondition = ValorAString(cCondition);
-  if (!AllTrim(cObjectCondition).empty()) {
+  // Most objects have no condition: a blank text is settled without a copy.
+  std::string owned;
+  std::string_view cObjectCondition;
+  if (cCondition.IsText()) {
+    cObjectCondition = cCondition.Str();
+  } else {
+    owned = ValorAString(cCondition);
+    cObjectCondition = owned;
+  }
+  if (!IsBlank(cObjectCondition)) {
     const Value result = context.EvaluarCondicion(Value(cObjectCondition));
     if (!HashVisible(result)) {
       std::string reason = ValorAString(result.Get("cMotivo"));
       if (reason.empty()) reason = "condicion falsa";
       discard(reason);
       if (reason == "condicion no valida")
-        context.AddAviso(
-            Value("Condicion no valida en " + ValorAString(cId) + ": " + cObjectCondition));
+        context.AddAviso(Value("Condicion no valida en " + ValorAString(cId) + ": " +
+                               std::string(cObjectCondition)));
       return false;
     }
   }
@@ -184,10 +192,10 @@ Value TObjectBase::PaddingRenderizable() const {
   Value map = Value::NewMap();
   Map& out = map.AsMap();
   out.Reserve(4);
-  out.Append(Value("paddingSuperior"), NotBelowZero(ValorANumero(nPaddingTop)));
-  out.Append(Value("paddingDerecho"), NotBelowZero(ValorANumero(nPaddingRight)));
-  out.Append(Value("paddingInferior"), NotBelowZero(ValorANumero(nPaddingBottom)));
-  out.Append(Value("paddingIzquierdo"), NotBelowZero(ValorANumero(nPaddingLeft)));
+  out.Append(KeyText("paddingSuperior"), NotBelowZero(ValorANumero(nPaddingTop)));
+  out.Append(KeyText("paddingDerecho"), NotBelowZero(ValorANumero(nPaddingRight)));
+  out.Append(KeyText("paddingInferior"), NotBelowZero(ValorANumero(nPaddingBottom)));
+  out.Append(KeyText("paddingIzquierdo"), NotBelowZero(ValorANumero(nPaddingLeft)));
   return map;
 }
 
@@ -203,7 +211,7 @@ Value TObjectBase::RenderizableFigura(TContextoEjecucion& context, std::string_v
   Value map = Value::NewMap();
   Map& out = map.AsMap();
   out.Reserve(29);
-  auto add = [&](std::string_view key, Value v) { out.Append(Value(key), std::move(v)); };
+  auto add = [&](std::string_view key, Value v) { out.Append(KeyText(key), std::move(v)); };
   add("id", cId);
   add("tipo", Value(tipo));
   add("x", nLeft);
@@ -272,9 +280,15 @@ const TReportNode* TObjectBase::Documento() const {
   return nullptr;
 }
 
-std::string TObjectBase::CondicionCapa() const {
-  const TReportNode* document = Documento();
-  return document ? document->GetLayerCondition(Value(ValorAEntero(nLayerId))) : "";
+const std::string& TObjectBase::CondicionCapa() const {
+  const int64_t layer = ValorAEntero(nLayerId);
+  if (layer != nCapaCache_ || oParent != pCapaPadre_) {
+    const TReportNode* document = Documento();
+    cCapaCache_ = document ? document->GetLayerCondition(Value(layer)) : "";
+    nCapaCache_ = layer;
+    pCapaPadre_ = oParent;
+  }
+  return cCapaCache_;
 }
 
 bool TObjectBase::EsVisiblePorCapaEnDisenador() const {

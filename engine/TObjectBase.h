@@ -166,10 +166,16 @@ class TObjectBase : public TReportNode {
                            const Value& redondeo);
 
  private:
+  // The layer condition of the last layer id asked for: tables move their
+  // cell objects from layer to layer, but a layer's condition never changes.
+  mutable int64_t nCapaCache_ = INT64_MIN;
+  mutable const TReportNode* pCapaPadre_ = nullptr;
+  mutable std::string cCapaCache_;
+
   // The first parent up the chain that answers the layer queries, or nothing.
   const TReportNode* Documento() const;
   // The text form of the layer's condition; "" without a document.
-  std::string CondicionCapa() const;
+  const std::string& CondicionCapa() const;
   // The layer shows in designer mode; true without a document.
   bool EsVisiblePorCapaEnDisenador() const;
   // A condition result says visible.

@@ -373,30 +373,30 @@ Value TTable::NormalizeLineAdvancedOptions(const Value& line, std::string_view s
 
   Value out = Value::NewMap();
   Map& m = out.AsMap();
-  m.Append(Value("lKeepTogether"), Value(SalvoFalso(l.Get("lKeepTogether"))));
-  m.Append(Value("lIgnoreEmpty"), Value(SoloVerdadero(l.Get("lIgnoreEmpty"))));
-  m.Append(Value("lPageBreakBefore"), Value(SoloVerdadero(l.Get("lPageBreakBefore"))));
-  m.Append(Value("cSuppressCondition"), TextoO(l.Get("cSuppressCondition"), ""));
+  m.Append(KeyText("lKeepTogether"), Value(SalvoFalso(l.Get("lKeepTogether"))));
+  m.Append(KeyText("lIgnoreEmpty"), Value(SoloVerdadero(l.Get("lIgnoreEmpty"))));
+  m.Append(KeyText("lPageBreakBefore"), Value(SoloVerdadero(l.Get("lPageBreakBefore"))));
+  m.Append(KeyText("cSuppressCondition"), TextoO(l.Get("cSuppressCondition"), ""));
   if (detalle || sectionKey == "footer" || pieGrupo)
-    m.Append(Value("lPageBreakAfter"), Value(SoloVerdadero(l.Get("lPageBreakAfter"))));
+    m.Append(KeyText("lPageBreakAfter"), Value(SoloVerdadero(l.Get("lPageBreakAfter"))));
   if (grupo) {
-    m.Append(Value("cGroupExpression"), TextoO(l.Get("cGroupExpression"), ""));
+    m.Append(KeyText("cGroupExpression"), TextoO(l.Get("cGroupExpression"), ""));
     // A group footer stays with what precedes it unless its line says otherwise.
     const Value& conAnterior = l.Get("lKeepWithPrevious");
-    m.Append(Value("lKeepWithPrevious"),
+    m.Append(KeyText("lKeepWithPrevious"),
              Value(pieGrupo ? (conAnterior.IsLogical() ? conAnterior.Bool() : true)
                             : SoloVerdadero(conAnterior)));
     Value resets = Value::NewList();
     if (const List* lista = l.Get("aResetAcumuladores").ListPtr())
       for (const Value& e : *lista)
         if (e.IsText()) resets.Push(e);
-    m.Append(Value("aResetAcumuladores"), resets);
+    m.Append(KeyText("aResetAcumuladores"), resets);
   }
   if (cabeceraGrupo)
-    m.Append(Value("lRepeatAsHeader"), Value(SoloVerdadero(l.Get("lRepeatAsHeader"))));
+    m.Append(KeyText("lRepeatAsHeader"), Value(SoloVerdadero(l.Get("lRepeatAsHeader"))));
   if (detalle) {
-    m.Append(Value("lForceAccumulators"), Value(SoloVerdadero(l.Get("lForceAccumulators"))));
-    m.Append(Value("hZebraPattern"), NormalizeZebraPattern(l.Get("hZebraPattern")));
+    m.Append(KeyText("lForceAccumulators"), Value(SoloVerdadero(l.Get("lForceAccumulators"))));
+    m.Append(KeyText("hZebraPattern"), NormalizeZebraPattern(l.Get("hZebraPattern")));
   }
   return out;
 }
@@ -545,11 +545,12 @@ Value TTable::NormalizeSections() {
 
   Value out = Value::NewMap();
   Map& m = out.AsMap();
-  m.Append(Value("header"), hHeader);
-  m.Append(Value("detail"), NormalizeSection(secciones.Get("detail"), "Linea principal"));
-  m.Append(Value("footer"), NormalizeSection(secciones.Get("footer"), "Pie"));
-  m.Append(Value("groupHeader"), NormalizeSection(secciones.Get("groupHeader"), "Cabecera grupo"));
-  m.Append(Value("groupFooter"), NormalizeSection(secciones.Get("groupFooter"), "Pie grupo"));
+  m.Append(KeyText("header"), hHeader);
+  m.Append(KeyText("detail"), NormalizeSection(secciones.Get("detail"), "Linea principal"));
+  m.Append(KeyText("footer"), NormalizeSection(secciones.Get("footer"), "Pie"));
+  m.Append(KeyText("groupHeader"),
+           NormalizeSection(secciones.Get("groupHeader"), "Cabecera grupo"));
+  m.Append(KeyText("groupFooter"), NormalizeSection(secciones.Get("groupFooter"), "Pie grupo"));
   hSections = out;
   hGroup = NormalizeGroupSettings(hGroup);
   return out;

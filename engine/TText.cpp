@@ -161,6 +161,7 @@ TText& TText::Init(TReportNode* parent) {
   uTextFormulaPlan = Value();
   cTextFormulaPlanSource.clear();
   hStaticRenderPrototype = Value();
+  nPrototipoUsable_ = -1;
   // A text box has no frame unless the template asks for one.
   lBorderTop = Value(false);
   lBorderRight = Value(false);
@@ -174,6 +175,7 @@ void TText::End() {
   uTextFormulaPlan = Value();
   cTextFormulaPlanSource.clear();
   hStaticRenderPrototype = Value();
+  nPrototipoUsable_ = -1;
 }
 
 TText& TText::Load(const Value& map) {
@@ -260,6 +262,7 @@ TText& TText::Load(const Value& map) {
   uTextFormulaPlan = Value();
   cTextFormulaPlanSource.clear();
   hStaticRenderPrototype = Value();
+  nPrototipoUsable_ = -1;
   return *this;
 }
 
@@ -337,6 +340,7 @@ void TText::PrepararPlan(TContextoEjecucion& context) {
   // False: no plan, and no new attempt while the content stays the same.
   uTextFormulaPlan = plan.IsNil() ? Value(false) : plan;
   cTextFormulaPlanSource = cText;
+  uTextFormulaText = Value(cText);
 }
 
 TText::Contenido TText::EvaluarContenido(TContextoEjecucion& context) const {
@@ -347,10 +351,11 @@ TText::Contenido TText::EvaluarContenido(TContextoEjecucion& context) const {
   }
   // The context always answers the plan evaluation with its error state, so
   // the plainer ways of evaluating a content are never needed here.
-  const Value result = context.EvaluarPlanFormulaConEstado(uTextFormulaPlan, Value(cText));
-  contenido.cTexto = TextValue(result.Get("valor"));
-  contenido.lError = ValorALogico(result.Get("lError"));
-  contenido.cError = TextValue(result.Get("cError"));
+  Value valor;
+  const Value formula = uTextFormulaText.IsText() ? uTextFormulaText : Value(cText);
+  context.EvaluarPlanFormulaConEstado(uTextFormulaPlan, formula, valor, contenido.lError,
+                                      contenido.cError);
+  contenido.cTexto = valor.IsText() ? valor : TextValue(valor);
   return contenido;
 }
 
@@ -368,7 +373,7 @@ namespace {
 // Writes the keys of a rendered map in their order by appending them.
 struct AppendKeys {
   Map& out;
-  void operator()(std::string_view key, Value v) { out.Append(Value(key), std::move(v)); }
+  void operator()(std::string_view key, Value v) { out.Append(KeyText(key), std::move(v)); }
 };
 
 // Writes the keys in their order over a copy of a map that already holds
@@ -504,12 +509,18 @@ Value TText::RenderizableDinamico(TContextoEjecucion& context, const Contenido& 
   emitAll(emit);
   // Later renderings copy the keys instead of hashing and allocating them again.
   Ref<Map> skeleton = MakeRef<Map>(map.AsMap());
-  for (Map::Entry& e : *skeleton) e.value = Value();
+  for (Map::Entry e : *skeleton) e.value = Value();
   hRenderSkeleton_ = Value(skeleton);
   return map;
 }
 
 bool TText::CanUseStaticRenderPrototype() const {
+  // Asked once per cell render; the answer changes only with a new Load.
+  if (nPrototipoUsable_ < 0) nPrototipoUsable_ = DecideStaticRenderPrototype() ? 1 : 0;
+  return nPrototipoUsable_ == 1;
+}
+
+bool TText::DecideStaticRenderPrototype() const {
   const auto* parent = dynamic_cast<const TObjectBase*>(oParent);
   if (!parent || !parent->cType.IsText() || parent->cType.Str() != "TTable") return false;
   return IsBlankText(cTextColorFormula) && IsBlankText(cFontSizeFormula) &&
@@ -587,7 +598,7 @@ Value TText::RenderizableDesdePrototipo(TContextoEjecucion& context, const Conte
   // The prototype's values are scalars unless a template put a list or a map
   // under a base key: only those are cloned.
   Ref<Map> copy = MakeRef<Map>(hStaticRenderPrototype.AsMap());
-  for (Map::Entry& e : *copy)
+  for (Map::Entry e : *copy)
     if (e.value.IsList() || e.value.IsMap()) e.value = DeepClone(e.value);
   ApplyDynamicRenderValues(*copy, contenido.cTexto, blanks);
   auto put = [&](size_t pos, std::string_view key, const Value& v) {

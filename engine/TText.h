@@ -82,7 +82,10 @@ class TText : public TObjectBase {
   std::string cKx12SourceJson;
   Value uTextFormulaPlan;              // compiled plan of `cText`, false when none, or nothing
   std::string cTextFormulaPlanSource;  // the `cText` the plan was made for
-  Value hStaticRenderPrototype;        // rendered map of a table-cell text, or nothing
+  mutable int8_t nPrototipoUsable_ =
+      -1;                        // -1 unknown, else whether cells render from the prototype
+  Value uTextFormulaText;        // that `cText` as a shared text, handed to every evaluation
+  Value hStaticRenderPrototype;  // rendered map of a table-cell text, or nothing
 
  private:
   // The content as evaluated for one rendering.
@@ -118,6 +121,7 @@ class TText : public TObjectBase {
   static bool EsRgbaTransparente(std::string_view s);
   // The parent is a table and none of the nine style formulas is set.
   bool CanUseStaticRenderPrototype() const;
+  bool DecideStaticRenderPrototype() const;
   // The prototype map, in prototype order, with the per-cell keys left neutral.
   Value BuildStaticRenderPrototype(TContextoEjecucion& context);
   // Refreshes the per-cell keys of a copy of the prototype, in place.

@@ -258,10 +258,35 @@ size_t Value::Len() const noexcept {
   }
 }
 
-bool Value::SameRef(const Value& o) const noexcept {
+bool Value::SameRefSlow(const Value& o) const noexcept {
   if (kind_ != o.kind_) return false;
   if (IsShared() || o.IsShared()) return IsShared() && o.IsShared() && Ptr() == o.Ptr();
   return aux_ == o.aux_ && std::memcmp(raw_, o.raw_, sizeof raw_) == 0;
+}
+
+uint64_t Value::IdentityHash() const noexcept {
+  uint64_t a, b;
+  std::memcpy(&a, this, sizeof a);  // tag, aux and the first inline bytes
+  std::memcpy(&b, raw_ + 6, sizeof b);
+  // splitmix64's finaliser over both words: every output bit depends on every input bit.
+  uint64_t h = a ^ (b + 0x9E3779B97F4A7C15ull + (a << 6) + (a >> 2));
+  h = (h ^ (h >> 30)) * 0xBF58476D1CE4E5B9ull;
+  h = (h ^ (h >> 27)) * 0x94D049BB133111EBull;
+  return h ^ (h >> 31);
+}
+
+Value KeyText(std::string_view key) {
+  if (key.size() <= kInlineText) return Value(key);
+  // The engine's maps use a fixed vocabulary of long keys ("alineacionVertical",
+  // "OMEMQUERY.rsocialc"): one shared text each, instead of one per map. The
+  // pool is bounded, so keys from arbitrary data cannot grow it without end.
+  constexpr size_t kMaxPooled = 8192;
+  static auto* pool = new std::unordered_map<std::string_view, Value>();
+  auto it = pool->find(key);
+  if (it != pool->end()) return it->second;
+  Value text(key);
+  if (pool->size() < kMaxPooled) pool->emplace(text.Str(), text);
+  return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -280,44 +305,70 @@ void Map::Touch() noexcept {
   nKeyVersion_ = ++gKeyVersions;
 }
 
-Map::Map(const Map& o) : Shared(), entries_(o.entries_), index_(o.index_) {
+Map::Map(const Map& o) : Shared(), values_(o.values_) {
+  if (!o.shared_) o.shared_ = MakeRef<SharedKeys>(std::move(o.own_));
+  o.own_ = KeyStore{};
+  shared_ = o.shared_;
   Touch();
 }
 
 Map& Map::operator=(const Map& o) {
-  entries_ = o.entries_;
-  index_ = o.index_;
+  if (this == &o) return *this;
+  if (!o.shared_) o.shared_ = MakeRef<SharedKeys>(std::move(o.own_));
+  o.own_ = KeyStore{};
+  shared_ = o.shared_;
+  own_ = KeyStore{};
+  values_ = o.values_;
   Touch();
   return *this;
 }
 
-size_t Map::Lookup(std::string_view key, uint64_t hash) const noexcept {
-  const size_t mask = index_.size() - 1;
+Map::KeyStore& Map::MutableKeys() {
+  if (shared_) {
+    // The last holder takes the keys back; otherwise this map copies them.
+    if (shared_->RefCount() == 1) {
+      own_ = std::move(shared_->store);
+    } else {
+      own_ = shared_->store;
+    }
+    shared_.reset();
+  }
+  return own_;
+}
+
+void Map::Reserve(size_t n) {
+  values_.reserve(n);
+  if (!shared_) own_.keys.reserve(n);
+}
+
+size_t Map::Lookup(const KeyStore& k, std::string_view key, uint64_t hash) const noexcept {
+  const size_t mask = k.index.size() - 1;
   for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    uint32_t e = index_[slot];
+    uint32_t e = k.index[slot];
     if (e == 0) return npos;
-    if (entries_[e - 1].key.Str() == key) return e - 1;
+    if (k.keys[e - 1].Str() == key) return e - 1;
   }
 }
 
 size_t Map::IndexOf(std::string_view key) const noexcept {
-  if (index_.empty()) {
-    for (size_t i = 0; i < entries_.size(); ++i) {
-      if (entries_[i].key.Str() == key) return i;
+  const KeyStore& k = Keys();
+  if (k.index.empty()) {
+    for (size_t i = 0; i < k.keys.size(); ++i) {
+      if (k.keys[i].Str() == key) return i;
     }
     return npos;
   }
-  return Lookup(key, HashBytes(key));
+  return Lookup(k, key, HashBytes(key));
 }
 
 Value* Map::Find(std::string_view key) noexcept {
   size_t i = IndexOf(key);
-  return i == npos ? nullptr : &entries_[i].value;
+  return i == npos ? nullptr : &values_[i];
 }
 
 const Value* Map::Find(std::string_view key) const noexcept {
   size_t i = IndexOf(key);
-  return i == npos ? nullptr : &entries_[i].value;
+  return i == npos ? nullptr : &values_[i];
 }
 
 const Value& Map::Get(std::string_view key, const Value& def) const noexcept {
@@ -325,53 +376,55 @@ const Value& Map::Get(std::string_view key, const Value& def) const noexcept {
   return v ? *v : def;
 }
 
-void Map::IndexInsert(uint32_t pos, uint64_t hash) {
-  const size_t mask = index_.size() - 1;
+void Map::IndexInsert(KeyStore& k, uint32_t pos, uint64_t hash) {
+  const size_t mask = k.index.size() - 1;
   size_t slot = hash & mask;
-  while (index_[slot] != 0) slot = (slot + 1) & mask;
-  index_[slot] = pos + 1;
+  while (k.index[slot] != 0) slot = (slot + 1) & mask;
+  k.index[slot] = pos + 1;
 }
 
-void Map::RebuildIndex() {
+void Map::RebuildIndex(KeyStore& k) {
   size_t cap = 16;
   // Sized for the reserved capacity, so a map filled after Reserve is indexed once.
-  while (cap < entries_.capacity() * 2) cap <<= 1;
-  index_.assign(cap, 0);
-  for (size_t i = 0; i < entries_.size(); ++i) {
-    IndexInsert(static_cast<uint32_t>(i), HashBytes(entries_[i].key.Str()));
+  while (cap < k.keys.capacity() * 2) cap <<= 1;
+  k.index.assign(cap, 0);
+  for (size_t i = 0; i < k.keys.size(); ++i) {
+    IndexInsert(k, static_cast<uint32_t>(i), HashBytes(k.keys[i].Str()));
   }
 }
 
 Value& Map::Append(Value key, Value v) {
   Touch();
-  entries_.push_back(Entry{std::move(key), std::move(v)});
-  if (!index_.empty()) {
-    if (entries_.size() * 2 > index_.size()) {
-      RebuildIndex();
+  KeyStore& k = MutableKeys();
+  k.keys.push_back(std::move(key));
+  values_.push_back(std::move(v));
+  if (!k.index.empty()) {
+    if (k.keys.size() * 2 > k.index.size()) {
+      RebuildIndex(k);
     } else {
-      IndexInsert(static_cast<uint32_t>(entries_.size() - 1), HashBytes(entries_.back().key.Str()));
+      IndexInsert(k, static_cast<uint32_t>(k.keys.size() - 1), HashBytes(k.keys.back().Str()));
     }
-  } else if (entries_.size() > kIndexThreshold) {
-    RebuildIndex();
+  } else if (k.keys.size() > kIndexThreshold) {
+    RebuildIndex(k);
   }
-  return entries_.back().value;
+  return values_.back();
 }
 
 Value& Map::Set(std::string_view key, Value v) {
   size_t i = IndexOf(key);
   if (i != npos) {
-    entries_[i].value = std::move(v);
-    return entries_[i].value;
+    values_[i] = std::move(v);
+    return values_[i];
   }
-  return Append(Value(key), std::move(v));
+  return Append(KeyText(key), std::move(v));
 }
 
 Value& Map::SetKey(const Value& key, Value v) {
   std::string_view k = key.Str();
   size_t i = IndexOf(k);
   if (i != npos) {
-    entries_[i].value = std::move(v);
-    return entries_[i].value;
+    values_[i] = std::move(v);
+    return values_[i];
   }
   return Append(key.IsText() ? key : Value(k), std::move(v));
 }
@@ -380,43 +433,48 @@ bool Map::Remove(std::string_view key) {
   size_t i = IndexOf(key);
   if (i == npos) return false;
   Touch();
-  entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
-  if (entries_.size() > kIndexThreshold) {
-    RebuildIndex();
+  KeyStore& k = MutableKeys();
+  k.keys.erase(k.keys.begin() + static_cast<std::ptrdiff_t>(i));
+  values_.erase(values_.begin() + static_cast<std::ptrdiff_t>(i));
+  if (k.keys.size() > kIndexThreshold) {
+    RebuildIndex(k);
   } else {
-    index_.clear();
+    k.index.clear();
   }
   return true;
 }
 
 bool Map::PopBack() {
-  if (entries_.empty()) return false;
+  if (values_.empty()) return false;
   Touch();
-  if (entries_.size() - 1 <= kIndexThreshold) {
-    index_.clear();
-  } else if (!index_.empty()) {
+  KeyStore& k = MutableKeys();
+  if (k.keys.size() - 1 <= kIndexThreshold) {
+    k.index.clear();
+  } else if (!k.index.empty()) {
     // Backward-shift deletion keeps every probe chain unbroken without a rebuild.
-    const size_t mask = index_.size() - 1;
-    const uint32_t last = static_cast<uint32_t>(entries_.size());
-    size_t hole = HashBytes(entries_.back().key.Str()) & mask;
-    while (index_[hole] != last) hole = (hole + 1) & mask;
-    for (size_t next = (hole + 1) & mask; index_[next] != 0; next = (next + 1) & mask) {
-      size_t home = HashBytes(entries_[index_[next] - 1].key.Str()) & mask;
+    const size_t mask = k.index.size() - 1;
+    const uint32_t last = static_cast<uint32_t>(k.keys.size());
+    size_t hole = HashBytes(k.keys.back().Str()) & mask;
+    while (k.index[hole] != last) hole = (hole + 1) & mask;
+    for (size_t next = (hole + 1) & mask; k.index[next] != 0; next = (next + 1) & mask) {
+      size_t home = HashBytes(k.keys[k.index[next] - 1].Str()) & mask;
       if (((next - home) & mask) >= ((next - hole) & mask)) {
-        index_[hole] = index_[next];
+        k.index[hole] = k.index[next];
         hole = next;
       }
     }
-    index_[hole] = 0;
+    k.index[hole] = 0;
   }
-  entries_.pop_back();
+  k.keys.pop_back();
+  values_.pop_back();
   return true;
 }
 
 void Map::Clear() noexcept {
   Touch();
-  entries_.clear();
-  index_.clear();
+  shared_.reset();
+  own_ = KeyStore{};
+  values_.clear();
 }
 
 // ---------------------------------------------------------------------------

@@ -260,7 +260,16 @@ class Value {
   size_t Len() const noexcept;
 
   // Same reference (lists, maps, objects, callables) or same scalar bits.
-  bool SameRef(const Value& o) const noexcept;
+  bool SameRef(const Value& o) const noexcept {
+    // Identical bits answer at once; the slow road handles values whose
+    // unused bytes differ (a moved-from nothing, say).
+    if (std::memcmp(static_cast<const void*>(this), static_cast<const void*>(&o), sizeof(Value)) ==
+        0)
+      return true;
+    return SameRefSlow(o);
+  }
+  // A hash that agrees with SameRef: equal for values that are SameRef.
+  uint64_t IdentityHash() const noexcept;
   Shared* SharedPtr() const noexcept { return IsShared() ? Ptr() : nullptr; }
 
   // For the page serialiser: the raw decimals byte of a real.
@@ -268,6 +277,7 @@ class Value {
 
  private:
   static constexpr uint8_t kHeapText = 0xFF;
+  bool SameRefSlow(const Value& o) const noexcept;
 
   bool IsShared() const noexcept {
     return (kind_ == Kind::Text && aux_ == kHeapText) || kind_ == Kind::List ||
@@ -297,6 +307,10 @@ static_assert(sizeof(Value) == 16, "Value must stay two words");
 // The shared nothing, for readers that answer a reference.
 extern const Value kNil;
 
+// A text value for a map key: long keys of the engine's vocabulary are shared
+// texts, so building maps does not allocate their keys again and again.
+Value KeyText(std::string_view key);
+
 class List : public Shared {
  public:
   List() = default;
@@ -324,18 +338,47 @@ class List : public Shared {
 };
 
 class Map : public Shared {
+  struct KeyStore {
+    std::vector<Value> keys;      // always texts
+    std::vector<uint32_t> index;  // open addressing: position + 1, 0 = empty slot
+  };
+  struct SharedKeys final : public Shared {
+    explicit SharedKeys(KeyStore k) : store(std::move(k)) {}
+    KeyStore store;
+  };
+
  public:
+  // A view of one entry; the value may be assigned through it.
   struct Entry {
-    Value key;  // always a text
-    Value value;
+    const Value& key;  // always a text
+    Value& value;
+  };
+
+  template <bool kConst>
+  class Iterator {
+   public:
+    using MapType = std::conditional_t<kConst, const Map, Map>;
+    Iterator(MapType* m, size_t i) : m_(m), i_(i) {}
+    Entry operator*() const { return m_->EntryAt(i_); }
+    Iterator& operator++() {
+      ++i_;
+      return *this;
+    }
+    bool operator==(const Iterator& o) const { return i_ == o.i_; }
+    bool operator!=(const Iterator& o) const { return i_ != o.i_; }
+
+   private:
+    MapType* m_;
+    size_t i_;
   };
 
   Map() = default;
+  // A copy shares the key table (and its index) until either map changes its keys.
   Map(const Map& o);
   Map& operator=(const Map& o);
 
-  size_t size() const noexcept { return entries_.size(); }
-  bool empty() const noexcept { return entries_.empty(); }
+  size_t size() const noexcept { return values_.size(); }
+  bool empty() const noexcept { return values_.empty(); }
   // Position of `key` (0-based), or npos.
   size_t IndexOf(std::string_view key) const noexcept;
   static constexpr size_t npos = static_cast<size_t>(-1);
@@ -352,33 +395,41 @@ class Map : public Shared {
   // Removes the last entry in O(1); false for an empty map.
   bool PopBack();
   void Clear() noexcept;
-  void Reserve(size_t n) { entries_.reserve(n); }
+  void Reserve(size_t n);
 
   // Changes whenever the set of keys changes (append, remove, clear), never
   // on a value replacement; unique across all maps, so a cache of key
   // positions may validate itself with (map, KeyVersion()).
   uint64_t KeyVersion() const noexcept { return nKeyVersion_; }
 
-  Entry& EntryAt(size_t i) noexcept { return entries_[i]; }
-  const Entry& EntryAt(size_t i) const noexcept { return entries_[i]; }
-  std::string_view KeyAt(size_t i) const noexcept { return entries_[i].key.Str(); }
-  Value& ValueAt(size_t i) noexcept { return entries_[i].value; }
-  const Value& ValueAt(size_t i) const noexcept { return entries_[i].value; }
-  auto begin() noexcept { return entries_.begin(); }
-  auto end() noexcept { return entries_.end(); }
-  auto begin() const noexcept { return entries_.begin(); }
-  auto end() const noexcept { return entries_.end(); }
+  Entry EntryAt(size_t i) noexcept { return {Keys().keys[i], values_[i]}; }
+  Entry EntryAt(size_t i) const noexcept {
+    // Entries of a const map are read only by convention: the view is shared.
+    return {Keys().keys[i], const_cast<Value&>(values_[i])};
+  }
+  std::string_view KeyAt(size_t i) const noexcept { return Keys().keys[i].Str(); }
+  Value& ValueAt(size_t i) noexcept { return values_[i]; }
+  const Value& ValueAt(size_t i) const noexcept { return values_[i]; }
+  Iterator<false> begin() noexcept { return {this, 0}; }
+  Iterator<false> end() noexcept { return {this, values_.size()}; }
+  Iterator<true> begin() const noexcept { return {this, 0}; }
+  Iterator<true> end() const noexcept { return {this, values_.size()}; }
 
  private:
   static constexpr size_t kIndexThreshold = 8;
-  void RebuildIndex();
-  void IndexInsert(uint32_t pos, uint64_t hash);
-  size_t Lookup(std::string_view key, uint64_t hash) const noexcept;
+  const KeyStore& Keys() const noexcept { return shared_ ? shared_->store : own_; }
+  KeyStore& MutableKeys();
+  void RebuildIndex(KeyStore& k);
+  static void IndexInsert(KeyStore& k, uint32_t pos, uint64_t hash);
+  size_t Lookup(const KeyStore& k, std::string_view key, uint64_t hash) const noexcept;
 
   void Touch() noexcept;
 
-  std::vector<Entry> entries_;
-  std::vector<uint32_t> index_;  // open addressing: position + 1, 0 = empty slot
+  // The keys are the map's own, or shared with copies (mutable: copying a map
+  // turns its own keys into shared ones without changing what it holds).
+  mutable KeyStore own_;
+  mutable Ref<SharedKeys> shared_;
+  std::vector<Value> values_;
   uint64_t nKeyVersion_ = 0;
 };
 
