@@ -358,3 +358,39 @@ TEST(Value, Dates) {
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+TEST(Map, CopiesShareKeysUntilEitherChangesThem) {
+  Map original;
+  for (int i = 0; i < 20; ++i) original.Set("clave_larga_numero_" + std::to_string(i), i);
+  Map copy(original);
+  copy.ValueAt(3) = Value("changed");  // values are the copy's own
+  EXPECT_EQ(original.ValueAt(3).Int(), 3);
+  copy.Set("extra", 1);  // a new key copies the key table first
+  EXPECT_FALSE(original.Has("extra"));
+  EXPECT_EQ(copy.size(), 21u);
+  original.Remove("clave_larga_numero_0");
+  EXPECT_TRUE(copy.Has("clave_larga_numero_0"));
+  EXPECT_EQ(copy.IndexOf("clave_larga_numero_19"), 19u);
+  EXPECT_EQ(original.IndexOf("clave_larga_numero_19"), 18u);
+  Map third = copy;
+  third.Clear();
+  EXPECT_EQ(copy.size(), 21u);
+  EXPECT_NE(third.KeyVersion(), copy.KeyVersion());
+  // Entries can be assigned through the iteration view.
+  for (Map::Entry e : copy) e.value = Value(0);
+  EXPECT_EQ(copy.Get("extra").Int(), 0);
+  EXPECT_EQ(original.ValueAt(0).Int(), 1);
+}
+
+TEST(Map, LongKeysAreSharedTexts) {
+  Value a = KeyText("alineacionVertical");
+  Value b = KeyText("alineacionVertical");
+  EXPECT_TRUE(a.SameRef(b));
+  EXPECT_EQ(a.Str(), "alineacionVertical");
+}
+
+}  // namespace
+}  // namespace kx
