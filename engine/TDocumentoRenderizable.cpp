@@ -24,7 +24,9 @@ constexpr std::string_view kErrorRecuperar =
 // after it. Integers are zigzag varints, lengths and counts varints, a real
 // is its raw decimals byte and its eight IEEE bytes (little endian). A map
 // key is written in full the first time it occurs in the file and by its
-// number afterwards, since every rendered object repeats the same keys.
+// number afterwards, since every rendered object repeats the same keys; a
+// value equal to the one at the same place of the previous map of the same
+// size is written as a one-byte repeat.
 
 enum Tag : uint8_t {
   kTagNil = 0,  // also objects and callables, which a file cannot hold
@@ -37,6 +39,9 @@ enum Tag : uint8_t {
   kTagTimestamp,
   kTagList,
   kTagMap,
+  // A map entry's value that is the very value at the same place of the last
+  // map of the same size in the file (most values of a page's cell texts).
+  kTagRepeat,
 };
 
 // Far deeper than any rendered page; bounds the recursion on both sides, so
@@ -184,9 +189,20 @@ class PageWriter {
         Varint((uint64_t{(*layout)[i].number - 1} << 1) | 1);
       } else {
         uint32_t number = Key(entry.key);
-        if (layout) (*layout)[i] = {entry.key, number + 1};
+        if (layout) {
+          (*layout)[i].key = entry.key;
+          (*layout)[i].number = number + 1;
+        }
+      }
+      if (layout && (*layout)[i].hasValue && (*layout)[i].value.SameRef(entry.value)) {
+        Byte(kTagRepeat);
+        continue;
       }
       if (!WriteValue(entry.value, depth + 1)) return false;
+      if (layout) {
+        (*layout)[i].value = entry.value;
+        (*layout)[i].hasValue = true;
+      }
     }
     return true;
   }
@@ -272,6 +288,8 @@ class PageWriter {
   struct LayoutSlot {
     Value key;
     uint32_t number = 0;  // key number + 1, 0 = unknown
+    Value value;          // the value last written at this place
+    bool hasValue = false;
   };
   static constexpr size_t kLayouts = 96;
 
@@ -389,6 +407,8 @@ class PageReader {
     // as a number already marked with this map's serial: no text lookups.
     const uint32_t serial = ++nSerial_;
     const size_t undoBase = undo_.size();
+    std::vector<PreviousValue>* previous = count < kPreviousSizes ? &previous_[count] : nullptr;
+    if (previous && previous->size() != count) previous->assign(count, PreviousValue{});
     bool ok = true;
     for (uint64_t i = 0; ok && i < count; ++i) {
       uint32_t number = 0;
@@ -397,7 +417,15 @@ class PageReader {
       if (!ok) break;
       undo_.push_back({number, owner_[number]});
       owner_[number] = serial;
-      ok = Read(value, depth + 1);
+      if (p_ < end_ && static_cast<uint8_t>(*p_) == kTagRepeat) {
+        ++p_;
+        // A repeat names a value read before at this place, or the file is damaged.
+        ok = previous && (*previous)[i].set;
+        if (ok) value = (*previous)[i].value;
+      } else {
+        ok = Read(value, depth + 1);
+        if (ok && previous) (*previous)[i] = {value, true};
+      }
       if (ok) map->Append(keys_[number], std::move(value));  // shares the key's bytes
     }
     // Give the keys back to the enclosing map, which may use them again.
@@ -479,6 +507,12 @@ class PageReader {
   std::vector<Value> keys_;      // by key number
   std::vector<uint32_t> owner_;  // by key number: serial of the map holding it
   std::vector<Undo> undo_;
+  struct PreviousValue {
+    Value value;
+    bool set = false;
+  };
+  static constexpr size_t kPreviousSizes = 96;  // as the writer's layouts
+  std::vector<std::vector<PreviousValue>> previous_ = std::vector<std::vector<PreviousValue>>(kPreviousSizes);
   uint32_t nSerial_ = 0;
 };
 

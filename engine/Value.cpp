@@ -14,25 +14,7 @@ const Value kNil;
 
 namespace {
 
-// Heap storage of a text longer than the inline capacity.
-class TextRep final : public Shared {
- public:
-  static TextRep* Make(std::string_view s) {
-    void* mem = ::operator new(sizeof(TextRep) + s.size() + 1);
-    auto* rep = new (mem) TextRep(s.size());
-    std::memcpy(rep->Data(), s.data(), s.size());
-    rep->Data()[s.size()] = '\0';
-    return rep;
-  }
-  static void operator delete(void* p) { ::operator delete(p); }
-  std::string_view View() const { return {Data(), n_}; }
-
- private:
-  explicit TextRep(size_t n) : n_(n) {}
-  char* Data() { return reinterpret_cast<char*>(this + 1); }
-  const char* Data() const { return reinterpret_cast<const char*>(this + 1); }
-  size_t n_;
-};
+using detail::TextRep;
 
 constexpr size_t kInlineText = 14;
 constexpr int64_t kMsPerDay = 86400000;
@@ -145,18 +127,6 @@ Value Value::Function(Callable::Fn fn) {
   return Value(MakeRef<Callable>(std::move(fn)));
 }
 
-int64_t Value::Int() const noexcept {
-  if (kind_ == Kind::Integer) return Payload<int64_t>();
-  if (kind_ == Kind::Real) return DoubleToInt(Payload<double>());
-  return 0;
-}
-
-double Value::Double() const noexcept {
-  if (kind_ == Kind::Integer) return static_cast<double>(Payload<int64_t>());
-  if (kind_ == Kind::Real) return Payload<double>();
-  return 0.0;
-}
-
 namespace {
 
 // Digits and exponent of |d| with 16 significant digits: value = 0.D * 10^point.
@@ -204,12 +174,6 @@ int Value::Decimals() const noexcept {
   if (kind_ != Kind::Real) return 0;
   if (aux_ == kNaturalDecimals) return NaturalDecimals(Payload<double>());
   return aux_;
-}
-
-std::string_view Value::Str() const noexcept {
-  if (kind_ != Kind::Text) return {};
-  if (aux_ == kHeapText) return static_cast<const TextRep*>(Ptr())->View();
-  return {raw_, aux_};
 }
 
 int32_t Value::Jdn() const noexcept {

@@ -21,6 +21,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 #include <string_view>
@@ -114,6 +115,31 @@ class KXObject : public Shared {
 class Value;
 class List;
 class Map;
+
+namespace detail {
+
+// Heap storage of a text longer than the inline capacity: the bytes follow
+// the header in one allocation.
+class TextRep final : public Shared {
+ public:
+  static TextRep* Make(std::string_view s) {
+    void* mem = ::operator new(sizeof(TextRep) + s.size() + 1);
+    auto* rep = new (mem) TextRep(s.size());
+    std::memcpy(rep->Data(), s.data(), s.size());
+    rep->Data()[s.size()] = '\0';
+    return rep;
+  }
+  static void operator delete(void* p) { ::operator delete(p); }
+  std::string_view View() const { return {Data(), n_}; }
+
+ private:
+  explicit TextRep(size_t n) : n_(n) {}
+  char* Data() { return reinterpret_cast<char*>(this + 1); }
+  const char* Data() const { return reinterpret_cast<const char*>(this + 1); }
+  size_t n_;
+};
+
+}  // namespace detail
 
 // A function value handed in as a callback.
 class Callable : public Shared {
@@ -279,9 +305,14 @@ class Value {
   static constexpr uint8_t kHeapText = 0xFF;
   bool SameRefSlow(const Value& o) const noexcept;
 
+  // Every copy and destruction asks this: one mask test for the reference kinds.
   bool IsShared() const noexcept {
-    return (kind_ == Kind::Text && aux_ == kHeapText) || kind_ == Kind::List ||
-           kind_ == Kind::Map || kind_ == Kind::Object || kind_ == Kind::Callable;
+    constexpr unsigned kReferenceKinds = (1u << static_cast<unsigned>(Kind::List)) |
+                                         (1u << static_cast<unsigned>(Kind::Map)) |
+                                         (1u << static_cast<unsigned>(Kind::Object)) |
+                                         (1u << static_cast<unsigned>(Kind::Callable));
+    return ((1u << static_cast<unsigned>(kind_)) & kReferenceKinds) != 0 ||
+           (kind_ == Kind::Text && aux_ == kHeapText);
   }
   template <class T>
   T Payload() const noexcept {
@@ -433,6 +464,18 @@ class Map : public Shared {
   uint64_t nKeyVersion_ = 0;
 };
 
+inline std::string_view Value::Str() const noexcept {
+  if (kind_ != Kind::Text) return {};
+  if (aux_ == kHeapText) return static_cast<const detail::TextRep*>(Ptr())->View();
+  return {raw_, aux_};
+}
+
+inline double Value::Double() const noexcept {
+  if (kind_ == Kind::Integer) return static_cast<double>(Payload<int64_t>());
+  if (kind_ == Kind::Real) return Payload<double>();
+  return 0.0;
+}
+
 inline List* Value::ListPtr() const noexcept {
   return kind_ == Kind::List ? static_cast<List*>(Ptr()) : nullptr;
 }
@@ -461,6 +504,12 @@ Value IntPart(const Value& n);
 Value Round(const Value& n, int decimals);
 // A double truncated toward zero into int64, saturating; NaN gives 0.
 int64_t DoubleToInt(double d) noexcept;
+
+inline int64_t Value::Int() const noexcept {
+  if (kind_ == Kind::Integer) return Payload<int64_t>();
+  if (kind_ == Kind::Real) return DoubleToInt(Payload<double>());
+  return 0;
+}
 // Finite doubles pass; NaN becomes 0 and infinities the largest finite values.
 double SaneDouble(double d) noexcept;
 
