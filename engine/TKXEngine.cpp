@@ -1443,31 +1443,12 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
       endTemplate();
       return finish(nullptr);
     }
-    definitive([&] { return DefinitivoDosPasadas(total, plantilla); });
+    definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla); });
   }
   document = AdjuntarDatosTabulares(document, plantilla);
   endTemplate();
   oDocumento = FinishProgress(document);
   return finish(oDocumento);
-}
-
-Ref<TDocumentoRenderizable> TKXEngine::DefinitivoDosPasadas(int64_t total,
-                                                            const Ref<TPlantilla>& plantilla) {
-  // The definitive pass may end with another count than the measuring pass
-  // (content for the last page moves records on): run it again with the
-  // count it made, a few times at most, and then let the page-number texts
-  // state the count the document really has.
-  Ref<TDocumentoRenderizable> document;
-  for (int attempt = 0; attempt < kMaxLastPageAttempts; ++attempt) {
-    document = GenerarPaginasRuntime(Value(total), plantilla);
-    if (!document || lCanceled || document->TotalPaginas() == total) return document;
-    if (attempt + 1 == kMaxLastPageAttempts) break;
-    total = std::max<int64_t>(1, document->TotalPaginas());
-    document->End();
-  }
-  ActualizarTextosPaginacion(document, document->TotalPaginas(), plantilla,
-                             RegistrosDetalleRuntime());
-  return document;
 }
 
 // ---------------------------------------------------------------------------
@@ -1615,7 +1596,13 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
   hPaginationDiagnostics.Set("cTerminationReason", reason);
 
   const bool failed = lCanceled || spoolError || reason == "composition-error";
-  if (!failed && !total.IsNumber() && result) {
+  // A definitive pass that ends with another count than the measuring pass
+  // gave (its last-page content moved records on, or never came) is finished
+  // like a single pass: its last chunk is rendered again as the last, and the
+  // page-number texts state the count the document really has.
+  const bool countDiffers =
+      total.IsNumber() && result && result->TotalPaginas() != IntPart(total).Int();
+  if (!failed && (!total.IsNumber() || countDiffers) && result) {
     double t0 = platform::MillisecondClock();
     FinalizarPaginacionRuntime(result, stepBase, stepSums, stepContinuations, plantilla, records,
                                stepFirstPage);

@@ -172,7 +172,6 @@ class TKXEngine {
                                                      const Ref<TPlantilla>& plantilla);
   Ref<TDocumentoRenderizable> GenerarPaginasRuntime(const Value& total,
                                                     const Ref<TPlantilla>& plantilla);
-  Ref<TDocumentoRenderizable> DefinitivoDosPasadas(int64_t total, const Ref<TPlantilla>& plantilla);
   void SumarRendimientoPaso(const Value& pass);
   void SumarRendimiento(std::string_view key, double amount);
 

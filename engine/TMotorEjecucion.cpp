@@ -138,7 +138,7 @@ Ref<TDocumentoRenderizable> TMotorEjecucion::Ejecutar() {
   // A label run keeps every timing at 0.
   if (oPlantilla && oPlantilla->IsLabelDocument()) return EjecutarEtiquetas();
 
-  const Value spec = oPlantilla ? oPlantilla->GetPagina() : Value::NewMap();
+  const Value pageSpec = oPlantilla ? oPlantilla->GetPagina() : Value::NewMap();
   static const std::vector<Ref<TObjectBase>> kNinguno;
   const std::vector<Ref<TObjectBase>>& objetos = oPlantilla ? oPlantilla->GetObjetos() : kNinguno;
   hPerformanceDiagnostics.Set("nSetupMs", Lap(reloj));
@@ -156,7 +156,7 @@ Ref<TDocumentoRenderizable> TMotorEjecucion::Ejecutar() {
 
   // Without a pagination engine there is no page to lay the objects on.
   if (!oPaginacion) return nullptr;
-  Ref<TDocumentoRenderizable> documento = oPaginacion->Paginar(spec, lista);
+  Ref<TDocumentoRenderizable> documento = oPaginacion->Paginar(pageSpec, lista);
   hPerformanceDiagnostics.Set("nPaginationMs", Lap(reloj));
   return documento;
 }

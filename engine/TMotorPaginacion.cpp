@@ -215,14 +215,14 @@ TMotorPaginacion& TMotorPaginacion::SetIgnorarSaltosPagina(const Value& flag) {
 // ---------------------------------------------------------------------------
 // Pages
 
-Ref<TDocumentoRenderizable> TMotorPaginacion::Paginar(const Value& spec, const Value& objects) {
-  const Value ancho = ValueNumber(HGet(spec, "ancho", Value(0)));
-  Value alto = ValueNumber(HGet(spec, "alto", Value(0)));
-  const std::string modo = Lower(AllTrim(ValueString(HGet(spec, "modoAlto", Value("fixed")))));
+Ref<TDocumentoRenderizable> TMotorPaginacion::Paginar(const Value& pageSpec, const Value& objects) {
+  const Value ancho = ValueNumber(HGet(pageSpec, "ancho", Value(0)));
+  Value alto = ValueNumber(HGet(pageSpec, "alto", Value(0)));
+  const std::string modo = Lower(AllTrim(ValueString(HGet(pageSpec, "modoAlto", Value("fixed")))));
   const bool contenido = modo == "content";
   if (contenido) {
     const Value margen =
-        ValueNumber(HGet(spec, "margenInferiorContinuo", Value(kMargenContinuoPorDefecto)));
+        ValueNumber(HGet(pageSpec, "margenInferiorContinuo", Value(kMargenContinuoPorDefecto)));
     alto = Value(CalcularAltoContenido(objects, margen));
   }
 

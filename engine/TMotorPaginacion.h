@@ -44,8 +44,8 @@ class TMotorPaginacion : public KXObject {
   // Only the logical true stops every text from being split (the label run).
   TMotorPaginacion& SetIgnorarSaltosPagina(const Value& flag);
 
-  // A new created document with the objects laid out on the page spec's paper.
-  Ref<TDocumentoRenderizable> Paginar(const Value& spec, const Value& objects);
+  // A new created document with the objects laid out on the PageSpec paper.
+  Ref<TDocumentoRenderizable> Paginar(const Value& pageSpec, const Value& objects);
   // The objects distributed over pages: a list of pages, each a list of maps.
   Value DividirObjetos(const Value& objects);
 

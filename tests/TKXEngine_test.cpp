@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "Json.h"
 
@@ -732,6 +733,196 @@ TEST(TKXEngineRun, StepsThatNeverConsumeEndTheLoop) {
   EXPECT_LT(steps, 100000);
   EXPECT_FALSE(TKXEngine::EsPasoEstancado(1, split, split, without));  // consuming resets the count
   EXPECT_EQ(without, 0);
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// A list report: a page-number text, a table of LIN records with a running
+// total in its footer, and summary lines printed on the last page only.
+struct Ledger {
+  int tableHeight = 60;
+  int summaryLines = 2;
+  std::string pageText = "PAGE() + ' de ' + TOTALPAGES()";
+  std::string extraObjects;
+  std::string rectangleCondition;
+
+  std::string Json() const {
+    auto cell = [](const std::string& formula) {
+      return R"J({"nWidth":50,"hContent":{"cType":"TText","hObject":{"cText":")J" + formula +
+             R"J("}}})J";
+    };
+    std::string summary;
+    for (int i = 0; i < summaryLines; ++i) {
+      summary += R"J(,{"nHeight":5,"cConditionFormula":"LASTPAGE()","aCells":[)J" +
+                 cell("'RESUMEN ' + SUM.TOTAL") + "]}";
+    }
+    std::string condition =
+        rectangleCondition.empty()
+            ? ""
+            : R"J(,{"cType":"TRectangle","nLeft":0,"nTop":0,"nWidth":1,"nHeight":1,"cCondition":")J" +
+                  rectangleCondition + R"J("})J";
+    return R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+      "hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},
+      "aObjects":[{"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":")J" +
+           pageText + R"J("})J" + extraObjects + condition +
+           R"J(,{"cType":"TTable","cId":"libro","nLeft":10,"nTop":20,"nWidth":100,"nHeight":)J" +
+           std::to_string(tableHeight) + R"J(,
+        "hSections":{"header":{"aLines":[{"nHeight":5,"aCells":[)J" +
+           cell("'Id'") + R"J(]}]},
+          "detail":{"aLines":[{"nHeight":5,"aCells":[)J" +
+           cell("LIN.id") + "," + cell("LIN.importe") + R"J(]}]},
+          "footer":{"aLines":[{"nHeight":5,"aCells":[)J" +
+           cell("'Total ' + SUM.TOTAL") + "]}" + summary + R"J(]}}}]})J";
+  }
+};
+
+struct RunResult {
+  Ref<TDocumentoRenderizable> doc;
+  std::vector<std::string> pages;  // compact JSON of each page
+  Value pagination;
+  Value performance;
+};
+
+RunResult RunLedger(const Ledger& ledger, int records, int importe = 1) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(ledger.Json()));
+  engine.OpenJob();
+  for (int i = 1; i <= records; ++i) {
+    engine.SendDetalle(
+        Value("LIN"), Value::NewMap({{"id", std::string("R").append(std::to_string(i)).append("X")},
+                                     {"importe", importe}}));
+  }
+  engine.CloseJob();
+  RunResult r;
+  r.doc = engine.RunEngine();
+  EXPECT_EQ(engine.cLastError, "");
+  for (int64_t p = 1; r.doc && p <= r.doc->TotalPaginas(); ++p)
+    r.pages.push_back(JsonEncode(r.doc->GetPagina(p)));
+  r.pagination = engine.GetPaginationDiagnostics();
+  r.performance = engine.GetPerformanceDiagnostics();
+  return r;
+}
+
+// How many times each record's id is printed over the whole document.
+std::map<std::string, int> RecordCounts(const RunResult& r) {
+  std::map<std::string, int> counts;
+  for (const std::string& page : r.pages) {
+    for (size_t at = page.find("\"texto\":\"R"); at != std::string::npos;
+         at = page.find("\"texto\":\"R", at + 1)) {
+      size_t from = at + 9;
+      std::string text = page.substr(from, page.find('"', from) - from);
+      if (text.size() > 1 && text[1] >= '0' && text[1] <= '9') counts[text]++;  // record ids only
+    }
+  }
+  return counts;
+}
+
+void ExpectEveryRecordOnce(const RunResult& r, int records) {
+  std::map<std::string, int> counts = RecordCounts(r);
+  EXPECT_EQ(counts.size(), static_cast<size_t>(records));
+  for (const auto& [id, n] : counts) EXPECT_EQ(n, 1) << id;
+}
+
+bool Has(const std::string& page, const std::string& text) {
+  return page.find(text) != std::string::npos;
+}
+
+TEST(TKXEngineFinalisation, PageTotalsAndLastPageContentInOnePass) {
+  RunResult r =
+      RunLedger(Ledger{}, 25);  // 10 records a page; the last page holds 5 and its summary
+  ASSERT_EQ(r.pages.size(), 3u);
+  EXPECT_EQ(r.performance.Get("cMode").Str(), "single-pass-selective-finalization");
+  EXPECT_TRUE(Has(r.pages[0], "\"1 de 3\""));
+  EXPECT_TRUE(Has(r.pages[1], "\"2 de 3\""));
+  EXPECT_TRUE(Has(r.pages[2], "\"3 de 3\""));
+  EXPECT_FALSE(Has(r.pages[1], "RESUMEN"));
+  EXPECT_TRUE(Has(r.pages[2], "RESUMEN 25"));
+  EXPECT_TRUE(Has(r.pages[0], "Total 10"));  // the running total of each page
+  EXPECT_EQ(r.pagination.Get("cTerminationReason").Str(), "all-data-consumed");
+  EXPECT_FALSE(r.pagination.Get("lLastPageSplit").Bool());
+  EXPECT_EQ(r.performance.Get("nPageExecutions").Int(), 3);
+  ExpectEveryRecordOnce(r, 25);
+}
+
+TEST(TKXEngineFinalisation, ALastPageThatOverflowsIsSplit) {
+  RunResult r =
+      RunLedger(Ledger{}, 30);  // the third page is full: with its summary it cannot hold its ten
+  ASSERT_EQ(r.pages.size(), 4u);
+  EXPECT_EQ(
+      JsonEncode(r.pagination),
+      R"({"nTotalDataLines":30,"nLastDataLine":30,"nPages":4,)"
+      R"("cTerminationReason":"all-data-consumed-after-lastpage-split","lLastPageSplit":true,)"
+      R"("nLastPageSplitPages":1})");
+  EXPECT_TRUE(Has(r.pages[3], "\"4 de 4\""));
+  EXPECT_TRUE(Has(r.pages[0], "\"1 de 4\""));
+  EXPECT_FALSE(Has(r.pages[2], "RESUMEN"));
+  EXPECT_TRUE(Has(r.pages[3], "RESUMEN 30"));  // every record summed exactly once
+  EXPECT_TRUE(Has(r.pages[3], "Total 30"));
+  ExpectEveryRecordOnce(r, 30);
+}
+
+TEST(TKXEngineFinalisation, RecordsThatCannotBePlacedAreNotReportedConsumed) {
+  Ledger ledger;
+  ledger.summaryLines = 10;  // as the last page, the summary leaves no room for any record
+  RunResult r = RunLedger(ledger, 25);
+  EXPECT_EQ(r.pagination.Get("cTerminationReason").Str(), "stopped-before-all-data");
+}
+
+TEST(TKXEngineFinalisation, PageNumberTextsShowTheirOwnPagesData) {
+  Ledger ledger;
+  ledger.pageText = "PAGE() + ' de ' + TOTALPAGES() + ' desde ' + LIN.id + ' llevado ' + SUM.TOTAL";
+  RunResult r = RunLedger(ledger, 25);
+  ASSERT_EQ(r.pages.size(), 3u);
+  EXPECT_TRUE(Has(r.pages[0], "\"1 de 3 desde R1X llevado 0\"")) << r.pages[0].substr(0, 300);
+  EXPECT_TRUE(Has(r.pages[1], "\"2 de 3 desde R11X llevado 10\"")) << r.pages[1].substr(0, 300);
+  EXPECT_TRUE(Has(r.pages[2], "\"3 de 3 desde R21X llevado 20\"")) << r.pages[2].substr(0, 300);
+}
+
+TEST(TKXEngineFinalisation, SpooledDocumentsGetTheirTotalsAsPatches) {
+  Ledger ledger;
+  ledger.tableHeight = 250;  // 46 records a page
+  RunResult r = RunLedger(ledger, 20000);
+  ASSERT_TRUE(r.doc);
+  EXPECT_TRUE(r.doc->IsPageSpooling());
+  const std::string total = std::to_string(r.pages.size());
+  EXPECT_TRUE(Has(r.pages.front(), "\"1 de " + total + "\""));
+  EXPECT_TRUE(Has(r.pages.back(), "\"" + total + " de " + total + "\""));
+  EXPECT_TRUE(Has(r.pages.back(), "RESUMEN 20000"));
+  EXPECT_EQ(r.pagination.Get("nLastDataLine").Int(), 20000);
+}
+
+TEST(TKXEngineFinalisation, TwoPassRunsStateTheCountTheyMake) {
+  Ledger ledger;
+  ledger.rectangleCondition =
+      "TOTALPAGES() > 0";  // a page count outside a text's content: two passes
+  RunResult r = RunLedger(ledger, 30);
+  EXPECT_EQ(r.performance.Get("cMode").Str(), "two-pass");
+  ASSERT_EQ(r.pages.size(), 4u);
+  EXPECT_TRUE(Has(r.pages[0], "\"1 de 4\""));
+  EXPECT_TRUE(Has(r.pages[3], "\"4 de 4\""));
+  EXPECT_TRUE(Has(r.pages[3], "RESUMEN 30"));
+  EXPECT_FALSE(Has(r.pages[2], "RESUMEN"));
+  ExpectEveryRecordOnce(r, 30);
+}
+
+TEST(TKXEngineFinalisation, ALastChunkOfSeveralPagesIsReplacedWhole) {
+  Ledger ledger;
+  std::string longText(4000, 'x');
+  for (size_t i = 50; i < longText.size(); i += 50) longText[i] = ' ';
+  // A breakable text on every page spills onto a second page in each chunk.
+  ledger.extraObjects =
+      R"J(,{"cType":"TText","cId":"largo","nLeft":120,"nTop":20,"nWidth":60,"nHeight":200,)J"
+      R"J("lAllowPageBreak":true,"cText":"')J" +
+      longText + R"J('"})J";
+  RunResult r = RunLedger(ledger, 25);
+  ASSERT_FALSE(r.pages.empty());
+  ExpectEveryRecordOnce(r, 25);
+  const std::string total = std::to_string(r.pages.size());
+  EXPECT_TRUE(Has(r.pages.front(), "\"1 de " + total + "\""));
 }
 
 }  // namespace

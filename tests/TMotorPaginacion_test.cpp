@@ -435,7 +435,7 @@ TEST(Pagination, ContentPaperIsOnePageAsTallAsItsContent) {
   const Value rect = Json(R"({"tipo":"rectangulo","y":20,"alto":30,"sombraTamano":2})");
   const Value otro = Json(R"({"tipo":"rectangulo","y":"10","alto":-40,"sombraTamano":-1})");
   struct Row {
-    const char* spec;
+    const char* paper;
     Value objetos;
     double alto;
   } rows[] = {
@@ -450,8 +450,8 @@ TEST(Pagination, ContentPaperIsOnePageAsTallAsItsContent) {
   };
   for (Row& r : rows) {
     TMotorPaginacion motor;
-    Ref<TDocumentoRenderizable> doc = motor.Paginar(Json(r.spec), r.objetos);
-    EXPECT_DOUBLE_EQ(doc->nAlto, r.alto) << r.spec;
+    Ref<TDocumentoRenderizable> doc = motor.Paginar(Json(r.paper), r.objetos);
+    EXPECT_DOUBLE_EQ(doc->nAlto, r.alto) << r.paper;
     EXPECT_EQ(doc->cPaperHeightMode, "content");
     EXPECT_EQ(doc->TotalPaginas(), 1);
   }
@@ -467,7 +467,7 @@ TEST(Pagination, ContentPaperIsOnePageAsTallAsItsContent) {
 
 TEST(Pagination, FixedPaperGetsOnePagePerFragment) {
   struct Row {
-    const char* spec;
+    const char* paper;
     double ancho;
     double alto;
   } rows[] = {
@@ -479,16 +479,16 @@ TEST(Pagination, FixedPaperGetsOnePagePerFragment) {
   for (const Row& r : rows) {
     TMotorPaginacion motor;
     Ref<TDocumentoRenderizable> doc =
-        motor.Paginar(Json(r.spec), Value::NewList({5, TextoLargo("t", 7)}));
-    EXPECT_EQ(doc->cPaperHeightMode, "fixed") << r.spec;
+        motor.Paginar(Json(r.paper), Value::NewList({5, TextoLargo("t", 7)}));
+    EXPECT_EQ(doc->cPaperHeightMode, "fixed") << r.paper;
     EXPECT_DOUBLE_EQ(doc->nAncho, r.ancho);
     EXPECT_DOUBLE_EQ(doc->nAlto, r.alto);
-    ASSERT_EQ(doc->TotalPaginas(), 3) << r.spec;
+    ASSERT_EQ(doc->TotalPaginas(), 3) << r.paper;
     EXPECT_EQ(doc->TotalObjetos(), 3);
     EXPECT_EQ(doc->GetPagina(3).Get("objetos").AsList()[0].Get("texto").Str(), "l7");
   }
 
-  // No spec and no objects: one empty page of 0 by 0.
+  // No paper and no objects: one empty page of 0 by 0.
   TMotorPaginacion motor;
   Ref<TDocumentoRenderizable> doc = motor.Paginar(Value(), Value());
   EXPECT_EQ(doc->TotalPaginas(), 1);
