@@ -1270,28 +1270,35 @@ bool TKXEngine::EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const {
   return label;
 }
 
+TKXEngine::Colaboradores TKXEngine::CrearColaboradores(const Value& rows, const Value& options,
+                                                       const Ref<TPlantilla>& plantilla) const {
+  Colaboradores c;
+  c.conector = CrearConector(rows);
+  c.evaluador = MakeRef<TEvaluadorFormulas>();
+  c.evaluador->Create();
+  c.composicion = MakeRef<TMotorComposicion>();
+  c.composicion->Create();
+  c.paginacion = MakeRef<TMotorPaginacion>();
+  c.paginacion->Create();
+  c.contexto = MakeRef<TContextoEjecucion>(c.conector, c.evaluador, options);
+  c.contexto->Create();
+  c.motor =
+      MakeRef<TMotorEjecucion>(plantilla, c.conector, c.composicion, c.paginacion, c.contexto);
+  c.motor->Create();
+  return c;
+}
+
 Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& rows,
                                         Ref<TPlantilla> plantilla) {
   bool ownTemplate = !plantilla;
   if (ownTemplate) plantilla = CrearPlantilla();
-  Ref<TConectorDatosReg> connector = CrearConector(rows);
-  auto evaluator = MakeRef<TEvaluadorFormulas>();
-  evaluator->Create();
-  auto composition = MakeRef<TMotorComposicion>();
-  composition->Create();
-  auto pagination = MakeRef<TMotorPaginacion>();
-  pagination->Create();
-
   Value options = givenOptions.IsMap() ? CopiaOpciones(givenOptions) : OpcionesPersistentes();
   EscribirClavesProyecto(options, false);
   options.Set("hUserVars", plantilla->GetUserVars());
   options.Set("hAcumVars", plantilla->GetAcumVars());
   ApplyProgressOptions(options);
-
-  auto context = MakeRef<TContextoEjecucion>(connector, evaluator, options);
-  context->Create();
-  auto engine = MakeRef<TMotorEjecucion>(plantilla, connector, composition, pagination, context);
-  engine->Create();
+  Colaboradores c = CrearColaboradores(rows, options, plantilla);
+  auto& [connector, evaluator, composition, pagination, context, engine] = c;
   Ref<TDocumentoRenderizable> document = engine->Ejecutar();
 
   std::string error;
@@ -1475,17 +1482,8 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
   Ref<TDocumentoRenderizable> result;
 
   Value firstRow = n > 0 ? Value::NewList({aRegLine.AsList()[0]}) : Value::NewList();
-  Ref<TConectorDatosReg> connector = CrearConector(firstRow);
-  auto evaluator = MakeRef<TEvaluadorFormulas>();
-  evaluator->Create();
-  auto composition = MakeRef<TMotorComposicion>();
-  composition->Create();
-  auto pagination = MakeRef<TMotorPaginacion>();
-  pagination->Create();
-  auto context = MakeRef<TContextoEjecucion>(connector, evaluator, Value::NewMap());
-  context->Create();
-  auto engine = MakeRef<TMotorEjecucion>(plantilla, connector, composition, pagination, context);
-  engine->Create();
+  Colaboradores c = CrearColaboradores(firstRow, Value::NewMap(), plantilla);
+  auto& [connector, evaluator, composition, pagination, context, engine] = c;
 
   hPaginationDiagnostics = Value::NewMap({{"nTotalDataLines", n},
                                           {"nLastDataLine", 0},

@@ -26,6 +26,10 @@ namespace kx {
 
 class TConectorDatosReg;
 class TContextoEjecucion;
+class TEvaluadorFormulas;
+class TMotorComposicion;
+class TMotorEjecucion;
+class TMotorPaginacion;
 
 class TKXEngine {
  public:
@@ -160,6 +164,17 @@ class TKXEngine {
 
  private:
   // Running a job.
+  // The collaborators of one execution, or of a whole page loop.
+  struct Colaboradores {
+    Ref<TConectorDatosReg> conector;
+    Ref<TEvaluadorFormulas> evaluador;
+    Ref<TMotorComposicion> composicion;
+    Ref<TMotorPaginacion> paginacion;
+    Ref<TContextoEjecucion> contexto;
+    Ref<TMotorEjecucion> motor;
+  };
+  Colaboradores CrearColaboradores(const Value& rows, const Value& options,
+                                   const Ref<TPlantilla>& plantilla) const;
   static Value CopiaOpciones(const Value& options);
   Value OpcionesPersistentes() const;
   void EscribirClavesProyecto(Value& options, bool always) const;
