@@ -927,3 +927,52 @@ TEST(TKXEngineFinalisation, ALastChunkOfSeveralPagesIsReplacedWhole) {
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+TEST(TKXEngineRun, ACriticalCompositionErrorEndsTheRun) {
+  Ledger ledger;
+  ledger.extraObjects = "";
+  std::string json = ledger.Json();
+  // An invalid page-break condition in the table is a critical composition error.
+  json.replace(json.find(R"("cId":"libro")"), 13,
+               R"("cId":"libro","cPageBreakCondition":"1 +* 2")");
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(json));
+  engine.OpenJob();
+  for (int i = 0; i < 5; ++i)
+    engine.SendDetalle(Value("LIN"), Value::NewMap({{"id", i}, {"importe", 1}}));
+  engine.CloseJob();
+  EXPECT_FALSE(engine.RunEngine());
+  EXPECT_EQ(engine.cLastError.rfind("Condicion de salto no valida en tabla libro: 1 +* 2", 0), 0u)
+      << engine.cLastError;
+  EXPECT_EQ(engine.GetPaginationDiagnostics().Get("cTerminationReason").Str(), "composition-error");
+  EXPECT_EQ(engine.GetPaginationDiagnostics().Get("nPages").Int(), 0);
+}
+
+TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
+  const char* old = std::getenv("TMPDIR");
+  std::string saved = old ? old : "";
+  ::setenv("TMPDIR", "/proc", 1);  // even root cannot create files there
+  Ledger ledger;
+  ledger.tableHeight = 250;
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(ledger.Json()));
+  engine.OpenJob();
+  for (int i = 0; i < 20000; ++i)
+    engine.SendDetalle(Value("LIN"), Value::NewMap({{"id", i}, {"importe", 1}}));
+  engine.CloseJob();
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  if (old) {
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
+  EXPECT_FALSE(doc);
+  EXPECT_EQ(engine.cLastError, "No se ha podido guardar una pagina temporal del informe.");
+  EXPECT_EQ(engine.GetPaginationDiagnostics().Get("cTerminationReason").Str(), "page-spool-error");
+}
+
+}  // namespace
+}  // namespace kx
