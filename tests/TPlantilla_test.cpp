@@ -7,27 +7,10 @@
 #include <fstream>
 
 #include "Json.h"
+#include "TestFolder.h"
 
 namespace kx {
 namespace {
-
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/kx_plantilla_XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  std::string Write(const std::string& name, const std::string& content) {
-    std::string p = path_ + "/" + name;
-    std::ofstream(p, std::ios::binary) << content;
-    return p;
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 TEST(TPlantilla, WithoutAnyTemplateGivesTheEmptyReport) {
   auto t = MakeRef<TPlantilla>();
