@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +22,26 @@ std::string PathText(std::string_view path) {
 bool IsRegularFile(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Reads from the descriptor until its end or `limit` bytes; false (and
+// nothing in `out`) on a read error.
+bool ReadFromDescriptor(int fd, uint64_t limit, std::string& out) {
+  out.clear();
+  if (limit != UINT64_MAX) out.reserve(static_cast<size_t>(limit));
+  char buf[65536];
+  while (out.size() < limit) {
+    const uint64_t want = std::min<uint64_t>(sizeof buf, limit - out.size());
+    ssize_t n = ::read(fd, buf, static_cast<size_t>(want));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      out.clear();
+      return false;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  return true;
 }
 
 std::tm LocalNow(int* msOut) {
@@ -54,20 +75,39 @@ bool ReadFile(std::string_view path, std::string& out) {
   if (!IsRegularFile(p)) return false;
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
-  char buf[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ::close(fd);
-      out.clear();
-      return false;
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
+  const bool ok = ReadFromDescriptor(fd, UINT64_MAX, out);
   ::close(fd);
+  return ok;
+}
+
+bool RegularFile::Open(std::string_view path, uint64_t maxBytes) {
+  Close();
+  if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+  const int fd = ::open(PathText(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+      static_cast<uint64_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  nSize_ = static_cast<uint64_t>(st.st_size);
+  nModifiedNs_ = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   return true;
+}
+
+bool RegularFile::ReadAll(std::string& out) {
+  out.clear();
+  if (fd_ < 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return false;
+  return ReadFromDescriptor(fd_, nSize_, out) && !out.empty();
+}
+
+void RegularFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  nSize_ = 0;
+  nModifiedNs_ = 0;
 }
 
 bool ReadTextFile(std::string_view path, std::string& out) {

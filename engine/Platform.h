@@ -19,6 +19,36 @@ bool FileExists(std::string_view path);
 // Reads a whole regular file as bytes; false when it cannot be read.
 bool ReadFile(std::string_view path, std::string& out);
 
+// A file opened once for reading and judged on its open descriptor, so that
+// what is checked is what is read. Opening never blocks (a FIFO or a device
+// cannot stall the run) and a path holding a NUL byte opens nothing.
+class RegularFile {
+ public:
+  RegularFile() = default;
+  ~RegularFile() { Close(); }
+  RegularFile(const RegularFile&) = delete;
+  RegularFile& operator=(const RegularFile&) = delete;
+
+  // Opens the path when it names a readable regular file of 1 to `maxBytes`
+  // bytes; otherwise answers false and holds nothing (a folder, a device, an
+  // empty, unreadable or larger file all count as no file).
+  bool Open(std::string_view path, uint64_t maxBytes);
+  // Reads the file from the start, at most the size it had when opened; false
+  // on a read error or when nothing could be read.
+  bool ReadAll(std::string& out);
+  void Close();
+
+  bool IsOpen() const { return fd_ >= 0; }
+  // Size in bytes and modification time in nanoseconds, as the descriptor gave them.
+  uint64_t Size() const { return nSize_; }
+  int64_t ModifiedNs() const { return nModifiedNs_; }
+
+ private:
+  int fd_ = -1;
+  uint64_t nSize_ = 0;
+  int64_t nModifiedNs_ = 0;
+};
+
 // Like ReadFile, without a leading UTF-8 byte-order mark.
 bool ReadTextFile(std::string_view path, std::string& out);
 

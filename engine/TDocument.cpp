@@ -6,6 +6,7 @@
 #include "Platform.h"
 #include "TEllipse.h"
 #include "TFormattedText.h"
+#include "TImage.h"
 #include "TLine.h"
 #include "TRectangle.h"
 #include "TTable.h"
@@ -76,7 +77,7 @@ struct ObjectKind {
 // skipped like those of an unknown type. A new kind includes its header above
 // and puts its maker in its row.
 constexpr ObjectKind kObjectKinds[] = {
-    {"TImage", nullptr},  // TKXImage
+    {"TImage", &Make<TKXImage>},
     {"TLine", &Make<TLine>},
     {"TEllipse", &Make<TEllipse>},
     {"TBarcode", nullptr},  // TKXBarcode

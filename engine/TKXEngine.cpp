@@ -9,6 +9,7 @@
 #include "TConectorDatosReg.h"
 #include "TContextoEjecucion.h"
 #include "TEvaluadorFormulas.h"
+#include "TImageCache.h"
 #include "TMotorComposicion.h"
 #include "TMotorEjecucion.h"
 #include "TMotorPaginacion.h"
@@ -106,6 +107,7 @@ TKXEngine& TKXEngine::Init(const Value& cTemplate) {
   bProgressCallback = Value();
   hLogicalDocumentBreak = Value::NewMap();
   lLogicalDocumentBreakDisabled = false;
+  oCacheImagenes = MakeRef<TImageCache>();
   ResetProgress();
   ResetBuffersDatos();
   return *this;
@@ -1281,6 +1283,7 @@ TKXEngine::Colaboradores TKXEngine::CrearColaboradores(const Value& rows, const 
   c.paginacion = MakeRef<TMotorPaginacion>();
   c.paginacion->Create();
   c.contexto = MakeRef<TContextoEjecucion>(c.conector, c.evaluador, options);
+  c.contexto->SetCacheImagenes(oCacheImagenes);
   c.contexto->Create();
   c.motor =
       MakeRef<TMotorEjecucion>(plantilla, c.conector, c.composicion, c.paginacion, c.contexto);

@@ -8,6 +8,7 @@
 
 #include "Platform.h"
 #include "TContextoEjecucion.h"
+#include "TImage.h"
 #include "TText.h"
 
 namespace kx {
@@ -1027,6 +1028,7 @@ void Orden(Map& m, size_t desde, double z) {
 // text, barcode, image) leave their cells empty.
 Ref<TObjectBase> NuevoObjetoCelda(std::string_view tipo, TTable* tabla) {
   if (tipo == "TText") return MakeRef<TText>(tabla);
+  if (tipo == "TImage") return MakeRef<TKXImage>(tabla);
   return nullptr;
 }
 
