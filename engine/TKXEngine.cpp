@@ -20,6 +20,8 @@ namespace {
 
 constexpr std::string_view kEncodingRefused =
     "Codificacion no admitida. Use WINDOWS-1252, CP1252, WIN, UTF-8 o UTF8.";
+// A run that answers no document says why; only a cancel stays silent.
+constexpr std::string_view kSinDocumento = "No se ha podido generar el documento del informe.";
 
 Value OperationResult(std::string_view message, const Value* format) {
   Value result = Value::NewMap({{"lOk", false}, {"cEstado", "no_implementado"}});
@@ -1419,6 +1421,7 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
       Value result = EjecutarMotorResultado(Value(), Value(), plantilla);
       return Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
     });
+    if (!document && !lCanceled && cLastError.empty()) cLastError = kSinDocumento;
   } else if (!UsaPaginacionPrevia(plantilla)) {
     hPerformanceDiagnostics.Set("cMode", "single-pass-no-prepagination");
     lProgressDefinitive = true;
@@ -1555,6 +1558,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     }
     if (!step) {
       reason = "page-generation-failed";
+      if (!result) cLastError = kSinDocumento;
       break;
     }
     if (!result) {
