@@ -24,6 +24,17 @@ bool IsRegularFile(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+// A regular file of 1 to `maxBytes` bytes; its stamp when it is one.
+bool UsableRegularFile(const struct stat& st, uint64_t maxBytes, FileStamp& stamp) {
+  if (!S_ISREG(st.st_mode) || st.st_size <= 0 || static_cast<uint64_t>(st.st_size) > maxBytes)
+    return false;
+  auto ns = [](const timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  };
+  stamp = {static_cast<uint64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+  return true;
+}
+
 // Reads from the descriptor until its end or `limit` bytes; false (and
 // nothing in `out`) on a read error.
 bool ReadFromDescriptor(int fd, uint64_t limit, std::string& out) {
@@ -80,34 +91,37 @@ bool ReadFile(std::string_view path, std::string& out) {
   return ok;
 }
 
+bool StatRegularFile(std::string_view path, uint64_t maxBytes, FileStamp& stamp) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+  struct stat st;
+  return ::stat(PathText(path).c_str(), &st) == 0 && UsableRegularFile(st, maxBytes, stamp);
+}
+
 bool RegularFile::Open(std::string_view path, uint64_t maxBytes) {
   Close();
   if (path.empty() || path.find('\0') != std::string_view::npos) return false;
   const int fd = ::open(PathText(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return false;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
-      static_cast<uint64_t>(st.st_size) > maxBytes) {
+  if (::fstat(fd, &st) != 0 || !UsableRegularFile(st, maxBytes, stamp_)) {
     ::close(fd);
+    stamp_ = FileStamp();
     return false;
   }
   fd_ = fd;
-  nSize_ = static_cast<uint64_t>(st.st_size);
-  nModifiedNs_ = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   return true;
 }
 
 bool RegularFile::ReadAll(std::string& out) {
   out.clear();
   if (fd_ < 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return false;
-  return ReadFromDescriptor(fd_, nSize_, out) && !out.empty();
+  return ReadFromDescriptor(fd_, stamp_.nSize, out) && !out.empty();
 }
 
 void RegularFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  nSize_ = 0;
-  nModifiedNs_ = 0;
+  stamp_ = FileStamp();
 }
 
 bool ReadTextFile(std::string_view path, std::string& out) {

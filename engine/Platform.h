@@ -19,6 +19,18 @@ bool FileExists(std::string_view path);
 // Reads a whole regular file as bytes; false when it cannot be read.
 bool ReadFile(std::string_view path, std::string& out);
 
+// What a file's metadata says of its content: equal stamps of one path mean
+// an unchanged file (the change time moves with permissions and renames too).
+struct FileStamp {
+  uint64_t nSize = 0;
+  int64_t nModifiedNs = 0;
+  int64_t nChangedNs = 0;
+};
+
+// Whether the path names a regular file of 1 to `maxBytes` bytes, with its
+// stamp; never opens the file (a name with a NUL byte names nothing).
+bool StatRegularFile(std::string_view path, uint64_t maxBytes, FileStamp& stamp);
+
 // A file opened once for reading and judged on its open descriptor, so that
 // what is checked is what is read. Opening never blocks (a FIFO or a device
 // cannot stall the run) and a path holding a NUL byte opens nothing.
@@ -39,14 +51,12 @@ class RegularFile {
   void Close();
 
   bool IsOpen() const { return fd_ >= 0; }
-  // Size in bytes and modification time in nanoseconds, as the descriptor gave them.
-  uint64_t Size() const { return nSize_; }
-  int64_t ModifiedNs() const { return nModifiedNs_; }
+  // The stamp the descriptor gave when the file was opened.
+  const FileStamp& Stamp() const { return stamp_; }
 
  private:
   int fd_ = -1;
-  uint64_t nSize_ = 0;
-  int64_t nModifiedNs_ = 0;
+  FileStamp stamp_;
 };
 
 // Like ReadFile, without a leading UTF-8 byte-order mark.

@@ -2,26 +2,26 @@
 
 namespace kx {
 
-std::string TImageCache::Clave(std::string_view ruta, uint64_t tamano, int64_t modificado) {
+std::string TImageCache::Clave(std::string_view ruta, const platform::FileStamp& estado) {
   // A path never holds a NUL byte, so the parts cannot run into one another.
   std::string clave(ruta);
   clave.push_back('\0');
-  clave += std::to_string(tamano);
-  clave.push_back(':');
-  clave += std::to_string(modificado);
+  clave.append(reinterpret_cast<const char*>(&estado.nSize), sizeof estado.nSize);
+  clave.append(reinterpret_cast<const char*>(&estado.nModifiedNs), sizeof estado.nModifiedNs);
+  clave.append(reinterpret_cast<const char*>(&estado.nChangedNs), sizeof estado.nChangedNs);
   return clave;
 }
 
-Value TImageCache::Buscar(std::string_view ruta, uint64_t tamano, int64_t modificado) {
-  auto found = hIndice_.find(Clave(ruta, tamano, modificado));
+Value TImageCache::Buscar(std::string_view ruta, const platform::FileStamp& estado) {
+  auto found = hIndice_.find(Clave(ruta, estado));
   if (found == hIndice_.end()) return Value();
   aEntradas_.splice(aEntradas_.begin(), aEntradas_, found->second);
   return found->second->hDescriptor;
 }
 
-void TImageCache::Guardar(std::string_view ruta, uint64_t tamano, int64_t modificado,
+void TImageCache::Guardar(std::string_view ruta, const platform::FileStamp& estado,
                           const Value& descriptor) {
-  std::string clave = Clave(ruta, tamano, modificado);
+  std::string clave = Clave(ruta, estado);
   if (auto found = hIndice_.find(clave); found != hIndice_.end()) Quitar(found->second);
   const size_t bytes = descriptor.Get("dataUri").Str().size() + clave.size();
   if (bytes > nMaxBytes_ || nMaxEntradas_ == 0) return;

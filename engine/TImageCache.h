@@ -2,8 +2,8 @@
 // of a long table is read and encoded the first time only, and every later
 // use shares the same descriptor and so the same data-URI text.
 //
-// An entry is keyed by the file's path, size and modification time as its
-// open descriptor gave them, so a file that changes is read again. The cache
+// An entry is keyed by the file's path and stamp (size, modification and
+// change times), so a file that changes in any way is read again. The cache
 // is bounded in entries and in the bytes of the data URIs it keeps; the
 // least recently used entries make room for new ones, and a descriptor
 // larger than the whole byte budget is not kept.
@@ -15,6 +15,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "Platform.h"
 #include "Value.h"
 
 namespace kx {
@@ -29,9 +30,9 @@ class TImageCache : public KXObject {
   std::string_view ClassName() const override { return "TImageCache"; }
 
   // The descriptor kept for this file state, or nothing.
-  Value Buscar(std::string_view ruta, uint64_t tamano, int64_t modificado);
+  Value Buscar(std::string_view ruta, const platform::FileStamp& estado);
   // Keeps the descriptor for this file state, evicting the least recently used entries.
-  void Guardar(std::string_view ruta, uint64_t tamano, int64_t modificado, const Value& descriptor);
+  void Guardar(std::string_view ruta, const platform::FileStamp& estado, const Value& descriptor);
   // Forgets every entry.
   void Vaciar();
 
@@ -44,7 +45,7 @@ class TImageCache : public KXObject {
     Value hDescriptor;
     size_t nBytes = 0;
   };
-  static std::string Clave(std::string_view ruta, uint64_t tamano, int64_t modificado);
+  static std::string Clave(std::string_view ruta, const platform::FileStamp& estado);
   void Quitar(std::list<Entrada>::iterator it);
 
   size_t nMaxEntradas_;

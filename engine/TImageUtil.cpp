@@ -1,7 +1,6 @@
 #include "TImageUtil.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "Base64.h"
 #include "Platform.h"
@@ -69,41 +68,37 @@ bool TImageUtil::ResolverRuta(std::string_view fuente, TImageCache* cache, Value
   const std::string texto(AllTrim(fuente));
   if (texto.empty() || !PuedeSerNombreArchivo(texto)) return false;
   const std::string publica = "public" + std::string(1, platform::PathSeparator());
-
-  std::vector<std::string> candidatos = {texto, publica + texto};
+  // Each candidate as written, then with the platform's separators when that differs.
+  auto probar = [&](const std::string& candidato) {
+    if (DesdeArchivo(candidato, cache, descriptor)) return true;
+    const std::string separada = NormalizarSeparadores(candidato);
+    return separada != candidato && DesdeArchivo(separada, cache, descriptor);
+  };
+  if (probar(texto) || probar(publica + texto)) return true;
   const std::string resto = PathPublicSinPrefijo(texto);
-  if (!resto.empty()) {
-    candidatos.push_back(resto);
-    candidatos.push_back(publica + resto);
-  }
-  // Each candidate as written, then with the platform's separators; a name
-  // is opened once even where both forms are the same.
-  std::vector<std::string> probados;
-  for (const std::string& candidato : candidatos) {
-    for (const std::string& nombre : {candidato, NormalizarSeparadores(candidato)}) {
-      if (std::find(probados.begin(), probados.end(), nombre) != probados.end()) continue;
-      probados.push_back(nombre);
-      if (DesdeArchivo(nombre, cache, descriptor)) return true;
-    }
-  }
-  return false;
+  if (resto.empty()) return false;
+  // "public/" + the rest may be the text itself, already tried.
+  return probar(resto) || (publica + resto != texto && probar(publica + resto));
 }
 
 bool TImageUtil::DesdeArchivo(const std::string& ruta, TImageCache* cache, Value& descriptor) {
-  platform::RegularFile archivo;
-  if (!archivo.Open(ruta, kMaxBytesArchivo)) return false;
   if (cache) {
-    const Value guardado = cache->Buscar(ruta, archivo.Size(), archivo.ModifiedNs());
+    // A file already resolved in this very state is not opened again.
+    platform::FileStamp estado;
+    if (!platform::StatRegularFile(ruta, kMaxBytesArchivo, estado)) return false;
+    const Value guardado = cache->Buscar(ruta, estado);
     if (guardado.IsMap()) {
       // A map of its own, sharing the kept texts: the data URI is never copied.
       descriptor = Descriptor(guardado.Get("mime"), guardado.Get("dataUri"), guardado.Get("error"));
       return true;
     }
   }
+  platform::RegularFile archivo;
   std::string bytes;
-  if (!archivo.ReadAll(bytes)) return false;
+  if (!archivo.Open(ruta, kMaxBytesArchivo) || !archivo.ReadAll(bytes)) return false;
   descriptor = DesdeContenido(bytes, ruta, "");
-  if (cache) cache->Guardar(ruta, archivo.Size(), archivo.ModifiedNs(), descriptor);
+  // Kept under the state the open file had, which is the state of the bytes read.
+  if (cache) cache->Guardar(ruta, archivo.Stamp(), descriptor);
   return true;
 }
 

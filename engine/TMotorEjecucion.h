@@ -82,9 +82,12 @@ class TMotorEjecucion : public KXObject {
   static std::pair<double, double> PosicionEtiqueta(const Value& layout, int64_t slot);
   // The first label from the run options ("nEtiquetaInicial"), within 1 .. slots per page.
   int64_t EtiquetaInicial(int64_t slotsPorPagina) const;
-  // Shifts a rendered map by the slot's origin and marks it with "debugEtiqueta", in place.
-  static void DesplazarRenderizableEtiqueta(const Value& objeto, double x, double y,
-                                            int64_t registro, int64_t slot);
+  // The key layouts of a label run's pieces (defined with the label run).
+  class FormasEtiqueta;
+  // The rendered map shifted by the slot's origin and marked with "debugEtiqueta"; a value
+  // that is not a map is answered unchanged.
+  static Value DesplazarRenderizableEtiqueta(const Value& objeto, double x, double y,
+                                             const Value& marca, FormasEtiqueta& formas);
   // Composes one object and appends its rendered maps to the list.
   void AgregarRenderizableCompuesto(Value& lista, TObjectBase* objeto);
   // Adds a table's render timings into the execution's table sums.

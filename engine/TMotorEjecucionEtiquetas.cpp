@@ -28,6 +28,19 @@ double Numero(const Value& layout, std::string_view key) {
   return ValueDouble(layout.Get(key));
 }
 
+// {"nRegistro", "nSlot", "nOffsetX", "nOffsetY"}, on one shared key table.
+Value MarcaEtiqueta(int64_t registro, int64_t slot, double x, double y) {
+  static const Value proto = Value::NewMap(
+      {{"nRegistro", Value()}, {"nSlot", Value()}, {"nOffsetX", Value()}, {"nOffsetY", Value()}});
+  Value marca(MakeRef<Map>(proto.AsMap()));
+  Map& m = marca.AsMap();
+  m.ValueAt(0) = Value(registro);
+  m.ValueAt(1) = Value(slot);
+  m.ValueAt(2) = Value(x);
+  m.ValueAt(3) = Value(y);
+  return marca;
+}
+
 // The record at a 0-based position when it is a map, else nothing (which the
 // context reads as no neighbour).
 Value Vecino(const List& registros, int64_t i) {
@@ -37,6 +50,41 @@ Value Vecino(const List& registros, int64_t i) {
 }
 
 }  // namespace
+
+// Pieces of one kind share one key table (a rendered map copies its kind's
+// prototype). Setting one more key on such a map would give it a copy of the
+// table of its own, some kilobytes for every piece of every label; instead a
+// piece is rebuilt on a table of its keys plus "debugEtiqueta", made once per
+// key layout met in the run.
+class TMotorEjecucion::FormasEtiqueta {
+ public:
+  // The table for the map's keys plus "debugEtiqueta", or nothing past the bound.
+  const Map* Forma(const Map& m) {
+    for (const Ref<Map>& forma : aFormas_)
+      if (MismasClaves(*forma, m)) return forma.get();
+    if (aFormas_.size() >= kMaxFormas) return nullptr;
+    auto forma = MakeRef<Map>();
+    forma->Reserve(m.size() + 1);
+    for (size_t i = 0; i < m.size(); ++i) forma->Append(m.EntryAt(i).key, Value());
+    forma->Append(KeyText("debugEtiqueta"), Value());
+    aFormas_.push_back(forma);
+    return forma.get();
+  }
+
+ private:
+  // Far more kinds of pieces than any label has; past it pieces take the key in place.
+  static constexpr size_t kMaxFormas = 64;
+  static bool MismasClaves(const Map& forma, const Map& m) {
+    if (forma.size() != m.size() + 1) return false;
+    for (size_t i = 0; i < m.size(); ++i) {
+      const Value& a = forma.EntryAt(i).key;
+      const Value& b = m.EntryAt(i).key;
+      if (!a.SameRef(b) && a.Str() != b.Str()) return false;
+    }
+    return true;
+  }
+  std::vector<Ref<Map>> aFormas_;
+};
 
 Ref<TDocumentoRenderizable> TMotorEjecucion::EjecutarEtiquetas() {
   const Value pageSpec = oPlantilla->GetPagina();
@@ -66,6 +114,7 @@ Ref<TDocumentoRenderizable> TMotorEjecucion::EjecutarEtiquetas() {
     documento->End();
     return nullptr;
   };
+  FormasEtiqueta formas;
   Value objetosPagina = Value::NewList();
   int64_t paginaActual = 1;
   for (int64_t i = 1; i <= total; ++i) {
@@ -95,10 +144,10 @@ Ref<TDocumentoRenderizable> TMotorEjecucion::EjecutarEtiquetas() {
         paginaActual = pagina;
       }
       const auto [x, y] = PosicionEtiqueta(layout, enPagina);
-      for (const Value& pieza : grupo.AsList()) {
-        DesplazarRenderizableEtiqueta(pieza, x, y, i, enPagina + 1);
-        objetosPagina.Push(pieza);
-      }
+      // One mark for every piece of the label: they share it.
+      const Value marca = MarcaEtiqueta(i, enPagina + 1, x, y);
+      for (const Value& pieza : grupo.AsList())
+        objetosPagina.Push(DesplazarRenderizableEtiqueta(pieza, x, y, marca, formas));
       ++slot;
     }
     if (contexto) contexto->PopRegistroDetalle();
@@ -142,16 +191,23 @@ int64_t TMotorEjecucion::EtiquetaInicial(int64_t slotsPorPagina) const {
   return std::clamp<int64_t>(primera, 1, std::max<int64_t>(1, slotsPorPagina));
 }
 
-void TMotorEjecucion::DesplazarRenderizableEtiqueta(const Value& objeto, double x, double y,
-                                                    int64_t registro, int64_t slot) {
-  Map* m = objeto.MapPtr();
-  if (!m) return;
-  if (Value* vx = m->Find("x"); vx && vx->IsNumber()) *vx = Add(*vx, Value(x));
-  if (Value* vy = m->Find("y"); vy && vy->IsNumber()) *vy = Add(*vy, Value(y));
-  m->Set("debugEtiqueta", Value::NewMap({{"nRegistro", registro},
-                                         {"nSlot", slot},
-                                         {"nOffsetX", Value(x)},
-                                         {"nOffsetY", Value(y)}}));
+Value TMotorEjecucion::DesplazarRenderizableEtiqueta(const Value& objeto, double x, double y,
+                                                     const Value& marca, FormasEtiqueta& formas) {
+  const Map* m = objeto.MapPtr();
+  if (!m) return objeto;
+  const Map* forma = m->Has("debugEtiqueta") ? nullptr : formas.Forma(*m);
+  Value pieza = forma ? Value(MakeRef<Map>(*forma)) : objeto;
+  Map& out = pieza.AsMap();
+  if (forma)
+    for (size_t i = 0; i < m->size(); ++i) out.ValueAt(i) = m->ValueAt(i);
+  if (Value* vx = out.Find("x"); vx && vx->IsNumber()) *vx = Add(*vx, Value(x));
+  if (Value* vy = out.Find("y"); vy && vy->IsNumber()) *vy = Add(*vy, Value(y));
+  if (forma) {
+    out.ValueAt(m->size()) = marca;
+  } else {
+    out.Set("debugEtiqueta", marca);
+  }
+  return pieza;
 }
 
 }  // namespace kx

@@ -16,8 +16,8 @@ TEST(RegularFile, SizeCapAndEmptyFiles) {
   const std::string empty = dir.Write("empty.bin", "");
   platform::RegularFile file;
   ASSERT_TRUE(file.Open(ten, 10));
-  EXPECT_EQ(file.Size(), 10u);
-  EXPECT_GT(file.ModifiedNs(), 0);
+  EXPECT_EQ(file.Stamp().nSize, 10u);
+  EXPECT_GT(file.Stamp().nModifiedNs, 0);
   EXPECT_FALSE(file.Open(ten, 9));  // one byte over the cap
   EXPECT_FALSE(file.IsOpen());
   EXPECT_FALSE(file.Open(empty, 10));

@@ -174,10 +174,12 @@ TEST_F(ImageFiles, WhatCountsAsNoFile) {
   Write("locked.png", "locked");
   ::chmod("locked.png", 0);
   const bool root = ::geteuid() == 0;  // root reads any file
+  TImageCache cache;
   for (const char* name : {"empty.png", "folder.png", "pipe.png", "huge.png", "locked.png"}) {
     Write(std::string("public/") + name, kGif);
     if (std::string(name) == "locked.png" && root) continue;
     EXPECT_EQ(Mime(Value(name)), "image/gif") << name;
+    EXPECT_EQ(Mime(Value(name), "auto", &cache), "image/gif") << name << " with a cache";
   }
 }
 
@@ -218,6 +220,11 @@ TEST_F(ImageFiles, ACacheReadsAFileOncePerState) {
   Write("other.txt", "text");
   EXPECT_EQ(Mime(Value("other.txt"), "auto", &cache), kFailure);
   EXPECT_EQ(cache.Entradas(), 3u);
+  // A kept file that can no longer be read is no file.
+  if (::geteuid() != 0) {
+    ::chmod("logo.png", 0);
+    EXPECT_EQ(Mime(Value("logo.png"), "auto", &cache), kFailure);
+  }
 }
 
 }  // namespace
