@@ -10,17 +10,7 @@
 namespace kx {
 namespace {
 
-struct Rendered {
-  explicit Rendered(std::string_view templateJson, std::string_view variables = "{}") {
-    text.Load(JsonDecode(templateJson));
-    text.Create();
-    ctx.contexto->PushVariablesLocales(JsonDecode(variables));
-  }
-  Value Render() { return text.GenerarRenderizable(*ctx.contexto); }
-
-  ObjectTestContext ctx;
-  TRichText text;
-};
+using Rendered = RenderedObject<TRichText>;
 
 // A template whose content formula is the given text as a literal.
 std::string Contenido(std::string_view markup) {
