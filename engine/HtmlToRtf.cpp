@@ -299,6 +299,7 @@ std::string KXRICHTEXTTAGRTFCONTROLS(std::string_view tag, std::string_view styl
   else if (tag == "sub")
     out.append("\\sub ");
 
+  if (IsBlank(style)) return out;
   const auto css = [&](std::string_view property) { return KXRICHTEXTCSSVALUE(style, property); };
   const std::string weight = Lower(css("font-weight"));
   for (std::string_view bold : {"bold", "bolder", "600", "700", "800", "900"}) {

@@ -10,8 +10,8 @@ namespace {
 // Control word numbers saturate here: no RTF writer needs more, and a font or colour
 // number of four billion must not wrap round to a small one.
 constexpr int64_t kNumberLimit = std::numeric_limits<int32_t>::max();
-// No font has a longer name, and every run repeats its font's name: a cut keeps the
-// HTML linear in the input.
+// Every run repeats its font's name, so an unbounded name would make the HTML grow with
+// runs times name length. A Windows face name has at most 31 UTF-16 units (93 bytes).
 constexpr size_t kFontNameLimit = 128;
 constexpr uint32_t kReplacement = 0xFFFD;
 
