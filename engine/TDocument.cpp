@@ -8,6 +8,7 @@
 #include "TFormattedText.h"
 #include "TLine.h"
 #include "TRectangle.h"
+#include "TRichText.h"
 #include "TTable.h"
 #include "TText.h"
 
@@ -84,7 +85,7 @@ constexpr ObjectKind kObjectKinds[] = {
     {"TTable", &Make<TTable>},
     {"TChart", nullptr},          // TChart
     {"TFormattedText", &Make<TFormattedText>},
-    {"richText", nullptr},        // TRichText
+    {"richText", &Make<TRichText>},
     {"TText", &Make<TText>},
 };
 
