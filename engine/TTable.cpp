@@ -9,6 +9,7 @@
 #include "Platform.h"
 #include "TContextoEjecucion.h"
 #include "TImage.h"
+#include "TRichText.h"
 #include "TText.h"
 
 namespace kx {
@@ -1024,11 +1025,12 @@ void Orden(Map& m, size_t desde, double z) {
   m.ValueAt(desde + 2) = zv;
 }
 
-// The cell content objects the table can make; kinds whose objects do not exist yet (rich
-// text, barcode, image) leave their cells empty.
+// The cell content objects the table can make; kinds whose objects do not exist yet
+// (barcode) leave their cells empty.
 Ref<TObjectBase> NuevoObjetoCelda(std::string_view tipo, TTable* tabla) {
   if (tipo == "TText") return MakeRef<TText>(tabla);
   if (tipo == "TImage") return MakeRef<TKXImage>(tabla);
+  if (tipo == "richText") return MakeRef<TRichText>(tabla);
   return nullptr;
 }
 

@@ -154,6 +154,7 @@ TEST(TDocument, FactoryBuildsKnownKindsAndSkipsTheRest) {
   EXPECT_EQ(doc->CreateObjectByType(Value("TLine"))->ClassName(), "TLine");
   EXPECT_EQ(doc->CreateObjectByType(Value("TTable"))->ClassName(), "TTable");
   EXPECT_EQ(doc->CreateObjectByType(Value("TImage"))->ClassName(), "TKXImage");
+  EXPECT_EQ(doc->CreateObjectByType(Value("richText"))->ClassName(), "TRichText");
 }
 
 TEST(TDocument, StackingOrderIsThePositionInTheList) {
