@@ -285,7 +285,7 @@ class TKXEngine {
   static Value InitialInputDiagnostics();
 
   std::unique_ptr<InputKeyCache> oInputKeyCache;
-  // Image files resolved in this job's runs, shared by every execution context.
+  // Image files resolved by this engine's runs, shared by every execution context until End.
   Ref<TImageCache> oCacheImagenes;
   // Per page of the last page loop's result, the state it was made from.
   std::vector<EstadoPagina> aEstadosPagina;
