@@ -1245,11 +1245,11 @@ Value TTableRender::Ejecutar() {
 
   double reloj = Clock();
   t.hPerformanceDiagnostics.Set("nSetupMs", Value(reloj - nInicio));
-  const int64_t hasta = std::max(nBase + 1, nFin);
+  // Without records the loop takes no step: the page holds the header and footer only.
+  const int64_t hasta = nCount == 0 ? nBase : std::max(nBase + 1, nFin);
   for (int64_t i = nBase; i < hasta; ++i) {
     ++nRecordsExamined;
     if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) break;
-    if (nCount == 0) break;
     const Value& registro = i < nCount ? (*aRegistros)[static_cast<size_t>(i)] : (*aRegistros)[0];
     if (!PushRecordVariables(registro, i)) break;
     const bool seguir = ProcesarRegistro(registro, i);
@@ -1391,6 +1391,9 @@ Value TTableRender::TablePreviewRecords() {
       if (fila.IsMap()) mapas.Push(fila);
     if (mapas.Len() > 0) return mapas;
   }
+  // A run for a job names its records, even when it has none: sample articles would print
+  // invented lines on a real document. Only a render without that list previews them.
+  if (lista) return Value::NewList();
 
   auto muestra = [](const char* codigo, const char* descripcion, int cantidad, double precio,
                     double total) {
