@@ -178,12 +178,15 @@ void TText::End() {
   nPrototipoUsable_ = -1;
 }
 
-TText& TText::Load(const Value& map) {
-  // "cFormula" is matched exactly; it wins over "cText" unless it is blank.
-  std::string formula;
+std::optional<std::string> TText::FormulaDeContenido(const Value& map) {
   if (const Map* in = map.MapPtr())
-    if (const Value* f = in->Find("cFormula")) formula = ValorAString(*f);
+    if (const Value* f = in->Find("cFormula"))
+      if (std::string formula = ValorAString(*f); !IsBlankText(formula)) return formula;
+  if (const Value* v = FindTolerant(map, "cText")) return ValorAString(*v);
+  return std::nullopt;
+}
 
+TText& TText::Load(const Value& map) {
   TObjectBase::Load(map);
 
   if (map.IsMap()) {
@@ -199,11 +202,7 @@ TText& TText::Load(const Value& map) {
       if (const Value* v = find(key)) member = ValorANumero(*v);
     };
 
-    if (!IsBlankText(formula)) {
-      cText = formula;
-    } else if (const Value* v = find("cText")) {
-      cText = ValorAString(*v);
-    }
+    if (std::optional<std::string> formula = FormulaDeContenido(map)) cText = std::move(*formula);
     if (const Value* v = find("cFontFamily")) {
       cFontFamily = ValorAString(*v);
     } else if (const Value* n = find("cFontName")) {
