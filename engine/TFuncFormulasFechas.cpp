@@ -25,13 +25,15 @@ int32_t FechaCompacta(std::string_view t) {
 }
 
 // Day/month/year; a year from 0 to 99 is in the 2000s (99 is 2099).
+// Exactly three parts between the "/" (read on every record: no list is built).
 int32_t FechaDiaMesAnio(std::string_view t) {
-  if (t.find('/') == std::string_view::npos) return 0;
-  std::vector<std::string_view> aPartes = Split(t, "/");
-  if (aPartes.size() != 3) return 0;
-  int nAnio = ParteFecha(aPartes[2]);
+  size_t b1 = t.find('/');
+  if (b1 == std::string_view::npos) return 0;
+  size_t b2 = t.find('/', b1 + 1);
+  if (b2 == std::string_view::npos || t.find('/', b2 + 1) != std::string_view::npos) return 0;
+  int nAnio = ParteFecha(t.substr(b2 + 1));
   if (nAnio >= 0 && nAnio < 100) nAnio += 2000;
-  return JdnFromYMD(nAnio, ParteFecha(aPartes[1]), ParteFecha(aPartes[0]));
+  return JdnFromYMD(nAnio, ParteFecha(t.substr(b1 + 1, b2 - b1 - 1)), ParteFecha(t.substr(0, b1)));
 }
 
 // A date value (or a timestamp's day) is a date already; reading its display
