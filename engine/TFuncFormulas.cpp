@@ -80,9 +80,9 @@ Value FnBarcode(const Llamada& c) {
 
 Value FnChr(const Llamada& c) {
   if (!EsNumero(c[0])) return c.Error();
-  int64_t n = Entero(c[0]);
-  if (LeerNumero(c[0]).Double() < 0) return c.Error();
-  return Value(Chr(n % 256));
+  Value n = LeerNumero(c[0]);
+  if (n.Double() < 0) return c.Error();
+  return Value(Chr(n.Int() % 256));
 }
 
 Value FnContains(const Llamada& c) {

@@ -277,10 +277,12 @@ TEST_F(Libreria, DatesAndTheirRoundTrips) {
       {"CToD('1/2/99')", R"("01/02/99")"},
       {"DToC('1/2/99')", R"("01/02/2099")"},
       {"DToC(DET.FECHA)", R"("31/01/2025")"},
-      {"CToD(DET.FECHA)", R"("31/01/25")"},
+      {"CToD(DET.FECHA)", R"("31/01/25")"},  // a date value, not its month-first display text
+      {"CToD('02/01/25')", R"("02/01/25")"},
       {"SToD('20250131')", R"("31/01/25")"},
       {"SToD(' 20250131 ')", R"("31/01/25")"},
       {"SToD(20250131)", R"("31/01/25")"},
+      {"SToD(DET.FECHA)", R"("31/01/25")"},  // likewise
       {"DToS('31/01/2025')", R"("20250131")"},
       {"DToS(DET.FECHA)", R"("20250131")"},
       {"AddDays('31/01/25', 1)", R"("01/02/25")"},
