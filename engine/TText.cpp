@@ -59,11 +59,6 @@ bool HexDigitsAfterHash(std::string_view s, size_t length) {
   return true;
 }
 
-// The text form as a text value, sharing the bytes when it already is one.
-Value TextValue(const Value& v) {
-  return v.IsText() ? v : Value(ValueString(v));
-}
-
 bool IsBlankText(std::string_view s) {
   return AllTrim(s).empty();
 }
@@ -345,7 +340,7 @@ void TText::PrepararPlan(TContextoEjecucion& context) {
 TText::Contenido TText::EvaluarContenido(TContextoEjecucion& context) const {
   Contenido contenido;
   if (const Value* constant = ConstantOfPlan(uTextFormulaPlan)) {
-    contenido.cTexto = TextValue(*constant);
+    contenido.cTexto = constant->IsText() ? *constant : Value(ValorAString(*constant));
     return contenido;
   }
   // The context always answers the plan evaluation with its error state, so
@@ -354,7 +349,7 @@ TText::Contenido TText::EvaluarContenido(TContextoEjecucion& context) const {
   const Value formula = uTextFormulaText.IsText() ? uTextFormulaText : Value(cText);
   context.EvaluarPlanFormulaConEstado(uTextFormulaPlan, formula, valor, contenido.lError,
                                       contenido.cError);
-  contenido.cTexto = valor.IsText() ? valor : TextValue(valor);
+  contenido.cTexto = valor.IsText() ? valor : Value(ValorAString(valor));
   return contenido;
 }
 
