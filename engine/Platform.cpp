@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -22,37 +21,6 @@ std::string PathText(std::string_view path) {
 bool IsRegularFile(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// A regular file of 1 to `maxBytes` bytes; its stamp when it is one.
-bool UsableRegularFile(const struct stat& st, uint64_t maxBytes, FileStamp& stamp) {
-  if (!S_ISREG(st.st_mode) || st.st_size <= 0 || static_cast<uint64_t>(st.st_size) > maxBytes)
-    return false;
-  auto ns = [](const timespec& t) {
-    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
-  };
-  stamp = {static_cast<uint64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
-  return true;
-}
-
-// Reads from the descriptor until its end or `limit` bytes; false (and
-// nothing in `out`) on a read error.
-bool ReadFromDescriptor(int fd, uint64_t limit, std::string& out) {
-  out.clear();
-  if (limit != UINT64_MAX) out.reserve(static_cast<size_t>(limit));
-  char buf[65536];
-  while (out.size() < limit) {
-    const uint64_t want = std::min<uint64_t>(sizeof buf, limit - out.size());
-    ssize_t n = ::read(fd, buf, static_cast<size_t>(want));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      out.clear();
-      return false;
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  return true;
 }
 
 std::tm LocalNow(int* msOut) {
@@ -79,49 +47,82 @@ bool FileExists(std::string_view path) {
   return IsRegularFile(p) && ::access(p.c_str(), R_OK) == 0;
 }
 
+namespace {
+
+FileStamp StampOf(const struct stat& st) {
+  auto ns = [](const timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  };
+  return {static_cast<uint64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+}
+
+// One open, then the checks on the open file: nothing can swap the name for
+// another file between the test and the read. O_NONBLOCK keeps a FIFO from
+// holding the open until a writer comes.
+FileRead ReadOpened(const std::string& path, size_t maxBytes, std::string& out, FileStamp* stamp) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return FileRead::kNotFound;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return FileRead::kNotFound;
+  }
+  if (stamp) *stamp = StampOf(st);
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    return FileRead::kUnreadable;
+  }
+  out.reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    // A failed read, or a file that grew past the cap while it was read.
+    if (n < 0 || out.size() + static_cast<size_t>(n) > maxBytes) {
+      ::close(fd);
+      out.clear();
+      return FileRead::kUnreadable;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return FileRead::kRead;
+}
+
+// A NUL would end the name early and open another file.
+bool HasNul(std::string_view path) {
+  return path.find('\0') != std::string_view::npos;
+}
+
+// A name that is data rather than a file name: empty, or holding NUL, CR or LF.
+bool NoFileName(std::string_view path) {
+  return path.empty() || HasNul(path) || path.find_first_of("\r\n") != std::string_view::npos;
+}
+
+}  // namespace
+
 bool ReadFile(std::string_view path, std::string& out) {
   out.clear();
-  if (path.empty()) return false;
-  std::string p = PathText(path);
-  if (!IsRegularFile(p)) return false;
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const bool ok = ReadFromDescriptor(fd, UINT64_MAX, out);
-  ::close(fd);
-  return ok;
+  if (path.empty() || HasNul(path)) return false;
+  return ReadOpened(PathText(path), SIZE_MAX, out, nullptr) == FileRead::kRead;
+}
+
+FileRead ReadRegularFile(std::string_view path, size_t maxBytes, std::string& out,
+                         FileStamp* stamp) {
+  out.clear();
+  if (NoFileName(path)) return FileRead::kNotFound;
+  return ReadOpened(PathText(path), maxBytes, out, stamp);
 }
 
 bool StatRegularFile(std::string_view path, uint64_t maxBytes, FileStamp& stamp) {
-  if (path.empty() || path.find('\0') != std::string_view::npos) return false;
+  if (NoFileName(path)) return false;
   struct stat st;
-  return ::stat(PathText(path).c_str(), &st) == 0 && UsableRegularFile(st, maxBytes, stamp);
-}
-
-bool RegularFile::Open(std::string_view path, uint64_t maxBytes) {
-  Close();
-  if (path.empty() || path.find('\0') != std::string_view::npos) return false;
-  const int fd = ::open(PathText(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !UsableRegularFile(st, maxBytes, stamp_)) {
-    ::close(fd);
-    stamp_ = FileStamp();
+  if (::stat(PathText(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+      static_cast<uint64_t>(st.st_size) > maxBytes)
     return false;
-  }
-  fd_ = fd;
+  stamp = StampOf(st);
   return true;
-}
-
-bool RegularFile::ReadAll(std::string& out) {
-  out.clear();
-  if (fd_ < 0 || ::lseek(fd_, 0, SEEK_SET) != 0) return false;
-  return ReadFromDescriptor(fd_, stamp_.nSize, out) && !out.empty();
-}
-
-void RegularFile::Close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-  stamp_ = FileStamp();
 }
 
 bool ReadTextFile(std::string_view path, std::string& out) {

@@ -27,37 +27,19 @@ struct FileStamp {
   int64_t nChangedNs = 0;
 };
 
+// How a whole read of a file ended.
+enum class FileRead { kRead, kNotFound, kUnreadable };
+// Opens the path once and reads the open file whole when it is a regular file
+// of at most `maxBytes` bytes. A name holding NUL, CR or LF, or one that
+// names no readable regular file, is not found; a larger file, or a failed
+// read, is unreadable (`out` is then empty). With `stamp`, a file read gives
+// the stamp its open descriptor had.
+FileRead ReadRegularFile(std::string_view path, size_t maxBytes, std::string& out,
+                         FileStamp* stamp = nullptr);
+
 // Whether the path names a regular file of 1 to `maxBytes` bytes, with its
-// stamp; never opens the file (a name with a NUL byte names nothing).
+// stamp; never opens the file (a name holding NUL, CR or LF names nothing).
 bool StatRegularFile(std::string_view path, uint64_t maxBytes, FileStamp& stamp);
-
-// A file opened once for reading and judged on its open descriptor, so that
-// what is checked is what is read. Opening never blocks (a FIFO or a device
-// cannot stall the run) and a path holding a NUL byte opens nothing.
-class RegularFile {
- public:
-  RegularFile() = default;
-  ~RegularFile() { Close(); }
-  RegularFile(const RegularFile&) = delete;
-  RegularFile& operator=(const RegularFile&) = delete;
-
-  // Opens the path when it names a readable regular file of 1 to `maxBytes`
-  // bytes; otherwise answers false and holds nothing (a folder, a device, an
-  // empty, unreadable or larger file all count as no file).
-  bool Open(std::string_view path, uint64_t maxBytes);
-  // Reads the file from the start, at most the size it had when opened; false
-  // on a read error or when nothing could be read.
-  bool ReadAll(std::string& out);
-  void Close();
-
-  bool IsOpen() const { return fd_ >= 0; }
-  // The stamp the descriptor gave when the file was opened.
-  const FileStamp& Stamp() const { return stamp_; }
-
- private:
-  int fd_ = -1;
-  FileStamp stamp_;
-};
 
 // Like ReadFile, without a leading UTF-8 byte-order mark.
 bool ReadTextFile(std::string_view path, std::string& out);

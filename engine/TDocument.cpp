@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Platform.h"
+#include "TChart.h"
 #include "TEllipse.h"
 #include "TFormattedText.h"
 #include "TImage.h"
@@ -84,7 +85,7 @@ constexpr ObjectKind kObjectKinds[] = {
     {"TBarcode", nullptr},  // TKXBarcode
     {"TRectangle", &Make<TRectangle>},
     {"TTable", &Make<TTable>},
-    {"TChart", nullptr},          // TChart
+    {"TChart", &Make<TChart>},
     {"TFormattedText", &Make<TFormattedText>},
     {"richText", &Make<TRichText>},
     {"TText", &Make<TText>},

@@ -93,12 +93,17 @@ bool TImageUtil::DesdeArchivo(const std::string& ruta, TImageCache* cache, Value
       return true;
     }
   }
-  platform::RegularFile archivo;
+  // Opened once and judged on the open file: an empty, oversized or unreadable
+  // file is no file, and the lookup goes on.
   std::string bytes;
-  if (!archivo.Open(ruta, kMaxBytesArchivo) || !archivo.ReadAll(bytes)) return false;
+  platform::FileStamp leido;
+  if (platform::ReadRegularFile(ruta, kMaxBytesArchivo, bytes, &leido) !=
+          platform::FileRead::kRead ||
+      bytes.empty())
+    return false;
   descriptor = DesdeContenido(bytes, ruta, "");
   // Kept under the state the open file had, which is the state of the bytes read.
-  if (cache) cache->Guardar(ruta, archivo.Stamp(), descriptor);
+  if (cache) cache->Guardar(ruta, leido, descriptor);
   return true;
 }
 

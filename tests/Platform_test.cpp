@@ -1,43 +1,69 @@
 #include "Platform.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
-#include <cstdio>
 #include <string>
+#include <tuple>
 
 #include "TestFolder.h"
 
 namespace kx {
 namespace {
 
-TEST(RegularFile, SizeCapAndEmptyFiles) {
+TEST(Platform, WholeFileReadsTakeOnlyTheRegularFileNamed) {
   TempDir dir;
-  const std::string ten = dir.Write("ten.bin", "0123456789");
-  const std::string empty = dir.Write("empty.bin", "");
-  platform::RegularFile file;
-  ASSERT_TRUE(file.Open(ten, 10));
-  EXPECT_EQ(file.Stamp().nSize, 10u);
-  EXPECT_GT(file.Stamp().nModifiedNs, 0);
-  EXPECT_FALSE(file.Open(ten, 9));  // one byte over the cap
-  EXPECT_FALSE(file.IsOpen());
-  EXPECT_FALSE(file.Open(empty, 10));
-  EXPECT_FALSE(file.Open(dir.path(), 10));
-  EXPECT_FALSE(file.Open(ten + std::string("\0x", 2), 10));
+  std::string file = dir.Write("a.txt", "content");
+  std::string out = "stale";
+  EXPECT_TRUE(platform::ReadFile(file, out));
+  EXPECT_EQ(out, "content");
+  // A NUL would end the name at "a.txt" and read that file instead.
+  EXPECT_FALSE(platform::ReadFile(file + std::string("\0.png", 5), out));
+  EXPECT_EQ(out, "");
+  // A folder and a FIFO are not read, and the FIFO does not hold the open.
+  std::string fifo = dir.path() + "/pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(platform::ReadFile(fifo, out));
+  EXPECT_FALSE(platform::ReadFile(dir.path(), out));
+  EXPECT_EQ(platform::ReadRegularFile(fifo, 100, out), platform::FileRead::kNotFound);
+
+  struct Row {
+    std::string path;
+    size_t cap;
+    platform::FileRead result;
+    const char* content;
+  } rows[] = {
+      {file, 7, platform::FileRead::kRead, "content"},
+      {file, 6, platform::FileRead::kUnreadable, ""},
+      {file + "\n", 100, platform::FileRead::kNotFound, ""},
+      {dir.path() + "/missing", 100, platform::FileRead::kNotFound, ""},
+      {"", 100, platform::FileRead::kNotFound, ""},
+  };
+  for (const Row& r : rows) {
+    out = "stale";
+    EXPECT_EQ(platform::ReadRegularFile(r.path, r.cap, out), r.result) << r.path << " " << r.cap;
+    EXPECT_EQ(out, r.content) << r.path;
+  }
 }
 
-TEST(RegularFile, ReadsWhatWasOpened) {
+TEST(Platform, StatsAndStampsOfRegularFiles) {
   TempDir dir;
-  const std::string path = dir.Write("a.bin", "first");
-  const std::string other = dir.Write("b.bin", "second, longer");
-  platform::RegularFile file;
-  ASSERT_TRUE(file.Open(path, 100));
-  // The name now names another file; the open one is still what is read.
-  ASSERT_EQ(std::rename(other.c_str(), path.c_str()), 0);
-  std::string bytes;
-  ASSERT_TRUE(file.ReadAll(bytes));
-  EXPECT_EQ(bytes, "first");
-  ASSERT_TRUE(file.ReadAll(bytes));  // again from the start
-  EXPECT_EQ(bytes, "first");
+  const std::string ten = dir.Write("ten.bin", "0123456789");
+  dir.Write("empty.bin", "");
+  platform::FileStamp stat;
+  ASSERT_TRUE(platform::StatRegularFile(ten, 10, stat));
+  EXPECT_EQ(stat.nSize, 10u);
+  // What a stat tells is what the read of the open file tells.
+  platform::FileStamp read;
+  std::string out;
+  ASSERT_EQ(platform::ReadRegularFile(ten, 10, out, &read), platform::FileRead::kRead);
+  EXPECT_EQ(std::tie(read.nSize, read.nModifiedNs, read.nChangedNs),
+            std::tie(stat.nSize, stat.nModifiedNs, stat.nChangedNs));
+
+  for (const std::string& none : {ten + "\n", ten + std::string("\0", 1), dir.path() + "/empty.bin",
+                                  dir.path(), dir.path() + "/missing"})
+    EXPECT_FALSE(platform::StatRegularFile(none, 100, stat)) << none;
+  EXPECT_FALSE(platform::StatRegularFile(ten, 9, stat));  // one byte over the cap
 }
 
 }  // namespace
