@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Platform.h"
+#include "TBarcode.h"
 #include "TEllipse.h"
 #include "TFormattedText.h"
 #include "TLine.h"
@@ -79,7 +80,7 @@ constexpr ObjectKind kObjectKinds[] = {
     {"TImage", nullptr},  // TKXImage
     {"TLine", &Make<TLine>},
     {"TEllipse", &Make<TEllipse>},
-    {"TBarcode", nullptr},  // TKXBarcode
+    {"TBarcode", &Make<TKXBarcode>},
     {"TRectangle", &Make<TRectangle>},
     {"TTable", &Make<TTable>},
     {"TChart", nullptr},          // TChart

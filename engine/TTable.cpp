@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Platform.h"
+#include "TBarcode.h"
 #include "TContextoEjecucion.h"
 #include "TText.h"
 
@@ -1027,6 +1028,7 @@ void Orden(Map& m, size_t desde, double z) {
 // text, barcode, image) leave their cells empty.
 Ref<TObjectBase> NuevoObjetoCelda(std::string_view tipo, TTable* tabla) {
   if (tipo == "TText") return MakeRef<TText>(tabla);
+  if (tipo == "TBarcode") return MakeRef<TKXBarcode>(tabla);
   return nullptr;
 }
 
