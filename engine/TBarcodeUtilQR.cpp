@@ -1,5 +1,6 @@
 // QR Code symbols: error correction level L, byte mode, versions 1 to 10.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -29,9 +30,45 @@ constexpr AlignmentCentres kAlignment[kQrMaxVersion] = {
     {2, {6, 34}}, {3, {6, 22, 38}}, {3, {6, 24, 42}}, {3, {6, 26, 46}}, {3, {6, 28, 50}},
 };
 
-// The sequences 1011101 0000 and 0000 1011101 as 11-bit windows, first module highest.
-constexpr unsigned kFinderLikeAfter = 0x5D0;
-constexpr unsigned kFinderLikeBefore = 0x05D;
+// The sequences 1011101 0000 and 0000 1011101, first module first.
+constexpr bool kFinderLikeAfter[11] = {1, 0, 1, 1, 1, 0, 1, 0, 0, 0, 0};
+constexpr bool kFinderLikeBefore[11] = {0, 0, 0, 0, 1, 0, 1, 1, 1, 0, 1};
+
+constexpr bool MaskCondition(int mask, int i, int j) {
+  switch (mask) {
+    case 0:
+      return (i + j) % 2 == 0;
+    case 1:
+      return i % 2 == 0;
+    case 2:
+      return j % 3 == 0;
+    case 3:
+      return (i + j) % 3 == 0;
+    case 4:
+      return (i / 2 + j / 3) % 2 == 0;
+    case 5:
+      return (i * j) % 2 + (i * j) % 3 == 0;
+    case 6:
+      return ((i * j) % 2 + (i * j) % 3) % 2 == 0;
+    default:
+      return ((i + j) % 2 + (i * j) % 3) % 2 == 0;
+  }
+}
+
+// Where each mask flips (1) for the largest symbol, row after row: the conditions depend on the
+// row and column only, so every smaller symbol reads the top-left corner.
+struct MaskBytes {
+  uint8_t at[8][kQrMaxSize * kQrMaxSize];
+};
+constexpr MaskBytes MakeMaskBytes() {
+  MaskBytes t{};
+  for (int mask = 0; mask < 8; ++mask)
+    for (int i = 0; i < kQrMaxSize; ++i)
+      for (int j = 0; j < kQrMaxSize; ++j)
+        t.at[mask][i * kQrMaxSize + j] = MaskCondition(mask, i, j) ? 1 : 0;
+  return t;
+}
+constexpr MaskBytes kMaskBytes = MakeMaskBytes();
 
 int ChooseVersion(size_t n) {
   if (n > static_cast<size_t>(kQrMaxBytes)) return 0;
@@ -145,37 +182,22 @@ void PlaceCodewords(uint8_t* m, const uint8_t* f, int size, const uint8_t* codew
   }
 }
 
-template <class Condition>
-void FlipWhere(uint8_t* m, const uint8_t* f, int size, Condition cond) {
-  for (int i = 0; i < size; ++i) {
-    uint8_t* row = m + static_cast<ptrdiff_t>(i) * size;
-    const uint8_t* frow = f + static_cast<ptrdiff_t>(i) * size;
-    for (int j = 0; j < size; ++j)
-      if (!frow[j] && cond(i, j)) row[j] ^= 1;
+// Runs of five or more modules of one colour, and finder-like sequences, along one line held as
+// bits (bit k for module k): each rule is a few shifts and a population count.
+int LinePenalty(uint64_t line, int size) {
+  const uint64_t full = (uint64_t{1} << size) - 1;
+  // Bit k: modules k and k + 1 agree; a run of five from k needs four agreements in a row.
+  const uint64_t same = ~(line ^ (line >> 1));
+  const uint64_t five = same & (same >> 1) & (same >> 2) & (same >> 3) & (full >> 4);
+  // A run of L >= 5 holds L - 4 runs of five and scores L - 2.
+  int score = std::popcount(five) + 2 * std::popcount(five & ~(five << 1));
+  uint64_t after = full >> 10, before = full >> 10;
+  for (int t = 0; t < 11; ++t) {
+    const uint64_t shifted = line >> t;
+    after &= kFinderLikeAfter[t] ? shifted : ~shifted;
+    before &= kFinderLikeBefore[t] ? shifted : ~shifted;
   }
-}
-
-// Runs of five or more, and finder-like sequences, along one line of modules.
-template <class At>
-int LinePenalty(int size, At at) {
-  int score = 0;
-  int run = 0;
-  uint8_t previous = 2;
-  unsigned window = 0;
-  for (int k = 0; k < size; ++k) {
-    const uint8_t b = at(k);
-    if (b == previous) {
-      ++run;
-    } else {
-      if (run >= 5) score += run - 2;
-      run = 1;
-      previous = b;
-    }
-    window = ((window << 1) | b) & 0x7FFu;
-    if (k >= 10 && (window == kFinderLikeAfter || window == kFinderLikeBefore)) score += 40;
-  }
-  if (run >= 5) score += run - 2;
-  return score;
+  return score + 40 * (std::popcount(after) + std::popcount(before));
 }
 
 }  // namespace
@@ -199,35 +221,23 @@ void kxtar_qr_format(uint8_t* symbol, uint8_t* function, int size, int mask) {
 }
 
 void kxtar_qr_mask(uint8_t* symbol, const uint8_t* function, int size, int mask) {
-  uint8_t* m = symbol;
-  const uint8_t* f = function;
-  switch (mask) {
-    case 0:
-      FlipWhere(m, f, size, [](int i, int j) { return (i + j) % 2 == 0; });
-      break;
-    case 1:
-      FlipWhere(m, f, size, [](int i, int) { return i % 2 == 0; });
-      break;
-    case 2:
-      FlipWhere(m, f, size, [](int, int j) { return j % 3 == 0; });
-      break;
-    case 3:
-      FlipWhere(m, f, size, [](int i, int j) { return (i + j) % 3 == 0; });
-      break;
-    case 4:
-      FlipWhere(m, f, size, [](int i, int j) { return (i / 2 + j / 3) % 2 == 0; });
-      break;
-    case 5:
-      FlipWhere(m, f, size, [](int i, int j) { return (i * j) % 2 + (i * j) % 3 == 0; });
-      break;
-    case 6:
-      FlipWhere(m, f, size, [](int i, int j) { return ((i * j) % 2 + (i * j) % 3) % 2 == 0; });
-      break;
-    case 7:
-      FlipWhere(m, f, size, [](int i, int j) { return ((i + j) % 2 + (i * j) % 3) % 2 == 0; });
-      break;
-    default:
-      break;
+  if (mask < 0 || mask > 7 || size > kQrMaxSize) return;
+  for (int i = 0; i < size; ++i) {
+    const uint8_t* flips = kMaskBytes.at[mask] + i * kQrMaxSize;
+    uint8_t* row = symbol + static_cast<ptrdiff_t>(i) * size;
+    const uint8_t* frow = function + static_cast<ptrdiff_t>(i) * size;
+    // Modules are the bytes 0 and 1: eight of them at a time flip where the mask says so and the
+    // function map does not.
+    int j = 0;
+    for (; j + 8 <= size; j += 8) {
+      uint64_t m, f, x;
+      std::memcpy(&m, row + j, 8);
+      std::memcpy(&f, frow + j, 8);
+      std::memcpy(&x, flips + j, 8);
+      m ^= x & ~f;
+      std::memcpy(row + j, &m, 8);
+    }
+    for (; j < size; ++j) row[j] ^= static_cast<uint8_t>(flips[j] & ~frow[j]);
   }
 }
 
@@ -264,19 +274,29 @@ int QrCodewords(std::string_view text, std::span<uint8_t, kQrMaxCodewords> out, 
 }
 
 int QrPenalty(const uint8_t* m, int size) {
-  int score = 0;
+  // One pass over the bytes gives every row and column as bits; the rules then work on those.
+  uint64_t rows[kQrMaxSize] = {}, cols[kQrMaxSize] = {};
+  size = std::min(size, kQrMaxSize);
   int dark = 0;
   for (int i = 0; i < size; ++i) {
-    const uint8_t* row = m + static_cast<ptrdiff_t>(i) * size;
-    score += LinePenalty(size, [row](int k) { return row[k]; });
-    score += LinePenalty(size, [m, size, i](int k) { return m[k * size + i]; });
-    for (int j = 0; j < size; ++j) dark += row[j];
-    if (i + 1 == size) continue;
-    const uint8_t* next = row + size;
-    for (int j = 0; j + 1 < size; ++j) {
-      const uint8_t b = row[j];
-      if (row[j + 1] == b && next[j] == b && next[j + 1] == b) score += 3;
+    const uint8_t* src = m + static_cast<ptrdiff_t>(i) * size;
+    uint64_t row = 0;
+    for (int j = 0; j < size; ++j) {
+      const uint64_t b = src[j] & 1u;
+      row |= b << j;
+      cols[j] |= b << i;
     }
+    rows[i] = row;
+    dark += std::popcount(row);
+  }
+  int score = 0;
+  for (int i = 0; i < size; ++i) score += LinePenalty(rows[i], size) + LinePenalty(cols[i], size);
+  // 2 x 2 blocks: bit j where columns j and j + 1 agree down both rows and along the upper one.
+  const uint64_t inner = (uint64_t{1} << (size - 1)) - 1;
+  for (int i = 0; i + 1 < size; ++i) {
+    const uint64_t down = ~(rows[i] ^ rows[i + 1]);
+    const uint64_t along = ~(rows[i] ^ (rows[i] >> 1));
+    score += 3 * std::popcount(down & (down >> 1) & along & inner);
   }
   const int total = size * size;
   score += 10 * (std::abs(20 * dark - 10 * total) / total);
