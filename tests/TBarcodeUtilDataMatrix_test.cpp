@@ -4,12 +4,15 @@
 #include <vector>
 
 #include "BarcodeDecoders.h"
-#include "BarcodeReedSolomon.h"
+#include "BarcodeTestSupport.h"
 #include "TBarcodeUtil.h"
 #include "TBarcodeUtilMatrix.h"
 
 namespace kx {
 namespace {
+
+using testing::Cycle;
+using testing::Keys;
 
 struct Encoded {
   int size = 0;
@@ -32,12 +35,6 @@ struct Size {
 constexpr Size kSizes[] = {{10, 3, 5},   {12, 5, 7},    {14, 8, 10},  {16, 12, 12}, {18, 18, 14},
                            {20, 22, 18}, {22, 30, 20},  {24, 36, 24}, {26, 44, 28}, {32, 62, 36},
                            {36, 86, 42}, {40, 114, 48}, {44, 144, 56}};
-
-std::string Cycle(std::string_view alphabet, size_t n) {
-  std::string s;
-  for (size_t i = 0; i < n; ++i) s.push_back(alphabet[i % alphabet.size()]);
-  return s;
-}
 
 std::string HighBytes(size_t n) {
   std::string s;

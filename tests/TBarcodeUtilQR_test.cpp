@@ -4,24 +4,20 @@
 #include <vector>
 
 #include "BarcodeDecoders.h"
-#include "BarcodeReedSolomon.h"
+#include "BarcodeTestSupport.h"
 #include "TBarcodeUtil.h"
 #include "TBarcodeUtilMatrix.h"
 
 namespace kx {
 namespace {
 
+using testing::Cycle;
+using testing::Keys;
+
 std::vector<std::string> Rows(const Value& rows) {
   std::vector<std::string> out;
   for (const Value& r : rows.AsList()) out.emplace_back(r.Str());
   return out;
-}
-
-// A text of n bytes cycling through the given alphabet.
-std::string Cycle(std::string_view alphabet, size_t n) {
-  std::string s;
-  for (size_t i = 0; i < n; ++i) s.push_back(alphabet[i % alphabet.size()]);
-  return s;
 }
 
 std::string AllBytes(size_t n) {

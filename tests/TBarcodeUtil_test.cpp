@@ -6,15 +6,13 @@
 #include <vector>
 
 #include "BarcodeDecoders.h"
+#include "BarcodeTestSupport.h"
 
 namespace kx {
 namespace {
 
-std::vector<std::string> Keys(const Value& map) {
-  std::vector<std::string> out;
-  for (const Map::Entry& e : map.AsMap()) out.emplace_back(e.key.Str());
-  return out;
-}
+using testing::Cycle;
+using testing::Keys;
 
 const std::vector<std::string> kLinearKeys = {
     "tipo",        "barcodeTipo", "texto", "bits", "margenIzquierdoModulos", "margenDerechoModulos",

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "BarcodeTestSupport.h"
 #include "Json.h"
 #include "ObjectTestContext.h"
 #include "TBarcodeUtil.h"
@@ -14,11 +15,8 @@
 namespace kx {
 namespace {
 
-std::vector<std::string> Keys(const Value& map) {
-  std::vector<std::string> out;
-  for (const Map::Entry& e : map.AsMap()) out.emplace_back(e.key.Str());
-  return out;
-}
+using testing::Cycle;
+using testing::Keys;
 
 // The keys every barcode renderable carries after its descriptor's.
 const std::vector<std::string> kObjectKeys = {"id",

@@ -1,12 +1,31 @@
-// Reed-Solomon error correction computed the slow, obvious way, to check the
-// encoders' table-driven arithmetic: GF(256) products by shift and add, the
-// generator built by multiplying its factors out, and long division.
+// What the barcode tests share: texts to encode, the key order of a map, and
+// Reed-Solomon error correction computed the slow, obvious way to check the
+// encoders' table-driven arithmetic (GF(256) products by shift and add, the
+// generator built by multiplying its factors out, and long division).
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
+#include "Value.h"
+
 namespace kx::testing {
+
+// A text of n bytes cycling through the alphabet.
+inline std::string Cycle(std::string_view alphabet, size_t n) {
+  std::string s;
+  for (size_t i = 0; i < n; ++i) s.push_back(alphabet[i % alphabet.size()]);
+  return s;
+}
+
+// The keys of a map, in order.
+inline std::vector<std::string> Keys(const Value& map) {
+  std::vector<std::string> out;
+  for (const Map::Entry& e : map.AsMap()) out.emplace_back(e.key.Str());
+  return out;
+}
 
 inline uint8_t GfMultiply(uint8_t a, uint8_t b, unsigned polynomial) {
   unsigned x = a, product = 0;
