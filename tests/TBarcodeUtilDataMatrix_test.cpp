@@ -12,7 +12,6 @@ namespace kx {
 namespace {
 
 using testing::Cycle;
-using testing::Keys;
 
 struct Encoded {
   int size = 0;

@@ -12,7 +12,6 @@ namespace kx {
 namespace {
 
 using testing::Cycle;
-using testing::Keys;
 
 std::vector<std::string> Rows(const Value& rows) {
   std::vector<std::string> out;

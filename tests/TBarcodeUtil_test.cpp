@@ -11,7 +11,6 @@
 namespace kx {
 namespace {
 
-using testing::Cycle;
 using testing::Keys;
 
 const std::vector<std::string> kLinearKeys = {

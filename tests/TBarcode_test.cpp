@@ -15,7 +15,6 @@
 namespace kx {
 namespace {
 
-using testing::Cycle;
 using testing::Keys;
 
 // The keys every barcode renderable carries after its descriptor's.
