@@ -11,8 +11,9 @@
 //    "margenModulos", "mostrarTexto" true;
 //  - error: "tipo", "barcodeTipo" "", "texto" "", "error" (the message).
 //
-// The service has no state: every call is independent and may run on any
-// thread. Texts are encoded byte by byte.
+// The service has no state and reads only constant tables: every call is
+// independent. (The maps it answers are `Value`s, whose counts and pooled
+// keys belong to one thread at a time.) Texts are encoded byte by byte.
 #pragma once
 
 #include <string>

@@ -5,7 +5,8 @@
 // Both encoders are plain functions that answer a list of row texts ("1"
 // dark, "0" light, top row first, no quiet zone), or an empty list when the
 // text does not fit. They work in fixed storage of their own call and read
-// only constant tables, so any number of calls may run at once on any threads.
+// only constant tables: the byte-matrix functions below may run at once on
+// any number of threads.
 #pragma once
 
 #include <array>
