@@ -9,6 +9,7 @@
 #include "TFormattedText.h"
 #include "TLine.h"
 #include "TRectangle.h"
+#include "TRichText.h"
 #include "TTable.h"
 #include "TText.h"
 
@@ -85,7 +86,7 @@ constexpr ObjectKind kObjectKinds[] = {
     {"TTable", &Make<TTable>},
     {"TChart", nullptr},          // TChart
     {"TFormattedText", &Make<TFormattedText>},
-    {"richText", nullptr},        // TRichText
+    {"richText", &Make<TRichText>},
     {"TText", &Make<TText>},
 };
 

@@ -153,6 +153,7 @@ TEST(TDocument, FactoryBuildsKnownKindsAndSkipsTheRest) {
     EXPECT_FALSE(doc->CreateObjectByType(Value(type))) << type;
   EXPECT_EQ(doc->CreateObjectByType(Value("TLine"))->ClassName(), "TLine");
   EXPECT_EQ(doc->CreateObjectByType(Value("TTable"))->ClassName(), "TTable");
+  EXPECT_EQ(doc->CreateObjectByType(Value("richText"))->ClassName(), "TRichText");
 }
 
 TEST(TDocument, StackingOrderIsThePositionInTheList) {
