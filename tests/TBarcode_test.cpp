@@ -51,16 +51,11 @@ std::vector<std::string> Concat(std::vector<std::string> head, const std::vector
   return head;
 }
 
+using Rendered = RenderedObject<TKXBarcode>;
+
 // Renders a barcode loaded from the JSON, with the given local variables in reach of its formulas.
-Value Render(std::string_view json, const Value& variables = Value::NewMap(),
-             ObjectTestContext* shared = nullptr) {
-  ObjectTestContext own;
-  ObjectTestContext& ctx = shared ? *shared : own;
-  ctx.contexto->PushVariablesLocales(variables);
-  TKXBarcode barcode;
-  barcode.Load(JsonDecode(json));
-  barcode.Create();
-  return barcode.GenerarRenderizable(*ctx.contexto);
+Value Render(std::string_view json, const Value& variables = Value::NewMap()) {
+  return Rendered(json, JsonEncode(variables)).Render();
 }
 
 TEST(TKXBarcode, DefaultsSaveAndLoad) {
@@ -254,20 +249,19 @@ TEST(TKXBarcode, FormulaErrorsAndStyleFormulas) {
   EXPECT_TRUE(styled.Get("cursiva").Bool());  // a blank formula keeps the flag
   EXPECT_FALSE(styled.Get("subrayado").Bool());
 
-  ObjectTestContext ctx;
-  const Value colours = Render(
-      R"({"cId":"b1","cColor":"#ABCDEF","cColorFormula":"'green'","cBackgroundColor":"red"})",
-      Value::NewMap(), &ctx);
+  Rendered coloured(
+      R"({"cId":"b1","cColor":"#ABCDEF","cColorFormula":"'green'","cBackgroundColor":"red"})");
+  const Value colours = coloured.Render();
   EXPECT_EQ(colours.Get("color").Str(), "#abcdef");
   EXPECT_EQ(colours.Get("colorFondo").Str(), "red");
-  EXPECT_EQ(ctx.Avisos(), std::vector<std::string>{"Color no valido en b1: 'green'"});
+  EXPECT_EQ(coloured.ctx.Avisos(), std::vector<std::string>{"Color no valido en b1: 'green'"});
   EXPECT_EQ(Render(R"({"cColor":"transparent"})").Get("color").Str(), "#000000");
 }
 
 TEST(TKXBarcode, InvisibleObjectRendersNothing) {
-  ObjectTestContext ctx;
-  EXPECT_TRUE(Render(R"({"lVisible":false})", Value::NewMap(), &ctx).IsNil());
-  EXPECT_EQ(ctx.Motivos(), std::vector<std::string>{"visible=false"});
+  Rendered hidden(R"({"lVisible":false})");
+  EXPECT_TRUE(hidden.Render().IsNil());
+  EXPECT_EQ(hidden.ctx.Motivos(), std::vector<std::string>{"visible=false"});
 }
 
 TEST(TKXBarcode, DocumentAndTableMakeBarcodes) {
