@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Platform.h"
+#include "TBarcode.h"
 #include "TContextoEjecucion.h"
 #include "TRichText.h"
 #include "TText.h"
@@ -1025,10 +1026,11 @@ void Orden(Map& m, size_t desde, double z) {
 }
 
 // The cell content objects the table can make; kinds whose objects do not exist yet
-// (barcode, image) leave their cells empty.
+// (image) leave their cells empty.
 Ref<TObjectBase> NuevoObjetoCelda(std::string_view tipo, TTable* tabla) {
   if (tipo == "TText") return MakeRef<TText>(tabla);
   if (tipo == "richText") return MakeRef<TRichText>(tabla);
+  if (tipo == "TBarcode") return MakeRef<TKXBarcode>(tabla);
   return nullptr;
 }
 
