@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "Platform.h"
+#include "TBarcode.h"
 #include "TChart.h"
 #include "TEllipse.h"
 #include "TFormattedText.h"
@@ -82,7 +83,7 @@ constexpr ObjectKind kObjectKinds[] = {
     {"TImage", &Make<TKXImage>},
     {"TLine", &Make<TLine>},
     {"TEllipse", &Make<TEllipse>},
-    {"TBarcode", nullptr},  // TKXBarcode
+    {"TBarcode", &Make<TKXBarcode>},
     {"TRectangle", &Make<TRectangle>},
     {"TTable", &Make<TTable>},
     {"TChart", &Make<TChart>},

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "FormulaSyntax.h"
+#include "TBarcodeUtil.h"
 #include "TFuncFormulasLlamada.h"
 
 namespace kx {
@@ -69,13 +70,12 @@ Value FnAt(const Llamada& c) {
   return Value(static_cast<int64_t>(At(VerTexto(c[0], b1), VerTexto(c[1], b2))));
 }
 
-// The barcode service answers here once it is part of the engine; until then
-// a call with both arguments answers the argument error.
+// The descriptor is a value, not an error text: a barcode object can draw it.
 Value FnBarcode(const Llamada& c) {
   if (c.Falta(0) || c.Falta(1)) {
     return Value::NewMap({{"tipo", "barcode"}, {"error", "Funcion Barcode no valida"}});
   }
-  return c.Error();
+  return TBarcodeUtil().Crear(c[0], c[1]);
 }
 
 Value FnChr(const Llamada& c) {

@@ -12,6 +12,7 @@
 
 #include "Json.h"
 #include "Platform.h"
+#include "TBarcodeUtil.h"
 #include "TEvaluadorFormulas.h"
 #include "TKXEngine.h"
 #include "TestFolder.h"
@@ -390,12 +391,16 @@ TEST(TFuncFormulas, MasksAreAnalysedOncePerTrimmedText) {
   EXPECT_FALSE(lib.PlanMascara(Value("9,999.99")).SameRef(plan));  // End empties the cache
 }
 
-TEST(TFuncFormulas, BarcodeAnswersItsArgumentErrors) {
+TEST(TFuncFormulas, BarcodeAnswersTheServiceDescriptorOrItsArgumentError) {
   TFuncFormulas lib;
   EXPECT_EQ(JsonEncode(Llamar(lib, "BARCODE", {Value("123")})),
             R"({"tipo":"barcode","error":"Funcion Barcode no valida"})");
-  EXPECT_EQ(Llamar(lib, "BARCODE", {Value("123"), Value("EAN13")}).Str(),
-            "[Funcion Barcode no valida]");
+  // With both arguments the answer is the service's own descriptor, errors included.
+  for (const char* tipo : {"EAN13", "QR", "DATAMATRIX", "CODE128", "nada"}) {
+    EXPECT_EQ(JsonEncode(Llamar(lib, "BARCODE", {Value("123"), Value(tipo)})),
+              JsonEncode(TBarcodeUtil().Crear(Value("123"), Value(tipo))))
+        << tipo;
+  }
 }
 
 // ---- Files
