@@ -49,10 +49,17 @@ bool FileExists(std::string_view path) {
 
 namespace {
 
+FileStamp StampOf(const struct stat& st) {
+  auto ns = [](const timespec& t) {
+    return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  };
+  return {static_cast<uint64_t>(st.st_size), ns(st.st_mtim), ns(st.st_ctim)};
+}
+
 // One open, then the checks on the open file: nothing can swap the name for
 // another file between the test and the read. O_NONBLOCK keeps a FIFO from
 // holding the open until a writer comes.
-FileRead ReadOpened(const std::string& path, size_t maxBytes, std::string& out) {
+FileRead ReadOpened(const std::string& path, size_t maxBytes, std::string& out, FileStamp* stamp) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return FileRead::kNotFound;
   struct stat st;
@@ -60,6 +67,7 @@ FileRead ReadOpened(const std::string& path, size_t maxBytes, std::string& out) 
     ::close(fd);
     return FileRead::kNotFound;
   }
+  if (stamp) *stamp = StampOf(st);
   if (static_cast<uint64_t>(st.st_size) > maxBytes) {
     ::close(fd);
     return FileRead::kUnreadable;
@@ -87,20 +95,34 @@ bool HasNul(std::string_view path) {
   return path.find('\0') != std::string_view::npos;
 }
 
+// A name that is data rather than a file name: empty, or holding NUL, CR or LF.
+bool NoFileName(std::string_view path) {
+  return path.empty() || HasNul(path) || path.find_first_of("\r\n") != std::string_view::npos;
+}
+
 }  // namespace
 
 bool ReadFile(std::string_view path, std::string& out) {
   out.clear();
   if (path.empty() || HasNul(path)) return false;
-  return ReadOpened(PathText(path), SIZE_MAX, out) == FileRead::kRead;
+  return ReadOpened(PathText(path), SIZE_MAX, out, nullptr) == FileRead::kRead;
 }
 
-FileRead ReadRegularFile(std::string_view path, size_t maxBytes, std::string& out) {
+FileRead ReadRegularFile(std::string_view path, size_t maxBytes, std::string& out,
+                         FileStamp* stamp) {
   out.clear();
-  if (path.empty() || HasNul(path) || path.find_first_of("\r\n") != std::string_view::npos) {
-    return FileRead::kNotFound;
-  }
-  return ReadOpened(PathText(path), maxBytes, out);
+  if (NoFileName(path)) return FileRead::kNotFound;
+  return ReadOpened(PathText(path), maxBytes, out, stamp);
+}
+
+bool StatRegularFile(std::string_view path, uint64_t maxBytes, FileStamp& stamp) {
+  if (NoFileName(path)) return false;
+  struct stat st;
+  if (::stat(PathText(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+      static_cast<uint64_t>(st.st_size) > maxBytes)
+    return false;
+  stamp = StampOf(st);
+  return true;
 }
 
 bool ReadTextFile(std::string_view path, std::string& out) {

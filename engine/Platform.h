@@ -19,13 +19,27 @@ bool FileExists(std::string_view path);
 // Reads a whole regular file as bytes; false when it cannot be read.
 bool ReadFile(std::string_view path, std::string& out);
 
+// What a file's metadata says of its content: equal stamps of one path mean
+// an unchanged file (the change time moves with permissions and renames too).
+struct FileStamp {
+  uint64_t nSize = 0;
+  int64_t nModifiedNs = 0;
+  int64_t nChangedNs = 0;
+};
+
 // How a whole read of a file ended.
 enum class FileRead { kRead, kNotFound, kUnreadable };
 // Opens the path once and reads the open file whole when it is a regular file
 // of at most `maxBytes` bytes. A name holding NUL, CR or LF, or one that
 // names no readable regular file, is not found; a larger file, or a failed
-// read, is unreadable (`out` is then empty).
-FileRead ReadRegularFile(std::string_view path, size_t maxBytes, std::string& out);
+// read, is unreadable (`out` is then empty). With `stamp`, a file read gives
+// the stamp its open descriptor had.
+FileRead ReadRegularFile(std::string_view path, size_t maxBytes, std::string& out,
+                         FileStamp* stamp = nullptr);
+
+// Whether the path names a regular file of 1 to `maxBytes` bytes, with its
+// stamp; never opens the file (a name holding NUL, CR or LF names nothing).
+bool StatRegularFile(std::string_view path, uint64_t maxBytes, FileStamp& stamp);
 
 // Like ReadFile, without a leading UTF-8 byte-order mark.
 bool ReadTextFile(std::string_view path, std::string& out);

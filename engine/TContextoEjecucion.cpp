@@ -789,7 +789,13 @@ TContextoEjecucion& TContextoEjecucion::Init(Ref<TConectorDatos> conector,
   hContinuacionesTabla = Value::NewMap();
   cErrorCriticoComposicion.clear();
   lCreated = false;
+  oCacheImagenes.reset();
   oEstado_->Olvidar();
+  return *this;
+}
+
+TContextoEjecucion& TContextoEjecucion::SetCacheImagenes(Ref<KXObject> cache) {
+  oCacheImagenes = std::move(cache);
   return *this;
 }
 

@@ -181,6 +181,13 @@ class TContextoEjecucion : public KXObject {
   // Reports a page generated; false asks the caller to stop.
   bool InformarPaginaGenerada(int64_t n);
 
+  // ---- Shared caches
+
+  // The image cache of the engine that runs this context (kept over `Create`, dropped by `End`);
+  // report objects that do not find it resolve their images without one.
+  TContextoEjecucion& SetCacheImagenes(Ref<KXObject> cache);
+  KXObject* GetCacheImagenes() const { return oCacheImagenes.get(); }
+
   // ---- Members, in declaration order
 
   Ref<TConectorDatos> oConectorDatos;
@@ -209,6 +216,7 @@ class TContextoEjecucion : public KXObject {
   Value hContinuacionesTabla;
   std::string cErrorCriticoComposicion;
   bool lCreated = false;
+  Ref<KXObject> oCacheImagenes;
 
  private:
   struct Estado;  // the layered variable set and its version counters

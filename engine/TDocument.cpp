@@ -8,6 +8,7 @@
 #include "TChart.h"
 #include "TEllipse.h"
 #include "TFormattedText.h"
+#include "TImage.h"
 #include "TLine.h"
 #include "TRectangle.h"
 #include "TRichText.h"
@@ -79,7 +80,7 @@ struct ObjectKind {
 // skipped like those of an unknown type. A new kind includes its header above
 // and puts its maker in its row.
 constexpr ObjectKind kObjectKinds[] = {
-    {"TImage", nullptr},  // TKXImage
+    {"TImage", &Make<TKXImage>},
     {"TLine", &Make<TLine>},
     {"TEllipse", &Make<TEllipse>},
     {"TBarcode", &Make<TKXBarcode>},

@@ -9,6 +9,7 @@
 #include "TConectorDatosReg.h"
 #include "TContextoEjecucion.h"
 #include "TEvaluadorFormulas.h"
+#include "TImageCache.h"
 #include "TMotorComposicion.h"
 #include "TMotorEjecucion.h"
 #include "TMotorPaginacion.h"
@@ -19,6 +20,8 @@ namespace {
 
 constexpr std::string_view kEncodingRefused =
     "Codificacion no admitida. Use WINDOWS-1252, CP1252, WIN, UTF-8 o UTF8.";
+// A run that answers no document says why; only a cancel stays silent.
+constexpr std::string_view kSinDocumento = "No se ha podido generar el documento del informe.";
 
 Value OperationResult(std::string_view message, const Value* format) {
   Value result = Value::NewMap({{"lOk", false}, {"cEstado", "no_implementado"}});
@@ -106,6 +109,7 @@ TKXEngine& TKXEngine::Init(const Value& cTemplate) {
   bProgressCallback = Value();
   hLogicalDocumentBreak = Value::NewMap();
   lLogicalDocumentBreakDisabled = false;
+  oCacheImagenes = MakeRef<TImageCache>();
   ResetProgress();
   ResetBuffersDatos();
   return *this;
@@ -1281,6 +1285,7 @@ TKXEngine::Colaboradores TKXEngine::CrearColaboradores(const Value& rows, const 
   c.paginacion = MakeRef<TMotorPaginacion>();
   c.paginacion->Create();
   c.contexto = MakeRef<TContextoEjecucion>(c.conector, c.evaluador, options);
+  c.contexto->SetCacheImagenes(oCacheImagenes);
   c.contexto->Create();
   c.motor =
       MakeRef<TMotorEjecucion>(plantilla, c.conector, c.composicion, c.paginacion, c.contexto);
@@ -1420,6 +1425,7 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
       Value result = EjecutarMotorResultado(Value(), Value(), plantilla);
       return Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
     });
+    if (!document && !lCanceled && cLastError.empty()) cLastError = kSinDocumento;
   } else if (!UsaPaginacionPrevia(plantilla)) {
     hPerformanceDiagnostics.Set("cMode", "single-pass-no-prepagination");
     lProgressDefinitive = true;
@@ -1556,6 +1562,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     }
     if (!step) {
       reason = "page-generation-failed";
+      if (!result) cLastError = kSinDocumento;
       break;
     }
     if (!result) {

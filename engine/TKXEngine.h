@@ -27,6 +27,7 @@ namespace kx {
 class TConectorDatosReg;
 class TContextoEjecucion;
 class TEvaluadorFormulas;
+class TImageCache;
 class TMotorComposicion;
 class TMotorEjecucion;
 class TMotorPaginacion;
@@ -284,6 +285,8 @@ class TKXEngine {
   static Value InitialInputDiagnostics();
 
   std::unique_ptr<InputKeyCache> oInputKeyCache;
+  // Image files resolved by this engine's runs, shared by every execution context until End.
+  Ref<TImageCache> oCacheImagenes;
   // Per page of the last page loop's result, the state it was made from.
   std::vector<EstadoPagina> aEstadosPagina;
   // The template source has not changed since the job's template was built.

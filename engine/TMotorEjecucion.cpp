@@ -161,11 +161,6 @@ Ref<TDocumentoRenderizable> TMotorEjecucion::Ejecutar() {
   return documento;
 }
 
-Ref<TDocumentoRenderizable> TMotorEjecucion::EjecutarEtiquetas() {
-  // The label sheet run is not built yet: a label template gives no document.
-  return nullptr;
-}
-
 void TMotorEjecucion::AgregarRenderizableCompuesto(Value& lista, TObjectBase* objeto) {
   if (!oComposicion) return;
   const Value resultado = oComposicion->Componer(objeto, oContextoEjecucion.get());

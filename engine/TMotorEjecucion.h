@@ -5,9 +5,16 @@
 // text-flow groups up by the height earlier members gave away, and has the
 // pagination engine lay the list out on the run's paper.
 //
+// A label template takes the label-sheet run instead: one label per detail
+// record, every template object composed for its record and shifted to the
+// label's slot on a sheet of equal labels, all pages in this one execution.
+//
 // The collaborators are references: the engine never creates or ends them.
 // It keeps no state between executions but the timing map of the last one.
 #pragma once
+
+#include <cstdint>
+#include <utility>
 
 #include "Value.h"
 
@@ -46,8 +53,8 @@ class TMotorEjecucion : public KXObject {
   TMotorEjecucion& SetComposicion(Ref<TMotorComposicion> composicion);
   TMotorEjecucion& SetPaginacion(Ref<TMotorPaginacion> paginacion);
   TMotorEjecucion& SetContextoEjecucion(Ref<TContextoEjecucion> contexto);
-  // One execution: a new renderable document, or nothing when there is no pagination engine
-  // or the template is a label template (its sheet run is not built yet).
+  // One execution: a new renderable document (a label template's holds every sheet), or
+  // nothing when there is no pagination engine or the host cancelled a label run.
   Ref<TDocumentoRenderizable> Ejecutar();
   // A copy of the latest execution's timing map.
   Value GetPerformanceDiagnostics() const;
@@ -65,8 +72,22 @@ class TMotorEjecucion : public KXObject {
   Value hPerformanceDiagnostics;
 
  private:
-  // The label sheet run.
+  // The label sheet run: every label page, or nothing when cancelled.
   Ref<TDocumentoRenderizable> EjecutarEtiquetas();
+  // The records to print: the connector's detail records, or one empty record.
+  Value RegistrosEtiquetas() const;
+  // The twelve-key label layout, normalised as the document does.
+  static Value NormalizarLabelLayout(const Value& layout);
+  // The top-left corner of the 0-based slot on its sheet.
+  static std::pair<double, double> PosicionEtiqueta(const Value& layout, int64_t slot);
+  // The first label from the run options ("nEtiquetaInicial"), within 1 .. slots per page.
+  int64_t EtiquetaInicial(int64_t slotsPorPagina) const;
+  // The key layouts of a label run's pieces (defined with the label run).
+  class FormasEtiqueta;
+  // The rendered map shifted by the slot's origin and marked with "debugEtiqueta"; a value
+  // that is not a map is answered unchanged.
+  static Value DesplazarRenderizableEtiqueta(const Value& objeto, double x, double y,
+                                             const Value& marca, FormasEtiqueta& formas);
   // Composes one object and appends its rendered maps to the list.
   void AgregarRenderizableCompuesto(Value& lista, TObjectBase* objeto);
   // Adds a table's render timings into the execution's table sums.

@@ -9,6 +9,7 @@
 #include "Platform.h"
 #include "TBarcode.h"
 #include "TContextoEjecucion.h"
+#include "TImage.h"
 #include "TRichText.h"
 #include "TText.h"
 
@@ -1025,10 +1026,10 @@ void Orden(Map& m, size_t desde, double z) {
   m.ValueAt(desde + 2) = zv;
 }
 
-// The cell content objects the table can make; kinds whose objects do not exist yet
-// (image) leave their cells empty.
+// The cell content objects the table can make, by their content kind.
 Ref<TObjectBase> NuevoObjetoCelda(std::string_view tipo, TTable* tabla) {
   if (tipo == "TText") return MakeRef<TText>(tabla);
+  if (tipo == "TImage") return MakeRef<TKXImage>(tabla);
   if (tipo == "richText") return MakeRef<TRichText>(tabla);
   if (tipo == "TBarcode") return MakeRef<TKXBarcode>(tabla);
   return nullptr;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <string>
+#include <tuple>
 
 #include "TestFolder.h"
 
@@ -43,6 +44,26 @@ TEST(Platform, WholeFileReadsTakeOnlyTheRegularFileNamed) {
     EXPECT_EQ(platform::ReadRegularFile(r.path, r.cap, out), r.result) << r.path << " " << r.cap;
     EXPECT_EQ(out, r.content) << r.path;
   }
+}
+
+TEST(Platform, StatsAndStampsOfRegularFiles) {
+  TempDir dir;
+  const std::string ten = dir.Write("ten.bin", "0123456789");
+  dir.Write("empty.bin", "");
+  platform::FileStamp stat;
+  ASSERT_TRUE(platform::StatRegularFile(ten, 10, stat));
+  EXPECT_EQ(stat.nSize, 10u);
+  // What a stat tells is what the read of the open file tells.
+  platform::FileStamp read;
+  std::string out;
+  ASSERT_EQ(platform::ReadRegularFile(ten, 10, out, &read), platform::FileRead::kRead);
+  EXPECT_EQ(std::tie(read.nSize, read.nModifiedNs, read.nChangedNs),
+            std::tie(stat.nSize, stat.nModifiedNs, stat.nChangedNs));
+
+  for (const std::string& none : {ten + "\n", ten + std::string("\0", 1), dir.path() + "/empty.bin",
+                                  dir.path(), dir.path() + "/missing"})
+    EXPECT_FALSE(platform::StatRegularFile(none, 100, stat)) << none;
+  EXPECT_FALSE(platform::StatRegularFile(ten, 9, stat));  // one byte over the cap
 }
 
 }  // namespace

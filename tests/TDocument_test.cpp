@@ -149,10 +149,11 @@ TEST(TDocument, FactoryBuildsKnownKindsAndSkipsTheRest) {
     EXPECT_EQ(doc->aObjects[i]->cId.Str(), ids[i]);
     EXPECT_EQ(doc->aObjects[i]->oParent, doc.get());
   }
-  for (const char* type : {"richtext", "text", "ttext", "ttable", "TImage", ""})
+  for (const char* type : {"richtext", "text", "ttext", "ttable", "timage", ""})
     EXPECT_FALSE(doc->CreateObjectByType(Value(type))) << type;
   EXPECT_EQ(doc->CreateObjectByType(Value("TLine"))->ClassName(), "TLine");
   EXPECT_EQ(doc->CreateObjectByType(Value("TTable"))->ClassName(), "TTable");
+  EXPECT_EQ(doc->CreateObjectByType(Value("TImage"))->ClassName(), "TKXImage");
   EXPECT_EQ(doc->CreateObjectByType(Value("richText"))->ClassName(), "TRichText");
   EXPECT_EQ(doc->CreateObjectByType(Value("TChart"))->ClassName(), "TChart");
 }

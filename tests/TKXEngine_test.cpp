@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <thread>
 
 #include "Json.h"
 
@@ -972,6 +974,57 @@ TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
   EXPECT_FALSE(doc);
   EXPECT_EQ(engine.cLastError, "No se ha podido guardar una pagina temporal del informe.");
   EXPECT_EQ(engine.GetPaginationDiagnostics().Get("cTerminationReason").Str(), "page-spool-error");
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+const std::string kLabels = Rectangles(R"J(,"cDocumentKind":"label")J", "LIN.n != 2");
+
+TEST(TKXEngineLabels, ALabelJobAnswersItsSheetsAndNeverSpools) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(kLabels));
+  engine.OpenJob();
+  // Enough records for a report's result to spool from its first page.
+  for (int i = 1; i <= 20000; ++i) engine.SendDetalle(Value("LIN"), Value::NewMap({{"n", i}}));
+  engine.CloseJob();
+  engine.SetEtiquetaInicial(Value(5));
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(engine.cLastError, "");
+  EXPECT_EQ(engine.GetPerformanceDiagnostics().Get("cMode").Str(),
+            "single-pass-label-or-no-detail");
+  EXPECT_FALSE(doc->IsPageSpooling());
+  EXPECT_EQ(doc->TotalPaginas(), 834);  // ceiling((20000 + 4) / 24)
+  EXPECT_EQ(doc->TotalObjetos(), 19999);
+  const Value first = doc->GetPagina(Value(1)).Get("objetos").AsList()[0];
+  EXPECT_EQ(JsonEncode(first.Get("debugEtiqueta")),
+            R"({"nRegistro":1,"nSlot":5,"nOffsetX":70,"nOffsetY":37})");
+  EXPECT_EQ(first.Get("x").Double(), 80.0);
+  EXPECT_EQ(engine.GetPaginationDiagnostics().Get("cTerminationReason").Str(), "not-started");
+}
+
+TEST(TKXEngineLabels, ACancelledLabelRunStaysSilent) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(kLabels));
+  engine.OpenJob();
+  for (int i = 1; i <= 5; ++i) engine.SendDetalle(Value("LIN"), Value::NewMap({{"n", i}}));
+  engine.CloseJob();
+  int calls = 0;
+  engine.SetProgressCallback(Value::Function([&calls](std::span<const Value>) {
+    // The start goes on, slowly enough for the first label's report to reach
+    // the host past the throttle; that one cancels.
+    if (++calls == 1) std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    return Value(calls == 1);
+  }));
+  EXPECT_FALSE(engine.RunEngine());
+  EXPECT_EQ(calls, 2);
+  EXPECT_TRUE(engine.WasCanceled());
+  EXPECT_EQ(engine.cLastError, "");
+  EXPECT_FALSE(engine.GetDocumento());
 }
 
 }  // namespace

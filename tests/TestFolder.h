@@ -28,4 +28,17 @@ class TempDir {
   std::string path_;
 };
 
+// Makes a folder the working folder for the life of the object, so that
+// relative paths are looked up inside it.
+class WorkingFolder {
+ public:
+  explicit WorkingFolder(const std::string& path) : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path);
+  }
+  ~WorkingFolder() { std::filesystem::current_path(old_); }
+
+ private:
+  std::filesystem::path old_;
+};
+
 }  // namespace kx
