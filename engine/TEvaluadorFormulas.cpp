@@ -387,6 +387,8 @@ void TEvaluadorFormulas::End() {
 
 TEvaluadorFormulas& TEvaluadorFormulas::SetOpciones(const Value& hNuevasOpciones) {
   hOpciones = hNuevasOpciones.IsMap() ? hNuevasOpciones : Value::NewMap();
+  const Value& ultima = hOpciones.Get("nUltimaPaginaRuntime");
+  nUltimaPagina = ultima.IsNumber() ? std::max<int64_t>(0, EnteroDe(ultima, 0)) : 0;
   return ClearResolvedVariableCache();
 }
 
@@ -1180,7 +1182,8 @@ Value TEvaluadorFormulas::ResolverFuncionInternaMotor(const FormulaPlan& n, cons
     case kLastPage:
       if (!e.lLastPageDisponible) return false;
       if (!e.lTotalConocido) return lUltimoRegistro;
-      return e.nPagina >= e.nTotalPaginas;
+      return e.nPagina >=
+             (nUltimaPagina > 0 ? std::min(nUltimaPagina, e.nTotalPaginas) : e.nTotalPaginas);
     case kPageBy:
       return PageBy(n, vars);
     case kTotalPagesBy:

@@ -1192,6 +1192,7 @@ class TTableRender {
   bool lHayDetalle = false;
   bool lRepeticionHecha = false;
   bool lContenido = false;
+  bool lTrasUltimoRegistro = false;  // the page starts past the job's last record
 
   bool lAgrupando = false;
   bool lSaltarVacios = false;
@@ -1245,7 +1246,9 @@ Value TTableRender::Ejecutar() {
 
   double reloj = Clock();
   t.hPerformanceDiagnostics.Set("nSetupMs", Value(reloj - nInicio));
-  const int64_t hasta = std::max(nBase + 1, nFin);
+  // Every page takes at least one record, except a page past the job's last
+  // record: the last page of a report whose records all went to earlier pages.
+  const int64_t hasta = lTrasUltimoRegistro ? nBase : std::max(nBase + 1, nFin);
   for (int64_t i = nBase; i < hasta; ++i) {
     ++nRecordsExamined;
     if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) break;
@@ -1350,6 +1353,10 @@ Value TTableRender::TablePreviewRecords() {
   const List* lista = runtime.ListPtr();
   if (SoloVerdadero(opciones.Get("lSemanticDataRuntime")))
     return lista ? runtime : Value::NewList();
+  if (lGlobal && lista && !lista->empty() && static_cast<int64_t>(lista->size()) <= nBaseOpciones) {
+    lTrasUltimoRegistro = true;
+    return runtime;
+  }
   if (lista && static_cast<int64_t>(lista->size()) > nBaseOpciones) {
     // The page loop hands every page the job's one list: it is shared, never copied.
     if (lGlobal) return runtime;
