@@ -8,6 +8,8 @@
 #include <map>
 
 #include "Json.h"
+#include "LastPageOverflow.h"
+#include "Platform.h"
 
 namespace kx {
 namespace {
@@ -1330,3 +1332,123 @@ TEST(TKXEngineFinalisation, PageCountsReachEveryFormulaThatCanUseThem) {
 }  // namespace
 }  // namespace kx
 
+namespace kx {
+namespace {
+
+// The sample VAT ledger with a group break on the invoice type: group
+// footers show their subtotal beside the page count, the footer the running
+// total beside it. Groups of 20 to 69 invoices break at every place of a page.
+TEST(TKXEngineFinalisation, GroupedSampleLedgerShowsItsSubtotalsAndPageCounts) {
+  const std::string folder = std::string(KX_SOURCE_DIR) + "/lbl/";
+  std::string templateText, dataText;
+  ASSERT_TRUE(platform::ReadTextFile(
+      folder + "ivacli_Libro_de_Iva_de_Facturas_emitidas_importado_tarvex.lbl", templateText));
+  ASSERT_TRUE(platform::ReadTextFile(
+      folder + "demo/ivacli_Libro_de_Iva_de_Facturas_emitidas_importado_tarvex_sample_data.json",
+      dataText));
+  Value plantilla = JsonDecode(templateText);
+  plantilla.Get("hAcumVars").Set("GBASE", JsonDecode(R"({"formula":"OMEMQUERY.base"})"));
+  Value table;
+  for (const Value& o : plantilla.Get("aObjects").AsList())
+    if (o.Get("cType").Str() == "TTable") table = o;
+  ASSERT_TRUE(table.IsMap());
+  table.Set("hGroup", JsonDecode(R"({"cBreakExpression":"OMEMQUERY.tipocomp"})"));
+  const Value sections = table.Get("hSections");
+  sections.Set("groupHeader",
+               JsonDecode(R"({"aLines":[{"nHeight":6,"aResetAcumuladores":["GBASE"],"aCells":[)" +
+                          Cell("'Tipo ' + OMEMQUERY.tipocomp", 190) + "]}]}"));
+  sections.Set("groupFooter",
+               JsonDecode(R"({"aLines":[{"nHeight":6,"aCells":[)" +
+                          Cell("'Subtotal ' + OMEMQUERY.tipocomp + ' ' + SUM.GBASE + ' hoja ' + "
+                               "PAGE() + ' de ' + TOTALPAGES()",
+                               190) +
+                          "]}]}"));
+  sections.Get("footer")
+      .Get("aLines")
+      .AsList()[0]
+      .Get("aCells")
+      .AsList()[0]
+      .Get("hContent")
+      .Get("hObject")
+      .Set("cText", "'Acumulado ' + SUM.BASE + ' hoja ' + PAGE() + ' de ' + TOTALPAGES()");
+
+  const Value data = JsonDecode(dataText);
+  const List& rows = data.Get("DetalleVar").Get("OMEMQUERY").AsList();
+  ASSERT_FALSE(rows.empty());
+  const char* const types[] = {"FC", "NC", "ND"};
+  const int records = 9328;
+  std::vector<int> base(records + 1);
+  std::vector<std::string> type(records + 1);
+  std::vector<std::pair<std::string, int>> groups;  // invoice type and subtotal, in order
+  TKXEngine engine;
+  engine.SetInputEncoding(Value("UTF-8"));
+  engine.SetPlantillaContent(Value(JsonEncode(plantilla)));
+  engine.OpenJob();
+  for (const Map::Entry& g : data.Get("DataVar").AsMap())
+    engine.SendDataVar(g.key, SampleRecordLarge(g.value));
+  for (int i = 1, g = 0, left = 0; i <= records; ++i) {
+    if (left == 0) {
+      left = 20 + (g * 13) % 50;
+      groups.emplace_back(types[g % 3], 0);
+      ++g;
+    }
+    --left;
+    base[i] = 100 + i % 7;
+    type[i] = groups.back().first;
+    groups.back().second += base[i];
+    Value rec = SampleRecordLarge(rows[static_cast<size_t>(i - 1) % rows.size()]);
+    rec.Set("tipocomp", type[i]);
+    rec.Set("seriefac", "AA");
+    rec.Set("numfac", i);
+    rec.Set("base", base[i]);
+    rec.Set("impiva", 21);
+    engine.SendDetalle(Value("OMEMQUERY"), rec);
+  }
+  engine.CloseJob();
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(engine.cLastError, "");
+  EXPECT_EQ(ValueString(engine.GetPerformanceDiagnostics().Get("cMode")),
+            "single-pass-selective-finalization");
+  EXPECT_EQ(engine.GetPaginationDiagnostics().Get("nLastDataLine").Int(), records);
+
+  const int64_t pages = doc->TotalPaginas();
+  const std::string of = Numbered(" de ", pages);
+  std::vector<int> printed(records + 1, 0);
+  size_t group = 0;
+  int running = 0;
+  for (int64_t p = 1; p <= pages; ++p) {
+    const std::string hoja = Numbered(" hoja ", p) + of;
+    int header = 0, summary = 0, footer = 0;
+    for (const Value& o : doc->GetPagina(p).Get("objetos").AsList()) {
+      if (!o.Has("texto")) continue;
+      const std::string t = ValueString(o.Get("texto"));
+      header += t == Numbered("Hoja ", p) + of;
+      summary += t == "RESUMEN IMPORTES";
+      size_t dash = t.find(" AA-");
+      if (dash == 2 && t.size() > 6) {
+        const int i = std::atoi(t.c_str() + 6);
+        ASSERT_TRUE(i >= 1 && i <= records) << t;
+        EXPECT_EQ(t.substr(0, 2), type[i]) << t;
+        ++printed[i];
+        running += base[i];
+      } else if (t.rfind("Subtotal ", 0) == 0) {
+        ASSERT_LT(group, groups.size()) << t;
+        EXPECT_EQ(t,
+                  "Subtotal " + groups[group].first + Numbered(" ", groups[group].second) + hoja);
+        ++group;
+      } else if (t.rfind("Acumulado ", 0) == 0) {
+        EXPECT_EQ(t, Numbered("Acumulado ", running) + hoja);
+        ++footer;
+      }
+    }
+    EXPECT_EQ(header, 1) << "page " << p;
+    EXPECT_EQ(footer, 1) << "page " << p;
+    EXPECT_EQ(summary, p == pages ? 1 : 0) << "page " << p;
+  }
+  EXPECT_EQ(group, groups.size());
+  for (int i = 1; i <= records; ++i) ASSERT_EQ(printed[i], 1) << "record " << i;
+}
+
+}  // namespace
+}  // namespace kx
