@@ -336,7 +336,6 @@ TEvaluadorFormulas::TEvaluadorFormulas(const Value& hOpcionesIniciales) {
 }
 
 TEvaluadorFormulas& TEvaluadorFormulas::Init(const Value& hOpcionesIniciales) {
-  hOpciones = hOpcionesIniciales.IsMap() ? hOpcionesIniciales : Value::NewMap();
   hConstantes = KXCOLORCONSTANTS();
   hConstantes.Set("CRLF", "\r\n");
   hConstantes.Set("NULL", Value());
@@ -349,6 +348,7 @@ TEvaluadorFormulas& TEvaluadorFormulas::Init(const Value& hOpcionesIniciales) {
   hFormulaPlanCache = Value::NewMap();
   hExecutablePlanCache = Value::NewMap();
   hResolvedVariableCache = Value::NewMap();
+  SetOpciones(hOpcionesIniciales);
   hInterpretedPlanCache = Value::NewMap();
   oFuncFormulas.reset();
   cLastError.clear();
@@ -370,6 +370,7 @@ TEvaluadorFormulas& TEvaluadorFormulas::Create() {
 void TEvaluadorFormulas::End() {
   // The options map is the context's: it is let go, not emptied in place.
   hOpciones = Value::NewMap();
+  nUltimaPagina = 0;
   hConstantes = Value::NewMap();
   hVariablesResolviendo = Value::NewMap();
   hEstadoEjecucion = Value::NewMap();

@@ -1018,7 +1018,8 @@ JobRun RunJob(const std::string& json, const std::vector<Value>& records,
   run.mode = ValueString(engine.GetPerformanceDiagnostics().Get("cMode"));
   for (int64_t p = 1; run.doc && p <= run.doc->TotalPaginas(); ++p) {
     std::vector<std::string> page;
-    for (const Value& o : run.doc->GetPagina(p).Get("objetos").AsList()) {
+    const Value stored = run.doc->GetPagina(p);  // a spooled page is a fresh copy: keep it
+    for (const Value& o : stored.Get("objetos").AsList()) {
       if (o.Has("texto")) page.push_back(ValueString(o.Get("texto")));
     }
     run.texts.push_back(page);
@@ -1051,6 +1052,14 @@ int Occurrences(const PageTexts& texts, size_t page, const std::string& text) {
 const std::string kTwoPassRectangle =
     R"J({"cType":"TRectangle","cId":"dos","nLeft":0,"nTop":0,"nWidth":1,"nHeight":1,"cCondition":"TOTALPAGES() > 0"})J";
 
+// A template's objects run in one pass, and with that rectangle first in two.
+struct RunMode {
+  const char* mode;
+  std::string extra;
+};
+const RunMode kBothModes[] = {{"single-pass-selective-finalization", ""},
+                              {"two-pass", kTwoPassRectangle + ","}};
+
 std::string Cell(const std::string& formula, int width = 100) {
   return R"J({"nWidth":)J" + std::to_string(width) +
          R"J(,"hContent":{"cType":"TText","hObject":{"cText":")J" + formula + R"J("}}})J";
@@ -1076,11 +1085,7 @@ TEST(TKXEngineFinalisation, PageCountTextsShowTheSumsInForceWhereTheyArePrinted)
     records.push_back(Value::NewMap(
         {{"id", Numbered("R", i)}, {"importe", i}, {"grp", Numbered("G", (i - 1) / 3)}}));
   }
-  struct Row {
-    const char* mode;
-    std::string extra;
-  } rows[] = {{"single-pass-selective-finalization", ""}, {"two-pass", kTwoPassRectangle + ","}};
-  for (const Row& row : rows) {
+  for (const RunMode& row : kBothModes) {
     const std::string json =
         R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
           "hAcumVars":{"TOTAL":{"formula":"LIN.importe"},"G":{"formula":"LIN.importe"}},
@@ -1127,11 +1132,7 @@ TEST(TKXEngineFinalisation, TheLastPageIsWhereTheTablesFinish) {
       Cell("IIf(LASTPAGE(), 'Total', 'Suma y sigue')", 50) +
       R"J(]},{"nHeight":5,"cConditionFormula":"LASTPAGE()","aCells":[)J" +
       Cell("'RESUMEN ' + SUM.TOTAL") + R"J(]}]}}})J";
-  struct Row {
-    const char* mode;
-    std::string extra;
-  } rows[] = {{"single-pass-selective-finalization", ""}, {"two-pass", kTwoPassRectangle + ","}};
-  for (const Row& row : rows) {
+  for (const RunMode& row : kBothModes) {
     const std::string json =
         R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,"hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},"aObjects":[)J" +
         row.extra + objects + "]}";
@@ -1420,7 +1421,8 @@ TEST(TKXEngineFinalisation, GroupedSampleLedgerShowsItsSubtotalsAndPageCounts) {
   for (int64_t p = 1; p <= pages; ++p) {
     const std::string hoja = Numbered(" hoja ", p) + of;
     int header = 0, summary = 0, footer = 0;
-    for (const Value& o : doc->GetPagina(p).Get("objetos").AsList()) {
+    const Value page = doc->GetPagina(p);  // a spooled page is a fresh copy: keep it
+    for (const Value& o : page.Get("objetos").AsList()) {
       if (!o.Has("texto")) continue;
       const std::string t = ValueString(o.Get("texto"));
       header += t == Numbered("Hoja ", p) + of;
