@@ -1151,7 +1151,7 @@ TEST(TKXEngineFinalisation, TheLastPageIsWhereTheTablesFinish) {
 
 // A header line, a record of seven lines, and a footer that grows by two
 // lines on the last page: a record never fits beside the summary.
-std::string SevenLineRecords(bool keepTogether) {
+std::string SevenLineRecords(bool keepTogether, const std::string& extra) {
   std::string lines;
   for (int k = 1; k <= 7; ++k) {
     lines += std::string(k > 1 ? "," : "") + R"J({"nHeight":5,)J" +
@@ -1159,7 +1159,9 @@ std::string SevenLineRecords(bool keepTogether) {
              Cell("LIN.id + ' linea " + std::to_string(k) + "'") + "]}";
   }
   return R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,"hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},
-    "aObjects":[{"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Pagina ' + PAGE() + ' de ' + TOTALPAGES()"},
+    "aObjects":[)J" +
+         extra +
+         R"J({"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Pagina ' + PAGE() + ' de ' + TOTALPAGES()"},
     {"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":50,"hSections":{
     "header":{"aLines":[{"nHeight":5,"aCells":[)J" +
          Cell("'Cab'") + R"J(]}]},
@@ -1177,14 +1179,21 @@ TEST(TKXEngineFinalisation, RecordsThatCannotSitBesideTheSummaryLeaveItAPageOfIt
   struct Row {
     int records;
     bool keepTogether;
-  } rows[] = {{1, true}, {2, true}, {5, true}, {1, false}};
+    const RunMode& mode;
+  } rows[] = {{1, true, kBothModes[0]},
+              {2, true, kBothModes[0]},
+              {5, true, kBothModes[0]},
+              {1, false, kBothModes[0]},
+              {2, true, kBothModes[1]}};
   for (const Row& row : rows) {
     std::vector<Value> records;
     for (int i = 1; i <= row.records; ++i)
       records.push_back(Value::NewMap({{"id", Numbered("R", i)}, {"importe", i}}));
-    JobRun run = RunJob(SevenLineRecords(row.keepTogether), records);
-    const std::string name =
-        std::to_string(row.records) + (row.keepTogether ? " kept together" : " splittable");
+    JobRun run = RunJob(SevenLineRecords(row.keepTogether, row.mode.extra), records);
+    const std::string name = std::to_string(row.records) +
+                             (row.keepTogether ? " kept together, " : " splittable, ") +
+                             row.mode.mode;
+    EXPECT_EQ(run.mode, row.mode.mode) << name;
     EXPECT_EQ(run.error, "") << name;
     const size_t pages = static_cast<size_t>(row.records) + 1;
     ASSERT_EQ(run.texts.size(), pages) << name;
