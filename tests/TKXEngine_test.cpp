@@ -1337,6 +1337,21 @@ TEST(TKXEngineFinalisation, PageCountsReachEveryFormulaThatCanUseThem) {
   EXPECT_EQ(run.mode, "two-pass");
   ASSERT_EQ(run.texts.size(), 3u);
   EXPECT_EQ(Matching(run.texts, "ULTIMA"), " |  | ULTIMA");
+
+  // A breakable text that states the count is composed with it, then cut:
+  // its first fragment opens with the count, the others go on with the words.
+  std::string words;
+  for (int i = 0; i < 60; ++i) words += Numbered("w", i) + " ";
+  const std::string breakable =
+      R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,"aObjects":[
+      {"cType":"TText","cId":"notas","nLeft":120,"nTop":20,"nWidth":30,"nHeight":30,"lAllowPageBreak":true,"cText":"'de ' + TOTALPAGES() + ' )J" +
+      words + R"J('"}]})J";
+  JobRun split = RunJob(breakable, {Value::NewMap({{"n", 1}})});
+  EXPECT_EQ(split.mode, "two-pass");
+  ASSERT_EQ(split.texts.size(), 3u);
+  EXPECT_EQ(split.texts[0][0].rfind("de 3 w0 ", 0), 0u) << split.texts[0][0];
+  EXPECT_EQ(split.texts[2][0].find("de 3"), std::string::npos) << split.texts[2][0];
+  EXPECT_NE(split.texts[2][0].find("w59"), std::string::npos) << split.texts[2][0];
 }
 
 }  // namespace
