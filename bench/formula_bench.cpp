@@ -39,6 +39,8 @@ constexpr int kRecordsPerPage = 40;
 
 const char* const kNombres[] = {"Ana", "Luis", "Marta", "Jose", "Carmen", "Pedro"};
 const char* const kApellidos[] = {"Garcia", "Lopez", "Martinez", "Sanchez", "Perez"};
+const char* const kClientes[] = {"  Panaderia La Espiga  ", "Ferreteria Nunez ", " Kiosco"};
+const char* const kFechas[] = {"02/01/2026", "15/02/2026", "31/03/2026", "09/12/2025"};
 
 // A variable map shaped like the context's: report variables first, then the
 // record's fields, whose values the loop replaces in place.
@@ -49,6 +51,11 @@ struct Variables {
   Value* importe;
   Value* cantidad;
   Value* tipo;
+  Value* cliente;
+  Value* fecha;
+  // Texts made once, as the records of a run hold them: assigning shares them.
+  std::vector<Value> aClientes = std::vector<Value>(std::begin(kClientes), std::end(kClientes));
+  std::vector<Value> aFechas = std::vector<Value>(std::begin(kFechas), std::end(kFechas));
 
   Variables() {
     for (int i = 0; i < 20; ++i) map.Set("CAB.CAMPO" + std::to_string(i), i);
@@ -60,6 +67,8 @@ struct Variables {
     importe = &m.Set("DET.IMPORTE", 0);
     cantidad = &m.Set("DET.CANTIDAD", 0);
     tipo = &m.Set("DET.TIPO", "");
+    cliente = &m.Set("DET.CLIENTE", "");
+    fecha = &m.Set("DET.FECHA", "");
   }
 
   void Registro(int i) {
@@ -68,6 +77,8 @@ struct Variables {
     *importe = Value::Real((i % 2000) + 0.25, 2);
     *cantidad = i % 7 + 1;
     *tipo = (i % 3) ? "A" : "B";
+    *cliente = aClientes[i % 3];
+    *fecha = aFechas[i % 4];
   }
 };
 
@@ -120,6 +131,10 @@ const Caso kCasos[] = {
     {"iif", "IIF(DET.IMPORTE > 1000 .AND. DET.TIPO == 'A', 'Grande', 'Normal')", false},
     {"division", "DET.IMPORTE * DET.CANTIDAD / 100", false},
     {"page_of_pages", "'Pagina ' + PAGE() + ' de ' + TOTALPAGES()", true},
+    {"transform", "Transform(DET.IMPORTE, '999,999.99')", false},
+    {"dtoc", "DToC(DET.FECHA)", false},
+    {"substr", "SubStr(DET.NOMBRE, 2, 3)", false},
+    {"alltrim", "AllTrim(DET.CLIENTE)", false},
 };
 
 // SUM(DET.IMPORTE) once per record over a run of n records, the state moving

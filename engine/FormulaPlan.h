@@ -128,7 +128,7 @@ class FormulaPlan final : public KXObject {
 
   TipoPlan eTipo_;
   OperadorComparacion eOperador_ = OperadorComparacion::kIgual;
-  uint8_t nCodigo_ = 0;            // engine function, or a condition's fixed answer
+  uint8_t nCodigo_ = 0;  // engine function, library function id, or a condition's fixed answer
   bool lVariableFormula_ = false;  // the name begins with VAR. or SUM.
   int nAltura_ = 1;
   Value cTexto_;
@@ -137,6 +137,7 @@ class FormulaPlan final : public KXObject {
   std::string cClave_;  // the name trimmed and upper-cased
   std::vector<FormulaPlanRef> aHijos_;
   Value aArgumentos_;              // argument texts; operand texts of kAritmetica
+  Value vPlanMascara_;             // kFunction: the plan of a literal Transform mask
   std::vector<char> aOperadores_;  // kAritmetica: the operator before each operand
   mutable CachePosicion oPosicion_;
   mutable std::vector<FormulaPlanRef> aRutas_;  // routes of the argument texts

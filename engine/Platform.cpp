@@ -47,27 +47,60 @@ bool FileExists(std::string_view path) {
   return IsRegularFile(p) && ::access(p.c_str(), R_OK) == 0;
 }
 
-bool ReadFile(std::string_view path, std::string& out) {
-  out.clear();
-  if (path.empty()) return false;
-  std::string p = PathText(path);
-  if (!IsRegularFile(p)) return false;
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+namespace {
+
+// One open, then the checks on the open file: nothing can swap the name for
+// another file between the test and the read. O_NONBLOCK keeps a FIFO from
+// holding the open until a writer comes.
+FileRead ReadOpened(const std::string& path, size_t maxBytes, std::string& out) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return FileRead::kNotFound;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return FileRead::kNotFound;
+  }
+  if (static_cast<uint64_t>(st.st_size) > maxBytes) {
+    ::close(fd);
+    return FileRead::kUnreadable;
+  }
+  out.reserve(static_cast<size_t>(st.st_size));
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
+    if (n < 0 && errno == EINTR) continue;
+    // A failed read, or a file that grew past the cap while it was read.
+    if (n < 0 || out.size() + static_cast<size_t>(n) > maxBytes) {
       ::close(fd);
       out.clear();
-      return false;
+      return FileRead::kUnreadable;
     }
     if (n == 0) break;
     out.append(buf, static_cast<size_t>(n));
   }
   ::close(fd);
-  return true;
+  return FileRead::kRead;
+}
+
+// A NUL would end the name early and open another file.
+bool HasNul(std::string_view path) {
+  return path.find('\0') != std::string_view::npos;
+}
+
+}  // namespace
+
+bool ReadFile(std::string_view path, std::string& out) {
+  out.clear();
+  if (path.empty() || HasNul(path)) return false;
+  return ReadOpened(PathText(path), SIZE_MAX, out) == FileRead::kRead;
+}
+
+FileRead ReadRegularFile(std::string_view path, size_t maxBytes, std::string& out) {
+  out.clear();
+  if (path.empty() || HasNul(path) || path.find_first_of("\r\n") != std::string_view::npos) {
+    return FileRead::kNotFound;
+  }
+  return ReadOpened(PathText(path), maxBytes, out);
 }
 
 bool ReadTextFile(std::string_view path, std::string& out) {

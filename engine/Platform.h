@@ -19,6 +19,14 @@ bool FileExists(std::string_view path);
 // Reads a whole regular file as bytes; false when it cannot be read.
 bool ReadFile(std::string_view path, std::string& out);
 
+// How a whole read of a file ended.
+enum class FileRead { kRead, kNotFound, kUnreadable };
+// Opens the path once and reads the open file whole when it is a regular file
+// of at most `maxBytes` bytes. A name holding NUL, CR or LF, or one that
+// names no readable regular file, is not found; a larger file, or a failed
+// read, is unreadable (`out` is then empty).
+FileRead ReadRegularFile(std::string_view path, size_t maxBytes, std::string& out);
+
 // Like ReadFile, without a leading UTF-8 byte-order mark.
 bool ReadTextFile(std::string_view path, std::string& out);
 

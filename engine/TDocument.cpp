@@ -4,10 +4,13 @@
 #include <cmath>
 
 #include "Platform.h"
+#include "TBarcode.h"
+#include "TChart.h"
 #include "TEllipse.h"
 #include "TFormattedText.h"
 #include "TLine.h"
 #include "TRectangle.h"
+#include "TRichText.h"
 #include "TTable.h"
 #include "TText.h"
 
@@ -79,12 +82,12 @@ constexpr ObjectKind kObjectKinds[] = {
     {"TImage", nullptr},  // TKXImage
     {"TLine", &Make<TLine>},
     {"TEllipse", &Make<TEllipse>},
-    {"TBarcode", nullptr},  // TKXBarcode
+    {"TBarcode", &Make<TKXBarcode>},
     {"TRectangle", &Make<TRectangle>},
     {"TTable", &Make<TTable>},
-    {"TChart", nullptr},          // TChart
+    {"TChart", &Make<TChart>},
     {"TFormattedText", &Make<TFormattedText>},
-    {"richText", nullptr},        // TRichText
+    {"richText", &Make<TRichText>},
     {"TText", &Make<TText>},
 };
 

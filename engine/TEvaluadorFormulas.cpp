@@ -70,7 +70,8 @@ FuncionMotor CodigoFuncionMotor(std::string_view name) {
 // Library functions whose answer depends on more than their arguments: a
 // running sum over them is never memoised.
 bool EsFuncionImpura(std::string_view name) {
-  return name == "DATE" || name == "NOW" || name == "LOADFILE" || name == "HB_MEMOREAD";
+  return name == "DATE" || name == "NOW" || name == "HOUR" || name == "LOADFILE" ||
+         name == "HB_MEMOREAD";
 }
 
 // ---------------------------------------------------------------------------
@@ -642,10 +643,16 @@ Ref<FormulaPlan> TEvaluadorFormulas::ConstruirFuncion(const Value& nodo, std::st
   }
   Ref<FormulaPlan> n = FormulaPlan::Nuevo(TipoPlan::kFunction, t);
   n->vValor_ = cNombre;
+  n->nCodigo_ = TFuncFormulas::CodigoFuncion(clave);
   for (const Value& a : aArgs) {
     FormulaPlanRef h = hijo(a.Str());
     if (!h) return nullptr;
     n->AgregarHijo(h);
+  }
+  // A literal mask is analysed now, not on every call.
+  if (n->nCodigo_ == TFuncFormulas::CodigoTransform() && oFuncFormulas && n->aHijos_.size() >= 2 &&
+      n->aHijos_[1]->Tipo() == TipoPlan::kValue) {
+    n->vPlanMascara_ = oFuncFormulas->PlanMascara(n->aHijos_[1]->Valor());
   }
   return n;
 }
@@ -974,6 +981,7 @@ Value TEvaluadorFormulas::ResolveVariableValue(const FormulaPlan& n, const Value
 Value TEvaluadorFormulas::ResolveVariableValue(std::string_view name, std::string_view clave,
                                                const Value& valor, const Map& vars) {
   if (!valor.IsText() || !TienePrefijoVariableFormula(name)) return valor;
+  if (!EsFormulaDeUsuario(name, valor.Str())) return valor;
   Map& resueltas = hResolvedVariableCache.AsMap();
   if (const Value* v = resueltas.Find(name)) return *v;
   if (IsBlank(valor.Str())) return Value("");
@@ -990,6 +998,33 @@ Value TEvaluadorFormulas::ResolveVariableValue(std::string_view name, std::strin
   resolviendo.Remove(clave);
   hResolvedVariableCache.AsMap().Set(name, resultado);
   return resultado;
+}
+
+// With the template's user variables in the options, as every run has them,
+// only the text of a user variable's own formula runs: a data text under a
+// group the host named VAR or SUM stays data (it could call LoadFile). An
+// evaluator without them, evaluating formulas on its own, takes every "VAR."
+// and "SUM." text as a formula.
+bool TEvaluadorFormulas::EsFormulaDeUsuario(std::string_view name, std::string_view texto) const {
+  const Map* definiciones = hOpciones.Get("hUserVars").MapPtr();
+  if (!definiciones) return true;
+  std::string_view t = AllTrim(name);
+  if (!EqualsIgnoreCase(t.substr(0, 4), "VAR.")) return false;
+  std::string_view nombre = t.substr(4);
+  auto esSuFormula = [&](const Value& definicion) {
+    if (!definicion.IsMap()) return false;
+    const Value& formula = definicion.Get("formula");
+    return formula.IsText() ? formula.Str() == texto : FormulaString(formula) == texto;
+  };
+  if (const Value* d = definiciones->Find(nombre)) return esSuFormula(*d);
+  const std::string cClave = ClaveSinMayusculas(nombre);
+  for (size_t i = 0; i < definiciones->size(); ++i) {
+    if (CoincideSinMayusculas(definiciones->KeyAt(i), cClave) &&
+        esSuFormula(definiciones->ValueAt(i))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 Value TEvaluadorFormulas::EvaluarSuma(const FormulaPlan& n, const Map& vars) {
@@ -1051,7 +1086,7 @@ Value TEvaluadorFormulas::EvaluarFuncion(const FormulaPlan& n, const Map& vars) 
     resultado = ErrorValue(Texto3("[Funcion no implementada: ", n.Nombre(), "]"));
   } else {
     std::span<const Value> args(aPilaValores.data() + nBase, aPilaValores.size() - nBase);
-    resultado = oFuncFormulas->Ejecutar(n.Nombre(), args);
+    resultado = oFuncFormulas->Ejecutar(n.nCodigo_, n.Nombre(), args, n.vPlanMascara_);
     if (EsErrorDeFuncion(resultado)) ErrorValue(resultado);
   }
   aPilaValores.resize(nBase);

@@ -167,6 +167,7 @@ class TEvaluadorFormulas : public KXObject {
   Value ResolveVariableValue(const FormulaPlan& n, const Value& valor, const Map& vars);
   Value ResolveVariableValue(std::string_view name, std::string_view clave, const Value& valor,
                              const Map& vars);
+  bool EsFormulaDeUsuario(std::string_view name, std::string_view texto) const;
   Value ErrorValue(const Value& texto);
   Value EvaluateSimpleAccumulatorOperand(const FormulaPlanRef& operand, const Map& vars);
 

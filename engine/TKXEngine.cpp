@@ -1294,6 +1294,10 @@ Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& 
   bool ownTemplate = !plantilla;
   if (ownTemplate) plantilla = CrearPlantilla();
   Value options = givenOptions.IsMap() ? CopiaOpciones(givenOptions) : OpcionesPersistentes();
+  // Every run for a job names the job's records, an empty list when it has none, so no table
+  // previews its sample records on a real document.
+  if (!options.Get("aRegistrosDetalleRuntime").IsList())
+    options.Set("aRegistrosDetalleRuntime", RegistrosDetalleRuntime());
   EscribirClavesProyecto(options, false);
   options.Set("hUserVars", plantilla->GetUserVars());
   options.Set("hAcumVars", plantilla->GetAcumVars());

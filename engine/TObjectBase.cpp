@@ -253,7 +253,10 @@ std::string TObjectBase::NormalizarColorTexto(const Value& value) {
   return IsHexColorText(color) ? color : "#000000";
 }
 
+// A date shows its display text, as it does inside a concatenation; the
+// compact form is the facade's, for keys and data.
 std::string TObjectBase::ValorAString(const Value& value) {
+  if (value.IsDate()) return std::string(AllTrim(DisplayText(value)));
   return ValueString(value);
 }
 

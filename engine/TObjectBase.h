@@ -152,7 +152,8 @@ class TObjectBase : public TReportNode {
   static bool EsColorHexValido(const Value& value);
   // The trimmed, lower-cased text form when it is a valid colour, else "#000000".
   static std::string NormalizarColorTexto(const Value& value);
-  // Nothing "", true "1", false "", a number its plain text, a text itself.
+  // Nothing "", true "1", false "", a number its plain text, a text itself,
+  // any other value its display text, trimmed (a date MM/DD/YY).
   static std::string ValorAString(const Value& value);
   // Nothing false, a logical itself, a number not 0, a text one of the truth words.
   static bool ValorALogico(const Value& value);

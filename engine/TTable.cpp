@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "Platform.h"
+#include "TBarcode.h"
 #include "TContextoEjecucion.h"
+#include "TRichText.h"
 #include "TText.h"
 
 namespace kx {
@@ -1023,10 +1025,12 @@ void Orden(Map& m, size_t desde, double z) {
   m.ValueAt(desde + 2) = zv;
 }
 
-// The cell content objects the table can make; kinds whose objects do not exist yet (rich
-// text, barcode, image) leave their cells empty.
+// The cell content objects the table can make; kinds whose objects do not exist yet
+// (image) leave their cells empty.
 Ref<TObjectBase> NuevoObjetoCelda(std::string_view tipo, TTable* tabla) {
   if (tipo == "TText") return MakeRef<TText>(tabla);
+  if (tipo == "richText") return MakeRef<TRichText>(tabla);
+  if (tipo == "TBarcode") return MakeRef<TKXBarcode>(tabla);
   return nullptr;
 }
 
@@ -1039,6 +1043,9 @@ class TTableRender {
  public:
   TTableRender(TTable& tabla, TContextoEjecucion& contexto) : t(tabla), ctx(contexto) {}
   Value Ejecutar();
+  // The data export's walk over the records (TTable::ExportRecords).
+  void RecorrerExportacion(const Value& secciones,
+                           const std::function<void(const std::vector<bool>&)>& fila);
 
  private:
   using Items = std::vector<const TTableLinea*>;
@@ -1246,13 +1253,13 @@ Value TTableRender::Ejecutar() {
 
   double reloj = Clock();
   t.hPerformanceDiagnostics.Set("nSetupMs", Value(reloj - nInicio));
-  // Every page takes at least one record, except a page past the job's last
-  // record: the last page of a report whose records all went to earlier pages.
-  const int64_t hasta = lTrasUltimoRegistro ? nBase : std::max(nBase + 1, nFin);
+  // Without records the loop takes no step: the page holds the header and footer only. So
+  // it is on a page past the job's last record, the last page of a report whose records all
+  // went to earlier pages; any other page takes at least one record.
+  const int64_t hasta = nCount == 0 || lTrasUltimoRegistro ? nBase : std::max(nBase + 1, nFin);
   for (int64_t i = nBase; i < hasta; ++i) {
     ++nRecordsExamined;
     if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) break;
-    if (nCount == 0) break;
     const Value& registro = i < nCount ? (*aRegistros)[static_cast<size_t>(i)] : (*aRegistros)[0];
     if (!PushRecordVariables(registro, i)) break;
     const bool seguir = ProcesarRegistro(registro, i);
@@ -1398,6 +1405,9 @@ Value TTableRender::TablePreviewRecords() {
       if (fila.IsMap()) mapas.Push(fila);
     if (mapas.Len() > 0) return mapas;
   }
+  // A run for a job names its records, even when it has none: sample articles would print
+  // invented lines on a real document. Only a render without that list previews them.
+  if (lista) return Value::NewList();
 
   auto muestra = [](const char* codigo, const char* descripcion, int cantidad, double precio,
                     double total) {
@@ -1473,6 +1483,39 @@ int64_t TTableRender::DetailContinuationOffset(int64_t i) {
 
 void TTableRender::SetDetailContinuation(int64_t i, int64_t lineas) {
   ctx.SetContinuacionTabla(Value(cId), Value(GlobalRecordIndex(i)), Value(lineas));
+}
+
+void TTableRender::RecorrerExportacion(const Value& secciones,
+                                       const std::function<void(const std::vector<bool>&)>& fila) {
+  opciones = ctx.GetOpciones().IsMap() ? ctx.GetOpciones() : Value::NewMap();
+  lGlobal = SoloVerdadero(opciones.Get("lRegistrosDetalleGlobalRuntime"));
+  nBaseOpciones = std::max<int64_t>(0, NumValue(opciones.Get("nRegistroBase")).Int());
+  cId = StringValue(t.cId);
+  lDisenador = ctx.EsModoDisenador();
+  const std::unique_ptr<TTablePlano> propio = CompilarPlano(secciones, NumDouble(t.nBorderWidth));
+  plano = propio.get();
+  registros = TablePreviewRecords();
+  aRegistros = registros.ListPtr();
+  nCount = aRegistros ? static_cast<int64_t>(aRegistros->size()) : 0;
+  aRuntime = opciones.Get("aRegistrosDetalleRuntime").ListPtr();
+  const std::vector<TTableLinea>& detalle = plano->aLineas[kDetail];
+  std::vector<bool> visibles(detalle.size());
+  for (int64_t i = 0; i < nCount; ++i) {
+    const Value& registro = (*aRegistros)[static_cast<size_t>(i)];
+    if (!registro.IsMap() || !PushRecordVariables(registro, i)) continue;
+    // Ignore-empty is a matter of printing: an exported line shows its blank values.
+    for (size_t k = 0; k < detalle.size(); ++k)
+      visibles[k] =
+          TableLineVisible(detalle[k], "detail") && !TableLineSuppressed(detalle[k], "detail");
+    fila(visibles);
+    PopRecordVariables();
+  }
+  plano = nullptr;
+}
+
+void TTable::ExportRecords(TContextoEjecucion& context, const Value& sections,
+                           const std::function<void(const std::vector<bool>& visible)>& row) {
+  TTableRender(*this, context).RecorrerExportacion(sections, row);
 }
 
 // ---- Visibility, conditions and measures

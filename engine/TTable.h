@@ -21,9 +21,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "TRectangle.h"
 
@@ -58,6 +60,10 @@ class TTable : public TRectangle {
   Value GenerarRenderizable(TContextoEjecucion& context) override;
   // A copy of the timing map of the latest render.
   Value GetPerformanceDiagnostics() override;
+  // True: a table gives its content as a data table after a run.
+  bool AnswersGenerarDatosExportables() const override { return true; }
+  // The data table: one column per detail cell, one row per record that shows a detail line.
+  Value GenerarDatosExportables(TContextoEjecucion& context) override;
 
   // ---- Normalisation of the template model (each treats a non-map as an empty map)
 
@@ -131,6 +137,21 @@ class TTable : public TRectangle {
   Value NormalizeLines(const Value& lines, std::string_view sectionKey, bool showGrid);
   // Ends every cached cell object that answers `End` and empties the cache.
   void ClearCellObjectCache();
+
+  // ---- The data export (TTableExport.cpp)
+
+  // The source text of a cell's content, read as rendering reads it; "" without content.
+  static std::string ExportCellFormula(const Value& cell);
+  // The field a formula names: the part after its last "."; "" unless it is a plain name.
+  static std::string ExportFieldName(std::string_view formula);
+  // A header cell's title: its formula's value when that is a non-blank text, else the default.
+  static std::string ExportHeaderTitle(const Value& cell, const std::string& defaultTitle,
+                                       TContextoEjecucion& context);
+  // Walks the table's records as a render reads them: each record that is a map is made
+  // current, `row` is told which detail lines show for it (condition true, not suppressed),
+  // and the record is released.
+  void ExportRecords(TContextoEjecucion& context, const Value& sections,
+                     const std::function<void(const std::vector<bool>& visible)>& row);
 
   std::unique_ptr<TTablePlano> oPlano_;  // the normalised sections in compiled form
 };

@@ -60,11 +60,6 @@ bool HexDigitsAfterHash(std::string_view s, size_t length) {
   return true;
 }
 
-// The text form as a text value, sharing the bytes when it already is one.
-Value TextValue(const Value& v) {
-  return v.IsText() ? v : Value(ValueString(v));
-}
-
 bool IsBlankText(std::string_view s) {
   return AllTrim(s).empty();
 }
@@ -179,12 +174,15 @@ void TText::End() {
   nPrototipoUsable_ = -1;
 }
 
-TText& TText::Load(const Value& map) {
-  // "cFormula" is matched exactly; it wins over "cText" unless it is blank.
-  std::string formula;
+std::optional<std::string> TText::FormulaDeContenido(const Value& map) {
   if (const Map* in = map.MapPtr())
-    if (const Value* f = in->Find("cFormula")) formula = ValorAString(*f);
+    if (const Value* f = in->Find("cFormula"))
+      if (std::string formula = ValorAString(*f); !IsBlankText(formula)) return formula;
+  if (const Value* v = FindTolerant(map, "cText")) return ValorAString(*v);
+  return std::nullopt;
+}
 
+TText& TText::Load(const Value& map) {
   TObjectBase::Load(map);
 
   if (map.IsMap()) {
@@ -200,11 +198,7 @@ TText& TText::Load(const Value& map) {
       if (const Value* v = find(key)) member = ValorANumero(*v);
     };
 
-    if (!IsBlankText(formula)) {
-      cText = formula;
-    } else if (const Value* v = find("cText")) {
-      cText = ValorAString(*v);
-    }
+    if (std::optional<std::string> formula = FormulaDeContenido(map)) cText = std::move(*formula);
     if (const Value* v = find("cFontFamily")) {
       cFontFamily = ValorAString(*v);
     } else if (const Value* n = find("cFontName")) {
@@ -352,7 +346,7 @@ void TText::PrepararPlan(TContextoEjecucion& context) {
 TText::Contenido TText::EvaluarContenido(TContextoEjecucion& context) const {
   Contenido contenido;
   if (const Value* constant = ConstantOfPlan(uTextFormulaPlan)) {
-    contenido.cTexto = TextValue(*constant);
+    contenido.cTexto = constant->IsText() ? *constant : Value(ValorAString(*constant));
     return contenido;
   }
   // The context always answers the plan evaluation with its error state, so
@@ -361,7 +355,7 @@ TText::Contenido TText::EvaluarContenido(TContextoEjecucion& context) const {
   const Value formula = uTextFormulaText.IsText() ? uTextFormulaText : Value(cText);
   context.EvaluarPlanFormulaConEstado(uTextFormulaPlan, formula, valor, contenido.lError,
                                       contenido.cError);
-  contenido.cTexto = valor.IsText() ? valor : TextValue(valor);
+  contenido.cTexto = valor.IsText() ? valor : Value(ValorAString(valor));
   return contenido;
 }
 

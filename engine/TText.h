@@ -18,6 +18,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,9 @@ class TText : public TObjectBase {
   TText& Load(const Value& map) override;
   // The "texto" map, or nothing when the object is not drawn in this execution.
   Value GenerarRenderizable(TContextoEjecucion& context) override;
+  // The content formula a template map gives: "cFormula" (exact key) when it is not blank,
+  // else "cText" in any letter case; nothing when it gives neither.
+  static std::optional<std::string> FormulaDeContenido(const Value& map);
 
   // ---- Members, in declaration order
 

@@ -1191,37 +1191,40 @@ size_t Utf8Boundary(std::string_view s, size_t offset) {
 }
 
 bool IsValidUtf8(std::string_view s) {
-  size_t i = 0;
-  const size_t n = s.size();
-  while (i < n) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    size_t len;
-    uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF)
-      len = 2, cp = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF)
-      len = 3, cp = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4)
-      len = 4, cp = c & 0x07;
-    else
-      return false;
-    if (i + len > n) return false;
-    for (size_t k = 1; k < len; ++k) {
-      unsigned char cc = static_cast<unsigned char>(s[i + k]);
-      if (!IsContinuation(cc)) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
+  uint32_t cp;
+  for (size_t i = 0; i < s.size();) {
+    const size_t len = Utf8SequenceAt(s, i, cp);
+    if (len == 0) return false;
     i += len;
   }
   return true;
+}
+
+size_t Utf8SequenceAt(std::string_view s, size_t i, uint32_t& cp) {
+  if (i >= s.size()) return 0;
+  const unsigned char c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) {
+    cp = c;
+    return 1;
+  }
+  size_t len;
+  if (c >= 0xC2 && c <= 0xDF)
+    len = 2, cp = c & 0x1F;
+  else if (c >= 0xE0 && c <= 0xEF)
+    len = 3, cp = c & 0x0F;
+  else if (c >= 0xF0 && c <= 0xF4)
+    len = 4, cp = c & 0x07;
+  else
+    return 0;
+  if (len > s.size() - i) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const unsigned char cc = static_cast<unsigned char>(s[i + k]);
+    if (!IsContinuation(cc)) return 0;
+    cp = (cp << 6) | (cc & 0x3F);
+  }
+  const bool overlong = (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000);
+  if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
 }
 
 bool IsAscii(std::string_view s) {
@@ -1250,22 +1253,19 @@ void AppendUtf8(std::string& out, uint32_t cp) {
   }
 }
 
-std::string Cp1252ToUtf8(std::string_view s) {
+uint32_t Cp1252CodePoint(unsigned char c) {
   // 0x80..0x9F; the five unassigned bytes map to the code points of their numbers.
   static const uint16_t kHigh[32] = {
       0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
       0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
       0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  return c >= 0x80 && c < 0xA0 ? kHigh[c - 0x80] : c;
+}
+
+std::string Cp1252ToUtf8(std::string_view s) {
   std::string out;
   out.reserve(s.size() + s.size() / 4);
-  for (unsigned char c : s) {
-    if (c < 0x80)
-      out.push_back(static_cast<char>(c));
-    else if (c < 0xA0)
-      AppendUtf8(out, kHigh[c - 0x80]);
-    else
-      AppendUtf8(out, c);
-  }
+  for (unsigned char c : s) AppendUtf8(out, Cp1252CodePoint(c));
   return out;
 }
 

@@ -307,10 +307,9 @@ class Value {
 
   // Every copy and destruction asks this: one mask test for the reference kinds.
   bool IsShared() const noexcept {
-    constexpr unsigned kReferenceKinds = (1u << static_cast<unsigned>(Kind::List)) |
-                                         (1u << static_cast<unsigned>(Kind::Map)) |
-                                         (1u << static_cast<unsigned>(Kind::Object)) |
-                                         (1u << static_cast<unsigned>(Kind::Callable));
+    constexpr unsigned kReferenceKinds =
+        (1u << static_cast<unsigned>(Kind::List)) | (1u << static_cast<unsigned>(Kind::Map)) |
+        (1u << static_cast<unsigned>(Kind::Object)) | (1u << static_cast<unsigned>(Kind::Callable));
     return ((1u << static_cast<unsigned>(kind_)) & kReferenceKinds) != 0 ||
            (kind_ == Kind::Text && aux_ == kHeapText);
   }
@@ -582,8 +581,14 @@ std::string_view Utf8Substr(std::string_view s, int64_t start, int64_t count);
 // Byte offset of the character boundary at or after `offset`.
 size_t Utf8Boundary(std::string_view s, size_t offset);
 bool IsValidUtf8(std::string_view s);
+// Byte length of the well-formed UTF-8 character at `offset` (1 for ASCII), with its
+// code point in `codePoint`; 0 when the bytes there form none (or `offset` is past the end).
+size_t Utf8SequenceAt(std::string_view s, size_t offset, uint32_t& codePoint);
 bool IsAscii(std::string_view s);
+// Surrogates and values beyond U+10FFFF are written as U+FFFD.
 void AppendUtf8(std::string& out, uint32_t codePoint);
+// The code point of one Windows-1252 byte.
+uint32_t Cp1252CodePoint(unsigned char byte);
 std::string Cp1252ToUtf8(std::string_view s);
 
 // Trimming: left removes TAB LF CR and space, right removes spaces only.

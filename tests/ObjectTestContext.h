@@ -2,9 +2,13 @@
 // connector and a formula evaluator, with the given run options.
 #pragma once
 
+#include <string_view>
+
+#include "Json.h"
 #include "TConectorDatosReg.h"
 #include "TContextoEjecucion.h"
 #include "TEvaluadorFormulas.h"
+#include "TObjectBase.h"
 #include "Value.h"
 
 namespace kx {
@@ -41,6 +45,23 @@ struct ObjectTestContext {
   Ref<TConectorDatosReg> conector;
   Ref<TEvaluadorFormulas> evaluador;
   Ref<TContextoEjecucion> contexto;
+};
+
+// A report object loaded from a template and created, rendered in a context whose local
+// variables are the given JSON map.
+template <class T>
+struct RenderedObject {
+  explicit RenderedObject(std::string_view templateJson, std::string_view variables = "{}",
+                          TReportNode* parent = nullptr)
+      : object(parent) {
+    object.Load(JsonDecode(templateJson));
+    object.Create();
+    ctx.contexto->PushVariablesLocales(JsonDecode(variables));
+  }
+  Value Render() { return object.GenerarRenderizable(*ctx.contexto); }
+
+  ObjectTestContext ctx;
+  T object;
 };
 
 }  // namespace kx

@@ -153,11 +153,13 @@ TEST(TDocument, FactoryBuildsKnownKindsAndSkipsTheRest) {
     EXPECT_FALSE(doc->CreateObjectByType(Value(type))) << type;
   EXPECT_EQ(doc->CreateObjectByType(Value("TLine"))->ClassName(), "TLine");
   EXPECT_EQ(doc->CreateObjectByType(Value("TTable"))->ClassName(), "TTable");
+  EXPECT_EQ(doc->CreateObjectByType(Value("richText"))->ClassName(), "TRichText");
+  EXPECT_EQ(doc->CreateObjectByType(Value("TChart"))->ClassName(), "TChart");
 }
 
 TEST(TDocument, StackingOrderIsThePositionInTheList) {
   auto doc = Loaded(R"({"aObjects":[{"cType":"TRectangle","nZIndex":9},
-                        {"cType":"TChart","nZIndex":4},{"cType":"TLine","nZIndex":1},
+                        {"cType":"TGauge","nZIndex":4},{"cType":"TLine","nZIndex":1},
                         {"cType":"TEllipse","nZIndex":5}]})");
   ASSERT_EQ(doc->aObjects.size(), 3u);
   for (size_t i = 0; i < 3; ++i) {

@@ -12,17 +12,7 @@
 namespace kx {
 namespace {
 
-struct Rendered {
-  explicit Rendered(std::string_view templateJson, std::string_view variables = "{}") {
-    text.Load(JsonDecode(templateJson));
-    text.Create();
-    ctx.contexto->PushVariablesLocales(JsonDecode(variables));
-  }
-  Value Render() { return text.GenerarRenderizable(*ctx.contexto); }
-
-  ObjectTestContext ctx;
-  TFormattedText text;
-};
+using Rendered = RenderedObject<TFormattedText>;
 
 TEST(TFormattedText, RendersTheTextMapAsFormattedWithItsRunsLast) {
   Rendered r(R"({"cId":"f","cText":"'xy'",
@@ -42,8 +32,8 @@ TEST(TFormattedText, RendersTheTextMapAsFormattedWithItsRunsLast) {
             R"([{"cExpression":"\"x\"","cText":"x"},{"cText":""},)"
             R"({"lBold":true,"cText":"y","cExpression":"V","nSize":8}])");
   // The template's runs are not touched.
-  EXPECT_EQ(r.text.aRichTextRuns.AsList()[3].Get("cText").Str(), "old");
-  EXPECT_FALSE(r.text.aRichTextRuns.AsList()[0].Has("cText"));
+  EXPECT_EQ(r.object.aRichTextRuns.AsList()[3].Get("cText").Str(), "old");
+  EXPECT_FALSE(r.object.aRichTextRuns.AsList()[0].Has("cText"));
 
   const Value again = r.Render();
   EXPECT_EQ(JsonEncode(again), JsonEncode(map));

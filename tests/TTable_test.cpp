@@ -9,6 +9,7 @@
 #include "Json.h"
 #include "ObjectTestContext.h"
 #include "TDocumentoRenderizable.h"
+#include "TKXEngine.h"
 #include "TMotorComposicion.h"
 #include "TMotorEjecucion.h"
 #include "TMotorPaginacion.h"
@@ -410,6 +411,54 @@ TEST(TTable, RecordsComeFromTheReportDataOrTheSamples) {
     ObjectTestContext ctx(opciones);
     EXPECT_TRUE(RegistrosImpresos(t->GenerarRenderizable(*ctx.contexto)).empty());
   }
+}
+
+TEST(TTable, AnEmptyRecordListOfARunPrintsNoRecord) {
+  // An invoice without lines: the run names its (empty) record list, so no sample article is
+  // invented and the record loop takes no step: nothing pushed, consumed, summed or reported.
+  auto t = Tabla(R"({"cId":"T","nWidth":100,"nHeight":100,"hSections":{
+      "header":{"aLines":[{"aCells":[)" +
+                 Celda(100, "'Articulo'") + R"(]}]},
+      "detail":{"aLines":[{"aCells":[)" +
+                 Celda(100, "LINEAS_FACTURA.DESCRIPCION") + R"(]}]},
+      "footer":{"aLines":[{"aCells":[)" +
+                 Celda(100, "'Total ' + SUM.importe") + R"(]}]}}})");
+  for (const bool global : {true, false}) {
+    Value opciones = Opciones(Value::NewList());
+    opciones.Set("lRegistrosDetalleGlobalRuntime", Value(global));
+    int llamadas = 0;
+    opciones.Set("lProgressActive", Value(true));
+    opciones.Set("bProgressRecord", Value::Function([&llamadas](std::span<const Value>) {
+                   ++llamadas;
+                   return Value(true);
+                 }));
+    ObjectTestContext ctx(opciones);
+    const Value out = t->GenerarRenderizable(*ctx.contexto);
+    EXPECT_EQ(Lineas(out), (std::vector<std::string>{"T_header_line_0", "T_footer_line_0"}));
+    EXPECT_EQ(TextoDe(out, "T_footer_0_0_text"), "Total 0");
+    EXPECT_EQ(ctx.contexto->GetRegistrosDetalleConsumidosRuntime(), 0);
+    EXPECT_EQ(JsonEncode(ctx.contexto->GetAcumuladores()), "{}");
+    EXPECT_EQ(t->GetPerformanceDiagnostics().Get("nRecordsExamined").Int(), 0);
+    EXPECT_EQ(llamadas, 0);
+  }
+}
+
+TEST(TTable, AJobWithoutLinesPrintsNoSampleArticles) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(R"({"cFormatVersion":"1.0","aObjects":[{"cType":"TTable",
+      "cId":"T","nWidth":100,"nHeight":100,"hSections":{"detail":{"aLines":[{"aCells":[)" +
+                                   Celda(100, "'Articulo ' + LINEAS_FACTURA.CODIGO_ARTICULO") +
+                                   "]}]}}}]}"));
+  engine.OpenJob();
+  engine.SendDataVar(Value("FACTURA"), Value::NewMap({{"NUMERO", 7}}));
+  engine.SendDetalleSchema(Value("LINEAS_FACTURA"), Value::NewMap({{"CODIGO_ARTICULO", ""}}));
+  engine.CloseJob();
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  ASSERT_TRUE(doc) << engine.cLastError;
+  ASSERT_EQ(doc->TotalPaginas(), 1);
+  const std::string pagina = JsonEncode(doc->GetPagina(Value(1)));
+  EXPECT_EQ(pagina.find("Articulo"), std::string::npos) << pagina;
+  EXPECT_NE(pagina.find("\"id\":\"T\""), std::string::npos);  // the table's frame is there
 }
 
 TEST(TTable, LineResetsNameTheirAccumulators) {

@@ -87,21 +87,7 @@ struct TableParent : TRectangle {
   TableParent() { cType = Value("TTable"); }
 };
 
-// A text loaded from a template, rendered against a context holding the
-// given variables.
-struct Rendered {
-  explicit Rendered(std::string_view templateJson, std::string_view variables = "{}",
-                    TReportNode* parent = nullptr)
-      : text(parent) {
-    text.Load(JsonDecode(templateJson));
-    text.Create();
-    ctx.contexto->PushVariablesLocales(JsonDecode(variables));
-  }
-  Value Render() { return text.GenerarRenderizable(*ctx.contexto); }
-
-  ObjectTestContext ctx;
-  TText text;
-};
+using Rendered = RenderedObject<TText>;
 
 // ---------------------------------------------------------------------------
 // Template keys
@@ -263,8 +249,8 @@ TEST(TText, RendersItsFiftySevenKeysInOrder) {
             R"("paddingDerecho":0.0,"paddingInferior":0.0,"paddingIzquierdo":0.0})");
 
   // A later rendering writes the same keys in the same order with its own values.
-  r.text.nTop = Value(60);
-  r.text.lFontBold = false;
+  r.object.nTop = Value(60);
+  r.object.lFontBold = false;
   const Value again = r.Render();
   EXPECT_EQ(Keys(again), kTextKeys);
   EXPECT_EQ(again.Get("y").Int(), 60);
@@ -295,34 +281,34 @@ TEST(TText, ContentComesFromTheFormulaWithItsErrorState) {
 TEST(TText, TheContentPlanIsCompiledOncePerContent) {
   Rendered r(R"({"cText":"X"})", R"({"X":"one"})");
   EXPECT_EQ(r.Render().Get("texto").Str(), "one");
-  const Value plan = r.text.uTextFormulaPlan;
+  const Value plan = r.object.uTextFormulaPlan;
   ASSERT_FALSE(plan.IsNil());
   ASSERT_FALSE(plan.IsLogical());
-  EXPECT_EQ(r.text.cTextFormulaPlanSource, "X");
+  EXPECT_EQ(r.object.cTextFormulaPlanSource, "X");
   // The same plan serves the next rendering, with the variables of that time.
   r.ctx.contexto->PushVariablesLocales(JsonDecode(R"({"X":"two"})"));
   EXPECT_EQ(r.Render().Get("texto").Str(), "two");
-  EXPECT_TRUE(r.text.uTextFormulaPlan.SameRef(plan));
+  EXPECT_TRUE(r.object.uTextFormulaPlan.SameRef(plan));
 
   // A new content gets a new plan.
-  r.text.cText = "'fixed'";
+  r.object.cText = "'fixed'";
   EXPECT_EQ(r.Render().Get("texto").Str(), "fixed");
-  EXPECT_FALSE(r.text.uTextFormulaPlan.SameRef(plan));
-  EXPECT_EQ(r.text.cTextFormulaPlanSource, "'fixed'");
+  EXPECT_FALSE(r.object.uTextFormulaPlan.SameRef(plan));
+  EXPECT_EQ(r.object.cTextFormulaPlanSource, "'fixed'");
 
   // A content that does not compile is remembered as false and interpreted.
   Rendered interpreted(R"({"cText":"X * 2"})", R"({"X":3})");
   EXPECT_EQ(interpreted.Render().Get("texto").Str(), "6");
-  EXPECT_TRUE(interpreted.text.uTextFormulaPlan.IsLogical());
+  EXPECT_TRUE(interpreted.object.uTextFormulaPlan.IsLogical());
   EXPECT_EQ(interpreted.Render().Get("texto").Str(), "6");
 
   // Load and End drop the plan.
-  r.text.Load(JsonDecode("{}"));
-  EXPECT_TRUE(r.text.uTextFormulaPlan.IsNil());
+  r.object.Load(JsonDecode("{}"));
+  EXPECT_TRUE(r.object.uTextFormulaPlan.IsNil());
   r.Render();
-  r.text.End();
-  EXPECT_TRUE(r.text.uTextFormulaPlan.IsNil());
-  EXPECT_EQ(r.text.cTextFormulaPlanSource, "");
+  r.object.End();
+  EXPECT_TRUE(r.object.uTextFormulaPlan.IsNil());
+  EXPECT_EQ(r.object.cTextFormulaPlanSource, "");
 }
 
 TEST(TText, AnInvisibleTextAnswersNothingAndEvaluatesNothing) {
@@ -330,7 +316,7 @@ TEST(TText, AnInvisibleTextAnswersNothingAndEvaluatesNothing) {
   EXPECT_TRUE(hidden.Render().IsNil());
   EXPECT_TRUE(hidden.ctx.Avisos().empty());
   EXPECT_EQ(hidden.ctx.Motivos(), std::vector<std::string>{"visible=false"});
-  EXPECT_TRUE(hidden.text.uTextFormulaPlan.IsNil());
+  EXPECT_TRUE(hidden.object.uTextFormulaPlan.IsNil());
 
   Rendered conditional(R"({"cCondition":"X == 1","cText":"'a'"})", R"({"X":2})");
   EXPECT_TRUE(conditional.Render().IsNil());
@@ -439,12 +425,12 @@ TEST(TText, ACellTextRendersFromItsPrototypeWithTheErrorKeysLast) {
   Rendered asCell(cell, R"({"X":"v"})", &table);
   Rendered asObject(cell, R"({"X":"v"})");
   for (Rendered* r : {&asCell, &asObject}) {
-    r->text.cId = Value("T1_detail_r4_0_1_text");
-    r->text.nLeft = Value(12.5);
-    r->text.nTop = Value(30);
-    r->text.nWidth = Value(20);
-    r->text.nHeight = Value(6);
-    r->text.nZIndex = Value(2.03);
+    r->object.cId = Value("T1_detail_r4_0_1_text");
+    r->object.nLeft = Value(12.5);
+    r->object.nTop = Value(30);
+    r->object.nWidth = Value(20);
+    r->object.nHeight = Value(6);
+    r->object.nZIndex = Value(2.03);
   }
   const Value cellMap = asCell.Render();
   const Value objectMap = asObject.Render();
@@ -458,8 +444,8 @@ TEST(TText, ACellTextRendersFromItsPrototypeWithTheErrorKeysLast) {
   // Only the order differs.
   for (const std::string& key : kTextKeys)
     EXPECT_EQ(ExprText(cellMap.Get(key)), ExprText(objectMap.Get(key))) << key;
-  EXPECT_TRUE(asCell.text.hStaticRenderPrototype.IsMap());
-  EXPECT_TRUE(asObject.text.hStaticRenderPrototype.IsNil());
+  EXPECT_TRUE(asCell.object.hStaticRenderPrototype.IsMap());
+  EXPECT_TRUE(asObject.object.hStaticRenderPrototype.IsNil());
 }
 
 TEST(TText, TwoCellRenderingsDifferOnlyInTheRefreshedKeys) {
@@ -467,27 +453,27 @@ TEST(TText, TwoCellRenderingsDifferOnlyInTheRefreshedKeys) {
   Rendered r(R"({"cText":"X","cTextFlowGroup":"g","lKeepEmptyParagraphs":false,
                "nTextFlowLineHeight":2})",
              R"({"X":"first"})", &table);
-  r.text.cId = Value("a");
-  r.text.nLeft = Value(1);
-  r.text.nTop = Value(2);
-  r.text.nWidth = Value(3);
-  r.text.nHeight = Value(40);
-  r.text.nZIndex = Value(1.03);
+  r.object.cId = Value("a");
+  r.object.nLeft = Value(1);
+  r.object.nTop = Value(2);
+  r.object.nWidth = Value(3);
+  r.object.nHeight = Value(40);
+  r.object.nZIndex = Value(1.03);
   const Value first = r.Render();
-  const Value prototype = r.text.hStaticRenderPrototype;
+  const Value prototype = r.object.hStaticRenderPrototype;
 
   r.ctx.contexto->PushVariablesLocales(JsonDecode(R"({"X":"second\n\n"})"));
-  r.text.cId = Value("b");
-  r.text.nLeft = Value(11);
-  r.text.nTop = Value(12);
-  r.text.nWidth = Value(13);
-  r.text.nHeight = Value(14);
-  r.text.nZIndex = Value(2.03);
-  r.text.nLayerId = Value(3);
+  r.object.cId = Value("b");
+  r.object.nLeft = Value(11);
+  r.object.nTop = Value(12);
+  r.object.nWidth = Value(13);
+  r.object.nHeight = Value(14);
+  r.object.nZIndex = Value(2.03);
+  r.object.nLayerId = Value(3);
   // Kept from the time the prototype was built: a table changes only positions.
-  r.text.cFontFamily = "Courier";
+  r.object.cFontFamily = "Courier";
   const Value second = r.Render();
-  EXPECT_TRUE(r.text.hStaticRenderPrototype.SameRef(prototype));
+  EXPECT_TRUE(r.object.hStaticRenderPrototype.SameRef(prototype));
 
   const std::vector<std::string> refreshed = {
       "id",   "x",     "y", "ancho", "alto", "texto", "alturaSuprimidaFlujoTexto", "ordenOriginal",
@@ -506,14 +492,14 @@ TEST(TText, TwoCellRenderingsDifferOnlyInTheRefreshedKeys) {
   EXPECT_EQ(r.Render().Get("fuente").Str(), "Arial");
 
   // A new content is rendered with its own formula text.
-  r.text.cText = "'k'";
+  r.object.cText = "'k'";
   const Value third = r.Render();
   EXPECT_EQ(third.Get("formula").Str(), "'k'");
   EXPECT_EQ(third.Get("texto").Str(), "k");
 
   // Load drops the prototype, so the new font shows.
-  r.text.Load(JsonDecode(R"({"cFontFamily":"Courier"})"));
-  EXPECT_TRUE(r.text.hStaticRenderPrototype.IsNil());
+  r.object.Load(JsonDecode(R"({"cFontFamily":"Courier"})"));
+  EXPECT_TRUE(r.object.hStaticRenderPrototype.IsNil());
   EXPECT_EQ(r.Render().Get("fuente").Str(), "Courier");
 }
 
@@ -528,7 +514,7 @@ TEST(TText, ACellTextWithAStyleFormulaRendersDynamically) {
     Rendered r(JsonEncode(object), "{}", &table);
     const Value map = r.Render();
     EXPECT_EQ(map.AsMap().KeyAt(8), "formulaError") << formula;
-    EXPECT_TRUE(r.text.hStaticRenderPrototype.IsNil()) << formula;
+    EXPECT_TRUE(r.object.hStaticRenderPrototype.IsNil()) << formula;
   }
 }
 
@@ -583,7 +569,7 @@ TEST(TText, ABreakableTextIsSplitOverPagesByThePagination) {
   }
 
   // Without the flag the text stays whole on one page.
-  r.text.lAllowPageBreak = false;
+  r.object.lAllowPageBreak = false;
   doc = paginacion.Paginar(JsonDecode(R"({"ancho":210,"alto":297})"), Value::NewList({r.Render()}));
   EXPECT_EQ(doc->TotalPaginas(), 1);
   paginacion.End();

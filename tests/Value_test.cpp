@@ -316,6 +316,14 @@ TEST(Value, Utf8) {
   std::string out;
   AppendUtf8(out, 0x1F600);
   EXPECT_EQ(out, "\xF0\x9F\x98\x80");
+  // One character at a position: its length and code point, or 0.
+  uint32_t cp = 0;
+  EXPECT_EQ(Utf8SequenceAt(s, 1, cp), 2u);
+  EXPECT_EQ(cp, 0xF1u);
+  EXPECT_EQ(Utf8SequenceAt(s, 2, cp), 0u);  // a continuation byte
+  EXPECT_EQ(Utf8SequenceAt(s, 4, cp), 3u);
+  EXPECT_EQ(Utf8SequenceAt(s, 7, cp), 0u);                   // past the end
+  EXPECT_EQ(Utf8SequenceAt("\xF4\x90\x80\x80", 0, cp), 0u);  // beyond U+10FFFF
 }
 
 TEST(Value, DeepCloneKeepsSharingAndSurvivesCycles) {

@@ -1,0 +1,139 @@
+// Hostile inputs for the rich-text converters: each case runs in a child
+// process of its own, so the peak memory printed is that case's alone. Per
+// case: input and output size, milliseconds of the conversion, the process's
+// peak resident memory and how much of it came after the input was built.
+//
+//   build/richtext_bench
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "HtmlToRtf.h"
+#include "Platform.h"
+#include "RtfToHtml.h"
+#include "TRichText.h"
+
+namespace {
+
+using namespace kx;
+
+long PeakKb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+std::string Repeat(std::string_view piece, size_t times) {
+  std::string out;
+  out.reserve(piece.size() * times);
+  for (size_t i = 0; i < times; ++i) out.append(piece);
+  return out;
+}
+
+struct Case {
+  const char* name;
+  std::function<std::string()> input;
+  std::function<std::string(const std::string&)> convert;
+};
+
+std::string RtfToHtml(const std::string& rtf) {
+  return KXRICHTEXTRTFTOHTML(Value(rtf));
+}
+
+std::string HtmlToRtf(const std::string& html) {
+  return KXRICHTEXTHTMLTORTF(html);
+}
+
+// A font name of the longest kept length, made of characters HTML must escape.
+const std::string kEscapedFontTable =
+    "{\\fonttbl{\\f0 " + Repeat("\"><&'", 26) + "<script>;}}\\f0\\fs24 ";
+
+const std::vector<Case> kCases = {
+    {"rtf_million_nested_braces",
+     [] { return std::string(1000000, '{') + "x" + std::string(1000000, '}'); }, RtfToHtml},
+    {"rtf_million_nested_alternating_states",
+     [] { return Repeat("{\\b {\\b0 ", 500000) + "x" + std::string(1000000, '}'); }, RtfToHtml},
+    {"rtf_huge_font_and_colour_numbers",
+     [] {
+       return "{\\fonttbl{\\f4294967295 Big;}}{\\colortbl;\\red4294967295\\green0\\blue0;}" +
+              Repeat("\\f4294967295\\fs4294967295\\cf4294967295\\highlight99999999999 x", 20000);
+     },
+     RtfToHtml},
+    {"rtf_many_font_numbers_one_name",
+     [] {
+       return "{\\fonttbl" + Repeat("\\f4294967", 100000) + " " + std::string(200, 'n') + ";}" +
+              Repeat("{\\f" + std::to_string(4294967) + " a}", 50000);
+     },
+     RtfToHtml},
+    {"rtf_bad_u_values",
+     [] {
+       return Repeat("\\u-10179?\\u70000?\\u0?\\u-8704?\\u-3913?\\u99999999999?\\'4x\\'", 40000);
+     },
+     RtfToHtml},
+    {"rtf_escaped_font_name_1MB_of_lines",
+     [] { return kEscapedFontTable + Repeat(std::string(90, 'a') + "\\par ", 10000); }, RtfToHtml},
+    {"rtf_escaped_font_name_tiny_runs_100KB",
+     [] { return kEscapedFontTable + Repeat("x{}", 33000); }, RtfToHtml},
+    {"rtf_raw_bytes_1MB", [] { return Repeat("caf\xC3\xA9 \xE9\x80\xFF ", 100000); }, RtfToHtml},
+    {"html_million_nested_tags",
+     [] { return Repeat("<b>", 1000000) + "x" + Repeat("</b>", 1000000); }, HtmlToRtf},
+    {"html_nested_lists",
+     [] { return Repeat("<ol><li>", 200000) + "x" + Repeat("</li></ol>", 200000); }, HtmlToRtf},
+    {"html_100k_fonts_and_colours",
+     [] {
+       std::string html;
+       for (int i = 0; i < 100000; ++i) {
+         char color[8];
+         std::snprintf(color, sizeof color, "#%06x", i * 97);
+         html +=
+             "<span style=\"font-family:F" + std::to_string(i) + ";color:" + color + "\">x</span>";
+       }
+       return html;
+     },
+     HtmlToRtf},
+    {"richtext_placeholders_into_rtf", [] { return "{\\rtf1 " + Repeat("{{v}} ", 100000) + "}"; },
+     [](const std::string& content) {
+       const RichTextEvaluator evaluate = [](std::string_view) {
+         return Value("C:\\new} \xE2\x82\xAC");
+       };
+       return KXRICHTEXTINTERPOLATE(Value(content), "rtf", evaluate);
+     }},
+    {"richtext_plain_text_of_nested_rtf",
+     [] { return "{\\rtf1 " + std::string(1000000, '{') + "x" + std::string(1000000, '}') + "}"; },
+     [](const std::string& content) { return KXRICHTEXTPLAINTEXT(Value(content)); }},
+};
+
+void RunCase(const Case& c) {
+  const std::string input = c.input();
+  const long baseKb = PeakKb();
+  const double start = platform::MillisecondClock();
+  const std::string output = c.convert(input);
+  const double ms = platform::MillisecondClock() - start;
+  const long peakKb = PeakKb();
+  std::printf("case=%s input_kb=%zu output_kb=%zu ms=%.1f peak_mb=%.1f conversion_mb=%.1f\n",
+              c.name, input.size() / 1024, output.size() / 1024, ms, peakKb / 1024.0,
+              (peakKb - baseKb) / 1024.0);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int main() {
+  for (const Case& c : kCases) {
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child == 0) {
+      RunCase(c);
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::printf("case=%s failed\n", c.name);
+  }
+  return 0;
+}

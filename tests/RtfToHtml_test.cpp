@@ -1,0 +1,222 @@
+#include "RtfToHtml.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace kx {
+namespace {
+
+struct Case {
+  std::string rtf;
+  std::string html;
+};
+
+void ExpectConversions(const std::vector<Case>& cases) {
+  for (const Case& c : cases) EXPECT_EQ(KXRICHTEXTRTFTOHTML(Value(c.rtf)), c.html) << c.rtf;
+}
+
+TEST(RtfToHtml, RunsKeepTheirFormatting) {
+  ExpectConversions({
+      {R"({\rtf1\ansi{\fonttbl{\f0\fswiss Arial;}}\f0\fs24 Hola {\b mundo}\par})",
+       R"(<span><span style="font-family:Arial;font-size:12.00pt;">Hola </span>)"
+       R"(<span style="font-family:Arial;font-size:12.00pt;"><strong>mundo</strong></span>)"
+       "<br></span>"},
+      // The blank between two groups joins the next run.
+      {R"({\b A} {\i B})", "<span><strong>A</strong><em> B</em></span>"},
+      {R"({\colortbl;\red255\green0\blue0;}\cf1 Rojo)",
+       R"(<span><span style="color:#FF0000;">Rojo</span></span>)"},
+      {R"({\colortbl;\red255\green0\blue0;}\highlight1 x\cf0 y)",
+       R"(<span><span style="background-color:#FF0000;">x</span>)"
+       R"(<span style="background-color:#FF0000;">y</span></span>)"},
+      {R"(\fs23 a)", R"(<span><span style="font-size:11.50pt;">a</span></span>)"},
+      {R"(\b\i\ul\strike\super x\b0\i0\ul0\strike0 y\nosupersub z\sub w\ulnone\ul v\ulnone u)",
+       "<span><strong><em><u><s><sup>x</sup></s></u></em></strong><sup>y</sup>z<sub>w</sub>"
+       "<u><sub>v</sub></u><sub>u</sub></span>"},
+      {R"(\sub a\super b)", "<span><sub>a</sub><sup>b</sup></span>"},
+      // "\i" and "\f1" are formatting words, not destinations.
+      {R"({\fonttbl{\f1 Courier;}}{\i\f1 x})",
+       R"(<span><span style="font-family:Courier;"><em>x</em></span></span>)"},
+      {R"(a\par b\line c\tab d\bullet e)", "<span>a<br>b<br>c&emsp;d&#8226; e</span>"},
+      // A body word never changes the font names.
+      {R"({\fonttbl{\f0 Arial;}}\f0 Hola; adios)",
+       R"(<span><span style="font-family:Arial;">Hola; adios</span></span>)"},
+  });
+}
+
+TEST(RtfToHtml, DestinationsAndSymbols) {
+  ExpectConversions({
+      {R"({\*\generator x;}y)", "<span>y</span>"},
+      {R"({\info{\title t}}y)", "<span>y</span>"},
+      {R"({\stylesheet{\s0 Normal;}}{\pict 0102}{\object o}y)", "<span>y</span>"},
+      {R"(a\{b\}c\\d)", "<span>a{b}c\\d</span>"},
+      {R"(a\~b\-c\_d)", "<span>abcd</span>"},
+      {"x < y & \"z\" 'w'", "<span>x &lt; y &amp; &quot;z&quot; &#039;w&#039;</span>"},
+      {"a\r\nb\tc", "<span>ab\tc</span>"},
+      // Unterminated documents, surplus braces and a final backslash.
+      {R"({\rtf1 abc)", "<span>abc</span>"},
+      {"a}}b{", "<span>ab</span>"},
+      {"ab\\", "<span>ab</span>"},
+      {"", "<span></span>"},
+      {"\xEF\xBB\xBF{\\rtf1 x}" + std::string(2, '\0'), "<span>x</span>"},
+  });
+}
+
+TEST(RtfToHtml, NonAsciiText) {
+  ExpectConversions({
+      {R"(\u233?)", "<span>\xC3\xA9</span>"},
+      {R"(\uc0\u233 x)", "<span>\xC3\xA9x</span>"},
+      {R"(\u233\'e9)", "<span>\xC3\xA9</span>"},
+      {R"(\uc2\u233\'e9\'e9x)", "<span>\xC3\xA9x</span>"},
+      {R"({\uc0 \u233}x)", "<span>\xC3\xA9x</span>"},
+      {R"(\u-3913?)", "<span>\xEF\x82\xB7</span>"},
+      {R"(\'e9\'80)", "<span>\xC3\xA9\xE2\x82\xAC</span>"},
+      {"\xE9", "<span>\xC3\xA9</span>"},
+  });
+}
+
+// Mends: \u values are checked, pairs joined, and a broken "\'" escape goes whole.
+TEST(RtfToHtml, UnicodeValuesAreRangeChecked) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  ExpectConversions({
+      {R"(\u-10179?\u-8704?)", "<span>\xF0\x9F\x98\x80</span>"},
+      {R"(\uc0\u55357\u56832 x)", "<span>\xF0\x9F\x98\x80x</span>"},
+      {R"(\u-10179?x)", "<span>" + fffd + "x</span>"},
+      {R"(\u-10179?\u233?)", "<span>" + fffd + "\xC3\xA9</span>"},
+      {R"({\u-10179?}\u-8704?)", "<span>" + fffd + fffd + "</span>"},
+      {R"(\u-8704?)", "<span>" + fffd + "</span>"},
+      {R"(x\u-10179?)", "<span>x" + fffd + "</span>"},
+      {R"(\u70000?)", "<span>" + fffd + "</span>"},
+      {R"(\u-40000?)", "<span>" + fffd + "</span>"},
+      {R"(\u99999999999999999999?)", "<span>" + fffd + "</span>"},
+      {R"(a\u0?b)", "<span>ab</span>"},
+      {R"(a\'4gb\'zz\'0)", "<span>agbzz</span>"},
+      {R"(a\'00b)", "<span>ab</span>"},
+  });
+}
+
+// Mend: raw bytes are UTF-8 when they form it, else Windows-1252, and a UTF-8 character
+// counts once as a fallback character.
+TEST(RtfToHtml, RawBytesAreUtf8WhenTheyFormIt) {
+  ExpectConversions({
+      {"caf\xC3\xA9", "<span>caf\xC3\xA9</span>"},
+      {"\xF0\x9F\x98\x80", "<span>\xF0\x9F\x98\x80</span>"},
+      {"\x80 \xC3(", "<span>\xE2\x82\xAC \xC3\x83(</span>"},
+      {"\\u241\xC3\xB1x", "<span>\xC3\xB1x</span>"},
+      {"\\\xC3\xA9x", "<span>x</span>"},
+      {std::string("a\0b", 3), "<span>ab</span>"},
+  });
+}
+
+// Mends: numbers saturate (a font number of four billion does not wrap round to font 0),
+// colour components are clamped, and a font name cannot leave its style attribute.
+TEST(RtfToHtml, HostileNumbersAndNames) {
+  ExpectConversions({
+      {R"({\fonttbl{\f0 Arial;}}\f4294967296 x)", "<span>x</span>"},
+      {R"({\fonttbl{\f99999999999 Big;}}\f4294967295 x)",
+       R"(<span><span style="font-family:Big;">x</span></span>)"},
+      {R"(\fs99999999999999 x)",
+       R"(<span><span style="font-size:1073741823.50pt;">x</span></span>)"},
+      {R"({\colortbl;\red300\green-5\blue99999999999;}\cf1 x\cf99999999999 y)",
+       R"(<span><span style="color:#FF00FF;">x</span>y</span>)"},
+      {R"({\fonttbl{\f0 a"><script>x;}}\f0 t)",
+       R"(<span><span style="font-family:a&quot;&gt;&lt;script&gt;x;">t</span></span>)"},
+  });
+}
+
+TEST(RtfToHtml, DeepNestingTakesNoRecursion) {
+  const size_t depth = 1000000;
+  std::string rtf(depth, '{');
+  rtf += "\\b x";
+  rtf += std::string(depth, '}');
+  rtf += "y";
+  EXPECT_EQ(KXRICHTEXTRTFTOHTML(Value(rtf)), "<span><strong>x</strong>y</span>");
+
+  // Nested groups with alternating states come back to each state in turn.
+  ExpectConversions({
+      {R"({\b a{\b0 b{\b c}d}e}f)",
+       "<span><strong>a</strong>b<strong>c</strong>d<strong>e</strong>f</span>"},
+      {R"({{{\b x}y}z})", "<span><strong>x</strong>yz</span>"},
+  });
+}
+
+TEST(RtfToHtml, FontTable) {
+  const RtfFontList fonts = KXRICHTEXTRTFFONTS(
+      R"({\rtf1{\fonttbl{\f0\fswiss\fcharset0 Arial;}{\f1\froman Times New Roman;}{\f2 ;})"
+      R"({\f1 Later;}{\f5\f6 Shared;}{\f7 Caf)"
+      "\xE9;}}\\f3 Outside;}");
+  ASSERT_EQ(fonts.size(), 5u);
+  const std::pair<int, const char*> expected[] = {
+      {0, "Arial"}, {1, "Later"}, {5, "Shared"}, {6, "Shared"}, {7, "Caf\xC3\xA9"}};
+  for (const auto& [number, name] : expected) {
+    ASSERT_NE(fonts.Find(number), nullptr) << number;
+    EXPECT_EQ(*fonts.Find(number), name) << number;
+  }
+  for (int missing : {2, 3, 4, -1}) EXPECT_EQ(fonts.Find(missing), nullptr) << missing;
+  EXPECT_EQ(KXRICHTEXTRTFFONTS(R"({\rtf1 \f0 Arial;})").size(), 0u);
+
+  // A name is cut on a character boundary.
+  std::string longName;
+  for (int i = 0; i < 100; ++i) longName += "\xC3\xA9";
+  const RtfFontList cut = KXRICHTEXTRTFFONTS("{\\fonttbl{\\f0 " + longName + ";}}");
+  ASSERT_NE(cut.Find(0), nullptr);
+  EXPECT_EQ(*cut.Find(0), longName.substr(0, 128));
+}
+
+TEST(RtfToHtml, ColourTable) {
+  const std::pair<std::string, RtfColorList> cases[] = {
+      {R"({\colortbl;\red255\green0\blue0;\red0\green0\blue255;})", {-1, 0xFF0000, 0x0000FF, -1}},
+      {R"({\COLORTBL\red1\green2\blue3;})", {0x010203, -1}},
+      {R"({\colortbl;;\green16;})", {-1, -1, 0x001000, -1}},
+      {R"({\colortbl;\red1)", {}},
+      {"no table", {}},
+  };
+  for (const auto& [rtf, colors] : cases) EXPECT_EQ(KXRICHTEXTRTFCOLORS(rtf), colors) << rtf;
+}
+
+TEST(RtfToHtml, FlushRunLeavesBlanksPending) {
+  RtfCharState bold;
+  bold.bold = true;
+  std::string run = " \t\r\n";
+  EXPECT_EQ(KXRICHTEXTRTFFLUSHRUN(run, bold, {}, {}), "");
+  EXPECT_EQ(run, " \t\r\n");
+  run += "x";
+  EXPECT_EQ(KXRICHTEXTRTFFLUSHRUN(run, bold, {}, {}), "<strong> \t\r\nx</strong>");
+  EXPECT_EQ(run, "");
+}
+
+TEST(RtfToHtml, AtFromAndEscape) {
+  const std::pair<Value, size_t> starts[] = {{Value(1), 2},   {Value(3), 4}, {Value(0), 2},
+                                             {Value("x"), 2}, {Value(5), 0}, {Value(9), 0}};
+  for (const auto& [start, at] : starts) EXPECT_EQ(KXRICHTEXTATFROM("b", "abcb", start), at);
+  EXPECT_EQ(KXRICHTEXTATFROM("z", "abcb", Value(1)), 0u);
+  EXPECT_EQ(KXRICHTEXTESCAPEHTML("a&<>\"'&amp;"), "a&amp;&lt;&gt;&quot;&#039;&amp;amp;");
+}
+
+TEST(RtfToHtml, NormalizeInput) {
+  EXPECT_EQ(KXRICHTEXTNORMALIZEINPUT(Value()), "");
+  EXPECT_EQ(KXRICHTEXTNORMALIZEINPUT(Value(5)), "5");
+  EXPECT_EQ(KXRICHTEXTNORMALIZEINPUT(Value(std::string("\xEF\xBB\xBF\xEF\xBB\xBF"
+                                                       "a\0b\0\0",
+                                                       11))),
+            std::string("\xEF\xBB\xBF"
+                        "a\0b",
+                        6));
+}
+
+// Whatever the input, the HTML is valid UTF-8 without NUL.
+TEST(RtfToHtml, OutputIsAlwaysValidUtf8) {
+  const std::string inputs[] = {
+      std::string("\\'00\0\\u0 \xFF\xFE\xC3\\u-10179\\'c3\\'a9", 28),
+      "{\\fonttbl{\\f0 \xC3\xFF\x01;}}\\f0 x\\u55296\\u-1\\u56320",
+      "\\uc9999999999\\u233 abc",
+  };
+  for (const std::string& rtf : inputs) {
+    const std::string html = KXRICHTEXTRTFTOHTML(Value(rtf));
+    EXPECT_TRUE(IsValidUtf8(html)) << html;
+    EXPECT_EQ(html.find('\0'), std::string::npos) << html;
+  }
+}
+
+}  // namespace
+}  // namespace kx

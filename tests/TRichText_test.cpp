@@ -1,0 +1,276 @@
+#include "TRichText.h"
+
+#include <gtest/gtest.h>
+
+#include "Json.h"
+#include "ObjectTestContext.h"
+#include "RtfToHtml.h"
+#include "TTable.h"
+
+namespace kx {
+namespace {
+
+using Rendered = RenderedObject<TRichText>;
+
+// A template whose content formula is the given text as a literal.
+std::string Contenido(std::string_view markup) {
+  return R"({"cId":"r","cContent":)" + JsonEncode(Value(KXRICHTEXTENCODELITERAL(markup))) + "}";
+}
+
+const char* kRtfDocument = R"({\rtf1\ansi{\fonttbl{\f0 Arial;}}\f0 {\b Hola}\par})";
+
+TEST(TRichText, RendersTheThirtyFourKeysInOrder) {
+  Rendered r(R"({"cId":"r","nLeft":1,"nTop":2,"nWidth":30,"nHeight":10,"nPaddingLeft":1.5,
+               "cContent":"\"<p>Hola {{nombre}}</p>\"","cVerticalAlign":"Bottom",
+               "cOverflow":"VISIBLE","cBackgroundColor":"#EEEEEE","nZIndex":7})",
+             R"({"nombre":"A & B"})");
+  const Value map = r.Render();
+  const char* keys[] = {"id",
+                        "tipo",
+                        "x",
+                        "y",
+                        "ancho",
+                        "alto",
+                        "contentFormat",
+                        "content",
+                        "plainContent",
+                        "hasVisibleContent",
+                        "rtfContent",
+                        "alineacionVertical",
+                        "overflow",
+                        "colorFondo",
+                        "colorBorde",
+                        "grosorBorde",
+                        "bordeSuperior",
+                        "bordeDerecho",
+                        "bordeInferior",
+                        "bordeIzquierdo",
+                        "redondeo",
+                        "rotacionOriginal",
+                        "rotacion",
+                        "opacidad",
+                        "sombraTamano",
+                        "sombraTransparencia",
+                        "sombraColor",
+                        "paddingSuperior",
+                        "paddingDerecho",
+                        "paddingInferior",
+                        "paddingIzquierdo",
+                        "ordenOriginal",
+                        "capa",
+                        "zIndex"};
+  ASSERT_EQ(map.Len(), std::size(keys));
+  for (size_t i = 0; i < std::size(keys); ++i) EXPECT_EQ(map.AsMap().KeyAt(i), keys[i]) << i;
+  EXPECT_EQ(map.Get("tipo").Str(), "texto_enriquecido");
+  EXPECT_EQ(map.Get("content").Str(), "<p>Hola A &amp; B</p>");
+  EXPECT_EQ(map.Get("contentFormat").Str(), "html");
+  EXPECT_EQ(map.Get("plainContent").Str(), "Hola A & B");
+  EXPECT_TRUE(map.Get("hasVisibleContent").Bool());
+  EXPECT_EQ(map.Get("rtfContent").Str(),
+            R"({\rtf1\ansi\ansicpg1252\deff0{\fonttbl{\f0 Arial;}}{\colortbl;})"
+            R"(\viewkind4\uc1\pard\f0\fs24 {Hola A & B}\par })");
+  EXPECT_EQ(map.Get("alineacionVertical").Str(), "bottom");
+  EXPECT_EQ(map.Get("overflow").Str(), "visible");
+  EXPECT_EQ(map.Get("colorFondo").Str(), "#EEEEEE");
+  EXPECT_TRUE(map.Get("bordeSuperior").Bool());
+  EXPECT_EQ(ValueDouble(map.Get("paddingIzquierdo")), 1.5);
+  EXPECT_EQ(map.Get("zIndex").Int(), 7);
+}
+
+TEST(TRichText, PlaceholdersByFormat) {
+  struct Case {
+    std::string markup;
+    std::string value;
+    std::string content;
+    std::string format;
+    std::string plain;
+  };
+  const Case cases[] = {
+      {"Hola {{v}}", "A & B", "Hola A & B", "text", "Hola A & B"},
+      // Plain content that receives HTML becomes HTML.
+      {"Hola {{v}}", "<strong>x</strong>", "Hola <strong>x</strong>", "html", "Hola x"},
+      // An RTF value in HTML content is converted.
+      {"<p>{{v}}</p>", kRtfDocument,
+       R"(<p><span><span style="font-family:Arial;"><strong>Hola</strong></span><br></span></p>)",
+       "html", "Hola\r\n"},
+      // Mend: values in RTF content are RTF text, so they cannot change its structure.
+      {R"({\rtf1 {{v}}})", "C:\\new} \xC3\xA9", R"({\rtf1 C:\\new\} \u233?})", "rtf",
+       "C:\\new} \xC3\xA9"},
+      {"a {{b", "x", "a {{b", "text", "a {{b"},
+      {"a }} {{ v }}{{v}}", "1", "a }} 11", "text", "a }} 11"},
+  };
+  for (const Case& c : cases) {
+    Rendered r(Contenido(c.markup), JsonEncode(Value::NewMap({{"v", Value(c.value)}})));
+    const Value map = r.Render();
+    EXPECT_EQ(map.Get("content").Str(), c.content) << c.markup;
+    EXPECT_EQ(map.Get("contentFormat").Str(), c.format) << c.markup;
+    EXPECT_EQ(map.Get("plainContent").Str(), c.plain) << c.markup;
+  }
+}
+
+TEST(TRichText, InterpolateHandsOverTheTrimmedExpression) {
+  std::vector<std::string> asked;
+  const RichTextEvaluator evaluate = [&asked](std::string_view expression) {
+    asked.emplace_back(expression);
+    return Value(std::string("\xEF\xBB\xBF"
+                             "v") +
+                 std::string(2, '\0'));
+  };
+  EXPECT_EQ(KXRICHTEXTINTERPOLATE(Value("{{a{{b}}|{{ c }}"), "text", evaluate), "v|v");
+  EXPECT_EQ(asked, (std::vector<std::string>{"a{{b", "c"}));
+  EXPECT_EQ(KXRICHTEXTINTERPOLATE(Value("{{a}}"), "text", nullptr), "{{a}}");
+  EXPECT_EQ(KXRICHTEXTINTERPOLATE(Value(5), "text", evaluate), "");
+}
+
+TEST(TRichText, EmptyAndBlankContents) {
+  Rendered empty(R"({"cContent":"\"\""})");
+  Value map = empty.Render();
+  EXPECT_EQ(map.Get("contentFormat").Str(), "text");
+  EXPECT_EQ(map.Get("plainContent").Str(), "");
+  EXPECT_FALSE(map.Get("hasVisibleContent").Bool());
+  EXPECT_EQ(
+      map.Get("rtfContent").Str(),
+      R"({\rtf1\ansi\ansicpg1252\deff0{\fonttbl{\f0 Arial;}}\viewkind4\uc1\pard\f0\fs24 \par})");
+
+  Rendered nbsp(Contenido("<p>&nbsp;</p>"));
+  map = nbsp.Render();
+  EXPECT_EQ(map.Get("plainContent").Str(), " ");
+  EXPECT_FALSE(map.Get("hasVisibleContent").Bool());
+}
+
+TEST(TRichText, InvisibleRendersNothing) {
+  Rendered r(R"({"cCondition":"1 == 2","cContent":"\"x\""})");
+  EXPECT_TRUE(r.Render().IsNil());
+  EXPECT_EQ(r.ctx.Motivos(), std::vector<std::string>{"condicion falsa"});
+}
+
+TEST(TRichText, DetectFormat) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\xEF\xBB\xBF \t\r\n{\\rtf1 x}", "rtf"},
+      {std::string("\0\0 {\\RTF1", 9), "rtf"},
+      {"x {\\rtf1", "text"},
+      {"<b>x</b><i>y</i>", "text"},
+      {"a<P>b", "html"},
+      {"<Sub>", "html"},
+      {"a<script>", "html"},
+      {"", "text"},
+  };
+  for (const auto& [content, format] : cases)
+    EXPECT_EQ(KXRICHTEXTDETECTFORMAT(Value(content)), format) << content;
+}
+
+TEST(TRichText, TrimStart) {
+  EXPECT_EQ(KXRICHTEXTTRIMSTART(Value(std::string("\0\t x", 4))), "x");
+  EXPECT_EQ(KXRICHTEXTTRIMSTART(Value(" \t ")), " \t ");
+  EXPECT_EQ(KXRICHTEXTTRIMSTART(Value(std::string(" \0 \0  ", 6))), "  ");
+  EXPECT_EQ(KXRICHTEXTTRIMSTART(Value(5)), "");
+}
+
+TEST(TRichText, PlainText) {
+  struct Case {
+    std::string content;
+    Value format;
+    std::string plain;
+  };
+  const Case cases[] = {
+      {"<p>a<br>b<br/>c<br />d<BR>e</p>", Value(), "a\r\nb\r\nc\r\nde"},
+      {"a<b<c>d>&lt;x&gt;", Value("HTML"), "ad><x>"},
+      {"a<br>b<c", Value(), "a\r\nb"},
+      {"<p>x</p>", Value("TEXT"), "<p>x</p>"},
+      // RTF goes through its HTML; tabs and bullets come back as themselves.
+      {R"({\rtf1 a\tab b\par\bullet c &amp;emsp;})", Value(), "a\tb\r\n\xE2\x80\xA2 c &amp;emsp;"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(KXRICHTEXTPLAINTEXT(Value(c.content), c.format), c.plain) << c.content;
+}
+
+TEST(TRichText, LoadSaveAndEnd) {
+  TRichText text;
+  EXPECT_EQ(text.cName.Str(), "Texto enriquecido");
+  EXPECT_EQ(text.cType.Str(), "richText");
+  EXPECT_EQ(text.cContent.Str(), "\"<p>Texto enriquecido</p>\"");
+  EXPECT_TRUE(text.lBorderTop.Bool());
+
+  const std::pair<std::string, std::pair<std::string, std::string>> loads[] = {
+      {R"({"cOverflow":"VISIBLE","cVerticalAlign":"Bottom"})", {"visible", "bottom"}},
+      {R"({"cOverflow":" visible","cVerticalAlign":"ter"})", {"hidden", "top"}},
+      {R"({"cVerticalAlign":" center "})", {"hidden", "center"}},
+      {R"({"cOverflow":true,"cVerticalAlign":5})", {"hidden", "top"}},
+  };
+  for (const auto& [json, expected] : loads) {
+    text.Load(JsonDecode(json));
+    EXPECT_EQ(text.cOverflow, expected.first) << json;
+    EXPECT_EQ(text.cVerticalAlign, expected.second) << json;
+  }
+
+  text.Load(JsonDecode(R"({"cType":"TText","cId":"z","cContent":5,"cOverflow":"visible"})"));
+  EXPECT_EQ(text.cType.Str(), "richText");
+  const Value saved = text.Save();
+  const size_t n = saved.Len();
+  ASSERT_GT(n, 3u);
+  EXPECT_EQ(saved.AsMap().KeyAt(2), "cType");
+  EXPECT_EQ(saved.Get("cType").Str(), "richText");
+  EXPECT_EQ(saved.Get("cId").Str(), "z");
+  EXPECT_EQ(saved.AsMap().KeyAt(n - 3), "cContent");
+  EXPECT_EQ(saved.AsMap().KeyAt(n - 2), "cVerticalAlign");
+  EXPECT_EQ(saved.AsMap().KeyAt(n - 1), "cOverflow");
+  EXPECT_EQ(saved.Get("cContent").Int(), 5);
+  EXPECT_EQ(saved.Get("cOverflow").Str(), "visible");
+
+  text.End();
+  EXPECT_EQ(text.cContent.Str(), "");
+  EXPECT_EQ(text.oParent, nullptr);
+}
+
+TEST(TRichText, ContentMigration) {
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({"cContent":"A","content":"B"})", R"("A")"},
+      {R"({"content":5})", "5"},
+      {R"({"cContentMode":"Formula","cContentFormula":"VAR.x"})", R"("VAR.x")"},
+      {R"({"cContentMode":"fixed","cContentFormula":"VAR.x","cHtml":"<p>a\"b</p>"})",
+       R"("\"<p>a\"\"b</p>\"")"},
+      {R"({"origin":"formula","contentFormula":" ","htmlContent":"x\\y\r\n"})",
+       R"("\"x\\\\y\\r\\n\"")"},
+      {R"({"contentSource":"Formula","cContentFormula":"F","cHtml":"H"})", R"("F")"},
+      {R"({"cContentMode":"fixed","cContentFormula":"F"})", R"("F")"},
+      {R"({"contentSource":"VAR.y"})", R"("VAR.y")"},
+      {R"({"contentSource":"fixed"})", R"("\"\"")"},
+      {R"({})", R"("\"\"")"},
+  };
+  for (const auto& [json, formula] : cases)
+    EXPECT_EQ(JsonEncode(KXRICHTEXTMIGRATECONTENT(JsonDecode(json))), formula) << json;
+}
+
+// The literal reads back as the text it was made from.
+TEST(TRichText, EncodedLiteralsEvaluateToTheirText) {
+  ObjectTestContext ctx;
+  for (const char* text : {"<p>a\"b</p>", "C:\\new\\", "x\r\ny\"\"", "'q' + \"r\"", ""}) {
+    EXPECT_EQ(ValueString(ctx.contexto->EvaluarFormula(Value(KXRICHTEXTENCODELITERAL(text)))), text)
+        << KXRICHTEXTENCODELITERAL(text);
+  }
+}
+
+// Every record renders the cell again, from the same object.
+TEST(TRichText, ATableCellRendersForEveryRecord) {
+  auto table = MakeRef<TTable>();
+  table->Load(JsonDecode(R"({"cId":"T","nWidth":100,"nHeight":500,"hSections":{"detail":{
+      "aLines":[{"aCells":[{"nWidth":100,"hContent":{"cType":"richText",
+      "hObject":{"cContent":"\"<p>{{L.id}}</p>\""}}}]}]}}})"));
+  table->Create();
+  Value records = Value::NewList({Value::NewMap({{"L.id", 0}}), Value::NewMap({{"L.id", 1}})});
+  ObjectTestContext ctx(Value::NewMap({{"aRegistrosDetalleRuntime", records},
+                                       {"lRegistrosDetalleGlobalRuntime", true},
+                                       {"nRegistroBase", 0},
+                                       {"nTotalRegistrosRuntime", 2}}));
+  std::vector<std::string> cells;
+  const Value out = table->GenerarRenderizable(*ctx.contexto);
+  for (const Value& o : out.AsList())
+    if (o.Get("tipo").Str() == "texto_enriquecido")
+      cells.push_back(ValueString(o.Get("id")) + " " + ValueString(o.Get("content")));
+  EXPECT_EQ(cells, (std::vector<std::string>{"T_detail_r0_0_0_text <p>0</p>",
+                                             "T_detail_r1_0_0_text <p>1</p>"}));
+  EXPECT_EQ(table->hCellObjectCache.Len(), 1u);
+}
+
+}  // namespace
+}  // namespace kx

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Json.h"
+#include "ObjectTestContext.h"
+#include "TKXEngine.h"
+#include "TTable.h"
+
+namespace kx {
+namespace {
+
+Ref<TTable> Tabla(std::string_view json) {
+  auto t = MakeRef<TTable>();
+  t->Load(JsonDecode(json));
+  t->Create();
+  return t;
+}
+
+// A text cell whose object map is given as JSON.
+std::string Texto(std::string_view objeto) {
+  return R"({"nWidth":30,"hContent":{"cType":"TText","hObject":)" + std::string(objeto) + "}}";
+}
+
+// The options the engine gives the export: the job's whole record list.
+Value OpcionesExportacion(const Value& registros) {
+  return Value::NewMap({{"aRegistrosDetalleRuntime", registros},
+                        {"lRegistrosDetalleGlobalRuntime", true},
+                        {"nRegistroBase", 0},
+                        {"nTotalRegistrosRuntime", static_cast<int64_t>(registros.Len())},
+                        {"lSemanticDataRuntime", true}});
+}
+
+Value Exportar(TTable& t, const Value& registros, ObjectTestContext* propio = nullptr) {
+  ObjectTestContext local(OpcionesExportacion(registros));
+  ObjectTestContext& ctx = propio ? *propio : local;
+  if (propio) ctx.contexto->SetOpciones(OpcionesExportacion(registros));
+  ctx.contexto->Create();
+  return t.GenerarDatosExportables(*ctx.contexto);
+}
+
+std::vector<std::string> Claves(const Value& columnas, std::string_view clave) {
+  std::vector<std::string> out;
+  for (const Value& c : columnas.AsList()) out.push_back(ValueString(c.Get(clave)));
+  return out;
+}
+
+TEST(TTableExport, ColumnsAndRows) {
+  auto t = Tabla(R"({"cId":"T1","cName":"  ","hSections":{"detail":{"aLines":[{"aCells":[)" +
+                 Texto(R"({"cText":"LINEAS_FACTURA.CANTIDAD"})") +
+                 R"(,{"nWidth":30,"hContent":{"cType":"TImage","hObject":{"cSource":" "}}}]}]}}})");
+  EXPECT_TRUE(t->AnswersGenerarDatosExportables());
+  const Value registros = JsonDecode(
+      R"([{"LINEAS_FACTURA.CANTIDAD":2},{"LINEAS_FACTURA.CANTIDAD":3.5},"no es un registro"])");
+  EXPECT_EQ(
+      JsonEncode(Exportar(*t, registros)),
+      R"({"cId":"T1","cName":"T1","aColumns":[)"
+      R"({"cId":"column_1","cTitle":"CANTIDAD","cField":"CANTIDAD","cFormula":"LINEAS_FACTURA.CANTIDAD","cType":"N"},)"
+      R"({"cId":"column_2","cTitle":"","cField":"","cFormula":" ","cType":"C"}],)"
+      R"("aRows":[[2,""],[3.5,""]],"nRecordCount":2,)"
+      R"("lHasGroupHeaders":false,"lHasGroupFooters":false,"lHasTotals":false})");
+}
+
+TEST(TTableExport, FieldNamesAndTitles) {
+  // Header cells are flattened over the header lines; the k-th header cell titles column k.
+  auto t =
+      Tabla(R"({"hSections":{"header":{"aLines":[
+        {"aCells":[)" +
+            Texto(R"({"cText":"'  Cantidad '"})") + "," + Texto(R"({"cText":"1 + 1"})") + R"(]},
+        {"aCells":[)" +
+            Texto(R"({"cText":"  "})") + R"(]}]},
+      "detail":{"aLines":[{"aCells":[)" +
+            Texto(R"({"cText":" L.cantidad "})") + "," + Texto(R"({"cText":"L.precio"})") + "," +
+            Texto(R"({"cText":"L.total"})") + R"(]},
+        {"aCells":[)" +
+            Texto(R"({"cText":"'L.texto'"})") + "," + Texto(R"({"cText":"L.a + L.b"})") + "," +
+            Texto(R"({"cText":"total_2."})") + "," + Texto(R"({"cText":"campo_1"})") + R"(]}]}}})");
+  const Value tabla = Exportar(*t, Value::NewList());
+  const Value& columnas = tabla.Get("aColumns");
+  EXPECT_EQ(Claves(columnas, "cField"),
+            (std::vector<std::string>{"cantidad", "precio", "total", "", "", "", "campo_1"}));
+  // A numeric title and a blank header formula give the field; past the header cells too.
+  EXPECT_EQ(Claves(columnas, "cTitle"),
+            (std::vector<std::string>{"Cantidad", "precio", "total", "", "", "", "campo_1"}));
+  // No records: no rows, every column listed and of no kind yet.
+  EXPECT_EQ(JsonEncode(tabla.Get("aRows")), "[]");
+  EXPECT_EQ(tabla.Get("nRecordCount").Int(), 0);
+  EXPECT_EQ(Claves(columnas, "cType"), std::vector<std::string>(7, "U"));
+  EXPECT_EQ(tabla.Get("cName").Str(), "Tabla");
+}
+
+TEST(TTableExport, TextCellsExportWhatTheyPrint) {
+  // "cFormula" is matched exactly and wins unless blank; "cText" in any letter case.
+  struct Row {
+    const char* objeto;
+    const char* formula;
+  };
+  const Row rows[] = {
+      {R"({"cText":"L.a","cFormula":"L.b"})", "L.b"},
+      {R"({"cFormula":"  ","CTEXT":"L.a"})", "L.a"},
+      {R"({"cformula":"L.b","cText":"L.a"})", "L.a"},
+      {R"({"cFormula":"L.b"})", "L.b"},
+      {R"({"cFont":"Arial"})", ""},
+  };
+  const Value registros = JsonDecode(R"([{"L.a":"alfa","L.b":"beta"}])");
+  for (const Row& r : rows) {
+    auto t = Tabla(
+        R"({"cId":"T","nWidth":30,"nHeight":100,"hSections":{"detail":{"aLines":[{"aCells":[)" +
+        Texto(r.objeto) + "]}]}}}");
+    const Value tabla = Exportar(*t, registros);
+    EXPECT_EQ(tabla.Get("aColumns").AsList()[0].Get("cFormula").Str(), r.formula) << r.objeto;
+    if (!*r.formula) continue;
+    // The page prints the exported value.
+    Value opciones = OpcionesExportacion(registros);
+    opciones.Set("lSemanticDataRuntime", false);
+    ObjectTestContext ctx(opciones);
+    std::string impreso;
+    const Value pagina = t->GenerarRenderizable(*ctx.contexto);
+    for (const Value& o : pagina.AsList())
+      if (o.Get("id").Str() == "T_detail_r0_0_0_text") impreso = ValueString(o.Get("texto"));
+    EXPECT_EQ(JsonEncode(tabla.Get("aRows")), "[[\"" + impreso + "\"]]") << r.objeto;
+  }
+}
+
+TEST(TTableExport, OtherContentKindsAndTheirSources) {
+  auto t = Tabla(R"({"hSections":{"detail":{"aLines":[{"aCells":[
+      {"hContent":{"cType":"richText","hObject":{"cContent":"L.a","cText":"L.b"}}},
+      {"hContent":{"cType":"richText","hObject":{"cText":"L.b"}}},
+      {"hContent":{"cType":"TBarcode","hObject":{"cContent":"L.a","cText":"L.b"}}},
+      {"hContent":{"cType":"TImage","hObject":{"cSource":"L.b"}}},
+      {"nWidth":10}]}]}}})");
+  const Value tabla = Exportar(*t, Value::NewList());
+  EXPECT_EQ(Claves(tabla.Get("aColumns"), "cFormula"),
+            (std::vector<std::string>{"L.a", "L.b", "L.a", "L.b", ""}));
+}
+
+TEST(TTableExport, LinesShownPerRecord) {
+  // Line 1 shows only for id 0, line 2 is suppressed for id 1, line 3 ignores empty values
+  // in print only; a record whose every line is hidden gives no row.
+  auto t =
+      Tabla(R"({"cId":"T","hSections":{"detail":{"aLines":[
+      {"cConditionFormula":"L.id < 3","aCells":[)" +
+            Texto(R"({"cText":"L.id"})") + R"(]},
+      {"cConditionFormula":"L.id == 0","aCells":[)" +
+            Texto(R"({"cText":"'par'"})") + R"(]},
+      {"cConditionFormula":"L.id < 3","cSuppressCondition":"L.id == 1","aCells":[)" +
+            Texto(R"({"cText":"L.fecha"})") + R"(]},
+      {"cConditionFormula":"L.id < 3","lIgnoreEmpty":true,"aCells":[)" +
+            Texto(R"({"cText":"'  '"})") + "," + Texto(R"({"cText":"NOEXISTE"})") + R"(]}]}}})");
+  Value registros = Value::NewList();
+  for (int i = 0; i < 4; ++i)
+    registros.Push(Value::NewMap({{"L.id", i}, {"L.fecha", Value::DateYMD(2024, 1, 2 + i)}}));
+  ObjectTestContext ctx;
+  const Value tabla = Exportar(*t, registros, &ctx);
+  const List& filas = tabla.Get("aRows").AsList();
+  ASSERT_EQ(filas.size(), 3u);
+  EXPECT_EQ(tabla.Get("nRecordCount").Int(), 3);
+  EXPECT_EQ(JsonEncode(filas[0]).substr(0, 9), R"([0,"par",)");
+  EXPECT_EQ(JsonEncode(filas[1]).substr(0, 17), R"([1,null,null,"  ")");
+  EXPECT_TRUE(filas[2].AsList()[2].IsDate());
+  EXPECT_EQ(filas[2].AsList()[3].Str(), "  ");
+  EXPECT_EQ(Claves(tabla.Get("aColumns"), "cType"),
+            (std::vector<std::string>{"N", "C", "D", "C", "C"}));
+  // A formula error is exported as its error text.
+  EXPECT_NE(ValueString(filas[0].AsList()[4]), "");
+  // The line tests warn in the export's context.
+  const std::vector<std::string> avisos = ctx.Avisos();
+  EXPECT_NE(std::find(avisos.begin(), avisos.end(), "Linea de tabla detail suprimida en T[2]"),
+            avisos.end());
+  EXPECT_EQ(ctx.contexto->nIndiceRegistro, -1);
+}
+
+TEST(TTableExport, EngineAttachesDataTablesAfterARun) {
+  const std::string plantilla = R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+      "aObjects":[{"cType":"TTable","cId":"lineas","cName":"Lineas","nWidth":100,"nHeight":40,
+        "hSections":{"header":{"aLines":[{"aCells":[)" +
+                                Texto(R"({"cText":"'Articulo'"})") + R"(]}]},
+        "detail":{"aLines":[{"nHeight":10,"aCells":[)" +
+                                Texto(R"({"cText":"LIN.art"})") + "," +
+                                Texto(R"({"cText":"LIN.importe"})") + R"(]}]}}}]})";
+  for (int n : {0, 9}) {
+    TKXEngine engine;
+    engine.SetPlantillaContent(Value(plantilla));
+    engine.OpenJob();
+    engine.SendDataVar(Value("CAB"), Value::NewMap({{"cliente", "X"}}));
+    // An invoice without lines still states their fields.
+    engine.SendDetalleSchema(Value("LIN"), Value::NewMap({{"art", ""}, {"importe", 0}}));
+    for (int i = 1; i <= n; ++i)
+      engine.SendDetalle(
+          Value("LIN"),
+          Value::NewMap({{"art", std::string("A").append(std::to_string(i))}, {"importe", i}}));
+    engine.CloseJob();
+    Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+    ASSERT_TRUE(doc) << engine.cLastError;
+    const Value& tablas = doc->GetDataTables();
+    ASSERT_EQ(tablas.Len(), 1u) << n;
+    const Value& tabla = tablas.AsList()[0];
+    EXPECT_EQ(tabla.Get("nRecordCount").Int(), n);
+    EXPECT_EQ(tabla.Get("cName").Str(), "Lineas");
+    EXPECT_EQ(tabla.Get("cEncoding").Str(), "UTF-8");
+    EXPECT_EQ(Claves(tabla.Get("aColumns"), "cTitle"),
+              (std::vector<std::string>{"Articulo", "importe"}));
+    if (n > 0) {
+      EXPECT_EQ(JsonEncode(tabla.Get("aRows").AsList()[8]), R"(["A9",9])");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kx
