@@ -1,5 +1,7 @@
 #include "FormulaSyntax.h"
 
+#include <algorithm>
+
 #include "Value.h"
 
 namespace kx {
@@ -294,6 +296,36 @@ bool TienePrefijoVariableFormula(std::string_view name) {
   if (t.size() < 4) return false;
   std::string_view p = t.substr(0, 4);
   return EqualsIgnoreCase(p, "VAR.") || EqualsIgnoreCase(p, "SUM.");
+}
+
+namespace {
+
+const std::string_view kFuncionesPaginacion[] = {"pages(",  "totalpages(",   "lastpage(",
+                                                 "pageby(", "totalpagesby(", "lastpageby("};
+
+std::string SinEspacios(std::string_view text) {
+  std::string s = Lower(text);
+  s.erase(std::remove(s.begin(), s.end(), ' '), s.end());
+  return s;
+}
+
+}  // namespace
+
+bool UsaFuncionPaginacion(std::string_view text) {
+  const std::string s = SinEspacios(text);
+  for (std::string_view f : kFuncionesPaginacion) {
+    if (s.find(f) != std::string::npos) return true;
+  }
+  return false;
+}
+
+bool EsPruebaUltimaPaginaSola(std::string_view text) {
+  const std::string s = SinEspacios(text);
+  if (s.find("lastpage(") == std::string::npos) return false;
+  for (std::string_view f : kFuncionesPaginacion) {
+    if (f != "lastpage(" && s.find(f) != std::string::npos) return false;
+  }
+  return true;
 }
 
 std::string ClaveSinMayusculas(std::string_view text) {

@@ -97,6 +97,14 @@ std::optional<bool> ValorBooleanoCondicion(std::string_view text);
 // The text, trimmed, begins with "VAR." or "SUM." in any letter case.
 bool TienePrefijoVariableFormula(std::string_view name);
 
+// The text calls a page-count function ("pages(", "totalpages(", "lastpage(",
+// "pageby(", "totalpagesby(", "lastpageby("), found in its lower-case form
+// with every space removed; "page(" alone is no page count.
+bool UsaFuncionPaginacion(std::string_view text);
+// The text asks only whether this is the last page: "lastpage(" and no other
+// page-count function.
+bool EsPruebaUltimaPaginaSola(std::string_view text);
+
 // Full trim and ASCII upper-casing, the form of case-insensitive keys.
 std::string ClaveSinMayusculas(std::string_view text);
 // The key, trimmed and upper-cased, equals the given form of ClaveSinMayusculas.

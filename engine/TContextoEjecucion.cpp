@@ -740,6 +740,11 @@ struct TContextoEjecucion::Estado {
   // The context evaluated something since the evaluator's resolved formula
   // variables were last cleared.
   bool lResueltasSucias = true;
+  // Text id -> the sums in force when it was rendered (see GuardarEstadoTexto),
+  // and the latest copy of the sums with the accumulator version it was taken at.
+  Value hEstadosTexto = Value::NewMap();
+  Value hUltimasSumas;
+  uint64_t nVersionUltimasSumas = 0;
 
   void Olvidar() {
     oCompleto.Olvidar();
@@ -749,6 +754,11 @@ struct TContextoEjecucion::Estado {
     ++nVersionCambios;
     ++nVersionAcumuladores;
     lResueltasSucias = true;
+    OlvidarEstadosTexto();
+  }
+  void OlvidarEstadosTexto() {
+    hEstadosTexto = Value::NewMap();
+    hUltimasSumas = Value();
   }
 };
 
@@ -819,6 +829,7 @@ TContextoEjecucion* TContextoEjecucion::Create() {
   nUltimoRegistroConsumido = -1;
   ++oEstado_->nVersionOpciones;
   ++oEstado_->nVersionAcumuladores;
+  oEstado_->OlvidarEstadosTexto();
   InvalidarVariables();
   SetEstadoPagina(hOpciones.Get("nPaginaActualRuntime", Value(1)),
                   hOpciones.Get("nTotalPaginasRuntime", Value(1)));
@@ -1211,6 +1222,30 @@ TContextoEjecucion& TContextoEjecucion::ResetAcumuladoresSeleccionados(const Val
   ++oEstado_->nVersionAcumuladores;
   InvalidarVariables();
   return *this;
+}
+
+TContextoEjecucion& TContextoEjecucion::SetAcumuladores(const Value& sumas) {
+  hAcumuladores = sumas.IsMap() ? sumas : Value::NewMap();
+  ++oEstado_->nVersionAcumuladores;
+  InvalidarVariables();
+  return *this;
+}
+
+TContextoEjecucion& TContextoEjecucion::GuardarEstadoTexto(const Value& renderizable) {
+  const Value& id = renderizable.Get("id");
+  if (!id.IsText()) return *this;
+  Sanear();
+  Estado& e = *oEstado_;
+  if (!e.hUltimasSumas.IsMap() || e.nVersionUltimasSumas != e.nVersionAcumuladores) {
+    e.hUltimasSumas = DeepClone(hAcumuladores);
+    e.nVersionUltimasSumas = e.nVersionAcumuladores;
+  }
+  e.hEstadosTexto.Set(id.Str(), e.hUltimasSumas);
+  return *this;
+}
+
+const Value& TContextoEjecucion::GetEstadosTexto() const {
+  return oEstado_->hEstadosTexto;
 }
 
 TContextoEjecucion& TContextoEjecucion::SetContinuacionTabla(const Value& idTabla,

@@ -123,6 +123,19 @@ class TContextoEjecucion : public KXObject {
   TContextoEjecucion& MarcarRegistroDetalleConsumido(const Value& indice);
   // Records consumed counted from the option "nRegistroBase".
   int64_t GetRegistrosDetalleConsumidosRuntime() const;
+  // Adopts the map (not a copy) as the accumulators: the page-number pass
+  // shows each text with the sums that were in force where it was printed.
+  TContextoEjecucion& SetAcumuladores(const Value& sumas);
+
+  // ---- State kept for the page-number pass
+
+  // Keeps, under the rendered text's id, the sums in force now: a text whose
+  // formula uses a page count is evaluated again once the total is known, and
+  // must show the sums of its own place then. Texts sent in a row with the
+  // same sums share one copy.
+  TContextoEjecucion& GuardarEstadoTexto(const Value& renderizable);
+  // Rendered text id -> the sums kept for it in this execution.
+  const Value& GetEstadosTexto() const;
 
   // ---- Evaluation entry points
 

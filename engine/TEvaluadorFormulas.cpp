@@ -337,7 +337,6 @@ TEvaluadorFormulas::TEvaluadorFormulas(const Value& hOpcionesIniciales) {
 }
 
 TEvaluadorFormulas& TEvaluadorFormulas::Init(const Value& hOpcionesIniciales) {
-  hOpciones = hOpcionesIniciales.IsMap() ? hOpcionesIniciales : Value::NewMap();
   hConstantes = KXCOLORCONSTANTS();
   hConstantes.Set("CRLF", "\r\n");
   hConstantes.Set("NULL", Value());
@@ -350,6 +349,7 @@ TEvaluadorFormulas& TEvaluadorFormulas::Init(const Value& hOpcionesIniciales) {
   hFormulaPlanCache = Value::NewMap();
   hExecutablePlanCache = Value::NewMap();
   hResolvedVariableCache = Value::NewMap();
+  SetOpciones(hOpcionesIniciales);
   hInterpretedPlanCache = Value::NewMap();
   oFuncFormulas.reset();
   cLastError.clear();
@@ -371,6 +371,7 @@ TEvaluadorFormulas& TEvaluadorFormulas::Create() {
 void TEvaluadorFormulas::End() {
   // The options map is the context's: it is let go, not emptied in place.
   hOpciones = Value::NewMap();
+  nUltimaPagina = 0;
   hConstantes = Value::NewMap();
   hVariablesResolviendo = Value::NewMap();
   hEstadoEjecucion = Value::NewMap();
@@ -388,6 +389,8 @@ void TEvaluadorFormulas::End() {
 
 TEvaluadorFormulas& TEvaluadorFormulas::SetOpciones(const Value& hNuevasOpciones) {
   hOpciones = hNuevasOpciones.IsMap() ? hNuevasOpciones : Value::NewMap();
+  const Value& ultima = hOpciones.Get("nUltimaPaginaRuntime");
+  nUltimaPagina = ultima.IsNumber() ? std::max<int64_t>(0, EnteroDe(ultima, 0)) : 0;
   return ClearResolvedVariableCache();
 }
 
@@ -1215,7 +1218,8 @@ Value TEvaluadorFormulas::ResolverFuncionInternaMotor(const FormulaPlan& n, cons
     case kLastPage:
       if (!e.lLastPageDisponible) return false;
       if (!e.lTotalConocido) return lUltimoRegistro;
-      return e.nPagina >= e.nTotalPaginas;
+      return e.nPagina >=
+             (nUltimaPagina > 0 ? std::min(nUltimaPagina, e.nTotalPaginas) : e.nTotalPaginas);
     case kPageBy:
       return PageBy(n, vars);
     case kTotalPagesBy:

@@ -55,8 +55,8 @@ class TEvaluadorFormulas : public KXObject {
   // Empties every map, ends and drops the library.
   void End();
 
-  // Holds the run's options map (shared, not copied) and clears the resolved
-  // formula variables.
+  // Holds the run's options map (shared, not copied), reads from it the last
+  // page the run has settled on, and clears the resolved formula variables.
   TEvaluadorFormulas& SetOpciones(const Value& hNuevasOpciones);
   // The execution state becomes the nine defaults with the given entries
   // assigned over them; clears the resolved formula variables.
@@ -212,6 +212,10 @@ class TEvaluadorFormulas : public KXObject {
   uint64_t nEstadoEntradaVersion = 0;
   std::vector<size_t> aEstadoEntradaPos;
   Estado oEstado;
+  // The option "nUltimaPaginaRuntime": the page LASTPAGE answers true from once
+  // the total is known, when the last page is not the final one (a last step
+  // whose long texts run on past its tables); 0 when the total decides.
+  int64_t nUltimaPagina = 0;
   int nProfundidad = 0;               // evaluation nesting
   int nConstruccion = 0;              // build nesting
   bool lConstruccionCortada = false;  // a build met the height limit

@@ -4,6 +4,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "FormulaSyntax.h"
 #include "Json.h"
 #include "Platform.h"
 #include "TConectorDatosReg.h"
@@ -1294,7 +1295,7 @@ TKXEngine::Colaboradores TKXEngine::CrearColaboradores(const Value& rows, const 
 }
 
 Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& rows,
-                                        Ref<TPlantilla> plantilla) {
+                                        Ref<TPlantilla> plantilla, Value* textStates) {
   bool ownTemplate = !plantilla;
   if (ownTemplate) plantilla = CrearPlantilla();
   Value options = givenOptions.IsMap() ? CopiaOpciones(givenOptions) : OpcionesPersistentes();
@@ -1322,6 +1323,7 @@ Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& 
                                 {"hContinuaciones", context->GetContinuacionesTabla()},
                                 {"nConsumidos", context->GetRegistrosDetalleConsumidosRuntime()},
                                 {"cError", error}});
+  if (textStates) *textStates = context->GetEstadosTexto();
   engine->End();
   pagination->End();
   composition->End();
@@ -1441,6 +1443,7 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
     Ref<TDocumentoRenderizable> measuring = GenerarPaginasRuntime(Value(), plantilla);
     SumarRendimiento("nMeasurementMs", platform::MillisecondClock() - t0);
     int64_t total = measuring ? std::max<int64_t>(1, measuring->TotalPaginas()) : 1;
+    const int64_t lastPage = nUltimaPagina;
     if (measuring) measuring->End();
     if (!measuring && !cLastError.empty()) {
       hPerformanceDiagnostics.Set("cMode", "composition-error");
@@ -1460,7 +1463,7 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
       endTemplate();
       return finish(nullptr);
     }
-    definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla); });
+    definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla, lastPage); });
   }
   document = AdjuntarDatosTabulares(document, plantilla);
   endTemplate();
@@ -1483,7 +1486,8 @@ bool TKXEngine::EsPasoEstancado(int64_t consumed, const Value& continuations, co
 }
 
 Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
-                                                             const Ref<TPlantilla>& plantilla) {
+                                                             const Ref<TPlantilla>& plantilla,
+                                                             int64_t lastPage) {
   const int64_t n = static_cast<int64_t>(aRegLine.Len());
   const Value records = RegistrosDetalleRuntime();
   int64_t base = 0;
@@ -1506,6 +1510,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
   int64_t stepBase = 0;
   int64_t stepFirstPage = 1;
   aEstadosPagina.clear();
+  nUltimaPagina = 0;
   Value stepSums = Value::NewMap();
   Value stepContinuations = Value::NewMap();
   int64_t stepsWithoutConsuming = 0;
@@ -1528,6 +1533,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     options.Set("nTotalPaginasRuntime",
                 total.IsNumber() ? std::max<int64_t>(1, IntPart(total).Int()) : 1);
     options.Set("lTotalPaginasConocido", total.IsNumber());
+    if (total.IsNumber() && lastPage > 0) options.Set("nUltimaPaginaRuntime", lastPage);
     options.Set("hUserVars", plantilla->GetUserVars());
     options.Set("hAcumVars", plantilla->GetAcumVars());
     EscribirClavesProyecto(options, false);
@@ -1577,7 +1583,8 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     for (const Value& page : pages.AsList()) {
       const Value& objects = page.Get("objetos");
       result->AddPagina(objects.IsList() ? objects : Value::NewList());
-      aEstadosPagina.push_back(EstadoDePagina(stepBase, stepSums, objects));
+      aEstadosPagina.push_back(
+          EstadoDePagina(stepBase, stepSums, step->nAlto, objects, context->GetEstadosTexto()));
       if (result->HasPageSpoolError()) {
         cLastError = result->GetPageSpoolError();
         reason = "page-spool-error";
@@ -1609,9 +1616,11 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
   // gave (its last-page content moved records on, or never came) is finished
   // like a single pass: its last chunk is rendered again as the last, and the
   // page-number texts state the count the document really has.
-  const bool countDiffers =
-      total.IsNumber() && result && result->TotalPaginas() != IntPart(total).Int();
-  if (!failed && (!total.IsNumber() || countDiffers) && result) {
+  // So is one whose tables finish on another page than they did there.
+  const bool unsettled = total.IsNumber() && result &&
+                         (result->TotalPaginas() != IntPart(total).Int() ||
+                          (lastPage > 0 && stepFirstPage != lastPage));
+  if (!failed && (!total.IsNumber() || unsettled) && result) {
     double t0 = platform::MillisecondClock();
     FinalizarPaginacionRuntime(result, stepBase, stepSums, stepContinuations, plantilla, records,
                                stepFirstPage);
@@ -1629,6 +1638,12 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     result.reset();
   }
   hPaginationDiagnostics.Set("nPages", result ? result->TotalPaginas() : 0);
+  if (result && result->cPaperHeightMode == "content") {
+    // Each execution measured its own page: the paper is as tall as the tallest final page.
+    double tallest = 0.0;
+    for (const EstadoPagina& state : aEstadosPagina) tallest = std::max(tallest, state.nAlto);
+    if (tallest > 0.0) result->SetTamano(Value(result->nAncho), Value(tallest));
+  }
 
   engine->End();
   context->End();
@@ -1644,32 +1659,6 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
 
 namespace {
 
-const std::string_view kPageCountFunctions[] = {"pages(",  "totalpages(",   "lastpage(",
-                                                "pageby(", "totalpagesby(", "lastpageby("};
-
-std::string Squeezed(std::string_view text) {
-  std::string s = Lower(text);
-  s.erase(std::remove(s.begin(), s.end(), ' '), s.end());
-  return s;
-}
-
-bool UsesPageCount(std::string_view text) {
-  std::string s = Squeezed(text);
-  for (std::string_view f : kPageCountFunctions) {
-    if (s.find(f) != std::string::npos) return true;
-  }
-  return false;
-}
-
-bool LoneLastPageTest(std::string_view text) {
-  std::string s = Squeezed(text);
-  if (s.find("lastpage(") == std::string::npos) return false;
-  for (std::string_view f : kPageCountFunctions) {
-    if (f != "lastpage(" && s.find(f) != std::string::npos) return false;
-  }
-  return true;
-}
-
 constexpr int kMaxScanDepth = 256;
 
 }  // namespace
@@ -1684,7 +1673,7 @@ bool TKXEngine::UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const {
 
 bool TKXEngine::ContieneFuncionPaginacionPrevia(const Value& value, int depth) {
   if (depth > kMaxScanDepth) return false;
-  if (value.IsText()) return UsesPageCount(value.Str());
+  if (value.IsText()) return UsaFuncionPaginacion(value.Str());
   if (const Map* m = value.MapPtr()) {
     for (const Map::Entry& e : *m) {
       if (ContieneFuncionPaginacionPrevia(e.value, depth + 1)) return true;
@@ -1700,6 +1689,12 @@ bool TKXEngine::ContieneFuncionPaginacionPrevia(const Value& value, int depth) {
 bool TKXEngine::PermiteFinalizacionSelectiva(const Value& value, std::string_view key, int depth) {
   if (depth > kMaxScanDepth) return true;
   if (const Map* m = value.MapPtr()) {
+    // A text that breaks over pages is cut after it is composed: each of its
+    // fragments can only show a page count known when it is composed.
+    const Value& breaks = m->Get("lAllowPageBreak");
+    const Value& text = m->Get("cText");
+    if (breaks.IsLogical() && breaks.Bool() && text.IsText() && UsaFuncionPaginacion(text.Str()))
+      return false;
     for (const Map::Entry& e : *m) {
       if (!PermiteFinalizacionSelectiva(e.value, e.key.Str(), depth + 1)) return false;
     }
@@ -1711,17 +1706,21 @@ bool TKXEngine::PermiteFinalizacionSelectiva(const Value& value, std::string_vie
     }
     return true;
   }
-  if (!value.IsText() || !UsesPageCount(value.Str())) return true;
+  if (!value.IsText() || !UsaFuncionPaginacion(value.Str())) return true;
   std::string k = Lower(AllTrim(key));
   if (k == "ctext") return true;
   if (k == "cpagebreakcondition" || k == "formula" || k == "cconditionformula")
-    return LoneLastPageTest(value.Str());
+    return EsPruebaUltimaPaginaSola(value.Str());
+  // Formulas the analysis of used variables leaves aside are formulas all the same.
+  if (k == "cexpression" || k == "csuppresscondition" || k == "cgroupexpression" ||
+      k == "abreakexpressions")
+    return false;
   return !EsClaveExpresion(k);
 }
 
 Value TKXEngine::OpcionesReejecucion(int64_t base, const Value& sums, const Value& continuations,
-                                     int64_t page, int64_t total, const Ref<TPlantilla>& plantilla,
-                                     const Value& records) const {
+                                     int64_t page, int64_t total, int64_t lastPage,
+                                     const Ref<TPlantilla>& plantilla, const Value& records) const {
   Value options = OpcionesPersistentes();
   options.Set("nRegistroBase", base);
   options.Set("nTotalRegistrosRuntime", static_cast<int64_t>(records.Len()));
@@ -1733,14 +1732,23 @@ Value TKXEngine::OpcionesReejecucion(int64_t base, const Value& sums, const Valu
   options.Set("nPaginaActualRuntime", page);
   options.Set("nTotalPaginasRuntime", total);
   options.Set("lTotalPaginasConocido", true);
+  if (lastPage > 0) options.Set("nUltimaPaginaRuntime", lastPage);
   options.Set("hUserVars", plantilla->GetUserVars());
   options.Set("hAcumVars", plantilla->GetAcumVars());
   return options;
 }
 
+Value TKXEngine::FilaDesde(int64_t base) const {
+  // A page past the last record shows the last record in its plain variables.
+  const List& rows = aRegLine.AsList();
+  if (rows.empty()) return Value::NewList();
+  const size_t at = static_cast<size_t>(std::clamp<int64_t>(base, 0, rows.size() - 1));
+  return Value::NewList({rows[at]});
+}
+
 void TKXEngine::ReemplazarPaginas(const Ref<TDocumentoRenderizable>& document, int64_t page,
                                   const Ref<TDocumentoRenderizable>& rendered, int64_t base,
-                                  const Value& sums) {
+                                  const Value& sums, const Value& textStates) {
   // The re-rendered pages take the place of every page from `page` on, so a
   // last chunk that made several pages leaves nothing of itself behind.
   const int64_t m = rendered->TotalPaginas();
@@ -1756,18 +1764,22 @@ void TKXEngine::ReemplazarPaginas(const Ref<TDocumentoRenderizable>& document, i
   if (document->TotalPaginas() >= page + m) document->QuitarPaginasDesde(Value(page + m));
   aEstadosPagina.resize(static_cast<size_t>(std::max<int64_t>(0, page - 1)));
   for (int64_t i = 0; i < m; ++i) {
-    aEstadosPagina.push_back(
-        EstadoDePagina(base, sums, document->GetPagina(Value(page + i)).Get("objetos")));
+    aEstadosPagina.push_back(EstadoDePagina(base, sums, rendered->nAlto,
+                                            document->GetPagina(Value(page + i)).Get("objetos"),
+                                            textStates));
   }
 }
 
-TKXEngine::EstadoPagina TKXEngine::EstadoDePagina(int64_t base, const Value& sums,
-                                                  const Value& objects) {
-  EstadoPagina state{base, sums, {}};
+TKXEngine::EstadoPagina TKXEngine::EstadoDePagina(int64_t base, const Value& sums, double height,
+                                                  const Value& objects, const Value& textStates) {
+  EstadoPagina state{base, height, {}};
+  const Map* kept = textStates.MapPtr();
   if (const List* list = objects.ListPtr()) {
     for (size_t i = 0; i < list->size(); ++i) {
-      if (EsTextoPaginacion((*list)[i]))
-        state.aTextos.emplace_back(static_cast<int64_t>(i + 1), (*list)[i]);
+      const Value& object = (*list)[i];
+      if (!EsTextoPaginacion(object)) continue;
+      const Value* own = kept ? kept->Find(object.Get("id").Str()) : nullptr;
+      state.aTextos.push_back({static_cast<int64_t>(i + 1), object, own ? *own : sums});
     }
   }
   return state;
@@ -1776,15 +1788,15 @@ TKXEngine::EstadoPagina TKXEngine::EstadoDePagina(int64_t base, const Value& sum
 Ref<TDocumentoRenderizable> TKXEngine::EjecutarComoPaginas(const Value& options, int64_t base,
                                                            int64_t page, int64_t span,
                                                            const Ref<TPlantilla>& plantilla,
-                                                           Value& result) {
+                                                           Value& result, Value& textStates) {
   // The pages run as pages `page` to `page + span - 1` of that many; when the
   // run makes another count of pages, it runs again with that count, so that
-  // the last-page test holds on its own last page.
+  // the page-count texts composed there state it.
   Ref<TDocumentoRenderizable> rendered;
-  const Value row = Value::NewList({aRegLine.AsList()[static_cast<size_t>(base)]});
+  const Value row = FilaDesde(base);
   for (int attempt = 0; attempt < kMaxLastPageAttempts; ++attempt) {
     options.Set("nTotalPaginasRuntime", page + span - 1);
-    result = EjecutarMotorResultado(options, row, plantilla);
+    result = EjecutarMotorResultado(options, row, plantilla, &textStates);
     rendered = Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
     const int64_t m = rendered ? rendered->TotalPaginas() : 0;
     if (m == 0 || m == span || lCanceled || attempt + 1 == kMaxLastPageAttempts) break;
@@ -1804,24 +1816,30 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
   Value sums = DeepClone(startSums);
   Value continuations = DeepClone(startContinuations);
   bool placedAll = base >= n;
+  // Set once pages that are not the last hold every record: the last page
+  // still comes, with the header and the footer only.
+  bool footerOnly = false;
 
-  while (base < n) {
+  while (base < n || footerOnly) {
+    // The page of the step where its tables finish is the last page, also when
+    // the step's long texts run on over more pages.
     const int64_t span = std::max<int64_t>(1, document->TotalPaginas() - pg + 1);
-    Value asLastResult;
+    Value asLastResult, asLastStates;
     Value options =
-        OpcionesReejecucion(base, sums, continuations, pg, pg + span - 1, plantilla, records);
+        OpcionesReejecucion(base, sums, continuations, pg, pg + span - 1, pg, plantilla, records);
     Ref<TDocumentoRenderizable> asLast =
-        EjecutarComoPaginas(options, base, pg, span, plantilla, asLastResult);
+        EjecutarComoPaginas(options, base, pg, span, plantilla, asLastResult, asLastStates);
     const int64_t consumed = WholeCount(asLastResult.Get("nConsumidos"));
-    if (!asLast || asLast->TotalPaginas() == 0 || consumed <= 0) {
+    if (!asLast || asLast->TotalPaginas() == 0) {
       if (asLast) asLast->End();
       break;
     }
     if (base + consumed >= n) {
-      ReemplazarPaginas(document, pg, asLast, base, sums);
+      ReemplazarPaginas(document, pg, asLast, base, sums, asLastStates);
       asLast->End();
       base += consumed;
       placedAll = true;
+      nUltimaPagina = pg;
       hPaginationDiagnostics.Set("nLastDataLine", std::min(n, base));
       if (hPaginationDiagnostics.Get("lLastPageSplit").Bool()) {
         hPaginationDiagnostics.Set("cTerminationReason", "all-data-consumed-after-lastpage-split");
@@ -1829,31 +1847,33 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
       break;
     }
     // The pages rendered as last cannot hold the rest: render them again as
-    // pages that are not the last, holding the same records, and try the
-    // following page as the last one.
+    // pages that are not the last, holding the records that fitted beside the
+    // last-page lines, and try the following page as the last one. When none
+    // fitted there, they hold what a page that is not the last holds.
     const int64_t asLastPages = asLast->TotalPaginas();
     asLast->End();
-    hPaginationDiagnostics.Set("lLastPageSplit", true);
-    hPaginationDiagnostics.Set("nLastPageSplitPages",
-                               hPaginationDiagnostics.Get("nLastPageSplitPages").Int() + 1);
     Value splitOptions =
-        OpcionesReejecucion(base, sums, continuations, pg, pg + asLastPages, plantilla, records);
-    splitOptions.Set("nRegistroFinRuntime", base + consumed);
-    Value split = EjecutarMotorResultado(
-        splitOptions, Value::NewList({aRegLine.AsList()[static_cast<size_t>(base)]}), plantilla);
+        OpcionesReejecucion(base, sums, continuations, pg, pg + asLastPages, 0, plantilla, records);
+    if (consumed > 0) splitOptions.Set("nRegistroFinRuntime", base + consumed);
+    Value splitStates;
+    Value split = EjecutarMotorResultado(splitOptions, FilaDesde(base), plantilla, &splitStates);
     Ref<TDocumentoRenderizable> notLast(split.Get("oDocumento").As<TDocumentoRenderizable>());
     const int64_t splitConsumed = WholeCount(split.Get("nConsumidos"));
     if (!notLast || notLast->TotalPaginas() == 0 || splitConsumed <= 0) {
       if (notLast) notLast->End();
       break;
     }
-    ReemplazarPaginas(document, pg, notLast, base, sums);
+    hPaginationDiagnostics.Set("lLastPageSplit", true);
+    hPaginationDiagnostics.Set("nLastPageSplitPages",
+                               hPaginationDiagnostics.Get("nLastPageSplitPages").Int() + 1);
+    ReemplazarPaginas(document, pg, notLast, base, sums, splitStates);
     pg += notLast->TotalPaginas();
     sums = split.Get("hAcumuladores").IsMap() ? split.Get("hAcumuladores") : Value::NewMap();
     continuations =
         split.Get("hContinuaciones").IsMap() ? split.Get("hContinuaciones") : Value::NewMap();
     notLast->End();
     base += splitConsumed;
+    footerOnly = base >= n;
     hPaginationDiagnostics.Set("nLastDataLine", std::min(n, base));
   }
   // Records the finalisation could not place must not read as all consumed.
@@ -1879,13 +1899,15 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
   options.Set("hAcumVars", plantilla->GetAcumVars());
   options.Set("nTotalPaginasRuntime", total);
   options.Set("lTotalPaginasConocido", true);
+  if (nUltimaPagina > 0) options.Set("nUltimaPaginaRuntime", nUltimaPagina);
   options.Set("aRegistrosDetalleRuntime", records);
   options.Set("nTotalRegistrosRuntime", static_cast<int64_t>(records.Len()));
   EscribirClavesProyecto(options, false);
   auto context = MakeRef<TContextoEjecucion>(connector, evaluator, options);
   context->Create();
   const int64_t pages = document->TotalPaginas();
-  const EstadoPagina* applied = nullptr;
+  int64_t appliedBase = -1;
+  Value appliedSums;
   for (int64_t p = 1; p <= pages; ++p) {
     // Pages the loop added carry their page-number texts; any other page is read.
     EstadoPagina read;
@@ -1893,33 +1915,36 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
                                     ? &aEstadosPagina[static_cast<size_t>(p - 1)]
                                     : nullptr;
     if (!state) {
-      read = EstadoDePagina(-1, Value(), document->GetPagina(Value(p)).Get("objetos"));
+      read =
+          EstadoDePagina(-1, Value(), 0.0, document->GetPagina(Value(p)).Get("objetos"), Value());
       state = &read;
     }
     if (state->aTextos.empty()) continue;
-    // A page-number text that also shows data shows that of its own page: the
-    // first record and the sums of the chunk that made it.
-    if (state->nBase >= 0 &&
-        (!applied || state->nBase != applied->nBase || !state->hSumas.SameRef(applied->hSumas))) {
+    // A page-number text that also shows data shows that of its own place:
+    // the first record of the chunk that made its page, and the sums in force
+    // where it was rendered.
+    if (state->nBase >= 0 && state->nBase != appliedBase) {
       if (state->nBase < static_cast<int64_t>(aRegLine.Len())) {
-        connector->SendDataLine(
-            aStructLine, Value::NewList({aRegLine.AsList()[static_cast<size_t>(state->nBase)]}));
+        connector->SendDataLine(aStructLine, FilaDesde(state->nBase));
       }
       Value stateOptions = CopiaOpciones(options);
       stateOptions.Set("nRegistroBase", state->nBase);
-      Value sums = state->hSumas.IsMap() ? DeepClone(state->hSumas) : Value::NewMap();
-      stateOptions.Set("hAcumuladoresIniciales", sums);
-      stateOptions.Set("lOmitirResetInicialAcumuladores", sums.Len() > 0);
       context->SetOpciones(stateOptions);
       context->Create();
-      applied = state;
+      appliedBase = state->nBase;
+      appliedSums = Value();
     }
     context->SetEstadoPagina(Value(p), Value(total));
     Value patches = Value::NewList();
-    for (const auto& [index, object] : state->aTextos) {
+    for (const TextoPaginacion& text : state->aTextos) {
+      if (text.hSumas.IsMap() && !text.hSumas.SameRef(appliedSums)) {
+        context->SetAcumuladores(text.hSumas);
+        appliedSums = text.hSumas;
+      }
       // In memory the map is the page's own; a spooled page takes the new text as a patch.
-      if (ActualizarTextoPaginacion(object, *context, records)) {
-        patches.Push(Value::NewMap({{"nIndex", index}, {"uTexto", object.Get("texto")}}));
+      if (ActualizarTextoPaginacion(text.hTexto, *context, records)) {
+        patches.Push(
+            Value::NewMap({{"nIndex", text.nIndice}, {"uTexto", text.hTexto.Get("texto")}}));
       }
     }
     if (document->IsPageSpooling()) document->SetParchesTextoPagina(Value(p), patches);
@@ -1936,7 +1961,10 @@ bool TKXEngine::EsTextoPaginacion(const Value& object) {
   const Value& formula = object.Get("formula");
   // Every page object passes here: a formula without a call is no page-number text.
   if (formula.IsText() && formula.Str().find('(') == std::string_view::npos) return false;
-  return UsesPageCount(ValueString(formula));
+  if (!UsaFuncionPaginacion(ValueString(formula))) return false;
+  // A fragment of a text split over pages is no whole text: such texts are
+  // composed with the total known in the first place (two passes).
+  return !object.Has("nPaginaContinuacion");
 }
 
 bool TKXEngine::ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context,

@@ -179,15 +179,19 @@ class TKXEngine {
   static Value CopiaOpciones(const Value& options);
   Value OpcionesPersistentes() const;
   void EscribirClavesProyecto(Value& options, bool always) const;
-  Value EjecutarMotorResultado(const Value& options, const Value& rows, Ref<TPlantilla> plantilla);
+  // `textStates`, when given, receives the execution's text states (see GuardarEstadoTexto).
+  Value EjecutarMotorResultado(const Value& options, const Value& rows, Ref<TPlantilla> plantilla,
+                               Value* textStates = nullptr);
   Ref<TDocumentoRenderizable> EjecutarMotor(const Value& options, const Value& rows);
   Ref<TConectorDatosReg> CrearConector(const Value& rows) const;
   Value RegistrosDetalleRuntime() const;
   bool EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const;
   Ref<TDocumentoRenderizable> AdjuntarDatosTabulares(Ref<TDocumentoRenderizable> document,
                                                      const Ref<TPlantilla>& plantilla);
+  // `lastPage`: with a total, the page the measuring pass found the tables finish on.
   Ref<TDocumentoRenderizable> GenerarPaginasRuntime(const Value& total,
-                                                    const Ref<TPlantilla>& plantilla);
+                                                    const Ref<TPlantilla>& plantilla,
+                                                    int64_t lastPage = 0);
   void SumarRendimientoPaso(const Value& pass);
   void SumarRendimiento(std::string_view key, double amount);
 
@@ -195,30 +199,39 @@ class TKXEngine {
   bool UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const;
   static bool ContieneFuncionPaginacionPrevia(const Value& value, int depth = 0);
   static bool PermiteFinalizacionSelectiva(const Value& value, std::string_view key, int depth = 0);
-  // The state a page of the result was made from: its chunk's first record
-  // and the sums carried into that chunk.
+  // A page-number text of a page: its 1-based position, the rendered map, and
+  // the sums in force when it was rendered.
+  struct TextoPaginacion {
+    int64_t nIndice = 0;
+    Value hTexto;
+    Value hSumas;
+  };
+  // The state a page of the result was made from: its chunk's first record,
+  // its height as its execution laid it out, and its page-number texts, found
+  // when the page was added, so the page-number pass reads no page.
   struct EstadoPagina {
     int64_t nBase = 0;
-    Value hSumas;
-    // The page's page-number texts: 1-based position and the rendered map,
-    // found when the page was added, so the page-number pass reads no page.
-    std::vector<std::pair<int64_t, Value>> aTextos;
+    double nAlto = 0.0;
+    std::vector<TextoPaginacion> aTextos;
   };
-  static EstadoPagina EstadoDePagina(int64_t base, const Value& sums, const Value& objects);
+  // `sums` stand for texts the execution kept no state for.
+  static EstadoPagina EstadoDePagina(int64_t base, const Value& sums, double height,
+                                     const Value& objects, const Value& textStates);
   Ref<TDocumentoRenderizable> FinalizarPaginacionRuntime(Ref<TDocumentoRenderizable> document,
                                                          int64_t base, const Value& sums,
                                                          const Value& continuations,
                                                          const Ref<TPlantilla>& plantilla,
                                                          const Value& records, int64_t firstPage);
   Value OpcionesReejecucion(int64_t base, const Value& sums, const Value& continuations,
-                            int64_t page, int64_t total, const Ref<TPlantilla>& plantilla,
-                            const Value& records) const;
+                            int64_t page, int64_t total, int64_t lastPage,
+                            const Ref<TPlantilla>& plantilla, const Value& records) const;
+  Value FilaDesde(int64_t base) const;
   Ref<TDocumentoRenderizable> EjecutarComoPaginas(const Value& options, int64_t base, int64_t page,
                                                   int64_t span, const Ref<TPlantilla>& plantilla,
-                                                  Value& result);
+                                                  Value& result, Value& textStates);
   void ReemplazarPaginas(const Ref<TDocumentoRenderizable>& document, int64_t page,
                          const Ref<TDocumentoRenderizable>& rendered, int64_t base,
-                         const Value& sums);
+                         const Value& sums, const Value& textStates);
   void ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& document, int64_t total,
                                   const Ref<TPlantilla>& plantilla, const Value& records);
   static bool EsTextoPaginacion(const Value& object);
@@ -289,6 +302,9 @@ class TKXEngine {
   Ref<TImageCache> oCacheImagenes;
   // Per page of the last page loop's result, the state it was made from.
   std::vector<EstadoPagina> aEstadosPagina;
+  // The page the last page loop's tables finished on, where LASTPAGE holds
+  // (0: its final page).
+  int64_t nUltimaPagina = 0;
   // The template source has not changed since the job's template was built.
   bool lPlantillaRuntimeActual = false;
   bool lProgressDefinitive = true;

@@ -1200,6 +1200,7 @@ class TTableRender {
   bool lHayDetalle = false;
   bool lRepeticionHecha = false;
   bool lContenido = false;
+  bool lTrasUltimoRegistro = false;  // the page starts past the job's last record
 
   bool lAgrupando = false;
   bool lSaltarVacios = false;
@@ -1253,8 +1254,10 @@ Value TTableRender::Ejecutar() {
 
   double reloj = Clock();
   t.hPerformanceDiagnostics.Set("nSetupMs", Value(reloj - nInicio));
-  // Without records the loop takes no step: the page holds the header and footer only.
-  const int64_t hasta = nCount == 0 ? nBase : std::max(nBase + 1, nFin);
+  // Without records the loop takes no step: the page holds the header and footer only. So
+  // it is on a page past the job's last record, the last page of a report whose records all
+  // went to earlier pages; any other page takes at least one record.
+  const int64_t hasta = nCount == 0 || lTrasUltimoRegistro ? nBase : std::max(nBase + 1, nFin);
   for (int64_t i = nBase; i < hasta; ++i) {
     ++nRecordsExamined;
     if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) break;
@@ -1358,6 +1361,10 @@ Value TTableRender::TablePreviewRecords() {
   const List* lista = runtime.ListPtr();
   if (SoloVerdadero(opciones.Get("lSemanticDataRuntime")))
     return lista ? runtime : Value::NewList();
+  if (lGlobal && lista && !lista->empty() && static_cast<int64_t>(lista->size()) <= nBaseOpciones) {
+    lTrasUltimoRegistro = true;
+    return runtime;
+  }
   if (lista && static_cast<int64_t>(lista->size()) > nBaseOpciones) {
     // The page loop hands every page the job's one list: it is shared, never copied.
     if (lGlobal) return runtime;

@@ -1,6 +1,7 @@
 #include "TText.h"
 
 #include "FormulaPlan.h"
+#include "FormulaSyntax.h"
 #include "TContextoEjecucion.h"
 
 namespace kx {
@@ -324,8 +325,12 @@ Value TText::GenerarRenderizable(TContextoEjecucion& context) {
                              : 0;
   contenido.cTexto = NormalizarParrafosVacios(contenido.cTexto);
 
-  if (CanUseStaticRenderPrototype()) return RenderizableDesdePrototipo(context, contenido, blanks);
-  return RenderizableDinamico(context, contenido, blanks);
+  Value renderizable = CanUseStaticRenderPrototype()
+                           ? RenderizableDesdePrototipo(context, contenido, blanks)
+                           : RenderizableDinamico(context, contenido, blanks);
+  // Its text is evaluated again once the page total is known: with the sums of this moment.
+  if (lTextFormulaPageCount) context.GuardarEstadoTexto(renderizable);
+  return renderizable;
 }
 
 void TText::PrepararPlan(TContextoEjecucion& context) {
@@ -335,6 +340,7 @@ void TText::PrepararPlan(TContextoEjecucion& context) {
   uTextFormulaPlan = plan.IsNil() ? Value(false) : plan;
   cTextFormulaPlanSource = cText;
   uTextFormulaText = Value(cText);
+  lTextFormulaPageCount = UsaFuncionPaginacion(cText);
 }
 
 TText::Contenido TText::EvaluarContenido(TContextoEjecucion& context) const {

@@ -87,9 +87,10 @@ class TText : public TObjectBase {
   Value uTextFormulaPlan;              // compiled plan of `cText`, false when none, or nothing
   std::string cTextFormulaPlanSource;  // the `cText` the plan was made for
   mutable int8_t nPrototipoUsable_ =
-      -1;                        // -1 unknown, else whether cells render from the prototype
-  Value uTextFormulaText;        // that `cText` as a shared text, handed to every evaluation
-  Value hStaticRenderPrototype;  // rendered map of a table-cell text, or nothing
+      -1;                              // -1 unknown, else whether cells render from the prototype
+  Value uTextFormulaText;              // that `cText` as a shared text, handed to every evaluation
+  bool lTextFormulaPageCount = false;  // that `cText` calls a page-count function
+  Value hStaticRenderPrototype;        // rendered map of a table-cell text, or nothing
 
  private:
   // The content as evaluated for one rendering.

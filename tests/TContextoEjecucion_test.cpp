@@ -444,6 +444,26 @@ TEST(TContextoEjecucion, AccumulatorResetsAndCarriedSums) {
   EXPECT_EQ(ctx->GetAcumuladores().Len(), 3u);
 }
 
+TEST(TContextoEjecucion, TextStatesKeepTheSumsOfTheirMoment) {
+  auto ctx = Contexto("{}", R"({"hAcumVars":{"t":{"formula":"L.n"}}})");
+  auto text = [](std::string_view id) { return Value::NewMap({{"id", id}, {"texto", ""}}); };
+  ctx->GuardarEstadoTexto(text("a"));
+  ctx->GuardarEstadoTexto(text("b"));
+  Acumular(*ctx, R"({"L.n":4})");
+  ctx->GuardarEstadoTexto(text("c"));
+  ctx->GuardarEstadoTexto(Value::NewMap({{"id", 7}}));  // no text id: nothing kept
+  Acumular(*ctx, R"({"L.n":1})");
+  const Value& states = ctx->GetEstadosTexto();
+  EXPECT_EQ(E(states), R"({"a":{},"b":{},"c":{"SUM.t":4}})");
+  EXPECT_TRUE(states.Get("a").SameRef(states.Get("b")));  // unchanged sums share one copy
+
+  // The page-number pass shows a kept state: adopted as it is, and read by the formulas.
+  ctx->SetAcumuladores(states.Get("c"));
+  EXPECT_EQ(E(ctx->EvaluarFormula(Value("SUM.t"))), "4");
+  ctx->Create();
+  EXPECT_EQ(E(ctx->GetEstadosTexto()), "{}");
+}
+
 TEST(TContextoEjecucion, AccumulationWithoutACachedSetReadsTheReducedSet) {
   // Without a cached set the accumulation reads the accumulators under their
   // own keys (an accumulator without a value is absent, not 0) and no bare

@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "Json.h"
+#include "LastPageOverflow.h"
+#include "Platform.h"
 
 namespace kx {
 namespace {
@@ -867,11 +869,17 @@ TEST(TKXEngineFinalisation, ALastPageThatOverflowsIsSplit) {
   ExpectEveryRecordOnce(r, 30);
 }
 
-TEST(TKXEngineFinalisation, RecordsThatCannotBePlacedAreNotReportedConsumed) {
+TEST(TKXEngineFinalisation, ALastPageWithNoRoomForRecordsHoldsTheSummaryAlone) {
   Ledger ledger;
   ledger.summaryLines = 10;  // as the last page, the summary leaves no room for any record
   RunResult r = RunLedger(ledger, 25);
-  EXPECT_EQ(r.pagination.Get("cTerminationReason").Str(), "stopped-before-all-data");
+  ASSERT_EQ(r.pages.size(), 4u);
+  EXPECT_EQ(r.pagination.Get("cTerminationReason").Str(), "all-data-consumed-after-lastpage-split");
+  EXPECT_FALSE(Has(r.pages[2], "RESUMEN"));
+  EXPECT_TRUE(Has(r.pages[2], "\"R25X\""));  // the third page as the loop made it
+  EXPECT_TRUE(Has(r.pages[3], "RESUMEN 25"));
+  EXPECT_TRUE(Has(r.pages[3], "\"4 de 4\""));
+  ExpectEveryRecordOnce(r, 25);
 }
 
 TEST(TKXEngineFinalisation, PageNumberTextsShowTheirOwnPagesData) {
@@ -1025,6 +1033,494 @@ TEST(TKXEngineLabels, ACancelledLabelRunStaysSilent) {
   EXPECT_TRUE(engine.WasCanceled());
   EXPECT_EQ(engine.cLastError, "");
   EXPECT_FALSE(engine.GetDocumento());
+}
+
+// The prefix followed by the number.
+std::string Numbered(const char* prefix, int64_t n) {
+  return std::string(prefix).append(std::to_string(n));
+}
+
+// The texts of every page, in page and object order.
+using PageTexts = std::vector<std::vector<std::string>>;
+
+struct JobRun {
+  Ref<TDocumentoRenderizable> doc;
+  PageTexts texts;
+  Value pagination;
+  std::string mode;
+  std::string error;
+};
+
+JobRun RunJob(const std::string& json, const std::vector<Value>& records,
+              const std::string& group = "LIN") {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(json));
+  engine.OpenJob();
+  for (const Value& r : records) engine.SendDetalle(Value(group), r);
+  engine.CloseJob();
+  JobRun run;
+  run.doc = engine.RunEngine();
+  run.error = engine.cLastError;
+  run.pagination = engine.GetPaginationDiagnostics();
+  run.mode = ValueString(engine.GetPerformanceDiagnostics().Get("cMode"));
+  for (int64_t p = 1; run.doc && p <= run.doc->TotalPaginas(); ++p) {
+    std::vector<std::string> page;
+    const Value stored = run.doc->GetPagina(p);  // a spooled page is a fresh copy: keep it
+    for (const Value& o : stored.Get("objetos").AsList()) {
+      if (o.Has("texto")) page.push_back(ValueString(o.Get("texto")));
+    }
+    run.texts.push_back(page);
+  }
+  return run;
+}
+
+// The texts of each page that start with the prefix, pages joined with " | ".
+std::string Matching(const PageTexts& texts, const std::string& prefix) {
+  std::string out;
+  for (size_t p = 0; p < texts.size(); ++p) {
+    if (p > 0) out += " | ";
+    bool first = true;
+    for (const std::string& t : texts[p]) {
+      if (t.rfind(prefix, 0) != 0) continue;
+      out += (first ? "" : ", ") + t;
+      first = false;
+    }
+  }
+  return out;
+}
+
+int Occurrences(const PageTexts& texts, size_t page, const std::string& text) {
+  int n = 0;
+  for (const std::string& t : texts[page]) n += t == text;
+  return n;
+}
+
+// A rectangle whose condition asks for the page total makes the run take two passes.
+const std::string kTwoPassRectangle =
+    R"J({"cType":"TRectangle","cId":"dos","nLeft":0,"nTop":0,"nWidth":1,"nHeight":1,"cCondition":"TOTALPAGES() > 0"})J";
+
+// A template's objects run in one pass, and with that rectangle first in two.
+struct RunMode {
+  const char* mode;
+  std::string extra;
+};
+const RunMode kBothModes[] = {{"single-pass-selective-finalization", ""},
+                              {"two-pass", kTwoPassRectangle + ","}};
+
+std::string Cell(const std::string& formula, int width = 100) {
+  return R"J({"nWidth":)J" + std::to_string(width) +
+         R"J(,"hContent":{"cType":"TText","hObject":{"cText":")J" + formula + R"J("}}})J";
+}
+
+TEST(TKXEngineFinalisation, PageCountTextsShowTheSumsInForceWhereTheyArePrinted) {
+  const std::string table =
+      R"J({"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":50,"hGroup":{"cBreakExpression":"LIN.grp"},
+   "hSections":{
+    "header":{"aLines":[{"nHeight":5,"aCells":[)J" +
+      Cell("'Cab'") + R"J(]}]},
+    "detail":{"aLines":[{"nHeight":5,"aCells":[)J" +
+      Cell("LIN.id", 50) + "," + Cell("SUM.TOTAL + ' hoja ' + PAGE() + '/' + TOTALPAGES()", 50) +
+      R"J(]}]},
+    "groupHeader":{"aLines":[{"nHeight":5,"aResetAcumuladores":["G"],"aCells":[)J" +
+      Cell("'GH ' + LIN.grp") + R"J(]}]},
+    "groupFooter":{"aLines":[{"nHeight":5,"aCells":[)J" +
+      Cell("'GF ' + LIN.grp + ' ' + SUM.G + ' hoja ' + PAGE() + '/' + TOTALPAGES()") + R"J(]}]},
+    "footer":{"aLines":[{"nHeight":5,"aCells":[)J" +
+      Cell("'Total ' + SUM.TOTAL + ' hoja ' + PAGE() + '/' + TOTALPAGES()") + R"J(]}]}}})J";
+  std::vector<Value> records;
+  for (int i = 1; i <= 12; ++i) {
+    records.push_back(Value::NewMap(
+        {{"id", Numbered("R", i)}, {"importe", i}, {"grp", Numbered("G", (i - 1) / 3)}}));
+  }
+  for (const RunMode& row : kBothModes) {
+    const std::string json =
+        R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+          "hAcumVars":{"TOTAL":{"formula":"LIN.importe"},"G":{"formula":"LIN.importe"}},
+          "aObjects":[)J" +
+        row.extra + table + "]}";
+    JobRun run = RunJob(json, records);
+    EXPECT_EQ(run.mode, row.mode);
+    ASSERT_EQ(run.texts.size(), 3u) << row.mode;
+    EXPECT_EQ(Matching(run.texts, "GF "),
+              "GF G0 6 hoja 1/3 | GF G1 15 hoja 2/3, GF G2 24 hoja 2/3 | GF G3 33 hoja 3/3")
+        << row.mode;
+    EXPECT_EQ(Matching(run.texts, "Total "),
+              "Total 15 hoja 1/3 | Total 45 hoja 2/3 | Total 78 hoja 3/3")
+        << row.mode;
+    std::string details;
+    for (size_t p = 0; p < run.texts.size(); ++p) {
+      for (const std::string& t : run.texts[p]) {
+        if (t.find(" hoja ") != std::string::npos && t[0] >= '0' && t[0] <= '9')
+          details += t + "; ";
+      }
+    }
+    EXPECT_EQ(details,
+              "0 hoja 1/3; 1 hoja 1/3; 3 hoja 1/3; 6 hoja 1/3; 10 hoja 1/3; "
+              "15 hoja 2/3; 21 hoja 2/3; 28 hoja 2/3; 36 hoja 2/3; "
+              "45 hoja 3/3; 55 hoja 3/3; 66 hoja 3/3; ")
+        << row.mode;
+  }
+}
+
+TEST(TKXEngineFinalisation, TheLastPageIsWhereTheTablesFinish) {
+  std::string words;
+  for (int i = 0; i < 60; ++i) words += Numbered("w", i) + " ";
+  const std::string objects =
+      R"J({"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Pagina ' + PAGE() + ' de ' + TOTALPAGES()"},
+   {"cType":"TText","cId":"notas","nLeft":120,"nTop":20,"nWidth":30,"nHeight":30,"lAllowPageBreak":true,"cText":"')J" +
+      words + R"J('"},
+   {"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":50,"hSections":{
+    "header":{"aLines":[{"nHeight":5,"aCells":[)J" +
+      Cell("'Cab'") + R"J(]}]},
+    "detail":{"aLines":[{"nHeight":5,"aCells":[)J" +
+      Cell("LIN.id", 50) + "," + Cell("LIN.importe", 50) + R"J(]}]},
+    "footer":{"aLines":[{"nHeight":5,"aCells":[)J" +
+      Cell("'Total ' + SUM.TOTAL", 50) + "," +
+      Cell("IIf(LASTPAGE(), 'Total', 'Suma y sigue')", 50) +
+      R"J(]},{"nHeight":5,"cConditionFormula":"LASTPAGE()","aCells":[)J" +
+      Cell("'RESUMEN ' + SUM.TOTAL") + R"J(]}]}}})J";
+  for (const RunMode& row : kBothModes) {
+    const std::string json =
+        R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,"hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},"aObjects":[)J" +
+        row.extra + objects + "]}";
+    JobRun run = RunJob(json, {Value::NewMap({{"id", "R1"}, {"importe", 5}})});
+    EXPECT_EQ(run.mode, row.mode);
+    EXPECT_EQ(run.error, "") << row.mode;
+    ASSERT_EQ(run.texts.size(), 3u) << row.mode;
+    EXPECT_EQ(Occurrences(run.texts, 0, "RESUMEN 5"), 1) << row.mode;
+    EXPECT_EQ(Matching(run.texts, "RESUMEN"), "RESUMEN 5 |  | ") << row.mode;
+    EXPECT_EQ(Occurrences(run.texts, 0, "Pagina 1 de 3"), 1) << row.mode;
+    EXPECT_EQ(Occurrences(run.texts, 0, "Total"), 1) << row.mode;
+    EXPECT_EQ(Occurrences(run.texts, 0, "Suma y sigue"), 0) << row.mode;
+    EXPECT_EQ(run.pagination.Get("cTerminationReason").Str(), "all-data-consumed") << row.mode;
+  }
+}
+
+// A header line, a record of seven lines, and a footer that grows by two
+// lines on the last page: a record never fits beside the summary.
+std::string SevenLineRecords(bool keepTogether, const std::string& extra) {
+  std::string lines;
+  for (int k = 1; k <= 7; ++k) {
+    lines += std::string(k > 1 ? "," : "") + R"J({"nHeight":5,)J" +
+             (keepTogether ? "" : R"J("lKeepTogether":false,)J") + R"J("aCells":[)J" +
+             Cell("LIN.id + ' linea " + std::to_string(k) + "'") + "]}";
+  }
+  return R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,"hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},
+    "aObjects":[)J" +
+         extra +
+         R"J({"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Pagina ' + PAGE() + ' de ' + TOTALPAGES()"},
+    {"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":50,"hSections":{
+    "header":{"aLines":[{"nHeight":5,"aCells":[)J" +
+         Cell("'Cab'") + R"J(]}]},
+    "detail":{"aLines":[)J" +
+         lines + R"J(]},
+    "footer":{"aLines":[{"nHeight":5,"aCells":[)J" +
+         Cell("'Total ' + SUM.TOTAL") +
+         R"J(]},{"nHeight":5,"cConditionFormula":"LASTPAGE()","aCells":[)J" +
+         Cell("'RESUMEN ' + SUM.TOTAL") +
+         R"J(]},{"nHeight":5,"cConditionFormula":"LASTPAGE()","aCells":[)J" + Cell("'FIN'") +
+         R"J(]}]}}}]})J";
+}
+
+TEST(TKXEngineFinalisation, RecordsThatCannotSitBesideTheSummaryLeaveItAPageOfItsOwn) {
+  struct Row {
+    int records;
+    bool keepTogether;
+    const RunMode& mode;
+  } rows[] = {{1, true, kBothModes[0]},
+              {2, true, kBothModes[0]},
+              {5, true, kBothModes[0]},
+              {1, false, kBothModes[0]},
+              {2, true, kBothModes[1]}};
+  for (const Row& row : rows) {
+    std::vector<Value> records;
+    for (int i = 1; i <= row.records; ++i)
+      records.push_back(Value::NewMap({{"id", Numbered("R", i)}, {"importe", i}}));
+    JobRun run = RunJob(SevenLineRecords(row.keepTogether, row.mode.extra), records);
+    const std::string name = std::to_string(row.records) +
+                             (row.keepTogether ? " kept together, " : " splittable, ") +
+                             row.mode.mode;
+    EXPECT_EQ(run.mode, row.mode.mode) << name;
+    EXPECT_EQ(run.error, "") << name;
+    const size_t pages = static_cast<size_t>(row.records) + 1;
+    ASSERT_EQ(run.texts.size(), pages) << name;
+    int sum = 0;
+    for (size_t p = 0; p < pages; ++p) {
+      const std::string hoja = Numbered("Pagina ", static_cast<int64_t>(p) + 1) +
+                               Numbered(" de ", static_cast<int64_t>(pages));
+      EXPECT_EQ(Occurrences(run.texts, p, hoja), 1) << name << " page " << p + 1;
+      EXPECT_EQ(Occurrences(run.texts, p, "Cab"), 1) << name << " page " << p + 1;
+      if (p + 1 < pages) {
+        sum += static_cast<int>(p) + 1;
+        const std::string id = Numbered("R", static_cast<int64_t>(p) + 1);
+        std::string lines;
+        for (int k = 1; k <= 7; ++k) lines += (k > 1 ? ", " : "") + id + Numbered(" linea ", k);
+        EXPECT_EQ(Matching({run.texts[p]}, id + " linea"), lines) << name << " page " << p + 1;
+        EXPECT_EQ(Matching({run.texts[p]}, "RESUMEN"), "") << name;
+      } else {
+        EXPECT_EQ(Matching({run.texts[p]}, "R"), Numbered("RESUMEN ", sum)) << name;
+        EXPECT_EQ(Occurrences(run.texts, p, Numbered("Total ", sum)), 1) << name;
+        EXPECT_EQ(Occurrences(run.texts, p, "FIN"), 1) << name;
+      }
+    }
+    EXPECT_EQ(
+        JsonEncode(run.pagination),
+        R"({"nTotalDataLines":)" + std::to_string(row.records) + R"(,"nLastDataLine":)" +
+            std::to_string(row.records) + R"(,"nPages":)" + std::to_string(pages) +
+            R"(,"cTerminationReason":"all-data-consumed-after-lastpage-split","lLastPageSplit":true,)"
+            R"("nLastPageSplitPages":1})")
+        << name;
+  }
+}
+
+TEST(TKXEngineFinalisation, ContentHeightPaperGrowsToHoldTheLastPage) {
+  auto json = [](const std::string& heightMode, const std::string& extra) {
+    return R"J({"cFormatVersion":"1.0","nPaperWidth":80,"nPaperHeight":297,"cPaperHeightMode":"content",
+      "hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},"aObjects":[)J" +
+           extra +
+           R"J({"cType":"TTable","cId":"T","nLeft":5,"nTop":10,"nWidth":70,"nHeight":50,"cHeightMode":")J" +
+           heightMode + R"J(","lFooterOnBottom":false,"hSections":{
+      "header":{"aLines":[{"nHeight":5,"aCells":[)J" +
+           Cell("'Cab'", 70) + R"J(]}]},
+      "detail":{"aLines":[{"nHeight":5,"aCells":[)J" +
+           Cell("LIN.id", 70) + R"J(]}]},
+      "footer":{"aLines":[{"nHeight":5,"aCells":[)J" +
+           Cell("'Total ' + SUM.TOTAL", 70) +
+           R"J(]},{"nHeight":5,"cConditionFormula":"LASTPAGE()","aCells":[)J" +
+           Cell("'RESUMEN ' + SUM.TOTAL", 70) +
+           R"J(]},{"nHeight":5,"cConditionFormula":"LASTPAGE()","aCells":[)J" + Cell("'FIN'", 70) +
+           R"J(]}]}}}]})J";
+  };
+  // A mark low on every page after the first: the second page is the tallest.
+  const std::string lowMark =
+      R"J({"cType":"TRectangle","cId":"marca","nLeft":0,"nTop":150,"nWidth":5,"nHeight":5,"cCondition":"PAGE() > 1"},)J";
+  struct Row {
+    const char* name;
+    std::string json;
+    int records;
+    size_t pages;
+    double height;
+  } rows[] = {
+      {"content table, 1 record", json("content", ""), 1, 1, 40},
+      {"content table, 5 records", json("content", ""), 5, 1, 60},
+      {"content table, 50 records", json("content", ""), 50, 1, 285},
+      {"fixed table on content paper, tallest page later", json("fixed", lowMark), 12, 2, 160},
+  };
+  for (const Row& row : rows) {
+    std::vector<Value> records;
+    for (int i = 1; i <= row.records; ++i)
+      records.push_back(Value::NewMap({{"id", Numbered("R", i)}, {"importe", 1}}));
+    JobRun run = RunJob(row.json, records);
+    ASSERT_TRUE(run.doc) << row.name;
+    ASSERT_EQ(run.texts.size(), row.pages) << row.name;
+    EXPECT_EQ(Matching({run.texts.back()}, "RESUMEN"), Numbered("RESUMEN ", row.records))
+        << row.name;
+    EXPECT_DOUBLE_EQ(run.doc->nAlto, row.height) << row.name;
+  }
+}
+
+TEST(TKXEngineFinalisation, PageCountsReachEveryFormulaThatCanUseThem) {
+  // Each template puts a page count under one formula key; every one takes two passes.
+  auto rectangles = [](const std::string& object) {
+    return R"J({"cFormatVersion":"1.0","aObjects":[)J" + object + "]}";
+  };
+  struct Row {
+    const char* name;
+    std::string json;
+    const char* mode;
+  } rows[] = {
+      {"run expression",
+       rectangles(
+           R"J({"cType":"TFormattedText","cId":"f","nLeft":1,"nTop":1,"nWidth":50,"nHeight":5,"cText":"''","aRichTextRuns":[{"cExpression":"PAGE() + ' de ' + TOTALPAGES()"}]})J"),
+       "two-pass"},
+      {"group expression of a line",
+       rectangles(
+           R"J({"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":50,"hSections":{"groupFooter":{"aLines":[{"nHeight":5,"cGroupExpression":"TOTALPAGES()","aCells":[]}]}}})J"),
+       "two-pass"},
+      {"break expressions",
+       rectangles(
+           R"J({"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":50,"hGroup":{"aBreakExpressions":["LIN.n","PAGES()"]}})J"),
+       "two-pass"},
+      {"line suppress condition",
+       rectangles(
+           R"J({"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":50,"hSections":{"footer":{"aLines":[{"nHeight":5,"cSuppressCondition":"LASTPAGE()","aCells":[]}]}}})J"),
+       "two-pass"},
+      {"breakable text",
+       rectangles(
+           R"J({"cType":"TText","cId":"t","nLeft":1,"nTop":1,"nWidth":50,"nHeight":5,"lAllowPageBreak":true,"cText":"'de ' + TOTALPAGES()"})J"),
+       "two-pass"},
+      {"text that does not break",
+       rectangles(
+           R"J({"cType":"TText","cId":"t","nLeft":1,"nTop":1,"nWidth":50,"nHeight":5,"cText":"'de ' + TOTALPAGES()"})J"),
+       "single-pass-selective-finalization"},
+  };
+  for (const Row& row : rows) {
+    JobRun run = RunJob(row.json, {Value::NewMap({{"n", 1}})});
+    EXPECT_EQ(run.mode, row.mode) << row.name;
+  }
+
+  // Four pages of a ledger with a formatted run that shows the page count.
+  Ledger ledger;
+  ledger.extraObjects =
+      R"J(,{"cType":"TFormattedText","cId":"pie","nLeft":120,"nTop":5,"nWidth":60,"nHeight":5,"cText":"''","aRichTextRuns":[{"cExpression":"'Pag ' + PAGE() + ' de ' + TOTALPAGES()"}]})J";
+  RunResult r = RunLedger(ledger, 35);
+  ASSERT_EQ(r.pages.size(), 4u);
+  EXPECT_EQ(r.performance.Get("cMode").Str(), "two-pass");
+  for (size_t p = 0; p < 4; ++p) {
+    EXPECT_TRUE(Has(r.pages[p], "\"" + Numbered("Pag ", p + 1) + " de 4\"")) << p + 1;
+  }
+
+  // A footer line suppressed before the last page shows on the last page only.
+  Ledger suppressed;
+  suppressed.summaryLines = 0;
+  std::string json = suppressed.Json();
+  const std::string footer = R"("footer":{"aLines":[)";
+  json.insert(json.find(footer) + footer.size(),
+              R"J({"nHeight":5,"cSuppressCondition":"PAGE() < TOTALPAGES()","aCells":[)J" +
+                  Cell("'ULTIMA'", 50) + "]},");
+  std::vector<Value> records;
+  for (int i = 1; i <= 25; ++i) records.push_back(Value::NewMap({{"id", i}, {"importe", 1}}));
+  JobRun run = RunJob(json, records);
+  EXPECT_EQ(run.mode, "two-pass");
+  ASSERT_EQ(run.texts.size(), 3u);
+  EXPECT_EQ(Matching(run.texts, "ULTIMA"), " |  | ULTIMA");
+
+  // A breakable text that states the count is composed with it, then cut:
+  // its first fragment opens with the count, the others go on with the words.
+  std::string words;
+  for (int i = 0; i < 60; ++i) words += Numbered("w", i) + " ";
+  const std::string breakable =
+      R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,"aObjects":[
+      {"cType":"TText","cId":"notas","nLeft":120,"nTop":20,"nWidth":30,"nHeight":30,"lAllowPageBreak":true,"cText":"'de ' + TOTALPAGES() + ' )J" +
+      words + R"J('"}]})J";
+  JobRun split = RunJob(breakable, {Value::NewMap({{"n", 1}})});
+  EXPECT_EQ(split.mode, "two-pass");
+  ASSERT_EQ(split.texts.size(), 3u);
+  EXPECT_EQ(split.texts[0][0].rfind("de 3 w0 ", 0), 0u) << split.texts[0][0];
+  EXPECT_EQ(split.texts[2][0].find("de 3"), std::string::npos) << split.texts[2][0];
+  EXPECT_NE(split.texts[2][0].find("w59"), std::string::npos) << split.texts[2][0];
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// The sample VAT ledger with a group break on the invoice type: group
+// footers show their subtotal beside the page count, the footer the running
+// total beside it. Groups of 20 to 69 invoices break at every place of a page.
+TEST(TKXEngineFinalisation, GroupedSampleLedgerShowsItsSubtotalsAndPageCounts) {
+  const std::string folder = std::string(KX_SOURCE_DIR) + "/lbl/";
+  std::string templateText, dataText;
+  ASSERT_TRUE(platform::ReadTextFile(
+      folder + "ivacli_Libro_de_Iva_de_Facturas_emitidas_importado_tarvex.lbl", templateText));
+  ASSERT_TRUE(platform::ReadTextFile(
+      folder + "demo/ivacli_Libro_de_Iva_de_Facturas_emitidas_importado_tarvex_sample_data.json",
+      dataText));
+  Value plantilla = JsonDecode(templateText);
+  plantilla.Get("hAcumVars").Set("GBASE", JsonDecode(R"({"formula":"OMEMQUERY.base"})"));
+  Value table;
+  for (const Value& o : plantilla.Get("aObjects").AsList())
+    if (o.Get("cType").Str() == "TTable") table = o;
+  ASSERT_TRUE(table.IsMap());
+  table.Set("hGroup", JsonDecode(R"({"cBreakExpression":"OMEMQUERY.tipocomp"})"));
+  const Value sections = table.Get("hSections");
+  sections.Set("groupHeader",
+               JsonDecode(R"({"aLines":[{"nHeight":6,"aResetAcumuladores":["GBASE"],"aCells":[)" +
+                          Cell("'Tipo ' + OMEMQUERY.tipocomp", 190) + "]}]}"));
+  sections.Set("groupFooter",
+               JsonDecode(R"({"aLines":[{"nHeight":6,"aCells":[)" +
+                          Cell("'Subtotal ' + OMEMQUERY.tipocomp + ' ' + SUM.GBASE + ' hoja ' + "
+                               "PAGE() + ' de ' + TOTALPAGES()",
+                               190) +
+                          "]}]}"));
+  sections.Get("footer")
+      .Get("aLines")
+      .AsList()[0]
+      .Get("aCells")
+      .AsList()[0]
+      .Get("hContent")
+      .Get("hObject")
+      .Set("cText", "'Acumulado ' + SUM.BASE + ' hoja ' + PAGE() + ' de ' + TOTALPAGES()");
+
+  const Value data = JsonDecode(dataText);
+  const List& rows = data.Get("DetalleVar").Get("OMEMQUERY").AsList();
+  ASSERT_FALSE(rows.empty());
+  const char* const types[] = {"FC", "NC", "ND"};
+  const int records = 9328;
+  std::vector<int> base(records + 1);
+  std::vector<std::string> type(records + 1);
+  std::vector<std::pair<std::string, int>> groups;  // invoice type and subtotal, in order
+  TKXEngine engine;
+  engine.SetInputEncoding(Value("UTF-8"));
+  engine.SetPlantillaContent(Value(JsonEncode(plantilla)));
+  engine.OpenJob();
+  for (const Map::Entry& g : data.Get("DataVar").AsMap())
+    engine.SendDataVar(g.key, SampleRecordLarge(g.value));
+  for (int i = 1, g = 0, left = 0; i <= records; ++i) {
+    if (left == 0) {
+      left = 20 + (g * 13) % 50;
+      groups.emplace_back(types[g % 3], 0);
+      ++g;
+    }
+    --left;
+    base[i] = 100 + i % 7;
+    type[i] = groups.back().first;
+    groups.back().second += base[i];
+    Value rec = SampleRecordLarge(rows[static_cast<size_t>(i - 1) % rows.size()]);
+    rec.Set("tipocomp", type[i]);
+    rec.Set("seriefac", "AA");
+    rec.Set("numfac", i);
+    rec.Set("base", base[i]);
+    rec.Set("impiva", 21);
+    engine.SendDetalle(Value("OMEMQUERY"), rec);
+  }
+  engine.CloseJob();
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  ASSERT_TRUE(doc);
+  EXPECT_EQ(engine.cLastError, "");
+  EXPECT_EQ(ValueString(engine.GetPerformanceDiagnostics().Get("cMode")),
+            "single-pass-selective-finalization");
+  EXPECT_EQ(engine.GetPaginationDiagnostics().Get("nLastDataLine").Int(), records);
+
+  const int64_t pages = doc->TotalPaginas();
+  const std::string of = Numbered(" de ", pages);
+  std::vector<int> printed(records + 1, 0);
+  size_t group = 0;
+  int running = 0;
+  for (int64_t p = 1; p <= pages; ++p) {
+    const std::string hoja = Numbered(" hoja ", p) + of;
+    int header = 0, summary = 0, footer = 0;
+    const Value page = doc->GetPagina(p);  // a spooled page is a fresh copy: keep it
+    for (const Value& o : page.Get("objetos").AsList()) {
+      if (!o.Has("texto")) continue;
+      const std::string t = ValueString(o.Get("texto"));
+      header += t == Numbered("Hoja ", p) + of;
+      summary += t == "RESUMEN IMPORTES";
+      size_t dash = t.find(" AA-");
+      if (dash == 2 && t.size() > 6) {
+        const int i = std::atoi(t.c_str() + 6);
+        ASSERT_TRUE(i >= 1 && i <= records) << t;
+        EXPECT_EQ(t.substr(0, 2), type[i]) << t;
+        ++printed[i];
+        running += base[i];
+      } else if (t.rfind("Subtotal ", 0) == 0) {
+        ASSERT_LT(group, groups.size()) << t;
+        EXPECT_EQ(t,
+                  "Subtotal " + groups[group].first + Numbered(" ", groups[group].second) + hoja);
+        ++group;
+      } else if (t.rfind("Acumulado ", 0) == 0) {
+        EXPECT_EQ(t, Numbered("Acumulado ", running) + hoja);
+        ++footer;
+      }
+    }
+    EXPECT_EQ(header, 1) << "page " << p;
+    EXPECT_EQ(footer, 1) << "page " << p;
+    EXPECT_EQ(summary, p == pages ? 1 : 0) << "page " << p;
+  }
+  EXPECT_EQ(group, groups.size());
+  for (int i = 1; i <= records; ++i) ASSERT_EQ(printed[i], 1) << "record " << i;
 }
 
 }  // namespace

@@ -354,6 +354,22 @@ TEST(TTable, GlobalModeStartsAtTheRecordBase) {
   EXPECT_EQ(ctx.contexto->nUltimoRegistroConsumido, 34);
 }
 
+TEST(TTable, APagePastTheLastRecordPrintsNone) {
+  auto t = Tabla(R"({"cId":"T","nWidth":100,"nHeight":500,"hSections":{
+    "detail":{"aLines":[{"aCells":[)" +
+                 Celda(100, "L.id") + R"(]}]},
+    "footer":{"aLines":[{"aCells":[)" +
+                 Celda(100, "'Total ' + SUM.importe") + R"(]}]}}})");
+  Value opciones = Opciones(Registros(3), 3);
+  opciones.Set("hAcumuladoresIniciales", Value::NewMap({{"SUM.importe", 6}}));
+  opciones.Set("lOmitirResetInicialAcumuladores", Value(true));
+  ObjectTestContext ctx(opciones);
+  const Value out = t->GenerarRenderizable(*ctx.contexto);
+  EXPECT_TRUE(RegistrosImpresos(out).empty());
+  EXPECT_EQ(TextoDe(out, "T_footer_0_0_text"), "Total 6");
+  EXPECT_EQ(ctx.contexto->GetRegistrosDetalleConsumidosRuntime(), 0);
+}
+
 TEST(TTable, LocalModeCountsFromTheRecordBase) {
   auto t = Tabla(kDetalleId);
   Value opciones = Opciones(Registros(8), 5);
