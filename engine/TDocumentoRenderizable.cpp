@@ -512,7 +512,8 @@ class PageReader {
     bool set = false;
   };
   static constexpr size_t kPreviousSizes = 96;  // as the writer's layouts
-  std::vector<std::vector<PreviousValue>> previous_ = std::vector<std::vector<PreviousValue>>(kPreviousSizes);
+  std::vector<std::vector<PreviousValue>> previous_ =
+      std::vector<std::vector<PreviousValue>>(kPreviousSizes);
   uint32_t nSerial_ = 0;
 };
 
@@ -539,7 +540,7 @@ void ApplyPatches(const Value& page, const Value& patches) {
     if (!index.IsNumber()) continue;
     const int64_t i = index.Int();
     if (i < 1 || i > static_cast<int64_t>(objetos.size())) continue;
-    const Value& object = objetos[static_cast<size_t>(i - 1)];
+    Value& object = objetos[static_cast<size_t>(i - 1)];
     if (object.IsMap()) object.Set("texto", patch.Get("uTexto"));
   }
 }
@@ -663,7 +664,7 @@ bool TDocumentoRenderizable::ActualizarContenidoPagina(const Value& n, const Val
 bool TDocumentoRenderizable::SetParchesTextoPagina(const Value& n, const Value& patches) {
   const int64_t i = PageIndex(n);
   if (i < 0 || !patches.IsList()) return false;
-  const Value& entry = Paginas()[static_cast<size_t>(i)];
+  Value& entry = Paginas()[static_cast<size_t>(i)];
   if (!IsStoredPage(entry)) return false;
   entry.Set(kClaveParches, patches);
   return true;

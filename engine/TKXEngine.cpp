@@ -1116,7 +1116,7 @@ bool TKXEngine::NotifyProgress(const Value& line, const Value& total, const Valu
   return !lCanceled;
 }
 
-Value TKXEngine::ApplyProgressOptions(const Value& options) {
+Value TKXEngine::ApplyProgressOptions(Value& options) {
   if (!bProgressCallback.IsCallable() || !options.IsMap()) return options;
   options.Set("lProgressActive", true);
   options.Set(
@@ -1785,7 +1785,7 @@ TKXEngine::EstadoPagina TKXEngine::EstadoDePagina(int64_t base, const Value& sum
   return state;
 }
 
-Ref<TDocumentoRenderizable> TKXEngine::EjecutarComoPaginas(const Value& options, int64_t base,
+Ref<TDocumentoRenderizable> TKXEngine::EjecutarComoPaginas(Value& options, int64_t base,
                                                            int64_t page, int64_t span,
                                                            const Ref<TPlantilla>& plantilla,
                                                            Value& result, Value& textStates) {
@@ -1967,7 +1967,8 @@ bool TKXEngine::EsTextoPaginacion(const Value& object) {
   return !object.Has("nPaginaContinuacion");
 }
 
-bool TKXEngine::ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context,
+// `object` is a handle to the page's own map: its text is replaced in place.
+bool TKXEngine::ActualizarTextoPaginacion(Value object, TContextoEjecucion& context,
                                           const Value& records) {
   if (!EsTextoPaginacion(object)) return false;
   std::string formula = ValueString(object.Get("formula"));

@@ -226,7 +226,7 @@ class TKXEngine {
                             int64_t page, int64_t total, int64_t lastPage,
                             const Ref<TPlantilla>& plantilla, const Value& records) const;
   Value FilaDesde(int64_t base) const;
-  Ref<TDocumentoRenderizable> EjecutarComoPaginas(const Value& options, int64_t base, int64_t page,
+  Ref<TDocumentoRenderizable> EjecutarComoPaginas(Value& options, int64_t base, int64_t page,
                                                   int64_t span, const Ref<TPlantilla>& plantilla,
                                                   Value& result, Value& textStates);
   void ReemplazarPaginas(const Ref<TDocumentoRenderizable>& document, int64_t page,
@@ -235,7 +235,7 @@ class TKXEngine {
   void ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& document, int64_t total,
                                   const Ref<TPlantilla>& plantilla, const Value& records);
   static bool EsTextoPaginacion(const Value& object);
-  static bool ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context,
+  static bool ActualizarTextoPaginacion(Value object, TContextoEjecucion& context,
                                         const Value& records);
   static int64_t IndiceRegistroRender(std::string_view id);
 
@@ -290,7 +290,7 @@ class TKXEngine {
   // Progress.
   TKXEngine& ResetProgress();
   bool NotifyProgress(const Value& line, const Value& total, const Value& pages, bool forced);
-  Value ApplyProgressOptions(const Value& options);
+  Value ApplyProgressOptions(Value& options);
   Ref<TDocumentoRenderizable> FinishProgress(Ref<TDocumentoRenderizable> document);
 
   static Value InitialPaginationDiagnostics();

@@ -2196,7 +2196,8 @@ void TTableRender::Deshacer(Marca& marca) {
   y = marca.y;
   aBordes = marca.aBordes;
   if (marca.aSumas.empty()) return;
-  const Value& sumas = ctx.GetAcumuladores();
+  // The context's own map: the sums are put back in it.
+  Value sumas = ctx.GetAcumuladores();
   if (!sumas.IsMap()) return;
   // Latest first, so a sum reset twice gets its first value back.
   for (auto it = marca.aSumas.rbegin(); it != marca.aSumas.rend(); ++it) {

@@ -154,11 +154,11 @@ bool Value::Has(std::string_view key) const noexcept {
   return m && m->Has(key);
 }
 
-void Value::Set(std::string_view key, Value v) const {
+void Value::Set(std::string_view key, Value v) {
   if (Map* m = MapPtr()) m->Set(key, std::move(v));
 }
 
-void Value::Push(Value v) const {
+void Value::Push(Value v) {
   if (List* l = ListPtr()) l->Add(std::move(v));
 }
 

@@ -289,9 +289,9 @@ class Value {
   const Value& Get(std::string_view key, const Value& def) const noexcept;
   bool Has(std::string_view key) const noexcept;
   // Sets a key of a map; does nothing for other kinds.
-  void Set(std::string_view key, Value v) const;
+  void Set(std::string_view key, Value v);
   // Appends to a list; does nothing for other kinds.
-  void Push(Value v) const;
+  void Push(Value v);
   // Elements of a list, entries of a map, bytes of a text; 0 for others.
   size_t Len() const noexcept;
 

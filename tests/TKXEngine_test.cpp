@@ -1419,13 +1419,14 @@ TEST(TKXEngineFinalisation, GroupedSampleLedgerShowsItsSubtotalsAndPageCounts) {
       folder + "demo/ivacli_Libro_de_Iva_de_Facturas_emitidas_importado_tarvex_sample_data.json",
       dataText));
   Value plantilla = JsonDecode(templateText);
-  plantilla.Get("hAcumVars").Set("GBASE", JsonDecode(R"({"formula":"OMEMQUERY.base"})"));
+  Value acumVars = plantilla.Get("hAcumVars");
+  acumVars.Set("GBASE", JsonDecode(R"({"formula":"OMEMQUERY.base"})"));
   Value table;
   for (const Value& o : plantilla.Get("aObjects").AsList())
     if (o.Get("cType").Str() == "TTable") table = o;
   ASSERT_TRUE(table.IsMap());
   table.Set("hGroup", JsonDecode(R"({"cBreakExpression":"OMEMQUERY.tipocomp"})"));
-  const Value sections = table.Get("hSections");
+  Value sections = table.Get("hSections");
   sections.Set("groupHeader",
                JsonDecode(R"({"aLines":[{"nHeight":6,"aResetAcumuladores":["GBASE"],"aCells":[)" +
                           Cell("'Tipo ' + OMEMQUERY.tipocomp", 190) + "]}]}"));
@@ -1435,14 +1436,14 @@ TEST(TKXEngineFinalisation, GroupedSampleLedgerShowsItsSubtotalsAndPageCounts) {
                                "PAGE() + ' de ' + TOTALPAGES()",
                                190) +
                           "]}]}"));
-  sections.Get("footer")
-      .Get("aLines")
-      .AsList()[0]
-      .Get("aCells")
-      .AsList()[0]
-      .Get("hContent")
-      .Get("hObject")
-      .Set("cText", "'Acumulado ' + SUM.BASE + ' hoja ' + PAGE() + ' de ' + TOTALPAGES()");
+  Value footerCell = sections.Get("footer")
+                         .Get("aLines")
+                         .AsList()[0]
+                         .Get("aCells")
+                         .AsList()[0]
+                         .Get("hContent")
+                         .Get("hObject");
+  footerCell.Set("cText", "'Acumulado ' + SUM.BASE + ' hoja ' + PAGE() + ' de ' + TOTALPAGES()");
 
   const Value data = JsonDecode(dataText);
   const List& rows = data.Get("DetalleVar").Get("OMEMQUERY").AsList();
