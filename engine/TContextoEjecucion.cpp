@@ -9,7 +9,7 @@
 
 namespace kx {
 
-using detail::Entero;
+using contexto::Entero;
 
 namespace {
 

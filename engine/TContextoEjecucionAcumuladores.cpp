@@ -8,7 +8,7 @@
 
 namespace kx {
 
-using detail::Entero;
+using contexto::Entero;
 
 namespace {
 

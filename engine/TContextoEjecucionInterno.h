@@ -10,14 +10,14 @@
 
 namespace kx {
 
-namespace detail {
+namespace contexto {
 
 // The integer part of a number, or of the number a text reads as; 0 otherwise.
 inline int64_t Entero(const Value& v) {
   return v.IsNumber() ? v.Int() : ValueInt(v);
 }
 
-}  // namespace detail
+}  // namespace contexto
 
 struct TContextoEjecucion::Estado {
   CapasVariables oCompleto{false};
