@@ -12,6 +12,7 @@
 #include "Json.h"
 #include "LastPageOverflow.h"
 #include "Platform.h"
+#include "TKXEngineInterno.h"
 
 namespace kx {
 namespace {
@@ -717,11 +718,11 @@ TEST(TKXEngineRun, StepsThatNeverConsumeEndTheLoop) {
   Value empty = Value::NewMap();
   Value split = Value::NewMap({{"t1", Value::NewMap({{"nRegistro", 4}, {"nLinea", 2}})}});
   int64_t without = 0;
-  EXPECT_FALSE(TKXEngine::EsPasoEstancado(3, empty, empty, without));
+  EXPECT_FALSE(facade::EsPasoEstancado(3, empty, empty, without));
   EXPECT_TRUE(
-      TKXEngine::EsPasoEstancado(0, empty, empty, without));  // nothing consumed, no continuation
+      facade::EsPasoEstancado(0, empty, empty, without));  // nothing consumed, no continuation
   EXPECT_TRUE(
-      TKXEngine::EsPasoEstancado(0, split, DeepClone(split), without));  // continuation unchanged
+      facade::EsPasoEstancado(0, split, DeepClone(split), without));  // continuation unchanged
   without = 0;
   // A continuation that keeps moving without consuming is given a generous bound, then stopped.
   int steps = 0;
@@ -729,13 +730,13 @@ TEST(TKXEngineRun, StepsThatNeverConsumeEndTheLoop) {
   while (!stalled && steps < 100000) {
     Value moved = Value::NewMap({{"t1", Value::NewMap({{"nRegistro", 4}, {"nLinea", steps + 1}})}});
     Value before = Value::NewMap({{"t1", Value::NewMap({{"nRegistro", 4}, {"nLinea", steps}})}});
-    stalled = TKXEngine::EsPasoEstancado(0, moved, before, without);
+    stalled = facade::EsPasoEstancado(0, moved, before, without);
     ++steps;
   }
   EXPECT_TRUE(stalled);
   EXPECT_GT(steps, 100);
   EXPECT_LT(steps, 100000);
-  EXPECT_FALSE(TKXEngine::EsPasoEstancado(1, split, split, without));  // consuming resets the count
+  EXPECT_FALSE(facade::EsPasoEstancado(1, split, split, without));  // consuming resets the count
   EXPECT_EQ(without, 0);
 }
 
