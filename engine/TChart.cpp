@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "RuntimeOptions.h"
 #include "TContextoEjecucion.h"
 
 namespace kx {
@@ -102,7 +103,7 @@ class Registros {
 // The records of a render: the job's record list when the run's options hold it, else the rows
 // of the first detail block of the report data.
 Registros DetailRecords(TContextoEjecucion& context) {
-  const Value& runtime = HGet(context.GetOpciones(), "aRegistrosDetalleRuntime");
+  const Value& runtime = HGet(context.GetOpciones(), opcion::aRegistrosDetalleRuntime);
   if (runtime.IsList()) return Registros(runtime, "");
   const Value datos = context.GetData();
   const Map* bloques = HGet(datos, "DetalleVar").MapPtr();
@@ -175,7 +176,7 @@ Value TChart::DatosGrafico(TContextoEjecucion& context) {
   // Every page of a job run shows the same records: the data is built once per record list
   // (the page loop shares one list among its pages), so a chart on each of many pages costs
   // one pass over the records, not one per page.
-  const Value& runtime = HGet(context.GetOpciones(), "aRegistrosDetalleRuntime");
+  const Value& runtime = HGet(context.GetOpciones(), opcion::aRegistrosDetalleRuntime);
   if (runtime.IsList() && oCache_.hDatos.IsMap() && oCache_.aRegistros.SameRef(runtime) &&
       oCache_.hSpec.SameRef(hChartSpec) && oCache_.cKind == cChartKind)
     return oCache_.hDatos;

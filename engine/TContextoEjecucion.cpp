@@ -5,6 +5,7 @@
 #include <typeinfo>
 #include <utility>
 
+#include "RuntimeOptions.h"
 #include "TContextoEjecucionInterno.h"
 
 namespace kx {
@@ -93,9 +94,9 @@ TContextoEjecucion* TContextoEjecucion::Create() {
   aVariablesLocales = Value::NewList();
   // The carried sums are adopted as they are: the accumulation of this
   // execution goes on in the caller's map.
-  const Value& iniciales = hOpciones.Get("hAcumuladoresIniciales");
+  const Value& iniciales = hOpciones.Get(opcion::hAcumuladoresIniciales);
   hAcumuladores = iniciales.IsMap() ? iniciales : Value::NewMap();
-  const Value& continuaciones = hOpciones.Get("hContinuacionesTabla");
+  const Value& continuaciones = hOpciones.Get(opcion::hContinuacionesTabla);
   hContinuacionesTabla = continuaciones.IsMap() ? DeepClone(continuaciones) : Value::NewMap();
   cErrorCriticoComposicion.clear();
   nIndiceRegistro = -1;
@@ -107,8 +108,8 @@ TContextoEjecucion* TContextoEjecucion::Create() {
   ++oEstado_->nVersionAcumuladores;
   oEstado_->OlvidarEstadosTexto();
   InvalidarVariables();
-  SetEstadoPagina(hOpciones.Get("nPaginaActualRuntime", Value(1)),
-                  hOpciones.Get("nTotalPaginasRuntime", Value(1)));
+  SetEstadoPagina(hOpciones.Get(opcion::nPaginaActualRuntime, Value(1)),
+                  hOpciones.Get(opcion::nTotalPaginasRuntime, Value(1)));
   PrepareAccumulatorRuntimePlans();
   lCreated = true;
   return this;
@@ -176,8 +177,8 @@ Value TContextoEjecucion::GetVariables() {
   if (!f.hConector.IsMap()) f.hConector = oEstado_->hVacio;
   f.hCambios = VariablesDataVarRuntime();
   f.nVersionCambios = oEstado_->nVersionCambios;
-  f.hUserVars = Opcion(hOpciones, oEstado_->oUserVars, "hUserVars");
-  f.hAcumVars = Opcion(hOpciones, oEstado_->oAcumVars, "hAcumVars");
+  f.hUserVars = Opcion(hOpciones, oEstado_->oUserVars, opcion::hUserVars);
+  f.hAcumVars = Opcion(hOpciones, oEstado_->oAcumVars, opcion::hAcumVars);
   f.nVersionOpciones = oEstado_->nVersionOpciones;
   f.hAcumuladores = hAcumuladores;
   f.nVersionAcumuladores = oEstado_->nVersionAcumuladores;
@@ -198,7 +199,7 @@ Value TContextoEjecucion::VariablesAcumulacion() {
   if (!f.hConector.IsMap()) f.hConector = oEstado_->hVacio;
   f.hCambios = VariablesDataVarRuntime();
   f.nVersionCambios = oEstado_->nVersionCambios;
-  f.hUserVars = Opcion(hOpciones, oEstado_->oUserVars, "hUserVars");
+  f.hUserVars = Opcion(hOpciones, oEstado_->oUserVars, opcion::hUserVars);
   f.nVersionOpciones = oEstado_->nVersionOpciones;
   f.hAcumuladores = hAcumuladores;
   f.nVersionAcumuladores = oEstado_->nVersionAcumuladores;
@@ -224,8 +225,8 @@ const Value& TContextoEjecucion::VariablesDataVarRuntime() {
   int64_t posicion = nIndiceRegistro >= 0 ? nIndiceRegistro
                      : nUltimoRegistroConsumido >= 0
                          ? nUltimoRegistroConsumido
-                         : std::max<int64_t>(0, Entero(hOpciones.Get("nRegistroBase")));
-  const Value& lista = Opcion(hOpciones, oEstado_->oCambios, "aDataVarChangesRuntime");
+                         : std::max<int64_t>(0, Entero(hOpciones.Get(opcion::nRegistroBase)));
+  const Value& lista = Opcion(hOpciones, oEstado_->oCambios, opcion::aDataVarChangesRuntime);
   if (!lista.IsList()) return oEstado_->hSinCambios;
   const List& cambios = lista.AsList();
   int64_t total = static_cast<int64_t>(cambios.size());
@@ -363,8 +364,10 @@ void TContextoEjecucion::SincronizarEstadoEvaluador(const Value& estadoExtra) {
     }
   }
   Sanear();
-  const Value* conocido = oEstado_->oConocido.Buscar(hOpciones.AsMap(), "lTotalPaginasConocido");
-  const Value& porClave = Opcion(hOpciones, oEstado_->oPorClave, "hPaginacionPorClaveRuntime");
+  const Value* conocido =
+      oEstado_->oConocido.Buscar(hOpciones.AsMap(), opcion::lTotalPaginasConocido);
+  const Value& porClave =
+      Opcion(hOpciones, oEstado_->oPorClave, opcion::hPaginacionPorClaveRuntime);
   Map& m = plano.AsMap();
   m.ValueAt(0) = Value(nPaginaActual);
   m.ValueAt(1) = Value(nTotalPaginas);
@@ -535,16 +538,16 @@ bool TContextoEjecucion::EsModoDisenador() const {
 }
 
 bool TContextoEjecucion::TieneProgreso() const {
-  const Value& activo = hOpciones.Get("lProgressActive");
+  const Value& activo = hOpciones.Get(opcion::lProgressActive);
   return activo.IsLogical() && activo.Bool();
 }
 
 bool TContextoEjecucion::InformarRegistroExaminado(int64_t n) {
-  return LlamarProgreso(hOpciones.Get("bProgressRecord"), n);
+  return LlamarProgreso(hOpciones.Get(opcion::bProgressRecord), n);
 }
 
 bool TContextoEjecucion::InformarPaginaGenerada(int64_t n) {
-  return LlamarProgreso(hOpciones.Get("bProgressPage"), n);
+  return LlamarProgreso(hOpciones.Get(opcion::bProgressPage), n);
 }
 
 }  // namespace kx

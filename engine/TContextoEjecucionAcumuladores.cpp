@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "RuntimeOptions.h"
 #include "TContextoEjecucion.h"
 #include "TContextoEjecucionInterno.h"
 
@@ -84,7 +85,7 @@ void Sumar(Map& acumuladores, const std::string& clave, PosicionClave& posicion,
 void TContextoEjecucion::PrepareAccumulatorRuntimePlans() {
   aAccumulatorRuntimePlans.clear();
   oEstado_->aPosicionesAcumuladores.clear();
-  const Map* acumVars = hOpciones.Get("hAcumVars").MapPtr();
+  const Map* acumVars = hOpciones.Get(opcion::hAcumVars).MapPtr();
   if (!acumVars) return;
   for (const Map::Entry& def : *acumVars) {
     if (!def.value.IsMap()) continue;
@@ -165,9 +166,9 @@ TContextoEjecucion& TContextoEjecucion::AcumularDetalle() {
 }
 
 TContextoEjecucion& TContextoEjecucion::ResetAcumuladores() {
-  const Value& omitir = hOpciones.Get("lOmitirResetInicialAcumuladores");
+  const Value& omitir = hOpciones.Get(opcion::lOmitirResetInicialAcumuladores);
   if (omitir.IsLogical() && omitir.Bool()) {
-    hOpciones.Set("lOmitirResetInicialAcumuladores", Value(false));
+    hOpciones.Set(opcion::lOmitirResetInicialAcumuladores, Value(false));
     return *this;
   }
   hAcumuladores = Value::NewMap();
@@ -248,7 +249,7 @@ TContextoEjecucion& TContextoEjecucion::MarcarRegistroDetalleConsumido(const Val
 }
 
 int64_t TContextoEjecucion::GetRegistrosDetalleConsumidosRuntime() const {
-  int64_t base = std::max<int64_t>(0, Entero(hOpciones.Get("nRegistroBase")));
+  int64_t base = std::max<int64_t>(0, Entero(hOpciones.Get(opcion::nRegistroBase)));
   return nUltimoRegistroConsumido >= base ? nUltimoRegistroConsumido - base + 1 : 0;
 }
 

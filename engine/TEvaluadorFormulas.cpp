@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "FormulaSyntax.h"
+#include "RuntimeOptions.h"
 #include "TEvaluadorFormulasInterno.h"
 
 namespace kx {
@@ -165,7 +166,7 @@ void TEvaluadorFormulas::End() {
 
 TEvaluadorFormulas& TEvaluadorFormulas::SetOpciones(const Value& hNuevasOpciones) {
   hOpciones = hNuevasOpciones.IsMap() ? hNuevasOpciones : Value::NewMap();
-  const Value& ultima = hOpciones.Get("nUltimaPaginaRuntime");
+  const Value& ultima = hOpciones.Get(opcion::nUltimaPaginaRuntime);
   nUltimaPagina = ultima.IsNumber() ? std::max<int64_t>(0, EnteroDe(ultima, 0)) : 0;
   return ClearResolvedVariableCache();
 }
@@ -506,7 +507,7 @@ Value TEvaluadorFormulas::ResolveVariableValue(std::string_view name, std::strin
 // evaluator without them, evaluating formulas on its own, takes every "VAR."
 // and "SUM." text as a formula.
 bool TEvaluadorFormulas::EsFormulaDeUsuario(std::string_view name, std::string_view texto) const {
-  const Map* definiciones = hOpciones.Get("hUserVars").MapPtr();
+  const Map* definiciones = hOpciones.Get(opcion::hUserVars).MapPtr();
   if (!definiciones) return true;
   std::string_view t = AllTrim(name);
   if (!EqualsIgnoreCase(t.substr(0, 4), "VAR.")) return false;

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "Platform.h"
+#include "RuntimeOptions.h"
 #include "TEvaluadorFormulas.h"
 #include "TEvaluadorFormulasInterno.h"
 
@@ -231,7 +232,7 @@ Value TEvaluadorFormulas::ResolverFuncionInternaMotor(const FormulaPlan& n, cons
 Value TEvaluadorFormulas::Sum(const FormulaPlan& n, const Map& vars) {
   if (AllTrim(TextoArgumento(n, 0)).empty()) return 0;
   const FormulaPlan& ruta = *RutaArgumento(n, 0);
-  const Value* registros = HashGet(hOpciones, "aRegistrosDetalleRuntime");
+  const Value* registros = HashGet(hOpciones, opcion::aRegistrosDetalleRuntime);
   if (!registros || !registros->IsList() || registros->AsList().empty()) {
     Value v = EvaluarNodo(ruta, vars);
     return EsNumericoValor(v) ? LeerNumero(v) : Value(0);
@@ -348,7 +349,7 @@ Value TEvaluadorFormulas::AskString(const FormulaPlan& n, const Map& vars) {
   std::string cRespuesta = ValorAString(EvaluarArgumento(n, 2, vars));
   Value maximo = EvaluarArgumento(n, 3, vars);
   int64_t nMaximo = EsNumericoValor(maximo) ? std::max<int64_t>(0, LeerNumero(maximo).Int()) : 0;
-  const Value* respuestas = HashGet(hOpciones, "hAskStringValues");
+  const Value* respuestas = HashGet(hOpciones, opcion::hAskStringValues);
   if (respuestas && respuestas->IsMap()) {
     if (const Value* r = HashGet(respuestas->AsMap(), cPregunta)) cRespuesta = ValorAString(*r);
   }
@@ -357,13 +358,13 @@ Value TEvaluadorFormulas::AskString(const FormulaPlan& n, const Map& vars) {
 }
 
 Value TEvaluadorFormulas::ProjectPath(const FormulaPlan& n, const Map& vars) {
-  auto opcion = [&](std::string_view clave) {
+  auto leer = [&](std::string_view clave) {
     const Value* v = HashGet(hOpciones, clave);
     return std::string(AllTrim(v ? ValorAString(*v) : std::string()));
   };
-  std::string cArchivo = opcion("cProjectFilePath");
-  std::string cCarpeta = opcion("cProjectPath");
-  std::string cNombre = opcion("cProjectFileName");
+  std::string cArchivo = leer(opcion::cProjectFilePath);
+  std::string cCarpeta = leer(opcion::cProjectPath);
+  std::string cNombre = leer(opcion::cProjectFileName);
   bool lArchivo = false;
   if (!AllTrim(TextoArgumento(n, 0)).empty()) {
     Value v = EvaluarArgumento(n, 0, vars);

@@ -1,4 +1,5 @@
 // The table's records, the execution-context protocol and grouping.
+#include "RuntimeOptions.h"
 #include "TTableInterno.h"
 
 namespace kx {
@@ -20,9 +21,9 @@ std::string NormalizeHashKeyName(const Value& v) {
 // ---- Records and the context protocol
 
 Value TTableRender::TablePreviewRecords() {
-  const Value& runtime = opciones.Get("aRegistrosDetalleRuntime");
+  const Value& runtime = opciones.Get(opcion::aRegistrosDetalleRuntime);
   const List* lista = runtime.ListPtr();
-  if (SoloVerdadero(opciones.Get("lSemanticDataRuntime")))
+  if (SoloVerdadero(opciones.Get(opcion::lSemanticDataRuntime)))
     return lista ? runtime : Value::NewList();
   if (lGlobal && lista && !lista->empty() && static_cast<int64_t>(lista->size()) <= nBaseOpciones) {
     lTrasUltimoRegistro = true;
@@ -98,9 +99,10 @@ const Value& TTableRender::Registro(int64_t i) const {
 
 bool TTableRender::PushRecordVariables(const Value& registro, int64_t i) {
   const int64_t g = GlobalRecordIndex(i);
-  const Value& totalOpcion = opciones.Get("nTotalRegistrosRuntime");
-  const int64_t total = std::max(
-      nCount, HHas(opciones, "nTotalRegistrosRuntime") ? NumValue(totalOpcion).Int() : nCount);
+  const Value& totalOpcion = opciones.Get(opcion::nTotalRegistrosRuntime);
+  const int64_t total =
+      std::max(nCount, HHas(opciones, opcion::nTotalRegistrosRuntime) ? NumValue(totalOpcion).Int()
+                                                                      : nCount);
   auto runtime = [&](int64_t indice) -> const Value* {
     if (!aRuntime || indice < 0 || indice >= static_cast<int64_t>(aRuntime->size())) return nullptr;
     const Value& v = (*aRuntime)[static_cast<size_t>(indice)];
@@ -152,8 +154,8 @@ void TTableRender::SetDetailContinuation(int64_t i, int64_t lineas) {
 void TTableRender::RecorrerExportacion(const Value& secciones,
                                        const std::function<void(const std::vector<bool>&)>& fila) {
   opciones = ctx.GetOpciones().IsMap() ? ctx.GetOpciones() : Value::NewMap();
-  lGlobal = SoloVerdadero(opciones.Get("lRegistrosDetalleGlobalRuntime"));
-  nBaseOpciones = std::max<int64_t>(0, NumValue(opciones.Get("nRegistroBase")).Int());
+  lGlobal = SoloVerdadero(opciones.Get(opcion::lRegistrosDetalleGlobalRuntime));
+  nBaseOpciones = std::max<int64_t>(0, NumValue(opciones.Get(opcion::nRegistroBase)).Int());
   cId = StringValue(t.cId);
   lDisenador = ctx.EsModoDisenador();
   const std::unique_ptr<TTablePlano> propio = CompilarPlano(secciones, NumDouble(t.nBorderWidth));
@@ -161,7 +163,7 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
   registros = TablePreviewRecords();
   aRegistros = registros.ListPtr();
   nCount = aRegistros ? static_cast<int64_t>(aRegistros->size()) : 0;
-  aRuntime = opciones.Get("aRegistrosDetalleRuntime").ListPtr();
+  aRuntime = opciones.Get(opcion::aRegistrosDetalleRuntime).ListPtr();
   const std::vector<TTableLinea>& detalle = plano->aLineas[kDetail];
   std::vector<bool> visibles(detalle.size());
   for (int64_t i = 0; i < nCount; ++i) {

@@ -1,5 +1,6 @@
 // The render of one table page: setup and finish, line visibility and
 // section measures, and the record loop.
+#include "RuntimeOptions.h"
 #include "TTableInterno.h"
 
 namespace kx {
@@ -34,8 +35,8 @@ void TTableRender::ResetPerformance() {
 
 Value TTableRender::Ejecutar() {
   opciones = ctx.GetOpciones().IsMap() ? ctx.GetOpciones() : Value::NewMap();
-  lGlobal = SoloVerdadero(opciones.Get("lRegistrosDetalleGlobalRuntime"));
-  nBaseOpciones = std::max<int64_t>(0, NumValue(opciones.Get("nRegistroBase")).Int());
+  lGlobal = SoloVerdadero(opciones.Get(opcion::lRegistrosDetalleGlobalRuntime));
+  nBaseOpciones = std::max<int64_t>(0, NumValue(opciones.Get(opcion::nRegistroBase)).Int());
   nBase = lGlobal ? nBaseOpciones : 0;
   lProgreso = ctx.TieneProgreso();
 
@@ -122,10 +123,11 @@ bool TTableRender::Preparar() {
   registros = TablePreviewRecords();
   aRegistros = registros.ListPtr();
   nCount = aRegistros ? static_cast<int64_t>(aRegistros->size()) : 0;
-  const Value& finOpcion = opciones.Get("nRegistroFinRuntime");
-  const int64_t fin = HHas(opciones, "nRegistroFinRuntime") ? NumValue(finOpcion).Int() : nCount;
+  const Value& finOpcion = opciones.Get(opcion::nRegistroFinRuntime);
+  const int64_t fin =
+      HHas(opciones, opcion::nRegistroFinRuntime) ? NumValue(finOpcion).Int() : nCount;
   nFin = std::min(nCount, std::max(nBase, fin));
-  aRuntime = opciones.Get("aRegistrosDetalleRuntime").ListPtr();
+  aRuntime = opciones.Get(opcion::aRegistrosDetalleRuntime).ListPtr();
 
   PrepararGrupos();
   return true;
