@@ -17,6 +17,7 @@
 
 #include <string>
 
+#include "ValoresObjeto.h"
 #include "Value.h"
 
 namespace kx {
@@ -152,15 +153,12 @@ class TObjectBase : public TReportNode {
   static bool EsColorHexValido(const Value& value);
   // The trimmed, lower-cased text form when it is a valid colour, else "#000000".
   static std::string NormalizarColorTexto(const Value& value);
-  // Nothing "", true "1", false "", a number its plain text, a text itself,
-  // any other value its display text, trimmed (a date MM/DD/YY).
-  static std::string ValorAString(const Value& value);
-  // Nothing false, a logical itself, a number not 0, a text one of the truth words.
-  static bool ValorALogico(const Value& value);
-  // A number itself, a text its leading number ("," read as "."), anything else 0 (logicals too).
-  static Value ValorANumero(const Value& value);
-  // The integer part of `ValorANumero`, toward zero.
-  static int64_t ValorAEntero(const Value& value);
+  // The object family of the shared conversions (ValoresObjeto.h), under the names every
+  // report object reads values by.
+  static std::string ValorAString(const Value& value) { return objeto::ValorAString(value); }
+  static bool ValorALogico(const Value& value) { return objeto::ValorALogico(value); }
+  static Value ValorANumero(const Value& value) { return objeto::ValorANumero(value); }
+  static int64_t ValorAEntero(const Value& value) { return objeto::ValorAEntero(value); }
   // The 29-key rendered map of a boxed shape (rectangle, ellipse, a table's frame) of the given
   // kind word and rounding; its five lenient colours are resolved in their fixed order.
   Value RenderizableFigura(TContextoEjecucion& context, std::string_view tipo,

@@ -21,6 +21,7 @@
 #include "Platform.h"
 #include "TContextoEjecucion.h"
 #include "TTable.h"
+#include "ValoresObjeto.h"
 
 namespace kx {
 
@@ -51,10 +52,9 @@ inline Value TextoO(const Value& v, std::string_view def) {
   return v.IsText() ? v : Value(def);
 }
 
-// The base's number reading: a logical reads as 0.
+// The object rule of numbers: a logical reads as 0.
 inline Value NumValue(const Value& v) {
-  if (v.IsLogical()) return Value(0);
-  return ValueNumber(v);
+  return objeto::ValorANumero(v);
 }
 
 inline double NumDouble(const Value& v) {
@@ -65,15 +65,9 @@ inline std::string StringValue(const Value& v) {
   return ValueString(v);
 }
 
+// A text that is a hex colour.
 inline bool ISHEXCOLOR6(const Value& v) {
-  if (!v.IsText()) return false;
-  std::string_view s = v.Str();
-  if (s.size() != 7 || s[0] != '#') return false;
-  for (size_t i = 1; i < 7; ++i) {
-    const char c = s[i];
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
-  }
-  return true;
+  return v.IsText() && EsColorHex(v.Str());
 }
 
 // The numeric value of the key (the default when absent) clamped to lo..hi.
