@@ -70,7 +70,8 @@ struct ObjectKind {
 // this order. A kind that is not built yet has no maker: its objects are
 // skipped like those of an unknown type. A new kind includes its header above
 // and puts its maker in its row.
-// clang-format off: one row per kind
+// One row per kind, kept so by hand.
+// clang-format off
 constexpr ObjectKind kObjectKinds[] = {
     {"TImage", &Make<TKXImage>},
     {"TLine", &Make<TLine>},
