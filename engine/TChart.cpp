@@ -10,11 +10,6 @@ namespace kx {
 
 namespace {
 
-// A field's plain value: a typed value {"tipo", "valor"} stands for its "valor".
-const Value& ValorPlano(const Value& v) {
-  return v.IsMap() && v.AsMap().Has("valor") ? v.Get("valor") : v;
-}
-
 // Turns the rows of a record source into the maps the formulas see: every field under its own
 // name with its plain value, then under the name it lacks (the bare field name after the block's
 // dot, or block "." field for a bare one), unless the record already holds that name. Records

@@ -52,9 +52,7 @@ Value TTableRender::TablePreviewRecords() {
         for (const Map::Entry& campo : *campos) {
           const std::string nombre = NormalizeHashKeyName(campo.key);
           if (nombre.empty()) continue;
-          const Value& valor = campo.value;
-          registro.Set(prefijo + nombre,
-                       valor.IsMap() && valor.AsMap().Has("valor") ? valor.Get("valor") : valor);
+          registro.Set(prefijo + nombre, ValorPlano(campo.value));
         }
         if (registro.Len() > 0) salidaBloque.Push(registro);
       }

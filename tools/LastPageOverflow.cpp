@@ -2,6 +2,7 @@
 
 #include "Json.h"
 #include "Platform.h"
+#include "TConectorDatos.h"
 #include "TKXEngine.h"
 
 namespace kx {
@@ -45,8 +46,7 @@ Value SampleRecordLarge(const Value& map) {
   if (const Map* m = map.MapPtr()) {
     out.AsMap().Reserve(m->size());
     for (const Map::Entry& e : *m) {
-      out.AsMap().Append(e.key,
-                         e.value.IsMap() && e.value.Has("valor") ? e.value.Get("valor") : e.value);
+      out.AsMap().Append(e.key, ValorPlano(e.value));
     }
   }
   return out;
