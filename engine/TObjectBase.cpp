@@ -222,15 +222,8 @@ Value TObjectBase::RenderizableFigura(TContextoEjecucion& context, std::string_v
   add("opacidadRelleno", nFillOpacity);
   add("factorGradienteRelleno", nFillGradientFactor);
   add("redondeo", redondeo);
-  add("rotacionOriginal", nRotation);
-  add("rotacion", nRotation);
-  add("opacidad", nOpacity);
-  add("sombraTamano", nShadowSize);
-  add("sombraTransparencia", nShadowTransparency);
-  add("sombraColor", Value(sombra));
-  add("ordenOriginal", nZIndex);
-  add("capa", nZIndex);
-  add("zIndex", nZIndex);
+  EmitirClavesSombra(add, *this, Value(sombra));
+  EmitirClavesOrden(add, *this);
   return map;
 }
 

@@ -181,4 +181,23 @@ class TObjectBase : public TReportNode {
   static bool HashVisible(const Value& result);
 };
 
+// The keys that close the rendered map of a drawn object, in their order: its
+// rotation, opacity and shadow, then its place in the stacking order (a rich
+// text puts its padding between the two). `emit(key, value)` writes one key.
+template <class Emit>
+void EmitirClavesSombra(Emit&& emit, const TObjectBase& o, const Value& sombraColor) {
+  emit("rotacionOriginal", o.nRotation);
+  emit("rotacion", o.nRotation);
+  emit("opacidad", o.nOpacity);
+  emit("sombraTamano", o.nShadowSize);
+  emit("sombraTransparencia", o.nShadowTransparency);
+  emit("sombraColor", sombraColor);
+}
+template <class Emit>
+void EmitirClavesOrden(Emit&& emit, const TObjectBase& o) {
+  emit("ordenOriginal", o.nZIndex);
+  emit("capa", o.nZIndex);
+  emit("zIndex", o.nZIndex);
+}
+
 }  // namespace kx

@@ -450,15 +450,8 @@ void EmitStyle(Emit& emit, const TText& t, const StyleValues& s, const Value& op
   emit("bordeInferior", t.lBorderBottom);
   emit("bordeIzquierdo", t.lBorderLeft);
   emit("redondeo", t.nRounded);
-  emit("rotacionOriginal", t.nRotation);
-  emit("rotacion", t.nRotation);
-  emit("opacidad", t.nOpacity);
-  emit("sombraTamano", t.nShadowSize);
-  emit("sombraTransparencia", t.nShadowTransparency);
-  emit("sombraColor", Value(s.sombra));
-  emit("ordenOriginal", t.nZIndex);
-  emit("capa", t.nZIndex);
-  emit("zIndex", t.nZIndex);
+  EmitirClavesSombra(emit, t, Value(s.sombra));
+  EmitirClavesOrden(emit, t);
   for (const Map::Entry& e : s.padding.AsMap()) emit(e.key.Str(), e.value);
 }
 
