@@ -138,7 +138,10 @@ inline int64_t EnteroDe(const Value& v, int64_t def) {
 }
 
 // The value under the key exactly, else under the first key equal to it
-// trimmed and upper-cased.
+// trimmed and upper-cased: the formula language's rule for names, which
+// trims. The text object looks its template keys up by another rule on
+// purpose (exact, upper case, any case, never trimmed: FindTolerant in
+// TText.cpp); the two stay apart.
 inline const Value* HashGet(const Map& m, std::string_view key) {
   if (const Value* v = m.Find(key)) return v;
   std::string cClave = ClaveSinMayusculas(key);

@@ -45,6 +45,14 @@ size_t DottedWordAt(std::string_view s, size_t i, bool literals) {
   return 0;
 }
 
+// The template analysis reads formulas by rules of its own, not by the
+// formula syntax's (FormulaSyntax.h): there a quoted literal ends at the next
+// quote of its kind and arguments split at "," and ";", while the analysis
+// lets the call scan skip a quote after a backslash, ends the variable scan's
+// literals at the next quote even after one, and splits ask-string arguments
+// at "," only. The prompts and required variables it reports depend on
+// exactly these rules, so they stay its own.
+
 // Position just past a quoted literal opened at `i`; a quote after a backslash does not close it.
 size_t SkipLiteral(std::string_view s, size_t i) {
   char quote = s[i];

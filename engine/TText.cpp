@@ -26,7 +26,9 @@ constexpr size_t kProtoFormulaErrorMessage = 56;
 constexpr size_t kRenderKeys = 57;
 
 // The case-tolerant lookup of the text keys: the key exactly, then in upper
-// case, then the first key of the map equal to it in any letter case.
+// case, then the first key of the map equal to it in any letter case. Keys
+// are never trimmed here, unlike the formula language's lookup of names
+// (HashGet in TEvaluadorFormulasInterno.h): the two rules differ on purpose.
 const Value* FindTolerant(const Value& map, std::string_view key) {
   const Map* m = map.MapPtr();
   if (!m) return nullptr;
