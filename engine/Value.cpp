@@ -209,11 +209,6 @@ Value KeyText(std::string_view key) {
 // ---------------------------------------------------------------------------
 // List and Map
 
-const Value& List::At1(int64_t pos) const noexcept {
-  if (pos < 1 || static_cast<uint64_t>(pos) > items_.size()) return kNil;
-  return items_[static_cast<size_t>(pos - 1)];
-}
-
 namespace {
 uint64_t gKeyVersions = 0;
 }

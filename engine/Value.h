@@ -360,8 +360,6 @@ class List : public Shared {
   // 0-based element access.
   Value& operator[](size_t i) noexcept { return items_[i]; }
   const Value& operator[](size_t i) const noexcept { return items_[i]; }
-  // 1-based access as the formula language counts; nothing when out of range.
-  const Value& At1(int64_t pos) const noexcept;
   void Add(Value v) { items_.push_back(std::move(v)); }
   void Reserve(size_t n) { items_.reserve(n); }
   void Clear() noexcept { items_.clear(); }

@@ -176,11 +176,6 @@ std::string_view Utf8Substr(std::string_view s, int64_t start, int64_t count) {
   return rest.substr(0, CharOffset(rest, chars));
 }
 
-size_t Utf8Boundary(std::string_view s, size_t offset) {
-  while (offset < s.size() && IsContinuation(static_cast<unsigned char>(s[offset]))) ++offset;
-  return std::min(offset, s.size());
-}
-
 bool IsValidUtf8(std::string_view s) {
   uint32_t cp;
   for (size_t i = 0; i < s.size();) {

@@ -33,8 +33,6 @@ int64_t HexToNumber(std::string_view s);
 size_t Utf8Length(std::string_view s);
 std::string_view Utf8Substr(std::string_view s, int64_t start);
 std::string_view Utf8Substr(std::string_view s, int64_t start, int64_t count);
-// Byte offset of the character boundary at or after `offset`.
-size_t Utf8Boundary(std::string_view s, size_t offset);
 bool IsValidUtf8(std::string_view s);
 // Byte length of the well-formed UTF-8 character at `offset` (1 for ASCII), with its
 // code point in `codePoint`; 0 when the bytes there form none (or `offset` is past the end).
