@@ -1,11 +1,8 @@
 #include "TKXEngine.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <thread>
 
@@ -13,33 +10,10 @@
 #include "LastPageOverflow.h"
 #include "Platform.h"
 #include "TKXEngineInterno.h"
+#include "TestFolder.h"
 
 namespace kx {
 namespace {
-
-// Runs a test inside a fresh working folder, so "lbl/" lookups are isolated.
-class InTempFolder {
- public:
-  InTempFolder() {
-    char tmpl[] = "/tmp/kx_engine_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-  }
-  ~InTempFolder() {
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-  void Write(const std::string& name, const std::string& content) {
-    std::filesystem::path p(name);
-    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
-    std::ofstream(name, std::ios::binary) << content;
-  }
-
- private:
-  std::string dir_;
-  std::filesystem::path old_;
-};
 
 const char* kLabelTemplate =
     R"({"cFormatVersion":"1.0","cDocumentKind":"label","nPaperWidth":210,"nPaperHeight":297,
@@ -164,7 +138,9 @@ TEST(TKXEngine, TemplateKinds) {
 }
 
 TEST(TKXEngine, OpenJobResolvesTemplatesUnderLbl) {
-  InTempFolder folder;
+  // A fresh working folder, so "lbl/" lookups are isolated.
+  TempDir folder;
+  WorkingFolder cwd(folder.path());
   folder.Write("lbl/solo.lbl", std::string(kLabelTemplate) + "\x1A");
   TKXEngine engine;
   engine.OpenJob(Value("solo.lbl"));
