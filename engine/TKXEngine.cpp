@@ -83,10 +83,7 @@ Value InitialPerformanceDiagnostics() {
                             "nSelectiveFinalizeMs"};
   for (const char* k : realKeys) d.Set(k, Value::Real(0.0, 1));
   d.Set("nPageExecutions", 0);
-  const char* tableKeys[] = {"nTableSetupMs",     "nTableRecordLoopMs",  "nTableFinishMs",
-                             "nTablePartitionMs", "nTableRenderLinesMs", "nTableCellContentMs",
-                             "nTableAccumulateMs"};
-  for (const char* k : tableKeys) d.Set(k, Value::Real(0.0, 1));
+  for (const char* k : kClavesTablaMs) d.Set(k, Value::Real(0.0, 1));
   d.Set("nTableRecordsExamined", 0);
   d.Set("nTotalMs", Value::Real(0.0, 1));
   return d;

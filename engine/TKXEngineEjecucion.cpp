@@ -21,10 +21,6 @@ using namespace facade;
 
 namespace {
 
-const char* const kPassTableKeys[] = {
-    "nTableSetupMs",       "nTableRecordLoopMs",  "nTableFinishMs",    "nTablePartitionMs",
-    "nTableRenderLinesMs", "nTableCellContentMs", "nTableAccumulateMs"};
-
 std::string FolderOf(const std::string& path) {
   size_t slash = path.find_last_of(platform::PathSeparator());
   return slash == std::string::npos ? "" : path.substr(0, slash);
@@ -164,7 +160,7 @@ void TKXEngine::Interno::SumarRendimientoPaso(const Value& pass) {
   SumarRendimiento("nPageCompositionMs", ValueDouble(pass.Get("nCompositionMs")));
   SumarRendimiento("nPageReflowMs", ValueDouble(pass.Get("nReflowMs")));
   SumarRendimiento("nPagePaginationMs", ValueDouble(pass.Get("nPaginationMs")));
-  for (const char* key : kPassTableKeys) SumarRendimiento(key, ValueDouble(pass.Get(key)));
+  for (const char* key : kClavesTablaMs) SumarRendimiento(key, ValueDouble(pass.Get(key)));
   SumarRendimiento("nTableRecordsExamined",
                    static_cast<double>(ValueInt(pass.Get("nTableRecordsExamined"))));
 }

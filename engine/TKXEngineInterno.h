@@ -45,6 +45,12 @@ inline constexpr int64_t kRegistrosParaSpooling = 20000;
 // Any other document spools once it holds this many rendered objects.
 inline constexpr int64_t kObjetosParaSpooling = 50000;
 
+// The table timings of the performance diagnostics, in their order: each
+// execution's pass adds its own timing of the same key to them.
+inline constexpr const char* kClavesTablaMs[] = {
+    "nTableSetupMs",       "nTableRecordLoopMs",  "nTableFinishMs",    "nTablePartitionMs",
+    "nTableRenderLinesMs", "nTableCellContentMs", "nTableAccumulateMs"};
+
 // Why a page loop ended, as the pagination diagnostics report it.
 enum class Terminacion : uint8_t {
   kNoIniciada,
