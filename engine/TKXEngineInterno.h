@@ -36,8 +36,9 @@ namespace facade {
 inline constexpr std::string_view kSinDocumento =
     "No se ha podido generar el documento del informe.";
 
-// Within one page-loop step the progress callback hears of records at most
-// this often (the first and the forced notifications always reach it).
+// The host's progress callback is called at most this often; the first
+// notification and the forced ones (a pass starting, the run ending) always
+// reach it.
 inline constexpr double kIntervaloProgresoMs = 500.0;
 
 // A job with this many detail records spools its pages from the first one.
