@@ -5,8 +5,8 @@
 
 int main() {
   kx::TKXEngine engine;
-  engine.SetPlantillaContent(kx::Value(
-      R"({"cFormatVersion":"1.0","aObjects":[{"cType":"TText","cText":"'Hola'"}]})"));
+  engine.SetPlantillaContent(
+      kx::Value(R"({"cFormatVersion":"1.0","aObjects":[{"cType":"TText","cText":"'Hola'"}]})"));
   engine.Create().OpenJob();
   engine.CloseJob();
   kx::Ref<kx::TDocumentoRenderizable> document = engine.RunEngine();
