@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "ValoresObjeto.h"
+
 namespace kx {
 
 namespace {
@@ -405,8 +407,7 @@ std::string KXRICHTEXTNORMALIZECOLOR(const Value& value) {
 }
 
 bool KXRICHTEXTISHEXCOLOR(std::string_view text) {
-  return text.size() == 7 && text[0] == '#' &&
-         std::all_of(text.begin() + 1, text.end(), IsHexDigit);
+  return EsColorHex(text);
 }
 
 // ---------------------------------------------------------------------------

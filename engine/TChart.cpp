@@ -3,16 +3,12 @@
 #include <string_view>
 #include <vector>
 
+#include "RuntimeOptions.h"
 #include "TContextoEjecucion.h"
 
 namespace kx {
 
 namespace {
-
-// A field's plain value: a typed value {"tipo", "valor"} stands for its "valor".
-const Value& ValorPlano(const Value& v) {
-  return v.IsMap() && v.AsMap().Has("valor") ? v.Get("valor") : v;
-}
 
 // Turns the rows of a record source into the maps the formulas see: every field under its own
 // name with its plain value, then under the name it lacks (the bare field name after the block's
@@ -102,7 +98,7 @@ class Registros {
 // The records of a render: the job's record list when the run's options hold it, else the rows
 // of the first detail block of the report data.
 Registros DetailRecords(TContextoEjecucion& context) {
-  const Value& runtime = HGet(context.GetOpciones(), "aRegistrosDetalleRuntime");
+  const Value& runtime = HGet(context.GetOpciones(), opcion::aRegistrosDetalleRuntime);
   if (runtime.IsList()) return Registros(runtime, "");
   const Value datos = context.GetData();
   const Map* bloques = HGet(datos, "DetalleVar").MapPtr();
@@ -175,7 +171,7 @@ Value TChart::DatosGrafico(TContextoEjecucion& context) {
   // Every page of a job run shows the same records: the data is built once per record list
   // (the page loop shares one list among its pages), so a chart on each of many pages costs
   // one pass over the records, not one per page.
-  const Value& runtime = HGet(context.GetOpciones(), "aRegistrosDetalleRuntime");
+  const Value& runtime = HGet(context.GetOpciones(), opcion::aRegistrosDetalleRuntime);
   if (runtime.IsList() && oCache_.hDatos.IsMap() && oCache_.aRegistros.SameRef(runtime) &&
       oCache_.hSpec.SameRef(hChartSpec) && oCache_.cKind == cChartKind)
     return oCache_.hDatos;

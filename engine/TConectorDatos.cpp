@@ -14,12 +14,6 @@ constexpr std::string_view kListasAlternativas[] = {"lineasTabla",   "LINEAS_TAB
                                                     "DETALLE_TABLA", "detalle",      "DETALLE",
                                                     "registros",     "REGISTROS"};
 
-// A `TypedValue` stands for its "valor"; any other value, a map without "valor" included, for
-// itself.
-const Value& Tipado(const Value& valor) {
-  return valor.IsMap() ? valor.Get("valor", valor) : valor;
-}
-
 // The path when it names an existing file, else "".
 std::string ResolverRuta(const std::string& ruta) {
   return !ruta.empty() && platform::FileExists(ruta) ? ruta : std::string();
@@ -90,7 +84,7 @@ Value RegistrosDetalleVar(const Value& datos) {
         std::string clave;
         clave.reserve(nombreBloque.size() + 1 + campo.key.Str().size());
         clave.append(nombreBloque).append(".").append(campo.key.Str());
-        registro.AsMap().Set(clave, Tipado(campo.value));
+        registro.AsMap().Set(clave, ValorPlano(campo.value));
       }
       if (registro.Len() > 0) registros.Push(registro);
     }
@@ -181,8 +175,12 @@ Value TConectorDatos::NormalizarDatosRuntime(const Value& datos) {
   return datos;
 }
 
+const Value& ValorPlano(const Value& valor) {
+  return valor.IsMap() ? valor.Get("valor", valor) : valor;
+}
+
 const Value& TConectorDatos::ValorVariableTipada(const Value& valor) {
-  return Tipado(valor);
+  return ValorPlano(valor);
 }
 
 Value TConectorDatos::VariablesDataVar(const Value& datos) {
@@ -199,7 +197,7 @@ Value TConectorDatos::VariablesDataVar(const Value& datos) {
       std::string clave;
       clave.reserve(nombreGrupo.size() + 1 + campo.key.Str().size());
       clave.append(nombreGrupo).append(".").append(campo.key.Str());
-      out.Set(clave, Tipado(campo.value));
+      out.Set(clave, ValorVariableTipada(campo.value));
     }
   }
   return variables;

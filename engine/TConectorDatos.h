@@ -16,6 +16,12 @@
 
 namespace kx {
 
+// A `TypedValue` {"tipo", "valor"} stands for its "valor"; any other value, a
+// map without "valor" included, for itself. Every reader of data values (the
+// connectors, the table's and the chart's record sources, the console
+// program) follows this one rule.
+const Value& ValorPlano(const Value& valor);
+
 class TConectorDatos : public KXObject {
  public:
   explicit TConectorDatos(const Value& ruta = Value()) { TConectorDatos::Init(ruta); }

@@ -110,8 +110,7 @@ Value RegistroDetalle(std::string_view grupo, const Map& campos) {
   Value registro = Value::NewMap();
   registro.AsMap().Reserve(campos.size());
   for (const Map::Entry& campo : campos) {
-    const Value& v = campo.value;
-    registro.AsMap().Set(Clave(grupo, campo.key.Str()), v.IsMap() ? v.Get("valor", v) : v);
+    registro.AsMap().Set(Clave(grupo, campo.key.Str()), ValorPlano(campo.value));
   }
   return registro;
 }

@@ -14,6 +14,7 @@
 #include "TRichText.h"
 #include "TTable.h"
 #include "TText.h"
+#include "ValoresObjeto.h"
 
 namespace kx {
 
@@ -37,16 +38,6 @@ double Number(const Value& v) {
 
 std::string TrimLower(const Value& v) {
   return Lower(AllTrim(ValueString(v)));
-}
-
-bool IsHexColor(std::string_view s) {
-  if (s.size() != 7 || s[0] != '#') return false;
-  for (size_t i = 1; i < 7; ++i) {
-    char c = s[i];
-    bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    if (!hex) return false;
-  }
-  return true;
 }
 
 std::string IntegerText(int64_t n) {
@@ -79,6 +70,8 @@ struct ObjectKind {
 // this order. A kind that is not built yet has no maker: its objects are
 // skipped like those of an unknown type. A new kind includes its header above
 // and puts its maker in its row.
+// One row per kind, kept so by hand.
+// clang-format off
 constexpr ObjectKind kObjectKinds[] = {
     {"TImage", &Make<TKXImage>},
     {"TLine", &Make<TLine>},
@@ -91,6 +84,7 @@ constexpr ObjectKind kObjectKinds[] = {
     {"richText", &Make<TRichText>},
     {"TText", &Make<TText>},
 };
+// clang-format on
 
 }  // namespace
 
@@ -250,7 +244,7 @@ Value TDocument::NormalizeLayers(const Value& layers) {
     std::string name(AllTrim(ValueString(layer.Get("cName"))));
     if (name.empty()) name = "Capa " + IntegerText(id + 1);
     std::string color = TrimLower(layer.Get("cColor"));
-    if (!IsHexColor(color)) color = "#000000";
+    if (!EsColorHex(color)) color = "#000000";
     const Value& visible = layer.Get("lDesignerVisible");
     bool designerVisible = !(visible.IsLogical() && !visible.Bool());
     table.Set(

@@ -26,11 +26,6 @@ namespace kx {
 
 class TConectorDatosReg;
 class TContextoEjecucion;
-class TEvaluadorFormulas;
-class TImageCache;
-class TMotorComposicion;
-class TMotorEjecucion;
-class TMotorPaginacion;
 
 class TKXEngine {
  public:
@@ -121,16 +116,6 @@ class TKXEngine {
   // The result document of the last run, or nothing.
   Ref<TDocumentoRenderizable> GetDocumento() const { return oDocumento; }
 
-  // Whether a page-loop step that consumed `consumed` records made no progress:
-  // nothing consumed and the table continuations unchanged, or nothing
-  // consumed for more steps in a row than any split record can need.
-  // `stepsWithoutConsuming` counts those steps across calls.
-  static bool EsPasoEstancado(int64_t consumed, const Value& continuations, const Value& previous,
-                              int64_t& stepsWithoutConsuming);
-
-  // The text form the whole facade uses for names and values.
-  static std::string ValueString(const Value& v) { return kx::ValueString(v); }
-
   // Members, public as a host reads them.
   std::string cPlantilla;
   std::string cPlantillaContent;
@@ -164,155 +149,99 @@ class TKXEngine {
   bool lLogicalDocumentBreakDisabled = false;
 
  private:
+  // The private operations are the engine's own algorithms; what is only
+  // their implementation lives in TKXEngineInterno.h.
+  class Interno;
+
   // Running a job.
-  // The collaborators of one execution, or of a whole page loop.
-  struct Colaboradores {
-    Ref<TConectorDatosReg> conector;
-    Ref<TEvaluadorFormulas> evaluador;
-    Ref<TMotorComposicion> composicion;
-    Ref<TMotorPaginacion> paginacion;
-    Ref<TContextoEjecucion> contexto;
-    Ref<TMotorEjecucion> motor;
-  };
-  Colaboradores CrearColaboradores(const Value& rows, const Value& options,
-                                   const Ref<TPlantilla>& plantilla) const;
-  static Value CopiaOpciones(const Value& options);
-  Value OpcionesPersistentes() const;
-  void EscribirClavesProyecto(Value& options, bool always) const;
   // `textStates`, when given, receives the execution's text states (see GuardarEstadoTexto).
   Value EjecutarMotorResultado(const Value& options, const Value& rows, Ref<TPlantilla> plantilla,
                                Value* textStates = nullptr);
+  // Nothing calls it: the document of one execution, for a caller that needs no more.
   Ref<TDocumentoRenderizable> EjecutarMotor(const Value& options, const Value& rows);
-  Ref<TConectorDatosReg> CrearConector(const Value& rows) const;
-  Value RegistrosDetalleRuntime() const;
-  bool EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const;
-  Ref<TDocumentoRenderizable> AdjuntarDatosTabulares(Ref<TDocumentoRenderizable> document,
-                                                     const Ref<TPlantilla>& plantilla);
   // `lastPage`: with a total, the page the measuring pass found the tables finish on.
   Ref<TDocumentoRenderizable> GenerarPaginasRuntime(const Value& total,
                                                     const Ref<TPlantilla>& plantilla,
                                                     int64_t lastPage = 0);
-  void SumarRendimientoPaso(const Value& pass);
-  void SumarRendimiento(std::string_view key, double amount);
+  Ref<TDocumentoRenderizable> AdjuntarDatosTabulares(Ref<TDocumentoRenderizable> document,
+                                                     const Ref<TPlantilla>& plantilla);
+  bool EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const;
+  Value RegistrosDetalleRuntime() const;
+  Ref<TPlantilla> CrearPlantilla() const;
+  Ref<TConectorDatosReg> CrearConector(const Value& rows) const;
 
   // Last-page finalisation and page-number patching.
   bool UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const;
   static bool ContieneFuncionPaginacionPrevia(const Value& value, int depth = 0);
   static bool PermiteFinalizacionSelectiva(const Value& value, std::string_view key, int depth = 0);
-  // A page-number text of a page: its 1-based position, the rendered map, and
-  // the sums in force when it was rendered.
-  struct TextoPaginacion {
-    int64_t nIndice = 0;
-    Value hTexto;
-    Value hSumas;
-  };
-  // The state a page of the result was made from: its chunk's first record,
-  // its height as its execution laid it out, and its page-number texts, found
-  // when the page was added, so the page-number pass reads no page.
-  struct EstadoPagina {
-    int64_t nBase = 0;
-    double nAlto = 0.0;
-    std::vector<TextoPaginacion> aTextos;
-  };
-  // `sums` stand for texts the execution kept no state for.
-  static EstadoPagina EstadoDePagina(int64_t base, const Value& sums, double height,
-                                     const Value& objects, const Value& textStates);
   Ref<TDocumentoRenderizable> FinalizarPaginacionRuntime(Ref<TDocumentoRenderizable> document,
                                                          int64_t base, const Value& sums,
                                                          const Value& continuations,
                                                          const Ref<TPlantilla>& plantilla,
                                                          const Value& records, int64_t firstPage);
-  Value OpcionesReejecucion(int64_t base, const Value& sums, const Value& continuations,
-                            int64_t page, int64_t total, int64_t lastPage,
-                            const Ref<TPlantilla>& plantilla, const Value& records) const;
-  Value FilaDesde(int64_t base) const;
-  Ref<TDocumentoRenderizable> EjecutarComoPaginas(const Value& options, int64_t base, int64_t page,
-                                                  int64_t span, const Ref<TPlantilla>& plantilla,
-                                                  Value& result, Value& textStates);
-  void ReemplazarPaginas(const Ref<TDocumentoRenderizable>& document, int64_t page,
-                         const Ref<TDocumentoRenderizable>& rendered, int64_t base,
-                         const Value& sums, const Value& textStates);
   void ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& document, int64_t total,
                                   const Ref<TPlantilla>& plantilla, const Value& records);
-  static bool EsTextoPaginacion(const Value& object);
-  static bool ActualizarTextoPaginacion(const Value& object, TContextoEjecucion& context,
+  static bool ActualizarTextoPaginacion(Value object, TContextoEjecucion& context,
                                         const Value& records);
   static int64_t IndiceRegistroRender(std::string_view id);
 
-  // Template source and kinds.
+  // Template source and encodings.
   static std::string ExtraerJsonPlantilla(const Value& text);
   static std::string NormalizarEncoding(const Value& name);
   static std::string RutaPlantilla(const Value& name);
-  Ref<TPlantilla> CrearPlantilla() const;
 
   // Input buffers.
-  struct InputKeyCache;
-  struct InputKey;
   Value ConvertirEntradaUtf8(const Value& value) const;
-  Value NormalizarValorEntrada(const Value& value) const;
-  std::string NormalizarClaveEntrada(std::string_view key) const;
   Value NormalizarCamposEntrada(const Value& fields) const;
-  static std::string NormalizarNombre(std::string_view x);
-  std::string NormalizarGrupo(const Value& group) const;
-  bool InputAccepted(const std::string& group, const Value& fields) const;
+  Value NormalizarValorEntrada(const Value& value) const;
+  TKXEngine& ResetBuffersDatos();
   void AcumularDataVar(const std::string& group, const Value& field, const Value& value);
   void AcumularEstructuraDetalle(const std::string& group, const Value& fields);
-  size_t AddDetailColumn(const std::string& group, const std::string& field,
-                         const std::string& indexKey, const Value& value);
   void AcumularDetalle(const std::string& group, const Value& fields);
-  bool AcumularDetalleRapido(const std::string& group, const Value& rawFields);
-  InputKey& CachedInputKey(const std::string& group, std::string_view raw, size_t slot);
   static Value EstructuraCampo(const std::string& group, const std::string& field,
                                const Value& value);
   static std::string InferirTipoDato(const Value& value);
   static int64_t InferirLongitudDato(const Value& value);
   static int64_t InferirDecimalesDato(const Value& value);
-  TKXEngine& ResetBuffersDatos();
+  static std::string NormalizarNombre(std::string_view x);
 
-  // Template analysis and logical documents.
-  void LoadLogicalDocumentBreak(const Ref<TPlantilla>& plantilla);
+  // Template analysis and ask strings.
   static std::string NormalizarVariable(const Value& name);
   void AnalizarPlantilla(const Value& map);
   void AnalizarNodoPlantilla(const Value& node, int depth);
   static bool EsClaveExpresion(std::string_view key);
   void AnalizarExpresion(std::string_view text);
-  void RegistrarVariable(std::string_view name);
   void AnalizarAskStringsNodo(const Value& node, const std::string& variable, int depth = 0);
   void ExtraerAskStrings(std::string_view text, const std::string& variable);
   static std::vector<std::string> SepararArgumentosAskString(std::string_view text);
   void RegistrarAskString(std::string_view call, const std::vector<std::string>& arguments,
                           const std::string& variable);
   static Value EvaluarParametroAskString(const std::string& text, const Value& def);
-  // The template of the current source: the job's own while the source is
-  // unchanged since OpenJob, else a temporary one the caller ends.
-  Ref<TPlantilla> PlantillaActual(bool& temporary) const;
+  void RegistrarVariable(std::string_view name);
+  static bool EsInicioIdentificador(char c);
+  static bool EsCaracterIdentificador(char c);
+
+  // The text form the whole facade uses for names and values.
+  static std::string ValueString(const Value& v) { return kx::ValueString(v); }
 
   // Progress.
   TKXEngine& ResetProgress();
+  Value ApplyProgressOptions(Value& options);
   bool NotifyProgress(const Value& line, const Value& total, const Value& pages, bool forced);
-  Value ApplyProgressOptions(const Value& options);
   Ref<TDocumentoRenderizable> FinishProgress(Ref<TDocumentoRenderizable> document);
 
-  static Value InitialPaginationDiagnostics();
-  static Value InitialPerformanceDiagnostics();
-  static Value InitialInputDiagnostics();
+  // Logical documents.
+  void LoadLogicalDocumentBreak(const Ref<TPlantilla>& plantilla);
 
-  std::unique_ptr<InputKeyCache> oInputKeyCache;
-  // Image files resolved by this engine's runs, shared by every execution context until End.
-  Ref<TImageCache> oCacheImagenes;
-  // Per page of the last page loop's result, the state it was made from.
-  std::vector<EstadoPagina> aEstadosPagina;
-  // The page the last page loop's tables finished on, where LASTPAGE holds
-  // (0: its final page).
-  int64_t nUltimaPagina = 0;
-  // The template source has not changed since the job's template was built.
-  bool lPlantillaRuntimeActual = false;
   bool lProgressDefinitive = true;
   bool lProgressNotified = false;
   int64_t nProgressLine = 0;
   int64_t nProgressTotal = 0;
   int64_t nProgressPages = 0;
   double nProgressLastTime = 0.0;
+
+  // The state behind the members and the implementation's own (TKXEngineInterno.h).
+  std::unique_ptr<Interno> oInterno_;
 };
 
 }  // namespace kx

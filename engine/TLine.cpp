@@ -57,15 +57,8 @@ Value TLine::GenerarRenderizable(TContextoEjecucion& context) {
   add("grosor", nBorderWidth);
   add("orientacion", cOrientation);
   add("estilo", cLineStyle);
-  add("rotacionOriginal", nRotation);
-  add("rotacion", nRotation);
-  add("opacidad", nOpacity);
-  add("sombraTamano", nShadowSize);
-  add("sombraTransparencia", nShadowTransparency);
-  add("sombraColor", Value(sombra));
-  add("ordenOriginal", nZIndex);
-  add("capa", nZIndex);
-  add("zIndex", nZIndex);
+  EmitirClavesSombra(add, *this, Value(sombra));
+  EmitirClavesOrden(add, *this);
   return rendered;
 }
 

@@ -3,6 +3,7 @@
 // by columns. The page total is known before the first label is composed.
 #include <algorithm>
 
+#include "RuntimeOptions.h"
 #include "TConectorDatosReg.h"
 #include "TContextoEjecucion.h"
 #include "TDocumentoRenderizable.h"
@@ -187,7 +188,7 @@ std::pair<double, double> TMotorEjecucion::PosicionEtiqueta(const Value& layout,
 
 int64_t TMotorEjecucion::EtiquetaInicial(int64_t slotsPorPagina) const {
   const Value opciones = oContextoEjecucion ? oContextoEjecucion->GetOpciones() : Value();
-  const int64_t primera = ValueInt(HGet(opciones, "nEtiquetaInicial", Value(1)));
+  const int64_t primera = ValueInt(HGet(opciones, opcion::nEtiquetaInicial, Value(1)));
   return std::clamp<int64_t>(primera, 1, std::max<int64_t>(1, slotsPorPagina));
 }
 

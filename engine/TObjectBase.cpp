@@ -3,6 +3,7 @@
 #include <iterator>
 
 #include "TContextoEjecucion.h"
+#include "ValoresObjeto.h"
 
 namespace kx {
 
@@ -68,17 +69,6 @@ static_assert(std::size(kBaseKeys) == 46);
 // keeps a miswired cycle from hanging the run.
 constexpr int kMaxParentWalk = 64;
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-bool IsHexColorText(std::string_view s) {
-  if (s.size() != 7 || s[0] != '#') return false;
-  for (size_t i = 1; i < 7; ++i)
-    if (!IsHexDigit(s[i])) return false;
-  return true;
-}
-
 // The larger of 0.0 and the number: a value of 0 or less gives the real 0.0.
 Value NotBelowZero(const Value& n) {
   return n.Double() > 0.0 ? n : Value::Real(0.0, 1);
@@ -128,7 +118,7 @@ std::string TObjectBase::EvaluarColor(TContextoEjecucion& context, const Value& 
   if (cFormula.empty()) return lStrict ? NormalizarColorTexto(cStored) : cStored;
 
   const std::string cValue(AllTrim(ValorAString(context.EvaluarFormula(Value(cFormula)))));
-  if (IsHexColorText(cValue)) return Lower(cValue);
+  if (EsColorHex(cValue)) return Lower(cValue);
   if (!lStrict && Lower(cValue) == "transparent") return "transparent";
   context.AddAviso(Value("Color no valido en " + ValorAString(cId) + ": " + cFormula));
   return lStrict ? NormalizarColorTexto(cStored) : cStored;
@@ -232,46 +222,18 @@ Value TObjectBase::RenderizableFigura(TContextoEjecucion& context, std::string_v
   add("opacidadRelleno", nFillOpacity);
   add("factorGradienteRelleno", nFillGradientFactor);
   add("redondeo", redondeo);
-  add("rotacionOriginal", nRotation);
-  add("rotacion", nRotation);
-  add("opacidad", nOpacity);
-  add("sombraTamano", nShadowSize);
-  add("sombraTransparencia", nShadowTransparency);
-  add("sombraColor", Value(sombra));
-  add("ordenOriginal", nZIndex);
-  add("capa", nZIndex);
-  add("zIndex", nZIndex);
+  EmitirClavesSombra(add, *this, Value(sombra));
+  EmitirClavesOrden(add, *this);
   return map;
 }
 
 bool TObjectBase::EsColorHexValido(const Value& value) {
-  return IsHexColorText(AllTrim(ValorAString(value)));
+  return EsColorHex(AllTrim(ValorAString(value)));
 }
 
 std::string TObjectBase::NormalizarColorTexto(const Value& value) {
   std::string color = Lower(AllTrim(ValorAString(value)));
-  return IsHexColorText(color) ? color : "#000000";
-}
-
-// A date shows its display text, as it does inside a concatenation; the
-// compact form is the facade's, for keys and data.
-std::string TObjectBase::ValorAString(const Value& value) {
-  if (value.IsDate()) return std::string(AllTrim(DisplayText(value)));
-  return ValueString(value);
-}
-
-bool TObjectBase::ValorALogico(const Value& value) {
-  return ValueBool(value);
-}
-
-Value TObjectBase::ValorANumero(const Value& value) {
-  // Unlike the document's readers, a logical reads as 0 here.
-  if (value.IsLogical()) return Value(0);
-  return ValueNumber(value);
-}
-
-int64_t TObjectBase::ValorAEntero(const Value& value) {
-  return ValorANumero(value).Int();
+  return EsColorHex(color) ? color : "#000000";
 }
 
 const TReportNode* TObjectBase::Documento() const {

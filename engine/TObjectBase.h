@@ -17,6 +17,7 @@
 
 #include <string>
 
+#include "ValoresObjeto.h"
 #include "Value.h"
 
 namespace kx {
@@ -152,15 +153,12 @@ class TObjectBase : public TReportNode {
   static bool EsColorHexValido(const Value& value);
   // The trimmed, lower-cased text form when it is a valid colour, else "#000000".
   static std::string NormalizarColorTexto(const Value& value);
-  // Nothing "", true "1", false "", a number its plain text, a text itself,
-  // any other value its display text, trimmed (a date MM/DD/YY).
-  static std::string ValorAString(const Value& value);
-  // Nothing false, a logical itself, a number not 0, a text one of the truth words.
-  static bool ValorALogico(const Value& value);
-  // A number itself, a text its leading number ("," read as "."), anything else 0 (logicals too).
-  static Value ValorANumero(const Value& value);
-  // The integer part of `ValorANumero`, toward zero.
-  static int64_t ValorAEntero(const Value& value);
+  // The object family of the shared conversions (ValoresObjeto.h), under the names every
+  // report object reads values by.
+  static std::string ValorAString(const Value& value) { return objeto::ValorAString(value); }
+  static bool ValorALogico(const Value& value) { return objeto::ValorALogico(value); }
+  static Value ValorANumero(const Value& value) { return objeto::ValorANumero(value); }
+  static int64_t ValorAEntero(const Value& value) { return objeto::ValorAEntero(value); }
   // The 29-key rendered map of a boxed shape (rectangle, ellipse, a table's frame) of the given
   // kind word and rounding; its five lenient colours are resolved in their fixed order.
   Value RenderizableFigura(TContextoEjecucion& context, std::string_view tipo,
@@ -182,5 +180,24 @@ class TObjectBase : public TReportNode {
   // A condition result says visible.
   static bool HashVisible(const Value& result);
 };
+
+// The keys that close the rendered map of a drawn object, in their order: its
+// rotation, opacity and shadow, then its place in the stacking order (a rich
+// text puts its padding between the two). `emit(key, value)` writes one key.
+template <class Emit>
+void EmitirClavesSombra(Emit&& emit, const TObjectBase& o, const Value& sombraColor) {
+  emit("rotacionOriginal", o.nRotation);
+  emit("rotacion", o.nRotation);
+  emit("opacidad", o.nOpacity);
+  emit("sombraTamano", o.nShadowSize);
+  emit("sombraTransparencia", o.nShadowTransparency);
+  emit("sombraColor", sombraColor);
+}
+template <class Emit>
+void EmitirClavesOrden(Emit&& emit, const TObjectBase& o) {
+  emit("ordenOriginal", o.nZIndex);
+  emit("capa", o.nZIndex);
+  emit("zIndex", o.nZIndex);
+}
 
 }  // namespace kx

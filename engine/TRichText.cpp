@@ -124,16 +124,9 @@ Value TRichText::GenerarRenderizable(TContextoEjecucion& context) {
   add("bordeInferior", lBorderBottom);
   add("bordeIzquierdo", lBorderLeft);
   add("redondeo", nRounded);
-  add("rotacionOriginal", nRotation);
-  add("rotacion", nRotation);
-  add("opacidad", nOpacity);
-  add("sombraTamano", nShadowSize);
-  add("sombraTransparencia", nShadowTransparency);
-  add("sombraColor", Value(EvaluarColor(context, cShadowColorFormula, cShadowColor)));
+  EmitirClavesSombra(add, *this, Value(EvaluarColor(context, cShadowColorFormula, cShadowColor)));
   for (const auto& [key, value] : padding.AsMap()) out.SetKey(key, value);
-  add("ordenOriginal", nZIndex);
-  add("capa", nZIndex);
-  add("zIndex", nZIndex);
+  EmitirClavesOrden(add, *this);
   return map;
 }
 

@@ -131,7 +131,7 @@ class TTable : public TRectangle {
   Value hPerformanceDiagnostics;
 
  private:
-  friend class TTableRender;  // the page algorithm and its helpers, in TTable.cpp
+  friend class TTableRender;  // the render of one page and its steps (TTableInterno.h)
 
   // Normalises one section's lines for a section key and grid flag.
   Value NormalizeLines(const Value& lines, std::string_view sectionKey, bool showGrid);

@@ -26,7 +26,9 @@ constexpr size_t kProtoFormulaErrorMessage = 56;
 constexpr size_t kRenderKeys = 57;
 
 // The case-tolerant lookup of the text keys: the key exactly, then in upper
-// case, then the first key of the map equal to it in any letter case.
+// case, then the first key of the map equal to it in any letter case. Keys
+// are never trimmed here, unlike the formula language's lookup of names
+// (HashGet in TEvaluadorFormulasInterno.h): the two rules differ on purpose.
 const Value* FindTolerant(const Value& map, std::string_view key) {
   const Map* m = map.MapPtr();
   if (!m) return nullptr;
@@ -450,15 +452,8 @@ void EmitStyle(Emit& emit, const TText& t, const StyleValues& s, const Value& op
   emit("bordeInferior", t.lBorderBottom);
   emit("bordeIzquierdo", t.lBorderLeft);
   emit("redondeo", t.nRounded);
-  emit("rotacionOriginal", t.nRotation);
-  emit("rotacion", t.nRotation);
-  emit("opacidad", t.nOpacity);
-  emit("sombraTamano", t.nShadowSize);
-  emit("sombraTransparencia", t.nShadowTransparency);
-  emit("sombraColor", Value(s.sombra));
-  emit("ordenOriginal", t.nZIndex);
-  emit("capa", t.nZIndex);
-  emit("zIndex", t.nZIndex);
+  EmitirClavesSombra(emit, t, Value(s.sombra));
+  EmitirClavesOrden(emit, t);
   for (const Map::Entry& e : s.padding.AsMap()) emit(e.key.Str(), e.value);
 }
 

@@ -14,6 +14,11 @@
 //    appended, removing keeps the order of the rest;
 //  - past a handful of keys a hash index over the key bytes is kept, so
 //    `Find` and `Set` stay O(1) for rendered objects of 25 to 60 keys.
+//
+// What the engine does with values has headers of its own, all included
+// here: ValueNumber.h (arithmetic, reading and rounding numbers), ValueText.h
+// (text forms, shared conversions, comparison), ValueUtf8.h (byte and UTF-8
+// texts, trimming, case) and ValueDate.h (dates).
 #pragma once
 
 #include <cstdint>
@@ -28,6 +33,11 @@
 #include <type_traits>
 #include <utility>
 #include <vector>
+
+#include "ValueDate.h"
+#include "ValueNumber.h"
+#include "ValueText.h"
+#include "ValueUtf8.h"
 
 namespace kx {
 
@@ -279,9 +289,9 @@ class Value {
   const Value& Get(std::string_view key, const Value& def) const noexcept;
   bool Has(std::string_view key) const noexcept;
   // Sets a key of a map; does nothing for other kinds.
-  void Set(std::string_view key, Value v) const;
+  void Set(std::string_view key, Value v);
   // Appends to a list; does nothing for other kinds.
-  void Push(Value v) const;
+  void Push(Value v);
   // Elements of a list, entries of a map, bytes of a text; 0 for others.
   size_t Len() const noexcept;
 
@@ -350,8 +360,6 @@ class List : public Shared {
   // 0-based element access.
   Value& operator[](size_t i) noexcept { return items_[i]; }
   const Value& operator[](size_t i) const noexcept { return items_[i]; }
-  // 1-based access as the formula language counts; nothing when out of range.
-  const Value& At1(int64_t pos) const noexcept;
   void Add(Value v) { items_.push_back(std::move(v)); }
   void Reserve(size_t n) { items_.reserve(n); }
   void Clear() noexcept { items_.clear(); }
@@ -482,124 +490,11 @@ inline Map* Value::MapPtr() const noexcept {
   return kind_ == Kind::Map ? static_cast<Map*>(Ptr()) : nullptr;
 }
 
-// ---------------------------------------------------------------------------
-// Numbers
-
-// Integer with integer under + - * stays an integer unless it overflows.
-// Otherwise + and - keep the larger decimals count and * the sum; / and %
-// give 2 decimals; a zero divisor gives the integer 0. Non-numbers count as 0.
-Value Add(const Value& a, const Value& b);
-Value Sub(const Value& a, const Value& b);
-Value Mul(const Value& a, const Value& b);
-Value Div(const Value& a, const Value& b);
-Value Mod(const Value& a, const Value& b);
-Value Negate(const Value& a);
-
-// Leading number of a text: blanks, sign, digits, one point and digits.
-Value ReadNumber(std::string_view s);
-// Integer part, truncated toward zero.
-Value IntPart(const Value& n);
-// Round half away from zero to n decimals: a real for n > 0, else an integer.
-Value Round(const Value& n, int decimals);
-// A double truncated toward zero into int64, saturating; NaN gives 0.
-int64_t DoubleToInt(double d) noexcept;
-
 inline int64_t Value::Int() const noexcept {
   if (kind_ == Kind::Integer) return Payload<int64_t>();
   if (kind_ == Kind::Real) return DoubleToInt(Payload<double>());
   return 0;
 }
-// Finite doubles pass; NaN becomes 0 and infinities the largest finite values.
-double SaneDouble(double d) noexcept;
-
-// Plain form of a number (integers as digits, reals with their decimals count).
-std::string PlainText(const Value& n);
-std::string FormatFixed(double d, int decimals);
-// Right-aligned in `width` characters, or `width` asterisks when it does not fit.
-std::string WidthText(const Value& n, int width, int decimals);
-
-// ---------------------------------------------------------------------------
-// Text forms and conversions shared by the Parts
-
-// Month, day and two-digit year for dates; "" for lists, maps, objects, callables.
-std::string DisplayText(const Value& v);
-// The canonical one-line key text of a value.
-std::string ExprText(const Value& v);
-// nothing "", text itself, number plain form, true "1" false "", date YYYYMMDD
-// (eight blanks when empty), other kinds their trimmed display text.
-std::string ValueString(const Value& v);
-// As ValueString, but an integral number is written without decimals and a
-// date by its display text.
-std::string FormulaString(const Value& v);
-// A number unchanged; a text read after "," becomes "."; true 1, false 0; else 0.
-Value ValueNumber(const Value& v);
-double ValueDouble(const Value& v);
-int64_t ValueInt(const Value& v);
-// A logical itself; a number not 0; a text whose trimmed lower-case form is
-// a non-empty part of "1.true.t.si.y.yes"; else false.
-bool ValueBool(const Value& v);
-// The value under exactly `key` when `m` is a map holding it, else `def`.
-const Value& HGet(const Value& m, std::string_view key, const Value& def = kNil);
-// Nothing, false, 0, blank text, empty list or map, the empty date.
-bool IsEmpty(const Value& v);
-
-// ---------------------------------------------------------------------------
-// Comparison
-
-bool Equal(const Value& a, const Value& b);
-bool Less(const Value& a, const Value& b);
-bool LessEq(const Value& a, const Value& b);
-bool Greater(const Value& a, const Value& b);
-bool GreaterEq(const Value& a, const Value& b);
-// 1-based position of the first element equal to v, 0 when none.
-size_t FindInList(const Value& list, const Value& v);
-// The needle occurs in the text as a run of bytes; never for an empty needle.
-bool TextContains(std::string_view hay, std::string_view needle);
-
-// ---------------------------------------------------------------------------
-// Text operations (bytes, positions from 1)
-
-std::string_view Left(std::string_view s, int64_t n);
-std::string_view Right(std::string_view s, int64_t n);
-// A start of 0 counts as 1, a negative one from the end (clamped at the start).
-std::string_view Substr(std::string_view s, int64_t start);
-std::string_view Substr(std::string_view s, int64_t start, int64_t count);
-size_t At(std::string_view needle, std::string_view hay);
-size_t RAt(std::string_view needle, std::string_view hay);
-std::string ReplaceAll(std::string_view s, std::string_view from, std::string_view to);
-std::vector<std::string_view> Split(std::string_view s, std::string_view delim);
-std::string PadLeft(std::string_view s, int64_t n);
-int Asc(std::string_view s);
-std::string Chr(int64_t code);
-std::string HexByte(int64_t n);
-int64_t HexToNumber(std::string_view s);
-
-// UTF-8 (characters)
-size_t Utf8Length(std::string_view s);
-std::string_view Utf8Substr(std::string_view s, int64_t start);
-std::string_view Utf8Substr(std::string_view s, int64_t start, int64_t count);
-// Byte offset of the character boundary at or after `offset`.
-size_t Utf8Boundary(std::string_view s, size_t offset);
-bool IsValidUtf8(std::string_view s);
-// Byte length of the well-formed UTF-8 character at `offset` (1 for ASCII), with its
-// code point in `codePoint`; 0 when the bytes there form none (or `offset` is past the end).
-size_t Utf8SequenceAt(std::string_view s, size_t offset, uint32_t& codePoint);
-bool IsAscii(std::string_view s);
-// Surrogates and values beyond U+10FFFF are written as U+FFFD.
-void AppendUtf8(std::string& out, uint32_t codePoint);
-// The code point of one Windows-1252 byte.
-uint32_t Cp1252CodePoint(unsigned char byte);
-std::string Cp1252ToUtf8(std::string_view s);
-
-// Trimming: left removes TAB LF CR and space, right removes spaces only.
-std::string_view LTrim(std::string_view s);
-std::string_view RTrim(std::string_view s);
-std::string_view AllTrim(std::string_view s);
-bool IsBlank(std::string_view s);  // only TAB, LF, CR and spaces
-// ASCII-only case mapping.
-std::string Upper(std::string_view s);
-std::string Lower(std::string_view s);
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 // ---------------------------------------------------------------------------
 // Structure
@@ -607,19 +502,5 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 // Copies lists and maps at every level; shared sub-structure stays shared in
 // the copy, objects and callables are not copied.
 Value DeepClone(const Value& v);
-
-// ---------------------------------------------------------------------------
-// Dates
-
-int32_t JdnFromYMD(int y, int m, int d);  // 0 when invalid
-void YMDFromJdn(int32_t jdn, int& y, int& m, int& d);
-// YYYYMMDD; eight blanks for the empty date.
-std::string DateCompact(const Value& date);
-// Eight digits of a valid date give it; anything else the empty date.
-Value DateFromCompact(std::string_view s);
-int DateYear(const Value& date);
-int DateMonth(const Value& date);
-int DateDay(const Value& date);
-int DateDow(const Value& date);  // 1 Sunday .. 7 Saturday; 0 when empty
 
 }  // namespace kx

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Platform.h"
+#include "TestFolder.h"
 
 namespace kx {
 namespace {
@@ -28,9 +29,8 @@ class DocumentoTest : public ::testing::Test {
     const char* old = std::getenv("TMPDIR");
     hadTmpDir_ = old != nullptr;
     if (old) oldTmpDir_ = old;
-    std::string pattern = (fs::temp_directory_path() / "kxdoc_test_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    dir_ = folder_.path();
+    ASSERT_FALSE(dir_.empty());
     UseTmpDir(dir_);
   }
   void TearDown() override {
@@ -39,8 +39,6 @@ class DocumentoTest : public ::testing::Test {
     } else {
       ::unsetenv("TMPDIR");
     }
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   static void UseTmpDir(const std::string& dir) { ::setenv("TMPDIR", dir.c_str(), 1); }
@@ -53,6 +51,7 @@ class DocumentoTest : public ::testing::Test {
     return files;
   }
 
+  TempDir folder_;  // removed with the files left in it when the test ends
   std::string dir_;
 
  private:

@@ -1,44 +1,19 @@
 #include "TKXEngine.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <thread>
 
 #include "Json.h"
 #include "LastPageOverflow.h"
 #include "Platform.h"
+#include "TKXEngineInterno.h"
+#include "TestFolder.h"
 
 namespace kx {
 namespace {
-
-// Runs a test inside a fresh working folder, so "lbl/" lookups are isolated.
-class InTempFolder {
- public:
-  InTempFolder() {
-    char tmpl[] = "/tmp/kx_engine_XXXXXX";
-    dir_ = mkdtemp(tmpl);
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-  }
-  ~InTempFolder() {
-    std::filesystem::current_path(old_);
-    std::filesystem::remove_all(dir_);
-  }
-  void Write(const std::string& name, const std::string& content) {
-    std::filesystem::path p(name);
-    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
-    std::ofstream(name, std::ios::binary) << content;
-  }
-
- private:
-  std::string dir_;
-  std::filesystem::path old_;
-};
 
 const char* kLabelTemplate =
     R"({"cFormatVersion":"1.0","cDocumentKind":"label","nPaperWidth":210,"nPaperHeight":297,
@@ -163,7 +138,9 @@ TEST(TKXEngine, TemplateKinds) {
 }
 
 TEST(TKXEngine, OpenJobResolvesTemplatesUnderLbl) {
-  InTempFolder folder;
+  // A fresh working folder, so "lbl/" lookups are isolated.
+  TempDir folder;
+  WorkingFolder cwd(folder.path());
   folder.Write("lbl/solo.lbl", std::string(kLabelTemplate) + "\x1A");
   TKXEngine engine;
   engine.OpenJob(Value("solo.lbl"));
@@ -717,11 +694,11 @@ TEST(TKXEngineRun, StepsThatNeverConsumeEndTheLoop) {
   Value empty = Value::NewMap();
   Value split = Value::NewMap({{"t1", Value::NewMap({{"nRegistro", 4}, {"nLinea", 2}})}});
   int64_t without = 0;
-  EXPECT_FALSE(TKXEngine::EsPasoEstancado(3, empty, empty, without));
+  EXPECT_FALSE(facade::EsPasoEstancado(3, empty, empty, without));
   EXPECT_TRUE(
-      TKXEngine::EsPasoEstancado(0, empty, empty, without));  // nothing consumed, no continuation
+      facade::EsPasoEstancado(0, empty, empty, without));  // nothing consumed, no continuation
   EXPECT_TRUE(
-      TKXEngine::EsPasoEstancado(0, split, DeepClone(split), without));  // continuation unchanged
+      facade::EsPasoEstancado(0, split, DeepClone(split), without));  // continuation unchanged
   without = 0;
   // A continuation that keeps moving without consuming is given a generous bound, then stopped.
   int steps = 0;
@@ -729,13 +706,13 @@ TEST(TKXEngineRun, StepsThatNeverConsumeEndTheLoop) {
   while (!stalled && steps < 100000) {
     Value moved = Value::NewMap({{"t1", Value::NewMap({{"nRegistro", 4}, {"nLinea", steps + 1}})}});
     Value before = Value::NewMap({{"t1", Value::NewMap({{"nRegistro", 4}, {"nLinea", steps}})}});
-    stalled = TKXEngine::EsPasoEstancado(0, moved, before, without);
+    stalled = facade::EsPasoEstancado(0, moved, before, without);
     ++steps;
   }
   EXPECT_TRUE(stalled);
   EXPECT_GT(steps, 100);
   EXPECT_LT(steps, 100000);
-  EXPECT_FALSE(TKXEngine::EsPasoEstancado(1, split, split, without));  // consuming resets the count
+  EXPECT_FALSE(facade::EsPasoEstancado(1, split, split, without));  // consuming resets the count
   EXPECT_EQ(without, 0);
 }
 
@@ -1419,13 +1396,14 @@ TEST(TKXEngineFinalisation, GroupedSampleLedgerShowsItsSubtotalsAndPageCounts) {
       folder + "demo/ivacli_Libro_de_Iva_de_Facturas_emitidas_importado_tarvex_sample_data.json",
       dataText));
   Value plantilla = JsonDecode(templateText);
-  plantilla.Get("hAcumVars").Set("GBASE", JsonDecode(R"({"formula":"OMEMQUERY.base"})"));
+  Value acumVars = plantilla.Get("hAcumVars");
+  acumVars.Set("GBASE", JsonDecode(R"({"formula":"OMEMQUERY.base"})"));
   Value table;
   for (const Value& o : plantilla.Get("aObjects").AsList())
     if (o.Get("cType").Str() == "TTable") table = o;
   ASSERT_TRUE(table.IsMap());
   table.Set("hGroup", JsonDecode(R"({"cBreakExpression":"OMEMQUERY.tipocomp"})"));
-  const Value sections = table.Get("hSections");
+  Value sections = table.Get("hSections");
   sections.Set("groupHeader",
                JsonDecode(R"({"aLines":[{"nHeight":6,"aResetAcumuladores":["GBASE"],"aCells":[)" +
                           Cell("'Tipo ' + OMEMQUERY.tipocomp", 190) + "]}]}"));
@@ -1435,14 +1413,14 @@ TEST(TKXEngineFinalisation, GroupedSampleLedgerShowsItsSubtotalsAndPageCounts) {
                                "PAGE() + ' de ' + TOTALPAGES()",
                                190) +
                           "]}]}"));
-  sections.Get("footer")
-      .Get("aLines")
-      .AsList()[0]
-      .Get("aCells")
-      .AsList()[0]
-      .Get("hContent")
-      .Get("hObject")
-      .Set("cText", "'Acumulado ' + SUM.BASE + ' hoja ' + PAGE() + ' de ' + TOTALPAGES()");
+  Value footerCell = sections.Get("footer")
+                         .Get("aLines")
+                         .AsList()[0]
+                         .Get("aCells")
+                         .AsList()[0]
+                         .Get("hContent")
+                         .Get("hObject");
+  footerCell.Set("cText", "'Acumulado ' + SUM.BASE + ' hoja ' + PAGE() + ' de ' + TOTALPAGES()");
 
   const Value data = JsonDecode(dataText);
   const List& rows = data.Get("DetalleVar").Get("OMEMQUERY").AsList();

@@ -116,7 +116,7 @@ TEST(TMotorEjecucion, PassPerformanceFoldsTableTimings) {
   run.Add(R"({"id":"u","tipo":"rectangulo"})", R"({"nSetupMs":2,"nRecordsExamined":4})");
   run.Add("null", "[1,2]");  // not a map: ignored
   ASSERT_TRUE(run.motor->Ejecutar());
-  const Value perf = run.motor->GetPerformanceDiagnostics();
+  Value perf = run.motor->GetPerformanceDiagnostics();
   const char* keys[] = {"nSetupMs",
                         "nCompositionMs",
                         "nReflowMs",

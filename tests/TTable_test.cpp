@@ -10,6 +10,7 @@
 #include "ObjectTestContext.h"
 #include "TDocumentoRenderizable.h"
 #include "TKXEngine.h"
+#include "TKXEngineInterno.h"
 #include "TMotorComposicion.h"
 #include "TMotorEjecucion.h"
 #include "TMotorPaginacion.h"
@@ -110,6 +111,7 @@ Recorrido Paginar(TTable& t, const Value& registros, std::string_view acum = kSu
   int64_t base = 0;
   Value sumas = Value::NewMap();
   Value continuaciones = Value::NewMap();
+  int64_t sinConsumir = 0;
   while (base < n && static_cast<int>(rec.paginas.size()) < maxPaginas) {
     Value opciones = Opciones(registros, base, acum);
     opciones.Set("hAcumuladoresIniciales", sumas);
@@ -123,8 +125,8 @@ Recorrido Paginar(TTable& t, const Value& registros, std::string_view acum = kSu
     const Value anteriores = continuaciones;
     continuaciones = ctx.contexto->GetContinuacionesTabla();
     rec.continuaciones.push_back(continuaciones);
-    if (consumidos <= 0 &&
-        (continuaciones.Len() == 0 || ExprText(continuaciones) == ExprText(anteriores))) {
+    // The page loop's own rule of a step that made no progress.
+    if (facade::EsPasoEstancado(consumidos, continuaciones, anteriores, sinConsumir)) {
       rec.atascado = true;
       break;
     }

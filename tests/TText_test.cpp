@@ -472,7 +472,7 @@ TEST(TText, TwoCellRenderingsDifferOnlyInTheRefreshedKeys) {
   r.object.nLayerId = Value(3);
   // Kept from the time the prototype was built: a table changes only positions.
   r.object.cFontFamily = "Courier";
-  const Value second = r.Render();
+  Value second = r.Render();
   EXPECT_TRUE(r.object.hStaticRenderPrototype.SameRef(prototype));
 
   const std::vector<std::string> refreshed = {

@@ -1,4 +1,5 @@
-// A temporary folder for tests that read files, removed with everything in it.
+// A temporary folder for tests that read or write files, removed with
+// everything in it; "" as its path when none could be made.
 #pragma once
 
 #include <stdlib.h>
@@ -13,14 +14,20 @@ class TempDir {
  public:
   TempDir() {
     char tmpl[] = "/tmp/kx_test_XXXXXX";
-    path_ = mkdtemp(tmpl);
+    const char* made = mkdtemp(tmpl);
+    path_ = made ? made : "";
   }
-  ~TempDir() { std::filesystem::remove_all(path_); }
-  // Writes a file into the folder and answers its path.
+  ~TempDir() {
+    if (!path_.empty()) std::filesystem::remove_all(path_);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  // Writes a file into the folder, making the folders its name names, and answers its path.
   std::string Write(const std::string& name, const std::string& content) {
-    std::string p = path_ + "/" + name;
+    std::filesystem::path p = std::filesystem::path(path_) / name;
+    std::filesystem::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << content;
-    return p;
+    return p.string();
   }
   const std::string& path() const { return path_; }
 

@@ -1,7 +1,10 @@
 #include "LastPageOverflow.h"
 
+#include <iterator>
+
 #include "Json.h"
 #include "Platform.h"
+#include "TConectorDatos.h"
 #include "TKXEngine.h"
 
 namespace kx {
@@ -12,6 +15,15 @@ constexpr const char* kTemplate = "ivacli_Libro_de_Iva_de_Facturas_emitidas_impo
 constexpr const char* kDataFile =
     "ivacli_Libro_de_Iva_de_Facturas_emitidas_importado_tarvex_sample_data.json";
 constexpr const char* kSummaryMark = "RESUMEN IMPORTES";
+
+// The sample template and data are made so that this many records give
+// exactly this many pages; any other count may give any number of pages.
+constexpr int64_t kRegistrosMuestra = 9328;
+constexpr int64_t kPaginasMuestra = 170;
+// The last records of a job carry the second invoice series.
+constexpr int64_t kRegistrosSerieFinal = 11;
+// The VAT rates the records take in turn.
+constexpr int64_t kTiposIva[] = {0, 4, 5, 10, 21};
 
 std::string Seconds(double ms) {
   return FormatFixed(ms / 1000.0, 2);
@@ -45,8 +57,7 @@ Value SampleRecordLarge(const Value& map) {
   if (const Map* m = map.MapPtr()) {
     out.AsMap().Reserve(m->size());
     for (const Map::Entry& e : *m) {
-      out.AsMap().Append(e.key,
-                         e.value.IsMap() && e.value.Has("valor") ? e.value.Get("valor") : e.value);
+      out.AsMap().Append(e.key, ValorPlano(e.value));
     }
   }
   return out;
@@ -58,7 +69,6 @@ int MAIN(const std::vector<std::string>& args, std::string& out) {
   LastPageOverflowArgs a = ParseLastPageOverflowArgs(args);
   const int64_t n = a.nRecords;
   const std::string lastMark = "ULTIMO_" + std::to_string(n);
-  const int64_t rates[] = {0, 4, 5, 10, 21};
   int64_t progressEvents = 0;
 
   std::string dataText;
@@ -81,8 +91,8 @@ int MAIN(const std::vector<std::string>& args, std::string& out) {
   for (int64_t i = 1; sampleRows > 0 && i <= n; ++i) {
     Value rec = SampleRecordLarge(
         rows.AsList()[static_cast<size_t>((i - 1) % static_cast<int64_t>(sampleRows))]);
-    int64_t rate = rates[(i - 1) % 5];
-    rec.Set("seriefac", i > n - 11 ? "ZZ" : "AA");
+    int64_t rate = kTiposIva[(i - 1) % std::size(kTiposIva)];
+    rec.Set("seriefac", i > n - kRegistrosSerieFinal ? "ZZ" : "AA");
     rec.Set("numfac", i);
     rec.Set("iva", rate);
     rec.Set("base", 100);
@@ -162,7 +172,8 @@ int MAIN(const std::vector<std::string>& args, std::string& out) {
 
   // With no sample rows, no data file or no document the run cannot pass.
   const bool success = doc && sampleRows > 0 && lastFound && summaryLast && !summaryPrevious &&
-                       firstNumber && lastNumber && (n != 9328 || pages == 170) &&
+                       firstNumber && lastNumber &&
+                       (n != kRegistrosMuestra || pages == kPaginasMuestra) &&
                        executions <= pages && pag.Get("nLastDataLine").Int() == n &&
                        (termination == "all-data-consumed" ||
                         termination == "all-data-consumed-after-lastpage-split");

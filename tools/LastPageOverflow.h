@@ -9,8 +9,11 @@
 
 namespace kx {
 
+// The records a run sends when no usable count is given.
+inline constexpr int64_t kRegistrosPorDefecto = 170;
+
 struct LastPageOverflowArgs {
-  int64_t nRecords = 170;
+  int64_t nRecords = kRegistrosPorDefecto;
   bool lProgress = false;
   bool lChanges = false;
 };

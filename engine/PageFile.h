@@ -1,0 +1,33 @@
+// The page file codec: a page map as bytes and back, exactly.
+//
+// A file is one tagged value, written depth first, nothing before or after
+// it. Integers are zigzag varints, lengths and counts varints, a real is its
+// raw decimals byte and its eight IEEE bytes (little endian). A map key is
+// written in full the first time it occurs in the file and by its number
+// afterwards, since every rendered object repeats the same keys; a value
+// equal to the one at the same place of the previous map of the same size is
+// written as a one-byte repeat. So a file reads back every value exactly:
+// kind, value, a real's decimals count, nested lists and maps, key order.
+//
+// Objects and callables cannot live in a file: they are written as nothing.
+// A value nested deeper than a file may hold is not written, and bytes that
+// do not hold one well-formed value, with nothing after it, are not read:
+// a cyclic page fails to store, a damaged file fails to load.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "Value.h"
+
+namespace kx {
+
+// Writes the page into `out`, reusing its capacity; false when the page nests
+// deeper than a file may hold (`out` then holds no usable file).
+bool WritePageFile(const Value& page, std::string& out);
+
+// The page the bytes hold, in `page`; false unless they hold one well-formed
+// value and nothing after it.
+bool ReadPageFile(std::string_view in, Value& page);
+
+}  // namespace kx

@@ -1,0 +1,256 @@
+// The execution context's accumulators, table continuations and consumed records.
+#include <array>
+#include <cmath>
+#include <string_view>
+
+#include "RuntimeOptions.h"
+#include "TContextoEjecucion.h"
+#include "TContextoEjecucionInterno.h"
+
+namespace kx {
+
+using contexto::Entero;
+
+namespace {
+
+// The truth of an accumulator condition's value.
+bool VerdadCondicion(const Value& v) {
+  if (v.IsLogical()) return v.Bool();
+  std::string palabra = Upper(AllTrim(FormulaString(v)));
+  static constexpr std::array<std::string_view, 6> kVerdad = {".T.", "TRUE", "VERDADERO",
+                                                              "SI",  "YES",  "1"};
+  static constexpr std::array<std::string_view, 5> kFalso = {".F.", "FALSE", "FALSO", "NO", "0"};
+  for (std::string_view w : kVerdad) {
+    if (palabra == w) return true;
+  }
+  for (std::string_view w : kFalso) {
+    if (palabra == w) return false;
+  }
+  return !IsEmpty(v);
+}
+
+// The number an accumulator adds for a value, read back from its text form;
+// nothing for a value that adds nothing.
+bool Sumando(const Value& v, Value& out) {
+  if (v.IsInt()) {
+    out = v;
+    return true;
+  }
+  if (v.IsReal()) {
+    double d = v.Double();
+    if (d == std::trunc(d)) {
+      out = IntPart(v);
+      return true;
+    }
+    // When the value is the double nearest to a decimal of at most 15
+    // significant digits and its decimals count, its text is that decimal and
+    // reads back as the value itself: no text needs to be made.
+    static constexpr double kPotencias[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    int decimales = v.Decimals();
+    if (decimales >= 1 && decimales <= 15) {
+      double escala = kPotencias[decimales];
+      double digitos = std::nearbyint(d * escala);
+      if (std::fabs(digitos) < 1e15 && digitos / escala == d) {
+        out = Value::Real(d, decimales);
+        return true;
+      }
+    }
+    out = ReadNumber(PlainText(v));
+    return true;
+  }
+  if (v.IsText() && !IsBlank(v.Str())) {
+    Value n = ReadNumber(v.Str());
+    if (n.Double() == 0.0) return false;
+    out = n;
+    return true;
+  }
+  return false;
+}
+
+// hAcumuladores[key] := its value (0 when absent) + the addend of the value.
+void Sumar(Map& acumuladores, const std::string& clave, PosicionClave& posicion,
+           const Value& valor) {
+  Value sumando;
+  if (!Sumando(valor, sumando)) return;
+  if (Value* actual = posicion.Buscar(acumuladores, clave)) {
+    *actual = Add(*actual, sumando);
+  } else {
+    acumuladores.Append(KeyText(clave), Add(Value(0), sumando));
+  }
+}
+
+}  // namespace
+
+void TContextoEjecucion::PrepareAccumulatorRuntimePlans() {
+  aAccumulatorRuntimePlans.clear();
+  oEstado_->aPosicionesAcumuladores.clear();
+  const Map* acumVars = hOpciones.Get(opcion::hAcumVars).MapPtr();
+  if (!acumVars) return;
+  for (const Map::Entry& def : *acumVars) {
+    if (!def.value.IsMap()) continue;
+    AccumulatorRuntimePlan p;
+    p.cClave = "SUM." + std::string(def.key.Str());
+    p.cFormula = FormulaString(def.value.Get("formula"));
+    const Value& enCache = hAccumulatorFormulaPlans.Get(p.cFormula);
+    if (enCache.IsObject()) {
+      p.oPlan = FormulaPlan::FromValue(enCache);
+    } else if (!enCache.IsLogical() && oEvaluador) {
+      p.oPlan = oEvaluador->CompileFormulaPlan(Value(p.cFormula));
+      hAccumulatorFormulaPlans.Set(p.cFormula,
+                                   p.oPlan ? FormulaPlan::AsValue(p.oPlan) : Value(false));
+    }
+    p.lPlanUsable = p.oPlan && oEvaluador;
+    p.lCondicional = p.lPlanUsable && p.oPlan->TipoTexto() == "if";
+    if (p.lCondicional) {
+      p.cCondicionClave = p.oPlan->Condition() ? p.oPlan->Condition()->ExprKey() : std::string();
+      p.oPlanSimple = oEvaluador->CompileSimpleAccumulatorPlan(p.oPlan);
+    }
+    p.lSimpleUsable = static_cast<bool>(p.oPlanSimple);
+    p.lFalsoEsCero = p.lSimpleUsable && oEvaluador->SimpleAccumulatorFalseIsZero(p.oPlanSimple);
+    aAccumulatorRuntimePlans.push_back(std::move(p));
+  }
+}
+
+TContextoEjecucion& TContextoEjecucion::AcumularDetalle() {
+  if (!oEvaluador) return *this;
+  Sanear();
+  SincronizarEstadoEvaluador();
+  Value variables = VariablesAcumulacion();
+  oEstado_->lResueltasSucias = true;
+  TEvaluadorFormulas& ev = *oEvaluador;
+  // Accumulators that share a condition decide it once per record.
+  std::vector<std::pair<const std::string*, bool>> condiciones;
+  auto enCache = [&](const std::string& clave, bool& out) {
+    for (const auto& [k, v] : condiciones) {
+      if (*k == clave) {
+        out = v;
+        return true;
+      }
+    }
+    return false;
+  };
+  std::vector<PosicionClave>& posiciones = oEstado_->aPosicionesAcumuladores;
+  if (posiciones.size() != aAccumulatorRuntimePlans.size()) {
+    posiciones.assign(aAccumulatorRuntimePlans.size(), PosicionClave());
+  }
+  for (size_t i = 0; i < aAccumulatorRuntimePlans.size(); ++i) {
+    const AccumulatorRuntimePlan& p = aAccumulatorRuntimePlans[i];
+    Value valor;
+    if (p.lSimpleUsable) {
+      bool condicion;
+      if (!enCache(p.cCondicionClave, condicion)) {
+        condicion = ev.EvaluateSimpleAccumulatorCondition(p.oPlanSimple, variables);
+        condiciones.push_back({&p.cCondicionClave, condicion});
+      }
+      if (!condicion && p.lFalsoEsCero) continue;
+      valor = ev.EvaluateSimpleAccumulatorValue(p.oPlanSimple, condicion, variables);
+    } else if (p.lPlanUsable && p.lCondicional && !p.cCondicionClave.empty()) {
+      bool condicion;
+      if (!enCache(p.cCondicionClave, condicion)) {
+        condicion = VerdadCondicion(ev.EvaluateFormulaPlan(p.oPlan->Condition(), variables));
+        condiciones.push_back({&p.cCondicionClave, condicion});
+      }
+      valor = ev.EvaluateFormulaPlan(condicion ? p.oPlan->TrueBranch() : p.oPlan->FalseBranch(),
+                                     variables);
+    } else if (p.lPlanUsable) {
+      valor = ev.EvaluateFormulaPlan(p.oPlan, variables);
+    } else {
+      valor = ev.EvaluarFormula(Value(p.cFormula), variables);
+    }
+    Sumar(hAcumuladores.AsMap(), p.cClave, posiciones[i], valor);
+  }
+  ++oEstado_->nVersionAcumuladores;
+  InvalidarVariables();
+  return *this;
+}
+
+TContextoEjecucion& TContextoEjecucion::ResetAcumuladores() {
+  const Value& omitir = hOpciones.Get(opcion::lOmitirResetInicialAcumuladores);
+  if (omitir.IsLogical() && omitir.Bool()) {
+    hOpciones.Set(opcion::lOmitirResetInicialAcumuladores, Value(false));
+    return *this;
+  }
+  hAcumuladores = Value::NewMap();
+  ++oEstado_->nVersionAcumuladores;
+  InvalidarVariables();
+  return *this;
+}
+
+TContextoEjecucion& TContextoEjecucion::ResetAcumuladoresSeleccionados(const Value& nombres) {
+  const List* lista = nombres.ListPtr();
+  if (!lista) return *this;
+  Sanear();
+  for (const Value& nombre : *lista) {
+    if (!nombre.IsText() || nombre.Str().empty()) continue;
+    std::string_view n = nombre.Str();
+    std::string clave = n.starts_with("SUM.") ? std::string(n) : "SUM." + std::string(n);
+    hAcumuladores.Set(clave, Value(0));
+  }
+  ++oEstado_->nVersionAcumuladores;
+  InvalidarVariables();
+  return *this;
+}
+
+TContextoEjecucion& TContextoEjecucion::SetAcumuladores(const Value& sumas) {
+  hAcumuladores = sumas.IsMap() ? sumas : Value::NewMap();
+  ++oEstado_->nVersionAcumuladores;
+  InvalidarVariables();
+  return *this;
+}
+
+TContextoEjecucion& TContextoEjecucion::GuardarEstadoTexto(const Value& renderizable) {
+  const Value& id = renderizable.Get("id");
+  if (!id.IsText()) return *this;
+  Sanear();
+  Estado& e = *oEstado_;
+  if (!e.hUltimasSumas.IsMap() || e.nVersionUltimasSumas != e.nVersionAcumuladores) {
+    e.hUltimasSumas = DeepClone(hAcumuladores);
+    e.nVersionUltimasSumas = e.nVersionAcumuladores;
+  }
+  e.hEstadosTexto.Set(id.Str(), e.hUltimasSumas);
+  return *this;
+}
+
+const Value& TContextoEjecucion::GetEstadosTexto() const {
+  return oEstado_->hEstadosTexto;
+}
+
+TContextoEjecucion& TContextoEjecucion::SetContinuacionTabla(const Value& idTabla,
+                                                             const Value& registro,
+                                                             const Value& lineas) {
+  Value continuacion = Value::NewMap();
+  continuacion.AsMap().Append(KeyText("nRegistro"), Value(std::max<int64_t>(0, Entero(registro))));
+  continuacion.AsMap().Append(KeyText("nLinea"), Value(std::max<int64_t>(0, Entero(lineas))));
+  Sanear();
+  hContinuacionesTabla.Set(ValueString(idTabla), continuacion);
+  return *this;
+}
+
+Value TContextoEjecucion::GetContinuacionTabla(const Value& idTabla) const {
+  const Value& entrada = hContinuacionesTabla.Get(ValueString(idTabla));
+  return entrada.IsMap() ? entrada : Value::NewMap();
+}
+
+TContextoEjecucion& TContextoEjecucion::ClearContinuacionTabla(const Value& idTabla) {
+  Sanear();
+  hContinuacionesTabla.AsMap().Remove(ValueString(idTabla));
+  return *this;
+}
+
+Value TContextoEjecucion::GetContinuacionesTabla() const {
+  return DeepClone(hContinuacionesTabla);
+}
+
+TContextoEjecucion& TContextoEjecucion::MarcarRegistroDetalleConsumido(const Value& indice) {
+  nUltimoRegistroConsumido = std::max(nUltimoRegistroConsumido, Entero(indice));
+  InvalidarVariables();
+  return *this;
+}
+
+int64_t TContextoEjecucion::GetRegistrosDetalleConsumidosRuntime() const {
+  int64_t base = std::max<int64_t>(0, Entero(hOpciones.Get(opcion::nRegistroBase)));
+  return nUltimoRegistroConsumido >= base ? nUltimoRegistroConsumido - base + 1 : 0;
+}
+
+}  // namespace kx

@@ -1,0 +1,374 @@
+// The engine's run modes and single executions: RunEngine chooses how to run
+// the job, and each execution of the template gets its collaborators and its
+// run options here.
+#include <algorithm>
+#include <vector>
+
+#include "Platform.h"
+#include "RuntimeOptions.h"
+#include "TConectorDatosReg.h"
+#include "TContextoEjecucion.h"
+#include "TEvaluadorFormulas.h"
+#include "TImageCache.h"
+#include "TKXEngineInterno.h"
+#include "TMotorComposicion.h"
+#include "TMotorEjecucion.h"
+#include "TMotorPaginacion.h"
+
+namespace kx {
+
+using namespace facade;
+
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.find_last_of(platform::PathSeparator());
+  return slash == std::string::npos ? "" : path.substr(0, slash);
+}
+
+std::string FileNameOf(const std::string& path) {
+  size_t slash = path.find_last_of(platform::PathSeparator());
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+namespace facade {
+
+std::string_view TextoModo(ModoEjecucion modo) {
+  switch (modo) {
+    case ModoEjecucion::kNoIniciado:
+      return "not-started";
+    case ModoEjecucion::kIniciando:
+      return "starting";
+    case ModoEjecucion::kErrorValidacion:
+      return "validation-error";
+    case ModoEjecucion::kEtiquetasOSinDetalle:
+      return "single-pass-label-or-no-detail";
+    case ModoEjecucion::kSinPaginacionPrevia:
+      return "single-pass-no-prepagination";
+    case ModoEjecucion::kFinalizacionSelectiva:
+      return "single-pass-selective-finalization";
+    case ModoEjecucion::kDosPasadas:
+      return "two-pass";
+    case ModoEjecucion::kErrorComposicion:
+      return "composition-error";
+  }
+  return "not-started";
+}
+
+Value CopiaOpciones(const Value& options) {
+  Value copy = Value::NewMap();
+  if (const Map* m = options.MapPtr()) {
+    copy.AsMap().Reserve(m->size());
+    for (const Map::Entry& e : *m) {
+      std::string_view key = e.key.Str();
+      bool shared =
+          key == opcion::aDataVarChangesRuntime || key == opcion::aRegistrosDetalleRuntime;
+      copy.AsMap().Append(e.key, shared ? e.value : DeepClone(e.value));
+    }
+  }
+  return copy;
+}
+
+}  // namespace facade
+
+// ---------------------------------------------------------------------------
+// Collaborators and run options
+
+TKXEngine::Interno::Colaboradores::~Colaboradores() {
+  if (motor) motor->End();
+  if (paginacion) paginacion->End();
+  if (composicion) composicion->End();
+  if (contexto) contexto->End();
+  if (evaluador) evaluador->End();
+  if (conector) conector->End();
+}
+
+void TKXEngine::Interno::CrearContexto(Colaboradores& c, const Value& rows,
+                                       const Value& options) const {
+  c.conector = e.CrearConector(rows);
+  c.evaluador = MakeRef<TEvaluadorFormulas>();
+  c.evaluador->Create();
+  c.contexto = MakeRef<TContextoEjecucion>(c.conector, c.evaluador, options);
+  c.contexto->Create();
+}
+
+void TKXEngine::Interno::CrearColaboradores(Colaboradores& c, const Value& rows,
+                                            const Value& options,
+                                            const Ref<TPlantilla>& plantilla) const {
+  c.conector = e.CrearConector(rows);
+  c.evaluador = MakeRef<TEvaluadorFormulas>();
+  c.evaluador->Create();
+  c.contexto = MakeRef<TContextoEjecucion>(c.conector, c.evaluador, options);
+  c.contexto->SetCacheImagenes(oCacheImagenes);
+  c.contexto->Create();
+  c.composicion = MakeRef<TMotorComposicion>();
+  c.composicion->Create();
+  c.paginacion = MakeRef<TMotorPaginacion>();
+  c.paginacion->Create();
+  c.motor =
+      MakeRef<TMotorEjecucion>(plantilla, c.conector, c.composicion, c.paginacion, c.contexto);
+  c.motor->Create();
+}
+
+Value TKXEngine::Interno::OpcionesPersistentes() const {
+  return CopiaOpciones(e.hOpcionesRuntime);
+}
+
+Value TKXEngine::Interno::OpcionesEjecucion(const PuntoEjecucion& p,
+                                            const Ref<TPlantilla>& plantilla, bool copiar) const {
+  Value options = OpcionesPersistentes();
+  options.Set(opcion::nRegistroBase, p.nBase);
+  options.Set(opcion::nTotalRegistrosRuntime, static_cast<int64_t>(p.aRegistros.Len()));
+  options.Set(opcion::aRegistrosDetalleRuntime, p.aRegistros);
+  options.Set(opcion::lRegistrosDetalleGlobalRuntime, true);
+  options.Set(opcion::hAcumuladoresIniciales, copiar ? DeepClone(p.hSumas) : p.hSumas);
+  options.Set(opcion::hContinuacionesTabla,
+              copiar ? DeepClone(p.hContinuaciones) : p.hContinuaciones);
+  options.Set(opcion::lOmitirResetInicialAcumuladores, p.hSumas.Len() > 0);
+  options.Set(opcion::nPaginaActualRuntime, p.nPagina);
+  options.Set(opcion::nTotalPaginasRuntime, p.nTotalPaginas);
+  options.Set(opcion::lTotalPaginasConocido, p.lTotalConocido);
+  if (p.nUltimaPagina > 0) options.Set(opcion::nUltimaPaginaRuntime, p.nUltimaPagina);
+  options.Set(opcion::hUserVars, plantilla->GetUserVars());
+  options.Set(opcion::hAcumVars, plantilla->GetAcumVars());
+  return options;
+}
+
+void TKXEngine::Interno::EscribirClavesProyecto(Value& options, bool always) const {
+  std::string path = e.cPlantillaMode == "PlantillaName" ? RutaPlantilla(Value(e.cPlantilla)) : "";
+  if (always || !options.Has(opcion::cProjectFilePath)) options.Set(opcion::cProjectFilePath, path);
+  if (always || !options.Has(opcion::cProjectPath))
+    options.Set(opcion::cProjectPath, FolderOf(path));
+  if (always || !options.Has(opcion::cProjectFileName))
+    options.Set(opcion::cProjectFileName, FileNameOf(path));
+}
+
+void TKXEngine::Interno::SumarRendimiento(std::string_view key, double amount) {
+  Map& d = e.hPerformanceDiagnostics.AsMap();
+  const Value& current = d.Get(key);
+  if (current.IsInt()) {
+    d.Set(key, current.Int() + static_cast<int64_t>(amount));
+  } else {
+    d.Set(key, Value(current.Double() + amount));
+  }
+}
+
+void TKXEngine::Interno::SumarRendimientoPaso(const Value& pass) {
+  if (!pass.IsMap()) return;
+  SumarRendimiento("nPageCompositionMs", ValueDouble(pass.Get("nCompositionMs")));
+  SumarRendimiento("nPageReflowMs", ValueDouble(pass.Get("nReflowMs")));
+  SumarRendimiento("nPagePaginationMs", ValueDouble(pass.Get("nPaginationMs")));
+  for (const char* key : kClavesTablaMs) SumarRendimiento(key, ValueDouble(pass.Get(key)));
+  SumarRendimiento("nTableRecordsExamined",
+                   static_cast<double>(ValueInt(pass.Get("nTableRecordsExamined"))));
+}
+
+void TKXEngine::Interno::EscribirModo(ModoEjecucion modo) {
+  e.hPerformanceDiagnostics.Set("cMode", TextoModo(modo));
+}
+
+// ---------------------------------------------------------------------------
+// Single executions
+
+Ref<TConectorDatosReg> TKXEngine::CrearConector(const Value& rows) const {
+  auto connector = MakeRef<TConectorDatosReg>();
+  connector->Create();
+  if (aStructVar.Len() > 0) connector->SendDataVar(aStructVar, aRegVar);
+  if (aStructLine.Len() > 0) connector->SendDataLine(aStructLine, rows.IsList() ? rows : aRegLine);
+  return connector;
+}
+
+Value TKXEngine::RegistrosDetalleRuntime() const {
+  // Every record has the same keys: one prototype holds them, and each record
+  // is a copy that shares its key table and index, so a record costs its
+  // values only. A repeated key keeps its first place and the later column's value.
+  const List& columns = aStructLine.AsList();
+  Map prototype;
+  prototype.Reserve(columns.size());
+  std::vector<size_t> slot;
+  slot.reserve(columns.size());
+  for (const Value& c : columns) {
+    const std::string key = ValueString(c.Get("grupo")) + "." + ValueString(c.Get("nombre"));
+    size_t at = prototype.IndexOf(key);
+    if (at == Map::npos) {
+      at = prototype.size();
+      prototype.Append(KeyText(key), Value());
+    }
+    slot.push_back(at);
+  }
+  auto records = MakeRef<List>();
+  records->Reserve(aRegLine.Len());
+  for (const Value& row : aRegLine.AsList()) {
+    auto record = MakeRef<Map>(prototype);
+    const List* values = row.ListPtr();
+    for (size_t j = 0; j < slot.size(); ++j) {
+      record->ValueAt(slot[j]) = values && j < values->size() ? (*values)[j] : Value();
+    }
+    records->Add(Value(std::move(record)));
+  }
+  return Value(std::move(records));
+}
+
+bool TKXEngine::EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const {
+  if (plantilla) return plantilla->IsLabelDocument();
+  Ref<TPlantilla> temporary = CrearPlantilla();
+  bool label = temporary->IsLabelDocument();
+  temporary->End();
+  return label;
+}
+
+Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& rows,
+                                        Ref<TPlantilla> plantilla, Value* textStates) {
+  // Declared first, so the template outlives the collaborators that use it.
+  Interno::PlantillaDeLaEjecucion propia(*this, plantilla);
+  Value options =
+      givenOptions.IsMap() ? CopiaOpciones(givenOptions) : oInterno_->OpcionesPersistentes();
+  // Every run for a job names the job's records, an empty list when it has none, so no table
+  // previews its sample records on a real document.
+  if (!options.Get(opcion::aRegistrosDetalleRuntime).IsList())
+    options.Set(opcion::aRegistrosDetalleRuntime, RegistrosDetalleRuntime());
+  oInterno_->EscribirClavesProyecto(options, false);
+  options.Set(opcion::hUserVars, propia.plantilla->GetUserVars());
+  options.Set(opcion::hAcumVars, propia.plantilla->GetAcumVars());
+  ApplyProgressOptions(options);
+  Interno::Colaboradores c;
+  oInterno_->CrearColaboradores(c, rows, options, propia.plantilla);
+  Ref<TDocumentoRenderizable> document = c.motor->Ejecutar();
+
+  std::string error;
+  if (c.contexto->HasErrorCriticoComposicion()) {
+    error = c.contexto->GetErrorCriticoComposicion();
+    cLastError = error;
+    if (document) document->End();
+    document.reset();
+  }
+  Value result = Value::NewMap({{"oDocumento", document ? Value(Ref<KXObject>(document)) : Value()},
+                                {"hAcumuladores", DeepClone(c.contexto->GetAcumuladores())},
+                                {"hContinuaciones", c.contexto->GetContinuacionesTabla()},
+                                {"nConsumidos", c.contexto->GetRegistrosDetalleConsumidosRuntime()},
+                                {"cError", error}});
+  if (textStates) *textStates = c.contexto->GetEstadosTexto();
+  return result;
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::EjecutarMotor(const Value& options, const Value& rows) {
+  Value result = EjecutarMotorResultado(options, rows, nullptr);
+  return Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::AdjuntarDatosTabulares(Ref<TDocumentoRenderizable> document,
+                                                              const Ref<TPlantilla>& plantilla) {
+  if (!document || !plantilla) return document;
+  std::vector<Ref<TObjectBase>> exporters;
+  for (const Ref<TObjectBase>& object : plantilla->GetObjetos()) {
+    if (object->AnswersGenerarDatosExportables()) exporters.push_back(object);
+  }
+  Value tables = Value::NewList();
+  if (!exporters.empty()) {
+    Value options = oInterno_->OpcionesPersistentes();
+    oInterno_->EscribirClavesProyecto(options, true);
+    Value records = RegistrosDetalleRuntime();
+    options.Set(opcion::hUserVars, plantilla->GetUserVars());
+    options.Set(opcion::hAcumVars, plantilla->GetAcumVars());
+    options.Set(opcion::nRegistroBase, 0);
+    options.Set(opcion::nTotalRegistrosRuntime, static_cast<int64_t>(records.Len()));
+    options.Set(opcion::aRegistrosDetalleRuntime, records);
+    options.Set(opcion::lRegistrosDetalleGlobalRuntime, true);
+    options.Set(opcion::lSemanticDataRuntime, true);
+    options.Set(opcion::nPaginaActualRuntime, 1);
+    options.Set(opcion::nTotalPaginasRuntime, std::max<int64_t>(1, document->TotalPaginas()));
+    options.Set(opcion::lTotalPaginasConocido, true);
+    Interno::Colaboradores c;
+    oInterno_->CrearContexto(c, oInterno_->FilaDesde(0), options);
+    for (const Ref<TObjectBase>& exporter : exporters) {
+      Value table = exporter->GenerarDatosExportables(*c.contexto);
+      if (!table.IsMap()) continue;
+      table.Set("cEncoding", "UTF-8");
+      tables.Push(table);
+    }
+  }
+  document->SetDataTables(tables);
+  return document;
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
+  const double start = platform::MillisecondClock();
+  cLastError.clear();
+  oDocumento.reset();
+  ResetProgress();
+  hPerformanceDiagnostics = InitialPerformanceDiagnostics();
+  oInterno_->EscribirModo(ModoEjecucion::kIniciando);
+  auto finish = [&](Ref<TDocumentoRenderizable> document) {
+    hPerformanceDiagnostics.Set("nTotalMs", Value(platform::MillisecondClock() - start));
+    return document;
+  };
+
+  double t = platform::MillisecondClock();
+  Value validation = ValidarDatos();
+  oInterno_->SumarRendimiento("nValidateMs", platform::MillisecondClock() - t);
+  if (!validation.Get("lOk").Bool()) {
+    oInterno_->EscribirModo(ModoEjecucion::kErrorValidacion);
+    cLastError = ValueString(validation.Get("cMensaje"));
+    return finish(nullptr);
+  }
+  if (!NotifyProgress(Value(0), Value(nProgressTotal), Value(0), true)) return finish(nullptr);
+
+  t = platform::MillisecondClock();
+  Interno::PlantillaDeLaEjecucion propia(*this, oPlantillaRuntime);
+  const Ref<TPlantilla>& plantilla = propia.plantilla;
+  oInterno_->SumarRendimiento("nTemplateMs", platform::MillisecondClock() - t);
+
+  Ref<TDocumentoRenderizable> document;
+  auto definitive = [&](auto&& work) {
+    double t0 = platform::MillisecondClock();
+    document = work();
+    oInterno_->SumarRendimiento("nDefinitiveMs", platform::MillisecondClock() - t0);
+  };
+  if (!lLogicalDocumentBreakDisabled && hLogicalDocumentBreak.Len() == 0)
+    LoadLogicalDocumentBreak(plantilla);
+  if (EsDocumentoEtiquetas(plantilla) || aRegLine.Len() == 0) {
+    oInterno_->EscribirModo(ModoEjecucion::kEtiquetasOSinDetalle);
+    lProgressDefinitive = true;
+    definitive([&] {
+      Value result = EjecutarMotorResultado(Value(), Value(), plantilla);
+      return Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
+    });
+    if (!document && !lCanceled && cLastError.empty()) cLastError = kSinDocumento;
+  } else if (!UsaPaginacionPrevia(plantilla)) {
+    oInterno_->EscribirModo(ModoEjecucion::kSinPaginacionPrevia);
+    lProgressDefinitive = true;
+    definitive([&] { return GenerarPaginasRuntime(Value(), plantilla); });
+  } else if (PermiteFinalizacionSelectiva(plantilla->GetData(), "")) {
+    oInterno_->EscribirModo(ModoEjecucion::kFinalizacionSelectiva);
+    lProgressDefinitive = true;
+    definitive([&] { return GenerarPaginasRuntime(Value(), plantilla); });
+  } else {
+    oInterno_->EscribirModo(ModoEjecucion::kDosPasadas);
+    lProgressDefinitive = false;
+    double t0 = platform::MillisecondClock();
+    Ref<TDocumentoRenderizable> measuring = GenerarPaginasRuntime(Value(), plantilla);
+    oInterno_->SumarRendimiento("nMeasurementMs", platform::MillisecondClock() - t0);
+    int64_t total = measuring ? std::max<int64_t>(1, measuring->TotalPaginas()) : 1;
+    const int64_t lastPage = oInterno_->nUltimaPagina;
+    if (measuring) measuring->End();
+    if (!measuring && !cLastError.empty()) {
+      oInterno_->EscribirModo(ModoEjecucion::kErrorComposicion);
+      return finish(nullptr);
+    }
+    if (lCanceled) return finish(nullptr);
+    lProgressDefinitive = true;
+    nProgressLine = 0;
+    nProgressPages = 0;
+    nProgressLastTime = 0.0;
+    lProgressNotified = false;
+    if (!NotifyProgress(Value(0), Value(nProgressTotal), Value(0), true)) return finish(nullptr);
+    definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla, lastPage); });
+  }
+  document = AdjuntarDatosTabulares(document, plantilla);
+  oDocumento = FinishProgress(document);
+  return finish(oDocumento);
+}
+
+}  // namespace kx

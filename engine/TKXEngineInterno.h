@@ -1,0 +1,267 @@
+// What the engine facade's source files share and a host need not see: the
+// state behind the class's members (input key caches, the image cache, the
+// states the pages of a run were made from), the collaborators of one
+// execution, the building of run options, and the reasons and modes that the
+// diagnostics report. The facade's sources, by concern:
+//  - TKXEngine.cpp: lifecycle, encodings, template source and kinds, labels;
+//  - TKXEngineEntrada.cpp: job data input;
+//  - TKXEngineAnalisis.cpp: template analysis, required variables and ask strings;
+//  - TKXEngineProgreso.cpp: progress reporting;
+//  - TKXEngineEjecucion.cpp: run modes and single executions;
+//  - TKXEnginePaginas.cpp: the page loop;
+//  - TKXEngineUltimaPagina.cpp: last-page finalisation and page-number patching.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "TConectorDatosReg.h"
+#include "TContextoEjecucion.h"
+#include "TEvaluadorFormulas.h"
+#include "TImageCache.h"
+#include "TKXEngine.h"
+#include "TMotorComposicion.h"
+#include "TMotorEjecucion.h"
+#include "TMotorPaginacion.h"
+
+namespace kx {
+
+namespace facade {
+
+// A run that answers no document says why; only a cancel stays silent.
+inline constexpr std::string_view kSinDocumento =
+    "No se ha podido generar el documento del informe.";
+
+// The host's progress callback is called at most this often; the first
+// notification and the forced ones (a pass starting, the run ending) always
+// reach it.
+inline constexpr double kIntervaloProgresoMs = 500.0;
+
+// A job with this many detail records spools its pages from the first one.
+inline constexpr int64_t kRegistrosParaSpooling = 20000;
+// Any other document spools once it holds this many rendered objects.
+inline constexpr int64_t kObjetosParaSpooling = 50000;
+
+// The table timings of the performance diagnostics, in their order: each
+// execution's pass adds its own timing of the same key to them.
+inline constexpr const char* kClavesTablaMs[] = {
+    "nTableSetupMs",       "nTableRecordLoopMs",  "nTableFinishMs",    "nTablePartitionMs",
+    "nTableRenderLinesMs", "nTableCellContentMs", "nTableAccumulateMs"};
+
+// Why a page loop ended, as the pagination diagnostics report it.
+enum class Terminacion : uint8_t {
+  kNoIniciada,
+  kEnCurso,
+  kTodoConsumido,
+  kTodoConsumidoTrasDividirUltima,
+  kDetenidaAntesDeTerminar,
+  kErrorComposicion,
+  kCancelada,
+  kFalloGeneracion,
+  kErrorSpooling,
+  kEstancada,
+};
+// The diagnostics text of a reason.
+std::string_view TextoTerminacion(Terminacion terminacion);
+
+// How a run went, as the performance diagnostics report it.
+enum class ModoEjecucion : uint8_t {
+  kNoIniciado,
+  kIniciando,
+  kErrorValidacion,
+  kEtiquetasOSinDetalle,
+  kSinPaginacionPrevia,
+  kFinalizacionSelectiva,
+  kDosPasadas,
+  kErrorComposicion,
+};
+// The diagnostics text of a mode.
+std::string_view TextoModo(ModoEjecucion modo);
+
+Value InitialInputDiagnostics();
+Value InitialPaginationDiagnostics();
+Value InitialPerformanceDiagnostics();
+
+// A copy of run options in which an execution may change every key: the
+// record list and the variable changes, which it only reads, stay shared.
+Value CopiaOpciones(const Value& options);
+
+// Whether a page-loop step that consumed `consumed` records made no progress:
+// nothing consumed and the table continuations unchanged, or nothing
+// consumed for more steps in a row than any split record can need.
+// `stepsWithoutConsuming` counts those steps across calls.
+bool EsPasoEstancado(int64_t consumed, const Value& continuations, const Value& previous,
+                     int64_t& stepsWithoutConsuming);
+
+// Where one execution of the page loop, or one re-run of its last pages, starts.
+struct PuntoEjecucion {
+  int64_t nBase = 0;            // the first record not yet consumed
+  Value aRegistros;             // every detail record of the job, one shared list
+  Value hSumas;                 // the accumulators carried over
+  Value hContinuaciones;        // the table continuations carried over
+  int64_t nPagina = 1;          // the number of the first page it makes
+  int64_t nTotalPaginas = 1;    // the page total it states
+  bool lTotalConocido = false;  // the total is known
+  int64_t nUltimaPagina = 0;    // the page LASTPAGE holds on; 0: the total decides
+};
+
+}  // namespace facade
+
+class TKXEngine::Interno {
+ public:
+  explicit Interno(TKXEngine& engine);
+  ~Interno();
+
+  // ---- Input buffers (TKXEngineEntrada.cpp)
+
+  // One raw field key as a group's records send it: its folded spelling, its
+  // index key and its column, found once and then reused for every record.
+  struct InputKey {
+    std::string raw;
+    std::string folded;
+    std::string indexKey;
+    size_t column = 0;  // 1-based detail column, 0 while it has none
+  };
+  // Per group, the keys in the order the last record sent them, so that a
+  // stream of records with the same layout is matched by plain byte compares.
+  struct InputKeyCache {
+    bool utf8Input = false;
+    std::unordered_map<std::string, std::unique_ptr<InputKey>> byKey;  // group + '\x1F' + raw
+    std::string lastGroup;
+    std::vector<InputKey*> lastLayout;
+    std::vector<uint64_t> written;  // per column: the record stamp that last wrote it
+    uint64_t stamp = 0;
+  };
+
+  std::string NormalizarClaveEntrada(std::string_view key) const;
+  std::string NormalizarGrupo(const Value& group) const;
+  bool InputAccepted(const std::string& group, const Value& fields) const;
+  size_t AddDetailColumn(const std::string& group, const std::string& field,
+                         const std::string& indexKey, const Value& value);
+  bool AcumularDetalleRapido(const std::string& group, const Value& rawFields);
+  InputKey& CachedInputKey(const std::string& group, std::string_view raw, size_t slot);
+
+  // ---- Template (TKXEngine.cpp)
+
+  // The template of the current source: the job's own while the source is
+  // unchanged since OpenJob, else a temporary one the caller ends.
+  Ref<TPlantilla> PlantillaActual(bool& temporary) const;
+
+  // ---- Executions (TKXEngineEjecucion.cpp)
+
+  // The collaborators of one execution, or of a whole page loop: whoever
+  // creates them ends them, in the reverse order of their creation, when the
+  // set goes out of scope.
+  struct Colaboradores {
+    Colaboradores() = default;
+    Colaboradores(const Colaboradores&) = delete;
+    Colaboradores& operator=(const Colaboradores&) = delete;
+    ~Colaboradores();
+
+    Ref<TConectorDatosReg> conector;
+    Ref<TEvaluadorFormulas> evaluador;
+    Ref<TMotorComposicion> composicion;
+    Ref<TMotorPaginacion> paginacion;
+    Ref<TContextoEjecucion> contexto;
+    Ref<TMotorEjecucion> motor;
+  };
+  // The connector (for `rows`), an evaluator and a context over the options: what an
+  // export or the page-number pass evaluates with.
+  void CrearContexto(Colaboradores& c, const Value& rows, const Value& options) const;
+  // The whole set of one execution of the template.
+  void CrearColaboradores(Colaboradores& c, const Value& rows, const Value& options,
+                          const Ref<TPlantilla>& plantilla) const;
+
+  // The template of one run or execution: the one given (the job's own), or
+  // one made for it alone, which is ended when the run or execution is over.
+  struct PlantillaDeLaEjecucion {
+    PlantillaDeLaEjecucion(const TKXEngine& engine, const Ref<TPlantilla>& given)
+        : plantilla(given), lPropia(!given) {
+      if (lPropia) plantilla = engine.CrearPlantilla();
+    }
+    PlantillaDeLaEjecucion(const PlantillaDeLaEjecucion&) = delete;
+    PlantillaDeLaEjecucion& operator=(const PlantillaDeLaEjecucion&) = delete;
+    ~PlantillaDeLaEjecucion() {
+      if (lPropia) plantilla->End();
+    }
+    Ref<TPlantilla> plantilla;
+    bool lPropia;
+  };
+
+  // A copy of the options that persist over the job.
+  Value OpcionesPersistentes() const;
+  // The run options of one execution: the persistent options and the keys of
+  // its place in the job. The page loop hands the carried sums and
+  // continuations over by reference, so the execution goes on accumulating in
+  // them; a re-run gets deep copies (`copiar`), so the state it starts from
+  // stays as it was for the next try.
+  Value OpcionesEjecucion(const facade::PuntoEjecucion& p, const Ref<TPlantilla>& plantilla,
+                          bool copiar) const;
+  // The project path keys, when absent (or always).
+  void EscribirClavesProyecto(Value& options, bool always) const;
+
+  void SumarRendimiento(std::string_view key, double amount);
+  void SumarRendimientoPaso(const Value& pass);
+  // The run mode, written into the performance diagnostics.
+  void EscribirModo(facade::ModoEjecucion modo);
+
+  // ---- The page loop (TKXEnginePaginas.cpp)
+
+  // The reason the page loop ended, written into the pagination diagnostics.
+  void EscribirTerminacion(facade::Terminacion terminacion);
+
+  // ---- Last-page finalisation (TKXEngineUltimaPagina.cpp)
+
+  // A page-number text of a page: its 1-based position, the rendered map, and
+  // the sums in force when it was rendered.
+  struct TextoPaginacion {
+    int64_t nIndice = 0;
+    Value hTexto;
+    Value hSumas;
+  };
+  // The state a page of the result was made from: its chunk's first record,
+  // its height as its execution laid it out, and its page-number texts, found
+  // when the page was added, so the page-number pass reads no page.
+  struct EstadoPagina {
+    int64_t nBase = 0;
+    double nAlto = 0.0;
+    std::vector<TextoPaginacion> aTextos;
+  };
+  // `sums` stand for texts the execution kept no state for.
+  static EstadoPagina EstadoDePagina(int64_t base, const Value& sums, double height,
+                                     const Value& objects, const Value& textStates);
+  static bool EsTextoPaginacion(const Value& object);
+  // The detail row of the record a re-run starts at, as the connector takes it.
+  Value FilaDesde(int64_t base) const;
+  // Renders the pages from `page` on as `span` pages ending the document.
+  Ref<TDocumentoRenderizable> EjecutarComoPaginas(Value& options, int64_t base, int64_t page,
+                                                  int64_t span, const Ref<TPlantilla>& plantilla,
+                                                  Value& result, Value& textStates);
+  void ReemplazarPaginas(const Ref<TDocumentoRenderizable>& document, int64_t page,
+                         const Ref<TDocumentoRenderizable>& rendered, int64_t base,
+                         const Value& sums, const Value& textStates);
+
+  // ---- State
+
+  std::unique_ptr<InputKeyCache> oInputKeyCache;
+  // Image files resolved by this engine's runs, shared by every execution context until End.
+  Ref<TImageCache> oCacheImagenes;
+  // Per page of the last page loop's result, the state it was made from.
+  std::vector<EstadoPagina> aEstadosPagina;
+  // The page the last page loop's tables finished on, where LASTPAGE holds
+  // (0: its final page).
+  int64_t nUltimaPagina = 0;
+  // The template source has not changed since the job's template was built.
+  bool lPlantillaRuntimeActual = false;
+  // The reason the last page loop ended, as written into the diagnostics.
+  facade::Terminacion eTerminacion = facade::Terminacion::kNoIniciada;
+
+ private:
+  TKXEngine& e;
+};
+
+}  // namespace kx

@@ -1,0 +1,229 @@
+// The page loop: one execution per chunk of detail records, each given the
+// records not yet consumed and the sums and table continuations the previous
+// ones left, until every record is consumed or the loop has to stop.
+#include <algorithm>
+
+#include "Platform.h"
+#include "RuntimeOptions.h"
+#include "TConectorDatosReg.h"
+#include "TContextoEjecucion.h"
+#include "TKXEngineInterno.h"
+#include "TMotorEjecucion.h"
+
+namespace kx {
+
+using namespace facade;
+
+namespace {
+
+// A step that consumes no record may still advance a table's split record;
+// this many such steps in a row can only be a loop that never ends.
+constexpr int64_t kMaxStepsWithoutConsuming = 1000;
+
+}  // namespace
+
+namespace facade {
+
+std::string_view TextoTerminacion(Terminacion terminacion) {
+  switch (terminacion) {
+    case Terminacion::kNoIniciada:
+      return "not-started";
+    case Terminacion::kEnCurso:
+      return "running";
+    case Terminacion::kTodoConsumido:
+      return "all-data-consumed";
+    case Terminacion::kTodoConsumidoTrasDividirUltima:
+      return "all-data-consumed-after-lastpage-split";
+    case Terminacion::kDetenidaAntesDeTerminar:
+      return "stopped-before-all-data";
+    case Terminacion::kErrorComposicion:
+      return "composition-error";
+    case Terminacion::kCancelada:
+      return "canceled";
+    case Terminacion::kFalloGeneracion:
+      return "page-generation-failed";
+    case Terminacion::kErrorSpooling:
+      return "page-spool-error";
+    case Terminacion::kEstancada:
+      return "stalled-without-consuming-data";
+  }
+  return "not-started";
+}
+
+bool EsPasoEstancado(int64_t consumed, const Value& continuations, const Value& previous,
+                     int64_t& stepsWithoutConsuming) {
+  if (consumed > 0) {
+    stepsWithoutConsuming = 0;
+    return false;
+  }
+  ++stepsWithoutConsuming;
+  bool unchanged = continuations.Len() == 0 || ExprText(continuations) == ExprText(previous);
+  return unchanged || stepsWithoutConsuming > kMaxStepsWithoutConsuming;
+}
+
+}  // namespace facade
+
+void TKXEngine::Interno::EscribirTerminacion(Terminacion terminacion) {
+  eTerminacion = terminacion;
+  e.hPaginationDiagnostics.Set("cTerminationReason", TextoTerminacion(terminacion));
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
+                                                             const Ref<TPlantilla>& plantilla,
+                                                             int64_t lastPage) {
+  Interno& in = *oInterno_;
+  const int64_t n = static_cast<int64_t>(aRegLine.Len());
+  const bool totalKnown = total.IsNumber();
+  PuntoEjecucion step;
+  step.aRegistros = RegistrosDetalleRuntime();
+  step.hSumas = Value::NewMap();
+  step.hContinuaciones = Value::NewMap();
+  step.nTotalPaginas = totalKnown ? std::max<int64_t>(1, IntPart(total).Int()) : 1;
+  step.lTotalConocido = totalKnown;
+  step.nUltimaPagina = totalKnown ? lastPage : 0;
+  Ref<TDocumentoRenderizable> result;
+
+  Interno::Colaboradores c;
+  in.CrearColaboradores(c, in.FilaDesde(0), Value::NewMap(), plantilla);
+
+  hPaginationDiagnostics = Value::NewMap({{"nTotalDataLines", n},
+                                          {"nLastDataLine", 0},
+                                          {"nPages", 0},
+                                          {"cTerminationReason", ""},
+                                          {"lLastPageSplit", false},
+                                          {"nLastPageSplitPages", 0}});
+  in.EscribirTerminacion(Terminacion::kEnCurso);
+  bool spoolError = false;
+  // Where the last step started, for the last-page finalisation.
+  int64_t stepBase = 0;
+  int64_t stepFirstPage = 1;
+  Value stepSums = Value::NewMap();
+  Value stepContinuations = Value::NewMap();
+  in.aEstadosPagina.clear();
+  in.nUltimaPagina = 0;
+  int64_t stepsWithoutConsuming = 0;
+
+  while (step.nBase < n) {
+    const double stepStart = platform::MillisecondClock();
+    stepBase = step.nBase;
+    stepSums = DeepClone(step.hSumas);
+    stepContinuations = DeepClone(step.hContinuaciones);
+
+    step.nPagina = result ? result->TotalPaginas() + 1 : 1;
+    Value options = in.OpcionesEjecucion(step, plantilla, false);
+    in.EscribirClavesProyecto(options, false);
+    ApplyProgressOptions(options);
+
+    c.conector->SendDataLine(aStructLine,
+                             Value::NewList({aRegLine.AsList()[static_cast<size_t>(step.nBase)]}));
+    c.contexto->SetOpciones(options);
+    c.contexto->Create();
+
+    const double engineStart = platform::MillisecondClock();
+    Ref<TDocumentoRenderizable> page = c.motor->Ejecutar();
+    const double engineMs = platform::MillisecondClock() - engineStart;
+    in.SumarRendimiento("nPageEngineMs", engineMs);
+    in.SumarRendimiento("nPageExecutions", 1);
+    in.SumarRendimientoPaso(c.motor->GetPerformanceDiagnostics());
+
+    if (c.contexto->HasErrorCriticoComposicion()) {
+      cLastError = c.contexto->GetErrorCriticoComposicion();
+      in.EscribirTerminacion(Terminacion::kErrorComposicion);
+      if (page) page->End();
+      break;
+    }
+    step.hSumas = DeepClone(c.contexto->GetAcumuladores());
+    Value previousContinuations = step.hContinuaciones;
+    step.hContinuaciones = c.contexto->GetContinuacionesTabla();
+    const int64_t consumed =
+        std::max<int64_t>(0, c.contexto->GetRegistrosDetalleConsumidosRuntime());
+    if (lCanceled) {
+      in.EscribirTerminacion(Terminacion::kCancelada);
+      if (page) page->End();
+      break;
+    }
+    if (!page) {
+      in.EscribirTerminacion(Terminacion::kFalloGeneracion);
+      if (!result) cLastError = kSinDocumento;
+      break;
+    }
+    if (!result) {
+      result = MakeRef<TDocumentoRenderizable>(Value(page->nAncho), Value(page->nAlto));
+      result->Create();
+      result->SetPaperHeightMode(Value(page->cPaperHeightMode));
+      result->SetAutoPageSpooling(Value(kObjetosParaSpooling));
+      if (n >= kRegistrosParaSpooling) result->EnablePageSpooling();
+    }
+    stepFirstPage = result->TotalPaginas() + 1;
+    Value pages = page->GetPaginas();
+    for (const Value& p : pages.AsList()) {
+      const Value& objects = p.Get("objetos");
+      result->AddPagina(objects.IsList() ? objects : Value::NewList());
+      in.aEstadosPagina.push_back(Interno::EstadoDePagina(stepBase, stepSums, page->nAlto, objects,
+                                                          c.contexto->GetEstadosTexto()));
+      if (result->HasPageSpoolError()) {
+        cLastError = result->GetPageSpoolError();
+        in.EscribirTerminacion(Terminacion::kErrorSpooling);
+        spoolError = true;
+        break;
+      }
+      if (lProgressDefinitive && !NotifyProgress(Value(nProgressLine), Value(nProgressTotal),
+                                                 Value(result->TotalPaginas()), false)) {
+        break;
+      }
+    }
+    page->End();
+    if (lCanceled || spoolError) break;
+
+    if (EsPasoEstancado(consumed, step.hContinuaciones, previousContinuations,
+                        stepsWithoutConsuming)) {
+      in.EscribirTerminacion(Terminacion::kEstancada);
+      break;
+    }
+    step.nBase += consumed;
+    hPaginationDiagnostics.Set("nLastDataLine", std::min(n, step.nBase));
+    in.SumarRendimiento("nPageOverheadMs",
+                        std::max(0.0, platform::MillisecondClock() - stepStart - engineMs));
+  }
+  if (in.eTerminacion == Terminacion::kEnCurso) {
+    in.EscribirTerminacion(step.nBase >= n ? Terminacion::kTodoConsumido
+                                           : Terminacion::kDetenidaAntesDeTerminar);
+  }
+
+  const bool failed = lCanceled || spoolError || in.eTerminacion == Terminacion::kErrorComposicion;
+  // A definitive pass that ends with another count than the measuring pass
+  // gave (its last-page content moved records on, or never came) is finished
+  // like a single pass: its last chunk is rendered again as the last, and the
+  // page-number texts state the count the document really has.
+  // So is one whose tables finish on another page than they did there.
+  const bool unsettled = totalKnown && result &&
+                         (result->TotalPaginas() != IntPart(total).Int() ||
+                          (lastPage > 0 && stepFirstPage != lastPage));
+  if (!failed && (!totalKnown || unsettled) && result) {
+    double t0 = platform::MillisecondClock();
+    FinalizarPaginacionRuntime(result, stepBase, stepSums, stepContinuations, plantilla,
+                               step.aRegistros, stepFirstPage);
+    in.SumarRendimiento("nSelectiveFinalizeMs", platform::MillisecondClock() - t0);
+    if (!cLastError.empty()) in.EscribirTerminacion(Terminacion::kErrorComposicion);
+    if (result->HasPageSpoolError()) {
+      cLastError = result->GetPageSpoolError();
+      in.EscribirTerminacion(Terminacion::kErrorSpooling);
+    }
+  }
+  if (result && (lCanceled || in.eTerminacion == Terminacion::kErrorSpooling ||
+                 in.eTerminacion == Terminacion::kErrorComposicion)) {
+    result->End();
+    result.reset();
+  }
+  hPaginationDiagnostics.Set("nPages", result ? result->TotalPaginas() : 0);
+  if (result && result->cPaperHeightMode == "content") {
+    // Each execution measured its own page: the paper is as tall as the tallest final page.
+    double tallest = 0.0;
+    for (const Interno::EstadoPagina& state : in.aEstadosPagina)
+      tallest = std::max(tallest, state.nAlto);
+    if (tallest > 0.0) result->SetTamano(Value(result->nAncho), Value(tallest));
+  }
+  return result;
+}
+
+}  // namespace kx

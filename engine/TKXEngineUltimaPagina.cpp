@@ -1,0 +1,358 @@
+// Last-page finalisation and page-number patching: the last page is rendered
+// again once it is known to be the last (and, while it overflows, the pages
+// before it as pages that are not), then every text that shows a page count
+// is evaluated again with the final total.
+#include <algorithm>
+
+#include "FormulaSyntax.h"
+#include "RuntimeOptions.h"
+#include "TConectorDatosReg.h"
+#include "TContextoEjecucion.h"
+#include "TKXEngineInterno.h"
+
+namespace kx {
+
+using namespace facade;
+
+namespace {
+
+// A re-run of the last pages, or a definitive pass, settles its own page
+// count within a few tries.
+constexpr int kMaxLastPageAttempts = 3;
+
+constexpr int kMaxScanDepth = 256;
+
+int64_t WholeCount(const Value& v) {
+  return std::max<int64_t>(0, IntPart(ValueNumber(v)).Int());
+}
+
+}  // namespace
+
+bool TKXEngine::UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const {
+  if (plantilla) return ContieneFuncionPaginacionPrevia(plantilla->GetData());
+  Ref<TPlantilla> temporary = CrearPlantilla();
+  bool uses = ContieneFuncionPaginacionPrevia(temporary->GetData());
+  temporary->End();
+  return uses;
+}
+
+bool TKXEngine::ContieneFuncionPaginacionPrevia(const Value& value, int depth) {
+  if (depth > kMaxScanDepth) return false;
+  if (value.IsText()) return UsaFuncionPaginacion(value.Str());
+  if (const Map* m = value.MapPtr()) {
+    for (const Map::Entry& e : *m) {
+      if (ContieneFuncionPaginacionPrevia(e.value, depth + 1)) return true;
+    }
+  } else if (const List* l = value.ListPtr()) {
+    for (const Value& e : *l) {
+      if (ContieneFuncionPaginacionPrevia(e, depth + 1)) return true;
+    }
+  }
+  return false;
+}
+
+bool TKXEngine::PermiteFinalizacionSelectiva(const Value& value, std::string_view key, int depth) {
+  if (depth > kMaxScanDepth) return true;
+  if (const Map* m = value.MapPtr()) {
+    // A text that breaks over pages is cut after it is composed: each of its
+    // fragments can only show a page count known when it is composed.
+    const Value& breaks = m->Get("lAllowPageBreak");
+    const Value& text = m->Get("cText");
+    if (breaks.IsLogical() && breaks.Bool() && text.IsText() && UsaFuncionPaginacion(text.Str()))
+      return false;
+    for (const Map::Entry& e : *m) {
+      if (!PermiteFinalizacionSelectiva(e.value, e.key.Str(), depth + 1)) return false;
+    }
+    return true;
+  }
+  if (const List* l = value.ListPtr()) {
+    for (const Value& e : *l) {
+      if (!PermiteFinalizacionSelectiva(e, key, depth + 1)) return false;
+    }
+    return true;
+  }
+  if (!value.IsText() || !UsaFuncionPaginacion(value.Str())) return true;
+  std::string k = Lower(AllTrim(key));
+  if (k == "ctext") return true;
+  if (k == "cpagebreakcondition" || k == "formula" || k == "cconditionformula")
+    return EsPruebaUltimaPaginaSola(value.Str());
+  // Formulas the analysis of used variables leaves aside are formulas all the same.
+  if (k == "cexpression" || k == "csuppresscondition" || k == "cgroupexpression" ||
+      k == "abreakexpressions")
+    return false;
+  return !EsClaveExpresion(k);
+}
+
+Value TKXEngine::Interno::FilaDesde(int64_t base) const {
+  // A page past the last record shows the last record in its plain variables.
+  const List& rows = e.aRegLine.AsList();
+  if (rows.empty()) return Value::NewList();
+  const size_t at = static_cast<size_t>(std::clamp<int64_t>(base, 0, rows.size() - 1));
+  return Value::NewList({rows[at]});
+}
+
+void TKXEngine::Interno::ReemplazarPaginas(const Ref<TDocumentoRenderizable>& document,
+                                           int64_t page,
+                                           const Ref<TDocumentoRenderizable>& rendered,
+                                           int64_t base, const Value& sums,
+                                           const Value& textStates) {
+  // The re-rendered pages take the place of every page from `page` on, so a
+  // last chunk that made several pages leaves nothing of itself behind.
+  const int64_t m = rendered->TotalPaginas();
+  for (int64_t i = 0; i < m; ++i) {
+    Value p = rendered->GetPagina(Value(i + 1));
+    if (page + i <= document->TotalPaginas()) {
+      document->SetPagina(Value(page + i), p);
+    } else {
+      const Value& objects = p.Get("objetos");
+      document->AddPagina(objects.IsList() ? objects : Value::NewList());
+    }
+  }
+  if (document->TotalPaginas() >= page + m) document->QuitarPaginasDesde(Value(page + m));
+  aEstadosPagina.resize(static_cast<size_t>(std::max<int64_t>(0, page - 1)));
+  for (int64_t i = 0; i < m; ++i) {
+    aEstadosPagina.push_back(EstadoDePagina(base, sums, rendered->nAlto,
+                                            document->GetPagina(Value(page + i)).Get("objetos"),
+                                            textStates));
+  }
+}
+
+TKXEngine::Interno::EstadoPagina TKXEngine::Interno::EstadoDePagina(int64_t base, const Value& sums,
+                                                                    double height,
+                                                                    const Value& objects,
+                                                                    const Value& textStates) {
+  EstadoPagina state{base, height, {}};
+  const Map* kept = textStates.MapPtr();
+  if (const List* list = objects.ListPtr()) {
+    for (size_t i = 0; i < list->size(); ++i) {
+      const Value& object = (*list)[i];
+      if (!EsTextoPaginacion(object)) continue;
+      const Value* own = kept ? kept->Find(object.Get("id").Str()) : nullptr;
+      state.aTextos.push_back({static_cast<int64_t>(i + 1), object, own ? *own : sums});
+    }
+  }
+  return state;
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::Interno::EjecutarComoPaginas(
+    Value& options, int64_t base, int64_t page, int64_t span, const Ref<TPlantilla>& plantilla,
+    Value& result, Value& textStates) {
+  // The pages run as pages `page` to `page + span - 1` of that many; when the
+  // run makes another count of pages, it runs again with that count, so that
+  // the page-count texts composed there state it.
+  Ref<TDocumentoRenderizable> rendered;
+  const Value row = FilaDesde(base);
+  for (int attempt = 0; attempt < kMaxLastPageAttempts; ++attempt) {
+    options.Set(opcion::nTotalPaginasRuntime, page + span - 1);
+    result = e.EjecutarMotorResultado(options, row, plantilla, &textStates);
+    rendered = Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
+    const int64_t m = rendered ? rendered->TotalPaginas() : 0;
+    if (m == 0 || m == span || e.lCanceled || attempt + 1 == kMaxLastPageAttempts) break;
+    rendered->End();
+    span = m;
+  }
+  return rendered;
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
+    Ref<TDocumentoRenderizable> document, int64_t base, const Value& startSums,
+    const Value& startContinuations, const Ref<TPlantilla>& plantilla, const Value& records,
+    int64_t firstPage) {
+  if (!document || document->TotalPaginas() == 0) return document;
+  const int64_t n = static_cast<int64_t>(records.Len());
+  int64_t pg = std::clamp<int64_t>(firstPage, 1, document->TotalPaginas());
+  Value sums = DeepClone(startSums);
+  Value continuations = DeepClone(startContinuations);
+  bool placedAll = base >= n;
+  // Set once pages that are not the last hold every record: the last page
+  // still comes, with the header and the footer only.
+  bool footerOnly = false;
+  // A re-run starts where the loop stands, with copies of its sums and continuations.
+  auto opcionesDesde = [&](int64_t totalPaginas, int64_t ultimaPagina) {
+    const PuntoEjecucion punto{.nBase = base,
+                               .aRegistros = records,
+                               .hSumas = sums,
+                               .hContinuaciones = continuations,
+                               .nPagina = pg,
+                               .nTotalPaginas = totalPaginas,
+                               .lTotalConocido = true,
+                               .nUltimaPagina = ultimaPagina};
+    return oInterno_->OpcionesEjecucion(punto, plantilla, true);
+  };
+
+  while (base < n || footerOnly) {
+    // The page of the step where its tables finish is the last page, also when
+    // the step's long texts run on over more pages.
+    const int64_t span = std::max<int64_t>(1, document->TotalPaginas() - pg + 1);
+    Value asLastResult, asLastStates;
+    Value options = opcionesDesde(pg + span - 1, pg);
+    Ref<TDocumentoRenderizable> asLast = oInterno_->EjecutarComoPaginas(
+        options, base, pg, span, plantilla, asLastResult, asLastStates);
+    const int64_t consumed = WholeCount(asLastResult.Get("nConsumidos"));
+    if (!asLast || asLast->TotalPaginas() == 0) {
+      if (asLast) asLast->End();
+      break;
+    }
+    if (base + consumed >= n) {
+      oInterno_->ReemplazarPaginas(document, pg, asLast, base, sums, asLastStates);
+      asLast->End();
+      base += consumed;
+      placedAll = true;
+      oInterno_->nUltimaPagina = pg;
+      hPaginationDiagnostics.Set("nLastDataLine", std::min(n, base));
+      if (hPaginationDiagnostics.Get("lLastPageSplit").Bool()) {
+        oInterno_->EscribirTerminacion(Terminacion::kTodoConsumidoTrasDividirUltima);
+      }
+      break;
+    }
+    // The pages rendered as last cannot hold the rest: render them again as
+    // pages that are not the last, holding the records that fitted beside the
+    // last-page lines, and try the following page as the last one. When none
+    // fitted there, they hold what a page that is not the last holds.
+    const int64_t asLastPages = asLast->TotalPaginas();
+    asLast->End();
+    Value splitOptions = opcionesDesde(pg + asLastPages, 0);
+    if (consumed > 0) splitOptions.Set(opcion::nRegistroFinRuntime, base + consumed);
+    Value splitStates;
+    Value split =
+        EjecutarMotorResultado(splitOptions, oInterno_->FilaDesde(base), plantilla, &splitStates);
+    Ref<TDocumentoRenderizable> notLast(split.Get("oDocumento").As<TDocumentoRenderizable>());
+    const int64_t splitConsumed = WholeCount(split.Get("nConsumidos"));
+    if (!notLast || notLast->TotalPaginas() == 0 || splitConsumed <= 0) {
+      if (notLast) notLast->End();
+      break;
+    }
+    hPaginationDiagnostics.Set("lLastPageSplit", true);
+    hPaginationDiagnostics.Set("nLastPageSplitPages",
+                               hPaginationDiagnostics.Get("nLastPageSplitPages").Int() + 1);
+    oInterno_->ReemplazarPaginas(document, pg, notLast, base, sums, splitStates);
+    pg += notLast->TotalPaginas();
+    sums = split.Get("hAcumuladores").IsMap() ? split.Get("hAcumuladores") : Value::NewMap();
+    continuations =
+        split.Get("hContinuaciones").IsMap() ? split.Get("hContinuaciones") : Value::NewMap();
+    notLast->End();
+    base += splitConsumed;
+    footerOnly = base >= n;
+    hPaginationDiagnostics.Set("nLastDataLine", std::min(n, base));
+  }
+  // Records the finalisation could not place must not read as all consumed.
+  const Terminacion reason = oInterno_->eTerminacion;
+  if (!placedAll && (reason == Terminacion::kTodoConsumido ||
+                     reason == Terminacion::kTodoConsumidoTrasDividirUltima)) {
+    oInterno_->EscribirTerminacion(lCanceled ? Terminacion::kCancelada
+                                             : Terminacion::kDetenidaAntesDeTerminar);
+  }
+  ActualizarTextosPaginacion(document, document->TotalPaginas(), plantilla, records);
+  return document;
+}
+
+void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& document,
+                                           int64_t total, const Ref<TPlantilla>& plantilla,
+                                           const Value& records) {
+  Interno& in = *oInterno_;
+  Value options = in.OpcionesPersistentes();
+  options.Set(opcion::hUserVars, plantilla->GetUserVars());
+  options.Set(opcion::hAcumVars, plantilla->GetAcumVars());
+  options.Set(opcion::nTotalPaginasRuntime, total);
+  options.Set(opcion::lTotalPaginasConocido, true);
+  if (in.nUltimaPagina > 0) options.Set(opcion::nUltimaPaginaRuntime, in.nUltimaPagina);
+  options.Set(opcion::aRegistrosDetalleRuntime, records);
+  options.Set(opcion::nTotalRegistrosRuntime, static_cast<int64_t>(records.Len()));
+  in.EscribirClavesProyecto(options, false);
+  Interno::Colaboradores c;
+  in.CrearContexto(c, in.FilaDesde(0), options);
+  TContextoEjecucion& context = *c.contexto;
+  const int64_t pages = document->TotalPaginas();
+  int64_t appliedBase = -1;
+  Value appliedSums;
+  for (int64_t p = 1; p <= pages; ++p) {
+    // Pages the loop added carry their page-number texts; any other page is read.
+    Interno::EstadoPagina read;
+    const Interno::EstadoPagina* state = static_cast<size_t>(p) <= in.aEstadosPagina.size()
+                                             ? &in.aEstadosPagina[static_cast<size_t>(p - 1)]
+                                             : nullptr;
+    if (!state) {
+      read = Interno::EstadoDePagina(-1, Value(), 0.0, document->GetPagina(Value(p)).Get("objetos"),
+                                     Value());
+      state = &read;
+    }
+    if (state->aTextos.empty()) continue;
+    // A page-number text that also shows data shows that of its own place:
+    // the first record of the chunk that made its page, and the sums in force
+    // where it was rendered.
+    if (state->nBase >= 0 && state->nBase != appliedBase) {
+      if (state->nBase < static_cast<int64_t>(aRegLine.Len())) {
+        c.conector->SendDataLine(aStructLine, in.FilaDesde(state->nBase));
+      }
+      Value stateOptions = CopiaOpciones(options);
+      stateOptions.Set(opcion::nRegistroBase, state->nBase);
+      context.SetOpciones(stateOptions);
+      context.Create();
+      appliedBase = state->nBase;
+      appliedSums = Value();
+    }
+    context.SetEstadoPagina(Value(p), Value(total));
+    Value patches = Value::NewList();
+    for (const Interno::TextoPaginacion& text : state->aTextos) {
+      if (text.hSumas.IsMap() && !text.hSumas.SameRef(appliedSums)) {
+        context.SetAcumuladores(text.hSumas);
+        appliedSums = text.hSumas;
+      }
+      // In memory the map is the page's own; a spooled page takes the new text as a patch.
+      if (ActualizarTextoPaginacion(text.hTexto, context, records)) {
+        patches.Push(
+            Value::NewMap({{"nIndex", text.nIndice}, {"uTexto", text.hTexto.Get("texto")}}));
+      }
+    }
+    if (document->IsPageSpooling()) document->SetParchesTextoPagina(Value(p), patches);
+  }
+}
+
+bool TKXEngine::Interno::EsTextoPaginacion(const Value& object) {
+  if (!object.IsMap()) return false;
+  std::string_view kind = object.Get("tipo").Str();
+  if (kind != "texto" && kind != "texto_formateado") return false;
+  const Value& formula = object.Get("formula");
+  // Every page object passes here: a formula without a call is no page-number text.
+  if (formula.IsText() && formula.Str().find('(') == std::string_view::npos) return false;
+  if (!UsaFuncionPaginacion(ValueString(formula))) return false;
+  // A fragment of a text split over pages is no whole text: such texts are
+  // composed with the total known in the first place (two passes).
+  return !object.Has("nPaginaContinuacion");
+}
+
+// `object` is a handle to the page's own map: its text is replaced in place.
+bool TKXEngine::ActualizarTextoPaginacion(Value object, TContextoEjecucion& context,
+                                          const Value& records) {
+  if (!Interno::EsTextoPaginacion(object)) return false;
+  std::string formula = ValueString(object.Get("formula"));
+  int64_t record = IndiceRegistroRender(ValueString(object.Get("id")));
+  const List& list = records.AsList();
+  const int64_t count = static_cast<int64_t>(list.size());
+  bool pushed = record >= 0 && record < count;
+  if (pushed) {
+    const size_t r = static_cast<size_t>(record);
+    context.PushRegistroDetalle(list[r], Value(record), Value(count),
+                                r > 0 ? list[r - 1] : Value::NewMap(),
+                                record + 1 < count ? list[r + 1] : Value::NewMap());
+  }
+  object.Set("texto", context.EvaluarFormula(Value(formula)));
+  if (pushed) context.PopRegistroDetalle();
+  return true;
+}
+
+int64_t TKXEngine::IndiceRegistroRender(std::string_view id) {
+  size_t at = id.find("_r");
+  if (at == std::string_view::npos) return -1;
+  size_t from = at + 2;
+  size_t end = id.find('_', from);
+  if (end == std::string_view::npos) return -1;
+  std::string_view digits = id.substr(from, end - from);
+  if (digits.empty() || digits.size() > 18 || (digits.size() > 1 && digits[0] == '0')) return -1;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return -1;
+  }
+  return ReadNumber(digits).Int();
+}
+
+}  // namespace kx

@@ -1,0 +1,487 @@
+// What the table's source files share: the layout tolerances, the value
+// readers of the table's maps, the compiled sections, the prototypes of the
+// rendered maps and the render of one page (`TTableRender`), whose steps are
+// spread over the sources by concern:
+//  - TTablePlano.cpp: the sections compiled once from the normalised maps, the prototypes;
+//  - TTableRender.cpp: setup, visibility and measures, and the record loop of one page;
+//  - TTableRegistros.cpp: records, the context protocol and grouping;
+//  - TTableCeldas.cpp: lines, cells, borders and separators.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Platform.h"
+#include "TContextoEjecucion.h"
+#include "TTable.h"
+#include "ValoresObjeto.h"
+
+namespace kx {
+
+namespace tabla {
+
+// Every comparison of positions in the layout (fitting, adjacency, "at body start").
+inline constexpr double kToleranciaMm = 0.25;
+// Heights are sums of the same lines added in different orders: two checks of one height must
+// not disagree by the last bits of a double.
+inline constexpr double kRuidoMm = 1e-07;
+
+// ---- Value functions shared by the table
+
+inline bool HHas(const Value& m, std::string_view key) {
+  return m.IsMap() && m.AsMap().Has(key);
+}
+
+inline Value AsHash(const Value& v) {
+  return v.IsMap() ? v : Value::NewMap();
+}
+
+// A flag that is true only for the logical true.
+inline bool SoloVerdadero(const Value& v) {
+  return v.IsLogical() && v.Bool();
+}
+
+inline Value TextoO(const Value& v, std::string_view def) {
+  return v.IsText() ? v : Value(def);
+}
+
+// The object rule of numbers: a logical reads as 0.
+inline Value NumValue(const Value& v) {
+  return objeto::ValorANumero(v);
+}
+
+inline double NumDouble(const Value& v) {
+  return NumValue(v).Double();
+}
+
+inline std::string StringValue(const Value& v) {
+  return ValueString(v);
+}
+
+// A text that is a hex colour.
+inline bool ISHEXCOLOR6(const Value& v) {
+  return v.IsText() && EsColorHex(v.Str());
+}
+
+// The numeric value of the key (the default when absent) clamped to lo..hi.
+inline Value NumeroEntre(const Value& m, std::string_view key, const Value& def, const Value& lo,
+                         const Value& hi) {
+  const Value n = HHas(m, key) ? NumValue(m.Get(key)) : def;
+  if (n.Double() < lo.Double()) return lo;
+  if (n.Double() > hi.Double()) return hi;
+  return n;
+}
+
+// A number's text without decimals when integral.
+inline std::string Entero(int64_t n) {
+  return PlainText(Value(n));
+}
+
+// ---------------------------------------------------------------------------
+// The compiled sections: every value the renderer reads per record, taken once from the
+// normalised maps.
+
+// Sections as the renderer names them; the repeated group header prints the group header's
+// lines with cell objects of its own.
+enum Seccion : int {
+  kHeader = 0,
+  kDetail,
+  kFooter,
+  kGroupHeader,
+  kGroupFooter,
+  kGroupHeaderRepeat,
+};
+inline constexpr int kSeccionesPlano = 5;
+inline constexpr int kSeccionesRender = 6;
+inline constexpr std::string_view kNombreSeccion[kSeccionesRender] = {
+    "header", "detail", "footer", "groupHeader", "groupFooter", "groupHeaderRepeat"};
+
+inline double Clock() {
+  return platform::MillisecondClock();
+}
+
+}  // namespace tabla
+
+using namespace tabla;
+
+struct TTableCelda {
+  Value hCelda;
+  double nAncho = 1.0;       // the cell box ("nWidth", default 1)
+  double nAnchoLinea = 0.0;  // its share of the line width: max(0, "nWidth")
+  bool lBordeMapa = false;   // the cell has a border map
+  bool lIzquierda = false;   // its border's "lLeft" is the logical true
+  bool lDerecha = false;     // its border's "lRight" is the logical true
+  Value hFondo;              // the cell's background map
+  std::string cTipo;         // content kind, "" without content
+  Value hObjeto;             // the content's template object
+  std::string_view cSufijo;  // "text", "barcode" or "image"
+  // The cell's content objects per section name, found or made on first use.
+  mutable std::array<Ref<TObjectBase>, kSeccionesRender> aObjetos;
+  mutable std::array<bool, kSeccionesRender> aBuscado{};
+};
+
+struct TTableLinea {
+  int64_t nIndice = 0;
+  Value hLinea;
+  double nAlto = 8.0;          // "nHeight"
+  double nAltura = 8.0;        // reserved top + height + reserved bottom
+  double nAlturaAjuste = 8.0;  // the same with the height counted as at least 0
+  double rTop = 0, rRight = 0, rBottom = 0, rLeft = 0;
+  double pTop = 0, pRight = 0, pBottom = 0, pLeft = 0;
+  std::string cCondicion;   // trimmed
+  std::string cSupresion;   // trimmed
+  bool lSeparable = false;  // "lKeepTogether" is the logical false
+  bool lIgnoreEmpty = false;
+  bool lPageBreakBefore = false;
+  bool lPageBreakAfter = false;
+  bool lKeepWithPrevious = false;
+  bool lRepeatAsHeader = false;
+  bool lForceAccumulators = false;
+  std::string cExpresionGrupo;  // trimmed
+  Value aResetAcumuladores;     // texts; nothing when there are none
+  bool lZebra = false;
+  Value cZebra1, cZebra2, nZebraOpacidad1, nZebraOpacidad2;
+  Value hFondo;
+  Value hBorde;
+  bool bTop = true, bRight = true, bBottom = true, bLeft = true, bSeparadores = true;
+  double nGrosor = 0.1;    // the border width drawn
+  double nRedondeo = 0.0;  // the border's rounding percentage, 0..100
+  std::vector<TTableCelda> aCeldas;
+  double nAnchoCeldas = 0.0;  // sum of max(0, cell width)
+};
+
+struct TTablePlano {
+  Value hFuente;  // the normalised sections this plan was built from
+  std::array<std::vector<TTableLinea>, kSeccionesPlano> aLineas;
+  bool lConcatNextDataLine = false;
+  bool lAlsoOnEmptyGroup = false;
+};
+
+namespace tabla {
+
+// The compiled form of the normalised sections.
+std::unique_ptr<TTablePlano> CompilarPlano(const Value& secciones, double grosorTabla);
+
+// ---- The rendered maps: each kind is copied from a prototype holding its keys in their order
+// and its constant values; the renderer then fills the varying slots by position.
+
+// Line rectangle: 28 keys.
+enum : size_t {
+  kLId,
+  kLTipo,
+  kLX,
+  kLY,
+  kLAncho,
+  kLAlto,
+  kLColorBorde,
+  kLGrosorBorde,
+  kLSuperior,
+  kLDerecho,
+  kLInferior,
+  kLIzquierdo,
+  kLColorFondo,
+  kLEstilo,
+  kLRelleno2,
+  kLRelleno3,
+  kLOpacidadRelleno,
+  kLRedondeo,
+  kLRedondeoMm,
+  kLRotOriginal,
+  kLRotacion,
+  kLOpacidad,
+  kLSombraTamano,
+  kLSombraTransp,
+  kLSombraColor,
+  kLOrden,
+  kLCapa,
+  kLZ,
+};
+const Value& ProtoLinea();
+
+// Cell background: 27 keys.
+enum : size_t {
+  kFId,
+  kFTipo,
+  kFX,
+  kFY,
+  kFAncho,
+  kFAlto,
+  kFColorBorde,
+  kFGrosorBorde,
+  kFSuperior,
+  kFDerecho,
+  kFInferior,
+  kFIzquierdo,
+  kFColorFondo,
+  kFEstilo,
+  kFRelleno2,
+  kFRelleno3,
+  kFOpacidadRelleno,
+  kFRedondeo,
+  kFRotOriginal,
+  kFRotacion,
+  kFOpacidad,
+  kFSombraTamano,
+  kFSombraTransp,
+  kFSombraColor,
+  kFOrden,
+  kFCapa,
+  kFZ,
+};
+const Value& ProtoFondoCelda();
+
+// Stroke: 27 keys.
+enum : size_t {
+  kTId,
+  kTTipo,
+  kTX,
+  kTY,
+  kTAncho,
+  kTAlto,
+  kTColor,
+  kTGrosor,
+  kTOrientacion,
+  kTEstilo,
+  kTColorBorde,
+  kTGrosorBorde,
+  kTSuperior,
+  kTDerecho,
+  kTInferior,
+  kTIzquierdo,
+  kTColorFondo,
+  kTRedondeo,
+  kTRotOriginal,
+  kTRotacion,
+  kTOpacidad,
+  kTSombraTamano,
+  kTSombraTransp,
+  kTSombraColor,
+  kTOrden,
+  kTCapa,
+  kTZ,
+};
+const Value& ProtoTrazo();
+
+// Edges of the fixed separators: 23 keys.
+enum : size_t {
+  kEId,
+  kETipo,
+  kEX,
+  kEY,
+  kEAncho,
+  kEAlto,
+  kEColorBorde,
+  kEGrosorBorde,
+  kESuperior,
+  kEDerecho,
+  kEInferior,
+  kEIzquierdo,
+  kEColorFondo,
+  kERedondeo,
+  kERotOriginal,
+  kERotacion,
+  kEOpacidad,
+  kESombraTamano,
+  kESombraTransp,
+  kESombraColor,
+  kEOrden,
+  kECapa,
+  kEZ,
+};
+const Value& ProtoBordesFijos();
+
+}  // namespace tabla
+
+// ---------------------------------------------------------------------------
+// One render: the working values of the page being built and the steps of the algorithm.
+
+class TTableRender {
+ public:
+  TTableRender(TTable& tabla, TContextoEjecucion& contexto) : t(tabla), ctx(contexto) {}
+  Value Ejecutar();
+  // The data export's walk over the records (TTable::ExportRecords).
+  void RecorrerExportacion(const Value& secciones,
+                           const std::function<void(const std::vector<bool>&)>& fila);
+
+ private:
+  using Items = std::vector<const TTableLinea*>;
+
+  // Group values of one record, in the order of the group expressions.
+  struct Valores {
+    std::vector<Value> aValores;
+    std::string cFirma;
+    bool lVacia = true;
+  };
+  struct EstadoGrupo {
+    bool lElegible = false, lEnGrupo = false, lContinua = false, lEmpieza = false, lTermina = false;
+    Value hAnterior, hSiguiente;  // maps, or nothing
+    Valores vActual, vAnterior, vSiguiente;
+  };
+  // A rectangle of the output whose bottom border is drawn: the latest one of each position
+  // and width, most recent last.
+  struct BordeInferior {
+    double x, ancho, fondo;
+  };
+  // What a record printed before its detail lines, to take it back when it prints none.
+  struct Marca {
+    size_t nSalida = 0;
+    double y = 0.0;
+    std::vector<BordeInferior> aBordes;
+    std::vector<std::pair<std::string, Value>> aSumas;  // accumulators reset, previous values
+    bool lActiva = false;
+  };
+
+  // ---- Setup and finish
+  bool Preparar();
+  void Terminar();
+  void ResetPerformance();
+
+  // ---- Records and the context protocol
+  Value TablePreviewRecords();
+  int64_t GlobalRecordIndex(int64_t i) const { return lGlobal ? i : nBaseOpciones + i; }
+  const Value& Registro(int64_t i) const;
+  bool PushRecordVariables(const Value& registro, int64_t i);
+  void PopRecordVariables() { ctx.PopRegistroDetalle(); }
+  void ResetLineAcumuladores(const Items& items);
+  void AcumularDetalle();
+  int64_t DetailContinuationOffset(int64_t i);
+  void SetDetailContinuation(int64_t i, int64_t lineas);
+  void ClearDetailContinuation() { ctx.ClearContinuacionTabla(Value(cId)); }
+  void MarkRecordConsumed(int64_t i) {
+    ctx.MarcarRegistroDetalleConsumido(Value(GlobalRecordIndex(i)));
+  }
+
+  // ---- Visibility, conditions and measures
+  void PartitionSectionLines(int seccion, int64_t r, Items& visibles, Items* ocultas);
+  bool TableLineVisible(const TTableLinea& l, std::string_view seccion);
+  bool TableLineSuppressed(const TTableLinea& l, std::string_view seccion);
+  bool TableLineIsEmpty(const TTableLinea& l, int seccion, int64_t r);
+  template <class F>
+  bool RuntimeConditionIsTrue(const std::string& condicion, F prefijo);
+  static bool RenderizableHasContent(const Value& renderizable);
+  bool TableRequestsPageBreakBefore();
+  static double SectionLinesHeight(const Items& items);
+  static size_t FittingSectionLines(const Items& items, double disponible, bool forzarPrimera);
+  static bool SectionKeepsTogether(const Items& items);
+  static bool SectionKeepWithPrevious(const Items& items, int seccion);
+  static bool SectionRequestsPageBreakBefore(const Items& items);
+  static bool SectionRequestsPageBreakAfter(const Items& items);
+  static bool SectionForcesAccumulators(const Items& items);
+  static bool SectionRepeatAsHeader(const Items& items);
+
+  // ---- Grouping
+  void PrepararGrupos();
+  Value GroupValue(const std::string& expresion, const Value& registro);
+  void GroupValues(const Value& registro, Valores& valores);
+  static bool GroupValueIsEmpty(const Value& v);
+  static bool GroupValuesEqual(const Value& a, const Value& b);
+  Value AdjacentRuntimeRecord(int64_t i, int64_t desplazamiento) const;
+  EstadoGrupo GroupState(const Value& registro, int64_t i, int64_t continuacion);
+  void GroupBoundaryLines(Items& items, int seccion, const Valores& actual, const Value& otro,
+                          const Valores& valoresOtro);
+
+  // ---- Lines and cells
+  double RenderSectionLines(int seccion, const Items& items, double y, int64_t r);
+  void RenderLinea(int seccion, const TTableLinea& l, double& y, int64_t r);
+  double LineRenderWidth(const TTableLinea& l) const;
+  double LineRenderLeft(const TTableLinea& l, double ancho, int seccion) const;
+  Value LineaCabeceraRenderizable(const Value& id, double x, double y, double h, double w,
+                                  double bw, double z, const std::string& relleno,
+                                  const Value& colorBorde, const std::array<bool, 4>& lados,
+                                  const Value& opacidad, double radio);
+  std::string LineBackgroundColor(const Value& fondo);
+  Value CellBackgroundRenderizable(const TTableCelda& c, std::string_view prefijo, int64_t linea,
+                                   size_t k, double x, double y, double w, double h);
+  Value CellContentRenderizable(const TTableLinea& l, const TTableCelda& c, size_t k, int seccion,
+                                int64_t r, std::string_view prefijo, double x, double y, double w,
+                                double h, double zc, bool cacheable);
+  TObjectBase* ObjetoCelda(const TTableLinea& l, const TTableCelda& c, size_t k, int seccion);
+  // "cId_section[_rN]" into the buffer given.
+  void Prefijo(std::string& destino, int seccion, int64_t r) const;
+  // The id made of the parts, built in a buffer reused from piece to piece.
+  template <class... Partes>
+  Value Id(const Partes&... partes);
+  std::string ClaveObjeto(int seccion, int64_t linea, size_t k, const std::string& tipo) const;
+  void Agregar(Value renderizable);
+
+  // ---- Borders and separators
+  Value LineBorderColor(const TTableLinea& l);
+  double LineBorderRadiusMm(double alto, const TTableLinea& l) const;
+  bool PreviousAdjacentBottomBorderExists(double x, double y, double w) const;
+  void RegistrarBordeInferior(double x, double ancho, double fondo);
+  static bool InternalSeparatorEnabled(const TTableLinea& l, size_t k);
+  bool LineUsesFixedVerticalSeparators(int seccion, const TTableLinea& l) const;
+  Value TrazoRenderizable(const Value& id, double x, double y, double w, double h, double z,
+                          const Value& color);
+  void RenderFixedSeparators(double y0, double y1);
+
+  // ---- The record loop
+  bool ProcesarRegistro(const Value& registro, int64_t i);
+  bool Fits(double altura) const { return y + altura <= nLimiteCuerpo + kToleranciaMm + kRuidoMm; }
+  bool AtBodyStart(double posicion) const {
+    return std::fabs(posicion - nInicioCuerpo) <= kToleranciaMm;
+  }
+  void Marcar(Marca& marca) const;
+  void GuardarSumas(Marca& marca, const Items& items);
+  void Deshacer(Marca& marca);
+
+  TTable& t;
+  TContextoEjecucion& ctx;
+  const TTablePlano* plano = nullptr;
+
+  Value opciones;
+  bool lGlobal = false;
+  bool lProgreso = false;
+  bool lDisenador = false;
+  int64_t nBase = 0;          // the first loop index
+  int64_t nBaseOpciones = 0;  // the options' record base (global index in the local mode)
+  const List* aRuntime = nullptr;
+  Value registros;
+  const List* aRegistros = nullptr;
+  int64_t nCount = 0;
+  int64_t nFin = 0;
+
+  std::string cId;
+  double nLeft = 0, nTop = 0, nAncho = 0, nAlto = 0;
+  Value salida;
+  List* aSalida = nullptr;
+  Value marco;
+  double z = 0.0;
+
+  double y = 0.0;
+  double nInicioCuerpo = 0.0;
+  double nLimiteCuerpo = 0.0;
+  double nPrimerDetalle = 0.0;
+  bool lHayDetalle = false;
+  bool lRepeticionHecha = false;
+  bool lContenido = false;
+  bool lTrasUltimoRegistro = false;  // the page starts past the job's last record
+
+  bool lAgrupando = false;
+  bool lSaltarVacios = false;
+  bool lTambienVacios = false;
+  std::string cCorte;
+  std::vector<std::string> aExpresiones;
+  std::vector<int> aIndiceCabecera;  // group expression of each group header line
+  std::vector<int> aIndicePie;       // group expression of each group footer line
+
+  std::vector<BordeInferior> aBordes;
+  Value hEstadoSinUltima;
+  std::string cIdBuffer, cPrefijoLinea, cPrefijoPrevio;
+
+  double nInicio = 0.0;
+  double nPartitionMs = 0.0, nRenderLinesMs = 0.0, nCellContentMs = 0.0, nAccumulateMs = 0.0;
+  int64_t nRecordsExamined = 0;
+
+  // Line lists reused from record to record.
+  Items aCabecera, aRepetida, aDetalle, aOcultas, aPie, aConcat, aPieTabla;
+};
+
+}  // namespace kx

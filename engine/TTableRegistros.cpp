@@ -1,0 +1,319 @@
+// The table's records, the execution-context protocol and grouping.
+#include "RuntimeOptions.h"
+#include "TTableInterno.h"
+
+namespace kx {
+
+namespace {
+
+// A text unchanged; any other value: its expression text trimmed, "NIL" giving "", one pair of
+// surrounding double quotes removed.
+std::string NormalizeHashKeyName(const Value& v) {
+  if (v.IsText()) return std::string(v.Str());
+  std::string s(AllTrim(ExprText(v)));
+  if (s == "NIL") return "";
+  if (s.size() >= 2 && s.front() == '"' && s.back() == '"') s = s.substr(1, s.size() - 2);
+  return s;
+}
+
+}  // namespace
+
+// ---- Records and the context protocol
+
+Value TTableRender::TablePreviewRecords() {
+  const Value& runtime = opciones.Get(opcion::aRegistrosDetalleRuntime);
+  const List* lista = runtime.ListPtr();
+  if (SoloVerdadero(opciones.Get(opcion::lSemanticDataRuntime)))
+    return lista ? runtime : Value::NewList();
+  if (lGlobal && lista && !lista->empty() && static_cast<int64_t>(lista->size()) <= nBaseOpciones) {
+    lTrasUltimoRegistro = true;
+    return runtime;
+  }
+  if (lista && static_cast<int64_t>(lista->size()) > nBaseOpciones) {
+    // The page loop hands every page the job's one list: it is shared, never copied.
+    if (lGlobal) return runtime;
+    Value desde = Value::NewList();
+    for (size_t i = static_cast<size_t>(nBaseOpciones); i < lista->size(); ++i)
+      if ((*lista)[i].IsMap()) desde.Push((*lista)[i]);
+    if (desde.Len() > 0) return desde;
+  }
+
+  const Value datos = ctx.GetData();
+  if (const Map* bloques = HGet(datos, "DetalleVar").MapPtr()) {
+    for (const Map::Entry& bloque : *bloques) {
+      const List* filas = bloque.value.ListPtr();
+      if (!filas) continue;
+      Value salidaBloque = Value::NewList();
+      const std::string prefijo = std::string(bloque.key.Str()) + ".";
+      for (const Value& fila : *filas) {
+        const Map* campos = fila.MapPtr();
+        if (!campos) continue;
+        Value registro = Value::NewMap();
+        for (const Map::Entry& campo : *campos) {
+          const std::string nombre = NormalizeHashKeyName(campo.key);
+          if (nombre.empty()) continue;
+          registro.Set(prefijo + nombre, ValorPlano(campo.value));
+        }
+        if (registro.Len() > 0) salidaBloque.Push(registro);
+      }
+      if (salidaBloque.Len() > 0) return salidaBloque;
+    }
+  }
+  for (std::string_view clave : {"lineasTabla", "LINEAS_TABLA", "detalleTabla", "DETALLE_TABLA",
+                                 "detalle", "DETALLE", "registros", "REGISTROS"}) {
+    const List* filas = HGet(datos, clave).ListPtr();
+    if (!filas) continue;
+    Value mapas = Value::NewList();
+    for (const Value& fila : *filas)
+      if (fila.IsMap()) mapas.Push(fila);
+    if (mapas.Len() > 0) return mapas;
+  }
+  // A run for a job names its records, even when it has none: sample articles would print
+  // invented lines on a real document. Only a render without that list previews them.
+  if (lista) return Value::NewList();
+
+  auto muestra = [](const char* codigo, const char* descripcion, int cantidad, double precio,
+                    double total) {
+    return Value::NewMap({
+        {"LINEAS_FACTURA.CODIGO_ARTICULO", codigo},
+        {"LINEAS_FACTURA.DESCRIPCION", descripcion},
+        {"LINEAS_FACTURA.CANTIDAD", cantidad},
+        {"LINEAS_FACTURA.PRECIO", Value::Real(precio, 2)},
+        {"LINEAS_FACTURA.TOTAL_LINEA", Value::Real(total, 2)},
+    });
+  };
+  return Value::NewList({
+      muestra("1001", "Articulo prueba 1", 1, 10.50, 10.50),
+      muestra("1002", "Articulo prueba 2", 2, 5.25, 10.50),
+      muestra("1003", "Articulo prueba 3", 3, 7.00, 21.00),
+      muestra("1004", "Articulo prueba 4", 4, 3.50, 14.00),
+  });
+}
+
+const Value& TTableRender::Registro(int64_t i) const {
+  if (i < 0 || i >= nCount) return kNil;
+  return (*aRegistros)[static_cast<size_t>(i)];
+}
+
+bool TTableRender::PushRecordVariables(const Value& registro, int64_t i) {
+  const int64_t g = GlobalRecordIndex(i);
+  const Value& totalOpcion = opciones.Get(opcion::nTotalRegistrosRuntime);
+  const int64_t total =
+      std::max(nCount, HHas(opciones, opcion::nTotalRegistrosRuntime) ? NumValue(totalOpcion).Int()
+                                                                      : nCount);
+  auto runtime = [&](int64_t indice) -> const Value* {
+    if (!aRuntime || indice < 0 || indice >= static_cast<int64_t>(aRuntime->size())) return nullptr;
+    const Value& v = (*aRuntime)[static_cast<size_t>(indice)];
+    return v.IsMap() ? &v : nullptr;
+  };
+  Value anterior = Value::NewMap();
+  if (const Value* v = g >= 1 ? runtime(g - 1) : nullptr)
+    anterior = *v;
+  else if (i >= 1 && i - 1 < nCount)
+    anterior = Registro(i - 1);
+  Value siguiente = Value::NewMap();
+  if (const Value* v = runtime(g + 1))
+    siguiente = *v;
+  else if (i + 1 < nCount)
+    siguiente = Registro(i + 1);
+  ctx.PushRegistroDetalle(registro, Value(g), Value(total), anterior, siguiente);
+  return true;
+}
+
+void TTableRender::ResetLineAcumuladores(const Items& items) {
+  Value nombres;
+  for (const TTableLinea* l : items) {
+    if (!l->aResetAcumuladores.IsList()) continue;
+    if (!nombres.IsList()) nombres = Value::NewList();
+    for (const Value& n : l->aResetAcumuladores.AsList()) nombres.Push(n);
+  }
+  if (nombres.IsList()) ctx.ResetAcumuladoresSeleccionados(nombres);
+}
+
+void TTableRender::AcumularDetalle() {
+  const double t0 = Clock();
+  ctx.AcumularDetalle();
+  nAccumulateMs += Clock() - t0;
+}
+
+int64_t TTableRender::DetailContinuationOffset(int64_t i) {
+  const Value entrada = ctx.GetContinuacionTabla(Value(cId));
+  if (!entrada.IsMap() || entrada.Len() == 0) return 0;
+  const int64_t registro =
+      HHas(entrada, "nRegistro") ? NumValue(entrada.Get("nRegistro")).Int() : -1;
+  if (registro != GlobalRecordIndex(i)) return 0;
+  return std::max<int64_t>(0, NumValue(entrada.Get("nLinea")).Int());
+}
+
+void TTableRender::SetDetailContinuation(int64_t i, int64_t lineas) {
+  ctx.SetContinuacionTabla(Value(cId), Value(GlobalRecordIndex(i)), Value(lineas));
+}
+
+void TTableRender::RecorrerExportacion(const Value& secciones,
+                                       const std::function<void(const std::vector<bool>&)>& fila) {
+  opciones = ctx.GetOpciones().IsMap() ? ctx.GetOpciones() : Value::NewMap();
+  lGlobal = SoloVerdadero(opciones.Get(opcion::lRegistrosDetalleGlobalRuntime));
+  nBaseOpciones = std::max<int64_t>(0, NumValue(opciones.Get(opcion::nRegistroBase)).Int());
+  cId = StringValue(t.cId);
+  lDisenador = ctx.EsModoDisenador();
+  const std::unique_ptr<TTablePlano> propio = CompilarPlano(secciones, NumDouble(t.nBorderWidth));
+  plano = propio.get();
+  registros = TablePreviewRecords();
+  aRegistros = registros.ListPtr();
+  nCount = aRegistros ? static_cast<int64_t>(aRegistros->size()) : 0;
+  aRuntime = opciones.Get(opcion::aRegistrosDetalleRuntime).ListPtr();
+  const std::vector<TTableLinea>& detalle = plano->aLineas[kDetail];
+  std::vector<bool> visibles(detalle.size());
+  for (int64_t i = 0; i < nCount; ++i) {
+    const Value& registro = (*aRegistros)[static_cast<size_t>(i)];
+    if (!registro.IsMap() || !PushRecordVariables(registro, i)) continue;
+    // Ignore-empty is a matter of printing: an exported line shows its blank values.
+    for (size_t k = 0; k < detalle.size(); ++k)
+      visibles[k] =
+          TableLineVisible(detalle[k], "detail") && !TableLineSuppressed(detalle[k], "detail");
+    fila(visibles);
+    PopRecordVariables();
+  }
+  plano = nullptr;
+}
+
+void TTable::ExportRecords(TContextoEjecucion& context, const Value& sections,
+                           const std::function<void(const std::vector<bool>& visible)>& row) {
+  TTableRender(*this, context).RecorrerExportacion(sections, row);
+}
+
+// ---- Grouping
+
+void TTableRender::PrepararGrupos() {
+  cCorte = std::string(AllTrim(StringValue(HGet(t.hGroup, "cBreakExpression"))));
+  lSaltarVacios = SoloVerdadero(HGet(t.hGroup, "lSkipEmptyValues"));
+  lTambienVacios = plano->lAlsoOnEmptyGroup;
+  aExpresiones.clear();
+  auto agregar = [&](const std::string& e) {
+    if (e.empty() || std::find(aExpresiones.begin(), aExpresiones.end(), e) != aExpresiones.end())
+      return;
+    aExpresiones.push_back(e);
+  };
+  if (const List* lista = HGet(t.hGroup, "aBreakExpressions").ListPtr())
+    for (const Value& e : *lista)
+      if (e.IsText() && !IsBlank(e.Str())) agregar(std::string(e.Str()));
+  for (int s : {kGroupHeader, kGroupFooter})
+    for (const TTableLinea& l : plano->aLineas[s]) agregar(l.cExpresionGrupo);
+  if (!cCorte.empty() &&
+      std::find(aExpresiones.begin(), aExpresiones.end(), cCorte) == aExpresiones.end())
+    aExpresiones.insert(aExpresiones.begin(), cCorte);
+
+  lAgrupando = !aExpresiones.empty() || (lDisenador && (!plano->aLineas[kGroupHeader].empty() ||
+                                                        !plano->aLineas[kGroupFooter].empty()));
+
+  // Each group line compares the values of one expression: its own, or the break expression.
+  auto indices = [&](int s, std::vector<int>& destino) {
+    destino.clear();
+    for (const TTableLinea& l : plano->aLineas[s]) {
+      const std::string& e = l.cExpresionGrupo.empty() ? cCorte : l.cExpresionGrupo;
+      const auto it = std::find(aExpresiones.begin(), aExpresiones.end(), e);
+      destino.push_back(
+          e.empty() || it == aExpresiones.end() ? -1 : static_cast<int>(it - aExpresiones.begin()));
+    }
+  };
+  indices(kGroupHeader, aIndiceCabecera);
+  indices(kGroupFooter, aIndicePie);
+}
+
+Value TTableRender::GroupValue(const std::string& expresion, const Value& registro) {
+  if (expresion.empty()) return Value();
+  if (const Map* campos = registro.MapPtr())
+    if (const Value* v = campos->Find(expresion)) return *v;
+  // A neighbour's values override the current record's while its expression is evaluated.
+  const bool empujar = registro.IsMap() && registro.Len() > 0;
+  if (empujar) ctx.PushVariablesLocales(registro);
+  Value valor = ctx.EvaluarFormula(Value(expresion));
+  if (empujar) ctx.PopVariablesLocales();
+  return valor;
+}
+
+bool TTableRender::GroupValueIsEmpty(const Value& v) {
+  return v.IsNil() || (v.IsText() && IsBlank(v.Str()));
+}
+
+void TTableRender::GroupValues(const Value& registro, Valores& valores) {
+  valores.aValores.clear();
+  valores.lVacia = true;
+  Value lista = Value::NewList();
+  for (const std::string& e : aExpresiones) {
+    Value v = GroupValue(e, registro);
+    if (!GroupValueIsEmpty(v)) valores.lVacia = false;
+    valores.aValores.push_back(v);
+    lista.Push(std::move(v));
+  }
+  valores.cFirma = lDisenador && aExpresiones.empty() ? std::string() : ExprText(lista);
+}
+
+bool TTableRender::GroupValuesEqual(const Value& a, const Value& b) {
+  if (a.IsNil() || b.IsNil()) return a.IsNil() && b.IsNil();
+  if (a.IsNumber() && b.IsNumber()) return a.Double() == b.Double();
+  if (a.kind() != b.kind()) return false;
+  switch (a.kind()) {
+    case Kind::Text:
+      return a.Str() == b.Str();
+    case Kind::Logical:
+      return a.Bool() == b.Bool();
+    case Kind::Date:
+      return a.Jdn() == b.Jdn();
+    case Kind::Timestamp:
+      return a.Jdn() == b.Jdn() && a.MsOfDay() == b.MsOfDay();
+    default:
+      return false;
+  }
+}
+
+Value TTableRender::AdjacentRuntimeRecord(int64_t i, int64_t desplazamiento) const {
+  const int64_t g = GlobalRecordIndex(i) + desplazamiento;
+  if (aRuntime && g >= 0 && g < static_cast<int64_t>(aRuntime->size())) {
+    const Value& v = (*aRuntime)[static_cast<size_t>(g)];
+    if (v.IsMap()) return v;
+  }
+  const Value& propio = Registro(i + desplazamiento);
+  return propio.IsMap() ? propio : Value();
+}
+
+TTableRender::EstadoGrupo TTableRender::GroupState(const Value& registro, int64_t i,
+                                                   int64_t continuacion) {
+  EstadoGrupo g;
+  g.lContinua = continuacion > 0;
+  if (!lAgrupando) return g;
+  g.hAnterior = AdjacentRuntimeRecord(i, -1);
+  g.hSiguiente = AdjacentRuntimeRecord(i, +1);
+  GroupValues(registro, g.vActual);
+  const bool hayAnterior = g.hAnterior.IsMap();
+  const bool haySiguiente = g.hSiguiente.IsMap();
+  if (hayAnterior) GroupValues(g.hAnterior, g.vAnterior);
+  if (haySiguiente) GroupValues(g.hSiguiente, g.vSiguiente);
+
+  g.lElegible = lDisenador || !lSaltarVacios || !g.vActual.lVacia;
+  g.lEnGrupo = g.lElegible || lTambienVacios;
+  const bool siguienteElegible =
+      haySiguiente && (lDisenador || !lSaltarVacios || !g.vSiguiente.lVacia);
+  const bool siguienteEnGrupo = siguienteElegible || (haySiguiente && lTambienVacios);
+  const bool mismaAnterior = hayAnterior && g.vAnterior.cFirma == g.vActual.cFirma;
+  g.lContinua = continuacion > 0 || (g.lEnGrupo && mismaAnterior);
+  g.lEmpieza = g.lEnGrupo && !g.lContinua && !mismaAnterior;
+  g.lTermina =
+      g.lEnGrupo && (!haySiguiente || !siguienteEnGrupo || g.vSiguiente.cFirma != g.vActual.cFirma);
+  return g;
+}
+
+void TTableRender::GroupBoundaryLines(Items& items, int seccion, const Valores& actual,
+                                      const Value& otro, const Valores& valoresOtro) {
+  if (!otro.IsMap()) return;
+  const std::vector<int>& indices = seccion == kGroupHeader ? aIndiceCabecera : aIndicePie;
+  auto igual = [&](const TTableLinea* l) {
+    const int e = indices[static_cast<size_t>(l->nIndice)];
+    if (e < 0) return false;  // no expression: the line always prints
+    return GroupValuesEqual(actual.aValores[static_cast<size_t>(e)],
+                            valoresOtro.aValores[static_cast<size_t>(e)]);
+  };
+  items.erase(std::remove_if(items.begin(), items.end(), igual), items.end());
+}
+
+}  // namespace kx

@@ -1,0 +1,474 @@
+// The render of one table page: setup and finish, line visibility and
+// section measures, and the record loop.
+#include "RuntimeOptions.h"
+#include "TTableInterno.h"
+
+namespace kx {
+
+namespace {
+
+int SeccionDePlano(int seccion) {
+  return seccion == kGroupHeaderRepeat ? kGroupHeader : seccion;
+}
+
+// The body of a content-height table has no limit.
+constexpr double kSinLimite = 1000000000.0;
+
+}  // namespace
+
+// ---- Setup
+
+void TTableRender::ResetPerformance() {
+  const Value cero = Value::Real(0.0, 1);
+  t.hPerformanceDiagnostics = Value::NewMap({
+      {"nSetupMs", cero},
+      {"nRecordLoopMs", cero},
+      {"nFinishMs", cero},
+      {"nPartitionMs", cero},
+      {"nRenderLinesMs", cero},
+      {"nCellContentMs", cero},
+      {"nAccumulateMs", cero},
+      {"nRecordsExamined", 0},
+      {"nTotalMs", cero},
+  });
+}
+
+Value TTableRender::Ejecutar() {
+  opciones = ctx.GetOpciones().IsMap() ? ctx.GetOpciones() : Value::NewMap();
+  lGlobal = SoloVerdadero(opciones.Get(opcion::lRegistrosDetalleGlobalRuntime));
+  nBaseOpciones = std::max<int64_t>(0, NumValue(opciones.Get(opcion::nRegistroBase)).Int());
+  nBase = lGlobal ? nBaseOpciones : 0;
+  lProgreso = ctx.TieneProgreso();
+
+  nInicio = Clock();
+  t.hCellRenderCache = Value::NewMap();
+  ResetPerformance();
+  if (!t.EsVisibleEnEjecucion(ctx)) return Value();
+  if (!Preparar()) return salida;
+
+  double reloj = Clock();
+  t.hPerformanceDiagnostics.Set("nSetupMs", Value(reloj - nInicio));
+  // Without records the loop takes no step: the page holds the header and footer only. So
+  // it is on a page past the job's last record, the last page of a report whose records all
+  // went to earlier pages; any other page takes at least one record.
+  const int64_t hasta = nCount == 0 || lTrasUltimoRegistro ? nBase : std::max(nBase + 1, nFin);
+  for (int64_t i = nBase; i < hasta; ++i) {
+    ++nRecordsExamined;
+    if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) break;
+    const Value& registro = i < nCount ? (*aRegistros)[static_cast<size_t>(i)] : (*aRegistros)[0];
+    if (!PushRecordVariables(registro, i)) break;
+    const bool seguir = ProcesarRegistro(registro, i);
+    PopRecordVariables();
+    if (!seguir) break;
+  }
+  const double finBucle = Clock();
+  t.hPerformanceDiagnostics.Set("nRecordLoopMs", Value(finBucle - reloj));
+  Terminar();
+  const double fin = Clock();
+  Map& perf = t.hPerformanceDiagnostics.AsMap();
+  perf.Set("nFinishMs", Value(fin - finBucle));
+  perf.Set("nPartitionMs", Value(nPartitionMs));
+  perf.Set("nRenderLinesMs", Value(nRenderLinesMs));
+  perf.Set("nCellContentMs", Value(nCellContentMs));
+  perf.Set("nAccumulateMs", Value(nAccumulateMs));
+  perf.Set("nRecordsExamined", Value(nRecordsExamined));
+  perf.Set("nTotalMs", Value(fin - nInicio));
+  return salida;
+}
+
+bool TTableRender::Preparar() {
+  cId = StringValue(t.cId);
+  nLeft = NumDouble(t.nLeft);
+  nTop = NumDouble(t.nTop);
+  nAncho = NumDouble(t.nWidth);
+  nAlto = NumDouble(t.nHeight);
+  lDisenador = ctx.EsModoDisenador();
+  hEstadoSinUltima = Value::NewMap({{"lLastPageDisponible", false}});
+
+  salida = Value::NewList();
+  aSalida = &salida.AsList();
+  // The table already passed its visibility test: the frame is the rectangle's map as such.
+  marco = t.RenderizableFigura(ctx, "rectangulo", t.nRounded);
+  if (marco.IsMap()) {
+    Agregar(marco);
+    const Map& m = marco.AsMap();
+    const Value& x = m.Get("x");
+    const Value& ancho = m.Get("ancho");
+    const Value& my = m.Get("y");
+    const Value& alto = m.Get("alto");
+    if (SoloVerdadero(m.Get("bordeInferior")) && x.IsNumber() && ancho.IsNumber() &&
+        my.IsNumber() && alto.IsNumber())
+      RegistrarBordeInferior(x.Double(), ancho.Double(), my.Double() + alto.Double());
+  }
+  z = NumDouble(t.nZIndex) + 0.01;
+
+  if (!t.hNormalizedSectionsCache.IsMap()) t.hNormalizedSectionsCache = t.NormalizeSections();
+  if (!t.oPlano_ || !t.oPlano_->hFuente.SameRef(t.hNormalizedSectionsCache))
+    t.oPlano_ = CompilarPlano(t.hNormalizedSectionsCache, NumDouble(t.nBorderWidth));
+  plano = t.oPlano_.get();
+
+  ctx.ResetAcumuladores();
+
+  Items cabecera;
+  PartitionSectionLines(kHeader, -1, cabecera, nullptr);
+  PartitionSectionLines(kFooter, -1, aPieTabla, nullptr);
+  const double alturaPie = SectionLinesHeight(aPieTabla);
+
+  y = RenderSectionLines(kHeader, cabecera, nTop, -1);
+  nInicioCuerpo = y;
+  lContenido = t.cHeightMode == "content";
+  const double techoPie = nTop + std::max(0.0, nAlto - alturaPie);
+  nLimiteCuerpo = lContenido ? kSinLimite : std::max(nInicioCuerpo, techoPie);
+
+  registros = TablePreviewRecords();
+  aRegistros = registros.ListPtr();
+  nCount = aRegistros ? static_cast<int64_t>(aRegistros->size()) : 0;
+  const Value& finOpcion = opciones.Get(opcion::nRegistroFinRuntime);
+  const int64_t fin =
+      HHas(opciones, opcion::nRegistroFinRuntime) ? NumValue(finOpcion).Int() : nCount;
+  nFin = std::min(nCount, std::max(nBase, fin));
+  aRuntime = opciones.Get(opcion::aRegistrosDetalleRuntime).ListPtr();
+
+  PrepararGrupos();
+  return true;
+}
+
+void TTableRender::Terminar() {
+  t.hCellRenderCache = Value::NewMap();
+  // The footer shows the sums as they are now.
+  PartitionSectionLines(kFooter, -1, aPieTabla, nullptr);
+  const double alturaPie = SectionLinesHeight(aPieTabla);
+  const double techoPie = nTop + std::max(0.0, nAlto - alturaPie);
+  double yPie = y;
+  if (!lContenido) yPie = t.lFooterOnBottom ? techoPie : std::min(y, techoPie);
+  RenderFixedSeparators(lHayDetalle ? nPrimerDetalle : nInicioCuerpo, yPie);
+  const double yFin = RenderSectionLines(kFooter, aPieTabla, yPie, -1);
+  if (lContenido && marco.IsMap() && aSalida->size() > 0) {
+    marco.Set("alto", Value(std::max(0.1, yFin - nTop)));
+    marco.Set("modoAlto", Value("content"));
+  }
+}
+
+// ---- Visibility, conditions and measures
+
+void TTableRender::PartitionSectionLines(int seccion, int64_t r, Items& visibles, Items* ocultas) {
+  const double t0 = Clock();
+  visibles.clear();
+  if (ocultas) ocultas->clear();
+  const std::string_view nombre = kNombreSeccion[seccion];
+  for (const TTableLinea& l : plano->aLineas[SeccionDePlano(seccion)]) {
+    if (!TableLineVisible(l, nombre)) continue;
+    if (TableLineSuppressed(l, nombre) || TableLineIsEmpty(l, seccion, r)) {
+      if (ocultas) ocultas->push_back(&l);
+      continue;
+    }
+    visibles.push_back(&l);
+  }
+  nPartitionMs += Clock() - t0;
+}
+
+bool TTableRender::TableLineVisible(const TTableLinea& l, std::string_view seccion) {
+  if (l.cCondicion.empty() || lDisenador) return true;
+  const Value resultado = ctx.EvaluarCondicion(Value(l.cCondicion));
+  if (SoloVerdadero(resultado.Get("lVisible"))) return true;
+  std::string motivo = StringValue(resultado.Get("cMotivo"));
+  if (motivo.empty()) motivo = "condicion falsa";
+  const std::string donde = cId + "[" + Entero(l.nIndice) + "]";
+  ctx.AddAviso(
+      Value("Linea de tabla " + std::string(seccion) + " no visible en " + donde + ": " + motivo));
+  if (motivo == "condicion no valida")
+    ctx.AddAviso(Value("Condicion no valida en linea de tabla " + std::string(seccion) + " " +
+                       donde + ": " + l.cCondicion));
+  return false;
+}
+
+template <class F>
+bool TTableRender::RuntimeConditionIsTrue(const std::string& condicion, F prefijo) {
+  if (condicion.empty() || lDisenador) return false;
+  const Value resultado = ctx.EvaluarCondicion(Value(condicion));
+  if (SoloVerdadero(resultado.Get("lVisible"))) return true;
+  if (StringValue(resultado.Get("cMotivo")) == "condicion no valida")
+    ctx.AddAviso(Value(prefijo() + ": " + condicion));
+  return false;
+}
+
+bool TTableRender::TableLineSuppressed(const TTableLinea& l, std::string_view seccion) {
+  const bool suprimida = RuntimeConditionIsTrue(l.cSupresion, [&] {
+    return "Condicion de supresion no valida en linea de tabla " + std::string(seccion) + " " +
+           cId + "[" + Entero(l.nIndice) + "]";
+  });
+  if (suprimida)
+    ctx.AddAviso(Value("Linea de tabla " + std::string(seccion) + " suprimida en " + cId + "[" +
+                       Entero(l.nIndice) + "]"));
+  return suprimida;
+}
+
+bool TTableRender::TableLineIsEmpty(const TTableLinea& l, int seccion, int64_t r) {
+  if (!l.lIgnoreEmpty || lDisenador) return false;
+  bool contenido = false;
+  const double alto = std::max(0.1, l.nAlto);
+  Prefijo(cPrefijoPrevio, seccion, r);
+  // Every cell is pre-rendered: the results wait in the render cache for the line's printing.
+  for (size_t k = 0; k < l.aCeldas.size(); ++k) {
+    const TTableCelda& c = l.aCeldas[k];
+    const Value res = CellContentRenderizable(l, c, k, seccion, r, cPrefijoPrevio, 0.0, 0.0,
+                                              std::max(0.1, c.nAncho), alto, 0.0, true);
+    if (RenderizableHasContent(res)) contenido = true;
+  }
+  return !contenido;
+}
+
+bool TTableRender::RenderizableHasContent(const Value& renderizable) {
+  if (!renderizable.IsMap()) return false;
+  const std::string_view tipo = renderizable.Get("tipo").Str();
+  if (tipo == "texto" || tipo == "barcode")
+    return !AllTrim(StringValue(renderizable.Get("texto"))).empty();
+  return true;
+}
+
+bool TTableRender::TableRequestsPageBreakBefore() {
+  if (AllTrim(t.cPageBreakCondition).empty() || lDisenador) return false;
+  const Value resultado =
+      ctx.EvaluarCondicionConEstado(Value(t.cPageBreakCondition), hEstadoSinUltima);
+  if (SoloVerdadero(resultado.Get("lError"))) {
+    std::string mensaje =
+        "Condicion de salto no valida en tabla " + cId + ": " + t.cPageBreakCondition;
+    const std::string error = StringValue(resultado.Get("cError"));
+    if (!error.empty()) mensaje += " -> " + error;
+    ctx.SetErrorCriticoComposicion(Value(mensaje));
+    return false;
+  }
+  return SoloVerdadero(resultado.Get("lVisible"));
+}
+
+double TTableRender::SectionLinesHeight(const Items& items) {
+  double total = 0.0;
+  for (const TTableLinea* l : items) total += l->nAltura;
+  return total;
+}
+
+size_t TTableRender::FittingSectionLines(const Items& items, double disponible,
+                                         bool forzarPrimera) {
+  const double limite = disponible + kToleranciaMm + kRuidoMm;
+  double total = 0.0;
+  size_t tomadas = 0;
+  for (const TTableLinea* l : items) {
+    if (total + l->nAlturaAjuste > limite && (tomadas > 0 || !forzarPrimera)) break;
+    total += l->nAlturaAjuste;
+    ++tomadas;
+  }
+  return tomadas;
+}
+
+bool TTableRender::SectionKeepsTogether(const Items& items) {
+  for (const TTableLinea* l : items)
+    if (l->lSeparable) return false;
+  return true;
+}
+
+bool TTableRender::SectionKeepWithPrevious(const Items& items, int seccion) {
+  for (const TTableLinea* l : items)
+    if (l->lKeepWithPrevious) return true;
+  return seccion == kGroupFooter && !items.empty();
+}
+
+bool TTableRender::SectionRequestsPageBreakBefore(const Items& items) {
+  for (const TTableLinea* l : items)
+    if (l->lPageBreakBefore) return true;
+  return false;
+}
+
+bool TTableRender::SectionRequestsPageBreakAfter(const Items& items) {
+  for (const TTableLinea* l : items)
+    if (l->lPageBreakAfter) return true;
+  return false;
+}
+
+bool TTableRender::SectionForcesAccumulators(const Items& items) {
+  for (const TTableLinea* l : items)
+    if (l->lForceAccumulators) return true;
+  return false;
+}
+
+bool TTableRender::SectionRepeatAsHeader(const Items& items) {
+  for (const TTableLinea* l : items)
+    if (l->lRepeatAsHeader) return true;
+  return false;
+}
+
+// ---- The record loop
+
+void TTableRender::Marcar(Marca& marca) const {
+  if (marca.lActiva) return;
+  marca.lActiva = true;
+  marca.nSalida = aSalida->size();
+  marca.y = y;
+  marca.aBordes = aBordes;
+}
+
+void TTableRender::GuardarSumas(Marca& marca, const Items& items) {
+  const Value& sumas = ctx.GetAcumuladores();
+  for (const TTableLinea* l : items) {
+    if (!l->aResetAcumuladores.IsList()) continue;
+    for (const Value& n : l->aResetAcumuladores.AsList()) {
+      if (!n.IsText() || n.Str().empty()) continue;
+      const std::string_view nombre = n.Str();
+      std::string clave =
+          nombre.starts_with("SUM.") ? std::string(nombre) : "SUM." + std::string(nombre);
+      const Value* previo = sumas.IsMap() ? sumas.AsMap().Find(clave) : nullptr;
+      // Nothing marks a sum that did not exist, so that it is removed again.
+      marca.aSumas.emplace_back(std::move(clave), previo ? *previo : Value());
+    }
+  }
+}
+
+void TTableRender::Deshacer(Marca& marca) {
+  if (!marca.lActiva) return;
+  aSalida->Items().resize(marca.nSalida);
+  y = marca.y;
+  aBordes = marca.aBordes;
+  if (marca.aSumas.empty()) return;
+  // The context's own map: the sums are put back in it.
+  Value sumas = ctx.GetAcumuladores();
+  if (!sumas.IsMap()) return;
+  // Latest first, so a sum reset twice gets its first value back.
+  for (auto it = marca.aSumas.rbegin(); it != marca.aSumas.rend(); ++it) {
+    if (it->second.IsNil())
+      sumas.AsMap().Remove(it->first);
+    else
+      sumas.Set(it->first, it->second);
+  }
+  // The sums changed behind the context's back: an empty reset makes it read them afresh.
+  ctx.ResetAcumuladoresSeleccionados(Value::NewList());
+}
+
+bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
+  const int64_t continuacion = DetailContinuationOffset(i);
+  const EstadoGrupo g = GroupState(registro, i, continuacion);
+
+  if (TableRequestsPageBreakBefore() && !AtBodyStart(y)) return false;
+
+  // Where the record began: its page-break tests look here, and a record that prints none of
+  // its detail lines takes back what it printed above them.
+  const bool alInicio = AtBodyStart(y);
+  Marca marca;
+  auto detener = [&] {
+    Deshacer(marca);
+    return false;
+  };
+
+  bool concatHonrado = false;
+  if (g.lEmpieza) {
+    aCabecera.clear();
+    if (g.lElegible) {
+      PartitionSectionLines(kGroupHeader, i, aCabecera, nullptr);
+      GroupBoundaryLines(aCabecera, kGroupHeader, g.vActual, g.hAnterior, g.vAnterior);
+    }
+    const double alturaCabecera = SectionLinesHeight(aCabecera);
+    double alturaConcat = 0.0;
+    if (plano->lConcatNextDataLine && !aCabecera.empty()) {
+      PartitionSectionLines(kDetail, i, aConcat, nullptr);
+      if (!aConcat.empty())
+        alturaConcat = SectionKeepsTogether(aConcat) ? SectionLinesHeight(aConcat)
+                                                     : std::max(0.0, aConcat.front()->nAlto);
+      if (SectionRequestsPageBreakBefore(aConcat) && !alInicio) return false;
+      concatHonrado = true;
+    }
+    if (SectionRequestsPageBreakBefore(aCabecera) && !alInicio) return false;
+    if (!Fits(alturaCabecera)) return false;
+    if (alturaConcat > 0.0 && !Fits(alturaCabecera + alturaConcat) && !alInicio) return false;
+    if (!aCabecera.empty()) {
+      Marcar(marca);
+      GuardarSumas(marca, aCabecera);
+    }
+    ResetLineAcumuladores(aCabecera);
+    y = RenderSectionLines(kGroupHeader, aCabecera, y, i);
+  }
+
+  if (g.lElegible && g.lContinua && !lRepeticionHecha && AtBodyStart(y)) {
+    PartitionSectionLines(kGroupHeader, i, aRepetida, nullptr);
+    if (SectionRepeatAsHeader(aRepetida)) {
+      if (!Fits(SectionLinesHeight(aRepetida))) return detener();
+      Marcar(marca);
+      y = RenderSectionLines(kGroupHeaderRepeat, aRepetida, y, i);
+      lRepeticionHecha = true;
+    }
+  }
+
+  PartitionSectionLines(kDetail, i, aDetalle, &aOcultas);
+  // The record's options are those of all its visible lines, also when it resumes: a record
+  // declared splittable stays splittable after its first part.
+  const bool juntas = SectionKeepsTogether(aDetalle);
+  const bool saltoAntes = SectionRequestsPageBreakBefore(aDetalle);
+  const bool saltoDespues = SectionRequestsPageBreakAfter(aDetalle);
+  aPie.clear();
+  if (g.lTermina) {
+    PartitionSectionLines(kGroupFooter, i, aPie, nullptr);
+    GroupBoundaryLines(aPie, kGroupFooter, g.vActual, g.hSiguiente, g.vSiguiente);
+  }
+  if (continuacion > 0) {
+    const size_t quitar = std::min(aDetalle.size(), static_cast<size_t>(continuacion));
+    aDetalle.erase(aDetalle.begin(), aDetalle.begin() + static_cast<std::ptrdiff_t>(quitar));
+  }
+  const double alturaDetalle = SectionLinesHeight(aDetalle);
+  const bool piePegado = g.lTermina && SectionKeepWithPrevious(aPie, kGroupFooter);
+  const double reservaPie = piePegado ? SectionLinesHeight(aPie) : 0.0;
+  if (piePegado && SectionRequestsPageBreakBefore(aPie) && !alInicio) return detener();
+
+  const bool conDetalle = alturaDetalle > 0.0;
+  if (conDetalle) {
+    if (saltoAntes && !concatHonrado && !alInicio) return detener();
+    if (!juntas) {
+      const size_t caben = FittingSectionLines(
+          aDetalle, std::max(0.0, nLimiteCuerpo - y - reservaPie), AtBodyStart(y));
+      if (caben < aDetalle.size()) {
+        if (caben == 0) return detener();
+        if (!lHayDetalle) {
+          nPrimerDetalle = y;
+          lHayDetalle = true;
+        }
+        const Items parte(aDetalle.begin(), aDetalle.begin() + static_cast<std::ptrdiff_t>(caben));
+        y = RenderSectionLines(kDetail, parte, y, i);
+        // The rest of the record prints on the next page; it is neither summed nor consumed.
+        SetDetailContinuation(i, continuacion + static_cast<int64_t>(caben));
+        return false;
+      }
+      // Every line fits: the record is placed, with no second test of the same height.
+    } else if (!Fits(alturaDetalle + reservaPie)) {
+      return detener();
+    }
+    if (!lHayDetalle) {
+      nPrimerDetalle = y;
+      lHayDetalle = true;
+    }
+    y = RenderSectionLines(kDetail, aDetalle, y, i);
+    ClearDetailContinuation();
+    AcumularDetalle();
+    const bool seguidoDePie = g.lTermina && !aPie.empty();
+    if (saltoDespues && i < nCount - 1 && !seguidoDePie) {
+      MarkRecordConsumed(i);
+      return false;
+    }
+  } else {
+    // The footer is tested before a forced addition, so a record that moves to the next page
+    // with its footer is not added to the sums twice.
+    if (g.lTermina && !Fits(SectionLinesHeight(aPie))) return detener();
+    if (SectionForcesAccumulators(aOcultas)) AcumularDetalle();
+  }
+
+  if (g.lTermina) {
+    // After detail lines the footer's room was part of their test: a printed and summed record
+    // is not left behind by a second test of the same room.
+    t.hCellRenderCache = Value::NewMap();
+    y = RenderSectionLines(kGroupFooter, aPie, y, i);
+    ResetLineAcumuladores(aPie);
+    if (SectionRequestsPageBreakAfter(aPie) && i < nCount - 1) {
+      MarkRecordConsumed(i);
+      return false;
+    }
+  }
+  MarkRecordConsumed(i);
+  return true;
+}
+
+}  // namespace kx

@@ -1,0 +1,25 @@
+// Dates of the value type: Julian day numbers of the proleptic Gregorian
+// calendar, the compact YYYYMMDD form and the calendar parts.
+// Part of the value type's vocabulary: include Value.h, which includes this.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kx {
+
+class Value;
+
+int32_t JdnFromYMD(int y, int m, int d);  // 0 when invalid
+void YMDFromJdn(int32_t jdn, int& y, int& m, int& d);
+// YYYYMMDD; eight blanks for the empty date.
+std::string DateCompact(const Value& date);
+// Eight digits of a valid date give it; anything else the empty date.
+Value DateFromCompact(std::string_view s);
+int DateYear(const Value& date);
+int DateMonth(const Value& date);
+int DateDay(const Value& date);
+int DateDow(const Value& date);  // 1 Sunday .. 7 Saturday; 0 when empty
+
+}  // namespace kx

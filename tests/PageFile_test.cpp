@@ -1,0 +1,113 @@
+#include "PageFile.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace kx {
+namespace {
+
+// Tag bytes of the format, as a damaged or hand-made file would hold them.
+constexpr char kNil = 0, kInteger = 3, kList = 8, kMap = 9, kRepeat = 10;
+
+std::string Write(const Value& page) {
+  std::string out;
+  EXPECT_TRUE(WritePageFile(page, out));
+  return out;
+}
+
+// A rendered object: long keys, and values that repeat from object to object.
+Value Objeto(int i) {
+  return Value::NewMap({{"alineacionVertical", "centro"},
+                        {"colorFondo", "#ffffff"},
+                        {"texto", Value("linea " + std::to_string(i))},
+                        {"zIndex", 3}});
+}
+
+size_t Occurrences(const std::string& hay, const std::string& needle) {
+  size_t n = 0;
+  for (size_t at = hay.find(needle); at != std::string::npos; at = hay.find(needle, at + 1)) ++n;
+  return n;
+}
+
+TEST(PageFile, KeysAndRepeatedValuesAreWrittenOnce) {
+  Value many = Value::NewList();
+  for (int i = 0; i < 50; ++i) many.Push(Objeto(i));
+  const std::string file = Write(many);
+  EXPECT_EQ(Occurrences(file, "alineacionVertical"), 1u);
+  EXPECT_EQ(Occurrences(file, "centro"), 1u);
+  // Written alone, each object would spell out its keys and values again.
+  EXPECT_LT(file.size(), 50 * Write(Objeto(0)).size() / 2);
+
+  Value back;
+  ASSERT_TRUE(ReadPageFile(file, back));
+  EXPECT_EQ(ExprText(back), ExprText(many));
+}
+
+TEST(PageFile, MalformedBytesAreRefused) {
+  // {"a": nothing}, spelt out by hand, is well formed.
+  Value ok;
+  ASSERT_TRUE(ReadPageFile(std::string{kMap, 1, 2, 'a', kNil}, ok));
+  EXPECT_EQ(ExprText(ok), R"({"a"=>NIL})");
+
+  const struct {
+    std::string bytes;
+    const char* what;
+  } cases[] = {
+      {{kMap, 2, 2, 'a', kNil, 1, kNil}, "one key twice in a map"},
+      {{kMap, 1, 2, 'a', kRepeat}, "a repeat with nothing before it"},
+      {{kMap, 1, 3, kNil}, "a key number never spelt out"},
+      {{kList, 2, kNil, kList, 2, 2, 'a', kNil, 2, 'a', kNil}, "a key spelt out twice"},
+      {{kList, 100, kNil}, "a count the bytes cannot hold"},
+      {{kInteger}, "a value cut short"},
+      {{kNil, kNil}, "bytes after the value"},
+      {{}, "no value"},
+  };
+  for (const auto& c : cases) {
+    Value v;
+    EXPECT_FALSE(ReadPageFile(c.bytes, v)) << c.what;
+  }
+}
+
+Value Nested(int depth) {
+  Value v = "fondo";
+  for (int i = 0; i < depth; ++i) v = Value::NewList({v});
+  return v;
+}
+
+TEST(PageFile, WriterAndReaderStopAtTheSameDepth) {
+  int deepest = 0;
+  std::string out;
+  while (deepest < 1000 && WritePageFile(Nested(deepest + 1), out)) ++deepest;
+  ASSERT_LT(deepest, 1000);
+  Value back;
+  ASSERT_TRUE(ReadPageFile(Write(Nested(deepest)), back));
+  EXPECT_EQ(ExprText(back), ExprText(Nested(deepest)));
+
+  // The same nesting one level deeper, made by hand, is not read either.
+  std::string deeper;
+  for (int i = 0; i < deepest + 1; ++i) deeper += std::string{kList, 1};
+  deeper += kNil;
+  EXPECT_FALSE(ReadPageFile(deeper, back));
+
+  // A page that holds itself is refused rather than written forever.
+  Value cyclic = Value::NewList();
+  cyclic.Push(cyclic);
+  EXPECT_FALSE(WritePageFile(cyclic, out));
+  cyclic.AsList().Clear();  // let the list go
+}
+
+TEST(PageFile, TheBufferIsReusedAndCutToTheFile) {
+  std::string out;
+  Value large = Value::NewList();
+  for (int i = 0; i < 200; ++i) large.Push(Objeto(i));
+  ASSERT_TRUE(WritePageFile(large, out));
+  ASSERT_TRUE(WritePageFile(Objeto(7), out));
+  EXPECT_EQ(out, Write(Objeto(7)));
+  Value back;
+  ASSERT_TRUE(ReadPageFile(out, back));
+  EXPECT_EQ(ExprText(back), ExprText(Objeto(7)));
+}
+
+}  // namespace
+}  // namespace kx
