@@ -138,8 +138,8 @@ TChart& TChart::Load(const Value& map) {
   if (const Map* in = map.MapPtr()) {
     const Value* kind = in->Find("cChartKind");
     cChartKind = kind ? ValorAString(*kind) : "chart";
-    const Value* spec = in->Find("hChartSpec");
-    hChartSpec = spec && spec->IsMap() ? *spec : Value::NewMap();
+    const Value* ajustes = in->Find("hChartSpec");
+    hChartSpec = ajustes && ajustes->IsMap() ? *ajustes : Value::NewMap();
     const Value* source = in->Find("cKx12SourceJson");
     cKx12SourceJson = source ? ValorAString(*source) : "";
   }
@@ -182,12 +182,12 @@ Value TChart::DatosGrafico(TContextoEjecucion& context) {
 }
 
 Value TChart::BuildChart(TContextoEjecucion& context) {
-  const Value& spec = hChartSpec;
-  const Value formulaEtiqueta(spec.Has("cCategoryFormula")
-                                  ? StringValue(spec.Get("cCategoryFormula"))
+  const Value& ajustes = hChartSpec;
+  const Value formulaEtiqueta(ajustes.Has("cCategoryFormula")
+                                  ? StringValue(ajustes.Get("cCategoryFormula"))
                                   : std::string("\"\""));
-  const Value formulaValor(spec.Has("cValueFormula") ? StringValue(spec.Get("cValueFormula"))
-                                                     : std::string("0"));
+  const Value formulaValor(ajustes.Has("cValueFormula") ? StringValue(ajustes.Get("cValueFormula"))
+                                                        : std::string("0"));
   Registros registros = DetailRecords(context);
   Value puntos = Value::NewList();
   puntos.AsList().Reserve(registros.size());

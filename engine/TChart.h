@@ -2,7 +2,7 @@
 // record it evaluates its formulas and answers either a series of points
 // ({label, value} per record) or, for the kind "crosstab", a cross table of
 // rows, columns and summed cells, with summary rows and columns labelled
-// "Total". The kind and the chart specification pass through unchanged: the
+// "Total". The kind and the chart settings map ("hChartSpec") pass through unchanged: the
 // renderer decides from them how to draw.
 //
 // Records: in a job run, every detail record of the job (the run's record
@@ -24,9 +24,9 @@ class TChart : public TObjectBase {
   explicit TChart(TReportNode* parent = nullptr) : TObjectBase(parent) { TChart::Init(parent); }
   std::string_view ClassName() const override { return "TChart"; }
 
-  // Stores the parent and sets the chart's name, type, kind and empty specification.
+  // Stores the parent and sets the chart's name, type, kind and empty settings map.
   TChart& Init(TReportNode* parent) override;
-  // Empties the specification and drops the parent.
+  // Empties the settings map and drops the parent.
   void End() override;
   // The base keys, then "cChartKind", "hChartSpec" and "cKx12SourceJson".
   Value Save() override;
