@@ -939,23 +939,24 @@ TEST(TKXEngineRun, ACriticalCompositionErrorEndsTheRun) {
   EXPECT_EQ(engine.GetPaginationDiagnostics().Get("nPages").Int(), 0);
 }
 
-TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
-  const char* old = std::getenv("TMPDIR");
-  std::string saved = old ? old : "";
-  ::setenv("TMPDIR", "/proc", 1);  // even root cannot create files there
+// A ledger job of enough records for its result to spool from the first page.
+void SendSpoolingLedgerJob(TKXEngine& engine) {
   Ledger ledger;
   ledger.tableHeight = 250;
-  TKXEngine engine;
   engine.SetPlantillaContent(Value(ledger.Json()));
   engine.OpenJob();
   for (int i = 0; i < 20000; ++i)
     engine.SendDetalle(Value("LIN"), Value::NewMap({{"id", i}, {"importe", 1}}));
   engine.CloseJob();
-  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
-  if (old) {
-    ::setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TMPDIR");
+}
+
+TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
+  TKXEngine engine;
+  SendSpoolingLedgerJob(engine);
+  Ref<TDocumentoRenderizable> doc;
+  {
+    TmpDirSetting setting("/proc");  // even root cannot create files there
+    doc = engine.RunEngine();
   }
   EXPECT_FALSE(doc);
   EXPECT_EQ(engine.cLastError, "No se ha podido guardar una pagina temporal del informe.");
@@ -967,14 +968,8 @@ TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
 TEST(TKXEngineRun, APageLostAfterTheRunIsTheDocumentsErrorAlone) {
   TempDir tmp;
   TmpDirSetting setting(tmp.path());
-  Ledger ledger;
-  ledger.tableHeight = 250;
   TKXEngine engine;
-  engine.SetPlantillaContent(Value(ledger.Json()));
-  engine.OpenJob();
-  for (int i = 0; i < 20000; ++i)
-    engine.SendDetalle(Value("LIN"), Value::NewMap({{"id", i}, {"importe", 1}}));
-  engine.CloseJob();
+  SendSpoolingLedgerJob(engine);
   Ref<TDocumentoRenderizable> doc = engine.RunEngine();
   ASSERT_TRUE(doc);
   ASSERT_TRUE(doc->IsPageSpooling());
