@@ -28,15 +28,17 @@ std::string Field(const std::string& out, const std::string& key) {
 int main(int argc, char** argv) {
   const std::string records = argc > 1 ? argv[1] : "9328";
   std::string out;
-  int code = kx::MAIN({records}, out);
+  std::string err;
+  int code = kx::MAIN({records}, out, err);
+  std::fputs(err.c_str(), stderr);
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   double engine = std::atof(Field(out, "engine_seconds").c_str());
   double n = std::atof(records.c_str());
-  std::printf("records=%s\npages=%s\nengine_seconds=%.2f\nrecords_per_second=%.0f\n", records.c_str(),
-              Field(out, "pages").c_str(), engine, engine > 0 ? n / engine : 0.0);
-  std::printf("input_seconds=%s\npeak_rss_mb=%.1f\ntermination=%s\nsuccess=%s\n", Field(out, "input_seconds").c_str(),
-              static_cast<double>(usage.ru_maxrss) / 1024.0, Field(out, "termination").c_str(),
-              Field(out, "success").c_str());
+  std::printf("records=%s\npages=%s\nengine_seconds=%.2f\nrecords_per_second=%.0f\n",
+              records.c_str(), Field(out, "pages").c_str(), engine, engine > 0 ? n / engine : 0.0);
+  std::printf("input_seconds=%s\npeak_rss_mb=%.1f\ntermination=%s\nsuccess=%s\n",
+              Field(out, "input_seconds").c_str(), static_cast<double>(usage.ru_maxrss) / 1024.0,
+              Field(out, "termination").c_str(), Field(out, "success").c_str());
   return code;
 }

@@ -1,6 +1,7 @@
 #include "Platform.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -193,6 +194,38 @@ Value CurrentTimestamp() {
 void ConsoleWrite(std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
+}
+
+void ConsoleWriteError(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+namespace {
+
+// Written by the handler, read by the program: the one kind of object a
+// signal handler may store to.
+volatile sig_atomic_t gStopSignal = 0;
+
+void NoteStopSignal(int signal) {
+  gStopSignal = signal;
+}
+
+}  // namespace
+
+void InstallStopSignalHandlers() {
+  gStopSignal = 0;
+  struct sigaction action {};
+  action.sa_handler = NoteStopSignal;
+  sigemptyset(&action.sa_mask);
+  // SA_RESETHAND: a second signal is not lost on a program that is slow to
+  // wind down; it ends the process as if no handler were there.
+  action.sa_flags = SA_RESETHAND;
+  for (int signal : {SIGTERM, SIGINT}) ::sigaction(signal, &action, nullptr);
+}
+
+int StopSignal() {
+  return gStopSignal;
 }
 
 }  // namespace kx::platform

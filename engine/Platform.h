@@ -66,5 +66,15 @@ Value CurrentTimestamp();
 
 // Writes text to standard output.
 void ConsoleWrite(std::string_view text);
+// Writes text to standard error.
+void ConsoleWriteError(std::string_view text);
+
+// Makes SIGTERM and SIGINT only note their number, so that a program can
+// wind down at a point of its own choosing (and erase what it made) instead
+// of dying where it stands. Each handler serves once: a second such signal
+// ends the process the default way. Installing clears any noted signal.
+void InstallStopSignalHandlers();
+// The stop signal noted since the handlers were installed, or 0.
+int StopSignal();
 
 }  // namespace kx::platform

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <string>
 #include <tuple>
 
@@ -64,6 +66,28 @@ TEST(Platform, StatsAndStampsOfRegularFiles) {
                                   dir.path(), dir.path() + "/missing"})
     EXPECT_FALSE(platform::StatRegularFile(none, 100, stat)) << none;
   EXPECT_FALSE(platform::StatRegularFile(ten, 9, stat));  // one byte over the cap
+}
+
+// Signal handlers change the whole process: each case runs in a child.
+TEST(PlatformDeathTest, AStopSignalIsNotedOnceThenEndsTheProcess) {
+  auto noted = [] {
+    platform::InstallStopSignalHandlers();
+    const int none = platform::StopSignal();
+    std::raise(SIGINT);
+    const int first = platform::StopSignal();
+    platform::InstallStopSignalHandlers();  // starts afresh
+    std::exit(none == 0 && first == SIGINT && platform::StopSignal() == 0 ? 0 : 1);
+  };
+  EXPECT_EXIT(noted(), ::testing::ExitedWithCode(0), "");
+  // A second signal finds the default action again: a run slow to wind
+  // down can still be ended.
+  auto twice = [] {
+    platform::InstallStopSignalHandlers();
+    std::raise(SIGTERM);
+    std::raise(SIGTERM);
+    std::exit(0);
+  };
+  EXPECT_EXIT(twice(), ::testing::KilledBySignal(SIGTERM), "");
 }
 
 }  // namespace

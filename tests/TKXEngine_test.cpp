@@ -9,6 +9,7 @@
 #include "Json.h"
 #include "LastPageOverflow.h"
 #include "Platform.h"
+#include "SpoolDamage.h"
 #include "TKXEngineInterno.h"
 #include "TestFolder.h"
 
@@ -938,27 +939,53 @@ TEST(TKXEngineRun, ACriticalCompositionErrorEndsTheRun) {
   EXPECT_EQ(engine.GetPaginationDiagnostics().Get("nPages").Int(), 0);
 }
 
-TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
-  const char* old = std::getenv("TMPDIR");
-  std::string saved = old ? old : "";
-  ::setenv("TMPDIR", "/proc", 1);  // even root cannot create files there
+// A ledger job of enough records for its result to spool from the first page.
+void SendSpoolingLedgerJob(TKXEngine& engine) {
   Ledger ledger;
   ledger.tableHeight = 250;
-  TKXEngine engine;
   engine.SetPlantillaContent(Value(ledger.Json()));
   engine.OpenJob();
   for (int i = 0; i < 20000; ++i)
     engine.SendDetalle(Value("LIN"), Value::NewMap({{"id", i}, {"importe", 1}}));
   engine.CloseJob();
-  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
-  if (old) {
-    ::setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TMPDIR");
+}
+
+TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
+  TKXEngine engine;
+  SendSpoolingLedgerJob(engine);
+  Ref<TDocumentoRenderizable> doc;
+  {
+    TmpDirSetting setting("/proc");  // even root cannot create files there
+    doc = engine.RunEngine();
   }
   EXPECT_FALSE(doc);
   EXPECT_EQ(engine.cLastError, "No se ha podido guardar una pagina temporal del informe.");
   EXPECT_EQ(engine.GetPaginationDiagnostics().Get("cTerminationReason").Str(), "page-spool-error");
+}
+
+// A page that cannot be read back after the run is the document's error: the
+// run's outcome (cLastError, the diagnostics) stays as the run left it.
+TEST(TKXEngineRun, APageLostAfterTheRunIsTheDocumentsErrorAlone) {
+  TempDir tmp;
+  TmpDirSetting setting(tmp.path());
+  TKXEngine engine;
+  SendSpoolingLedgerJob(engine);
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  ASSERT_TRUE(doc);
+  ASSERT_TRUE(doc->IsPageSpooling());
+  const std::string diagnostics = JsonEncode(engine.GetPaginationDiagnostics());
+  const int64_t last = doc->TotalPaginas();
+  ASSERT_TRUE(DamageSpoolOfPage(*doc, last, SpoolDamage::kDeleted));
+
+  EXPECT_EQ(JsonEncode(doc->GetPagina(Value(last))), R"({"objetos":[]})");
+  EXPECT_TRUE(doc->HasPageSpoolError());
+  EXPECT_EQ(doc->GetPageSpoolError(), "No se ha podido recuperar una pagina temporal del informe.");
+  EXPECT_EQ(engine.cLastError, "");
+  EXPECT_EQ(JsonEncode(engine.GetPaginationDiagnostics()), diagnostics);
+  EXPECT_FALSE(engine.WasCanceled());
+  doc.reset();
+  engine.End();
+  EXPECT_TRUE(SpoolFiles(tmp.path()).empty());
 }
 
 }  // namespace

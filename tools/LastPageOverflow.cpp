@@ -1,6 +1,7 @@
 #include "LastPageOverflow.h"
 
 #include <iterator>
+#include <utility>
 
 #include "Json.h"
 #include "Platform.h"
@@ -11,6 +12,7 @@ namespace kx {
 
 namespace {
 
+constexpr const char* kProgram = "test_engine_lastpage_overflow";
 constexpr const char* kTemplate = "ivacli_Libro_de_Iva_de_Facturas_emitidas_importado_tarvex.lbl";
 constexpr const char* kDataFile =
     "ivacli_Libro_de_Iva_de_Facturas_emitidas_importado_tarvex_sample_data.json";
@@ -35,6 +37,95 @@ std::string Yes(bool b) {
 
 bool Contains(const std::string& hay, const std::string& needle) {
   return TextContains(hay, needle);
+}
+
+// The sample data file as read, and its detail rows.
+struct SampleData {
+  std::string cPath;
+  bool lRead = false;
+  Value data;
+  Value rows;
+
+  size_t Count() const { return rows.IsList() ? rows.Len() : 0; }
+};
+
+SampleData ReadSampleData(char sep) {
+  SampleData sample;
+  sample.cPath = std::string("lbl") + sep + "demo" + sep + kDataFile;
+  std::string text;
+  sample.lRead = platform::ReadTextFile(sample.cPath, text);
+  sample.data = JsonDecode(text);
+  sample.rows = sample.data.Get("DetalleVar").Get("OMEMQUERY");
+  return sample;
+}
+
+// The job's variables, then N detail records made from the sample rows in turn.
+void SendSampleJob(TKXEngine& engine, const SampleData& sample, const LastPageOverflowArgs& a,
+                   const std::string& lastMark) {
+  const int64_t n = a.nRecords;
+  if (const Map* groups = sample.data.Get("DataVar").MapPtr()) {
+    for (const Map::Entry& g : *groups) engine.SendDataVar(g.key, SampleRecordLarge(g.value));
+  }
+  const int64_t sampleRows = static_cast<int64_t>(sample.Count());
+  for (int64_t i = 1; sampleRows > 0 && i <= n; ++i) {
+    Value rec = SampleRecordLarge(sample.rows.AsList()[static_cast<size_t>((i - 1) % sampleRows)]);
+    int64_t rate = kTiposIva[(i - 1) % std::size(kTiposIva)];
+    rec.Set("seriefac", i > n - kRegistrosSerieFinal ? "ZZ" : "AA");
+    rec.Set("numfac", i);
+    rec.Set("iva", rate);
+    rec.Set("base", 100);
+    rec.Set("impiva", rate);
+    rec.Set("rsocialc", i == n ? lastMark : "Registro " + std::to_string(i));
+    if (a.lChanges)
+      engine.SendDataVarAt(Value(i - 1), Value("RUPTURA"), Value::NewMap({{"VALUE", i}}));
+    engine.SendDetalle(Value("OMEMQUERY"), rec);
+  }
+}
+
+// Always set, so that a stop signal cancels the run at the engine's next
+// report; in progress mode it also counts the well-formed calls, answering
+// the count, which is not a logical and so never cancels.
+Value ProgressCallback(bool counting, int64_t& events, const std::function<int()>& stopSignal) {
+  return Value::Function([counting, &events, &stopSignal](std::span<const Value> p) {
+    if (stopSignal() != 0) return Value(false);
+    if (!counting) return Value(true);
+    bool valid =
+        p.size() >= 3 && ValueDouble(p[0]) >= 0 && ValueDouble(p[1]) >= 0 && ValueDouble(p[2]) >= 0;
+    events += valid ? 1 : 0;
+    return Value(events);
+  });
+}
+
+// The compact JSON texts of the pages the findings look into.
+struct PageTexts {
+  std::string first;
+  std::string last;
+  std::string previous;
+};
+
+PageTexts ReadPages(TDocumentoRenderizable& doc) {
+  PageTexts texts;
+  const int64_t pages = doc.TotalPaginas();
+  if (pages > 0) {
+    texts.first = JsonEncode(doc.GetPagina(1));
+    texts.last = JsonEncode(doc.GetPagina(pages));
+  }
+  if (pages > 1) texts.previous = JsonEncode(doc.GetPagina(pages - 1));
+  return texts;
+}
+
+// One condition of the verdict and what to say when it does not hold.
+struct Check {
+  bool ok;
+  std::string reason;
+};
+
+// The reason of the first check that fails, or "" when all hold.
+std::string FirstFailure(const std::vector<Check>& checks) {
+  for (const Check& c : checks) {
+    if (!c.ok) return c.reason.empty() ? "unknown failure" : c.reason;
+  }
+  return "";
 }
 
 }  // namespace
@@ -63,19 +154,36 @@ Value SampleRecordLarge(const Value& map) {
   return out;
 }
 
-int MAIN(const std::vector<std::string>& args, std::string& out) {
+std::string OneLine(std::string_view message) {
+  const auto isBreak = [](char c) { return c == '\r' || c == '\n'; };
+  while (!message.empty() && isBreak(message.front())) message.remove_prefix(1);
+  while (!message.empty() && isBreak(message.back())) message.remove_suffix(1);
+  std::string line;
+  line.reserve(message.size());
+  for (size_t i = 0; i < message.size(); ++i) {
+    if (!isBreak(message[i])) {
+      line += message[i];
+      continue;
+    }
+    // CR LF is one break.
+    if (message[i] == '\r' && i + 1 < message.size() && message[i + 1] == '\n') ++i;
+    line += " / ";
+  }
+  return line;
+}
+
+int MAIN(const std::vector<std::string>& args, std::string& out, std::string& err,
+         const LastPageOverflowHooks& hooks) {
   const double start = platform::MillisecondClock();
   const char sep = platform::PathSeparator();
   LastPageOverflowArgs a = ParseLastPageOverflowArgs(args);
   const int64_t n = a.nRecords;
   const std::string lastMark = "ULTIMO_" + std::to_string(n);
+  const std::function<int()> stopSignal =
+      hooks.stopSignal ? hooks.stopSignal : std::function<int()>([] { return 0; });
   int64_t progressEvents = 0;
 
-  std::string dataText;
-  platform::ReadTextFile(std::string("lbl") + sep + "demo" + sep + kDataFile, dataText);
-  Value data = JsonDecode(dataText);
-  Value rows = data.Get("DetalleVar").Get("OMEMQUERY");
-  const size_t sampleRows = rows.IsList() ? rows.Len() : 0;
+  const SampleData sample = ReadSampleData(sep);
 
   TKXEngine engine(Value(std::string("lbl") + sep + kTemplate));
   engine.Create();
@@ -85,55 +193,36 @@ int MAIN(const std::vector<std::string>& args, std::string& out) {
   engine.OpenJob();
 
   const double inputStart = platform::MillisecondClock();
-  if (const Map* groups = data.Get("DataVar").MapPtr()) {
-    for (const Map::Entry& g : *groups) engine.SendDataVar(g.key, SampleRecordLarge(g.value));
-  }
-  for (int64_t i = 1; sampleRows > 0 && i <= n; ++i) {
-    Value rec = SampleRecordLarge(
-        rows.AsList()[static_cast<size_t>((i - 1) % static_cast<int64_t>(sampleRows))]);
-    int64_t rate = kTiposIva[(i - 1) % std::size(kTiposIva)];
-    rec.Set("seriefac", i > n - kRegistrosSerieFinal ? "ZZ" : "AA");
-    rec.Set("numfac", i);
-    rec.Set("iva", rate);
-    rec.Set("base", 100);
-    rec.Set("impiva", rate);
-    rec.Set("rsocialc", i == n ? lastMark : "Registro " + std::to_string(i));
-    if (a.lChanges)
-      engine.SendDataVarAt(Value(i - 1), Value("RUPTURA"), Value::NewMap({{"VALUE", i}}));
-    engine.SendDetalle(Value("OMEMQUERY"), rec);
-  }
+  SendSampleJob(engine, sample, a, lastMark);
   engine.CloseJob();
   const double inputEnd = platform::MillisecondClock();
 
-  if (a.lProgress) {
-    engine.SetProgressCallback(Value::Function([&progressEvents](std::span<const Value> p) {
-      bool valid = p.size() >= 3 && ValueDouble(p[0]) >= 0 && ValueDouble(p[1]) >= 0 &&
-                   ValueDouble(p[2]) >= 0;
-      progressEvents += valid ? 1 : 0;
-      return Value(progressEvents);
-    }));
-  }
+  engine.SetProgressCallback(ProgressCallback(a.lProgress, progressEvents, stopSignal));
 
   const double engineStart = platform::MillisecondClock();
   Ref<TDocumentoRenderizable> doc = engine.RunEngine();
   const double engineEnd = platform::MillisecondClock();
 
+  if (doc && hooks.afterRun) hooks.afterRun(*doc);
+  // Pages are read only when no stop signal came during or just after the run.
+  int signal = stopSignal();
+  const PageTexts texts = doc && signal == 0 ? ReadPages(*doc) : PageTexts{};
+  if (signal == 0) signal = stopSignal();
+
   const int64_t pages = doc ? doc->TotalPaginas() : 0;
-  const std::string first = doc && pages > 0 ? JsonEncode(doc->GetPagina(1)) : "";
-  const std::string last = doc && pages > 0 ? JsonEncode(doc->GetPagina(pages)) : "";
-  const std::string previous = doc && pages > 1 ? JsonEncode(doc->GetPagina(pages - 1)) : "";
   Value pag = engine.GetPaginationDiagnostics();
   Value input = engine.GetInputDiagnostics();
   Value perf = engine.GetPerformanceDiagnostics();
 
   const std::string p = std::to_string(pages);
-  const bool lastFound = doc && Contains(last, lastMark);
-  const bool summaryLast = doc && Contains(last, kSummaryMark);
-  const bool summaryPrevious = pages > 1 && Contains(previous, kSummaryMark);
-  const bool firstNumber = doc && Contains(first, "1 de " + p);
-  const bool lastNumber = doc && Contains(last, p + " de " + p);
+  const bool lastFound = doc && Contains(texts.last, lastMark);
+  const bool summaryLast = doc && Contains(texts.last, kSummaryMark);
+  const bool summaryPrevious = pages > 1 && Contains(texts.previous, kSummaryMark);
+  const bool firstNumber = doc && Contains(texts.first, "1 de " + p);
+  const bool lastNumber = doc && Contains(texts.last, p + " de " + p);
   const std::string termination = ValueString(pag.Get("cTerminationReason"));
   const int64_t executions = perf.Get("nPageExecutions").Int();
+  const int64_t lastDataLine = pag.Get("nLastDataLine").Int();
 
   auto line = [&out](const std::string& key, const std::string& value) {
     out += "\n" + key + "=" + value;
@@ -145,7 +234,7 @@ int MAIN(const std::vector<std::string>& args, std::string& out) {
   line("summary_previous", Yes(summaryPrevious));
   line("first_page_number", Yes(firstNumber));
   line("last_page_number", Yes(lastNumber));
-  line("last_data_line", std::to_string(pag.Get("nLastDataLine").Int()));
+  line("last_data_line", std::to_string(lastDataLine));
   line("termination", termination);
   line("input_seconds", Seconds(inputEnd - inputStart));
   line("input_normalize_seconds", Seconds(input.Get("nNormalizeMs").Double()));
@@ -170,16 +259,38 @@ int MAIN(const std::vector<std::string>& args, std::string& out) {
   line("progress_events", std::to_string(progressEvents));
   line("seconds", Seconds(platform::MillisecondClock() - start));
 
-  // With no sample rows, no data file or no document the run cannot pass.
-  const bool success = doc && sampleRows > 0 && lastFound && summaryLast && !summaryPrevious &&
-                       firstNumber && lastNumber &&
-                       (n != kRegistrosMuestra || pages == kPaginasMuestra) &&
-                       executions <= pages && pag.Get("nLastDataLine").Int() == n &&
-                       (termination == "all-data-consumed" ||
-                        termination == "all-data-consumed-after-lastpage-split");
+  // The first failure is the one reported: a missing data file or a lost
+  // page explains the page findings that fail after it. The last nine are
+  // the success rule, in its order.
+  const std::string failure = FirstFailure({
+      {signal == 0, "stopped by signal " + std::to_string(signal)},
+      {sample.lRead, "cannot read the sample data file " + sample.cPath},
+      {sample.Count() > 0, "the sample data file has no detail rows in DetalleVar.OMEMQUERY"},
+      {static_cast<bool>(doc),
+       engine.cLastError.empty() ? "the run answered no document" : engine.cLastError},
+      {doc && !doc->HasPageSpoolError(), doc ? doc->GetPageSpoolError() : ""},
+      {lastFound, "the last page lacks the last record's mark " + lastMark},
+      {summaryLast, std::string("the last page lacks ") + kSummaryMark},
+      {!summaryPrevious, "page " + std::to_string(pages - 1) + " also shows " + kSummaryMark},
+      {firstNumber, "page 1 lacks \"1 de " + p + "\""},
+      {lastNumber, "the last page lacks \"" + p + " de " + p + "\""},
+      {n != kRegistrosMuestra || pages == kPaginasMuestra,
+       std::to_string(kRegistrosMuestra) + " records gave " + p + " pages, not " +
+           std::to_string(kPaginasMuestra)},
+      {executions <= pages, std::to_string(executions) + " page executions for " + p + " pages"},
+      {lastDataLine == n,
+       "the last data line is " + std::to_string(lastDataLine) + ", not " + std::to_string(n)},
+      {termination == "all-data-consumed" ||
+           termination == "all-data-consumed-after-lastpage-split",
+       "the run ended with " + termination},
+  });
+  const bool success = failure.empty();
   line("success", Yes(success));
+  if (!success) err += std::string(kProgram) + ": " + OneLine(failure) + "\n";
+  // Ending the engine ends the document, which erases its spool.
   doc.reset();
   engine.End();
+  if (signal != 0) return 128 + signal;
   return success ? 0 : 1;
 }
 

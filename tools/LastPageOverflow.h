@@ -2,12 +2,15 @@
 // detail records and prints its measurements and findings.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "Value.h"
 
 namespace kx {
+
+class TDocumentoRenderizable;
 
 // The records a run sends when no usable count is given.
 inline constexpr int64_t kRegistrosPorDefecto = 170;
@@ -24,7 +27,24 @@ LastPageOverflowArgs ParseLastPageOverflowArgs(const std::vector<std::string>& a
 // A map with the same keys, each TypedValue replaced by its "valor".
 Value SampleRecordLarge(const Value& map);
 
-// Runs the program; `out` receives the output lines. Answers the exit code.
-int MAIN(const std::vector<std::string>& args, std::string& out);
+// What surrounds one run of the program: the console entry reads the stop
+// signal its handlers note; a test stands in for the signal, and for what
+// may befall the spool between the run and its page reads.
+struct LastPageOverflowHooks {
+  // The stop signal received so far, or 0 (none when empty). Asked by the
+  // progress callback, after the run and after the page reads.
+  std::function<int()> stopSignal;
+  // Given the result document after the run, before any page is read.
+  std::function<void(TDocumentoRenderizable&)> afterRun;
+};
+
+// Runs the program: `out` receives the output lines; `err`, when the run
+// fails, one line saying why. Answers the exit code: 0 on success, 1 on
+// failure, 128 + the signal number when a stop signal ended the run.
+int MAIN(const std::vector<std::string>& args, std::string& out, std::string& err,
+         const LastPageOverflowHooks& hooks = {});
+
+// A message as one line: every line break inside it becomes " / ".
+std::string OneLine(std::string_view message);
 
 }  // namespace kx

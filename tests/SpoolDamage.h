@@ -1,0 +1,74 @@
+// Damage done to a spooled document's temporary storage from outside, as a
+// cleaner of the temporary folder, a full disk or another process would do
+// it, and a private temporary folder to see what a run leaves behind. The
+// tests that damage a spool do it only through here, so they follow the
+// spool's layout when it changes.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "TDocumentoRenderizable.h"
+#include "TestFolder.h"
+
+namespace kx {
+
+enum class SpoolDamage { kDeleted, kTruncated };
+
+// Deletes, or cuts to half its length, the file that holds page n of a
+// spooled document. False when the page is not stored in a file that could
+// be damaged so.
+inline bool DamageSpoolOfPage(const TDocumentoRenderizable& doc, int64_t n, SpoolDamage how) {
+  if (!doc.aPaginas.IsList() || n < 1 || n > doc.TotalPaginas()) return false;
+  const Value& file = doc.aPaginas.AsList()[static_cast<size_t>(n - 1)].Get("__kxPageFile");
+  if (!file.IsText()) return false;
+  const std::filesystem::path path(std::string(file.Str()));
+  std::error_code ec;
+  if (how == SpoolDamage::kDeleted) return std::filesystem::remove(path, ec);
+  const uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec || size < 2) return false;
+  std::filesystem::resize_file(path, size / 2, ec);
+  return !ec;
+}
+
+// Points TMPDIR, where spool files are made, at a folder for the object's
+// life, then restores it.
+class TmpDirSetting {
+ public:
+  explicit TmpDirSetting(const std::string& folder) {
+    const char* old = std::getenv("TMPDIR");
+    hadOld_ = old != nullptr;
+    if (old) old_ = old;
+    ::setenv("TMPDIR", folder.c_str(), 1);
+  }
+  ~TmpDirSetting() {
+    if (hadOld_) {
+      ::setenv("TMPDIR", old_.c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+  }
+  TmpDirSetting(const TmpDirSetting&) = delete;
+  TmpDirSetting& operator=(const TmpDirSetting&) = delete;
+
+ private:
+  bool hadOld_ = false;
+  std::string old_;
+};
+
+// The spool files in a folder.
+inline std::vector<std::string> SpoolFiles(const std::string& folder) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec)) {
+    if (e.path().filename().string().rfind("kxt_ir_", 0) == 0) files.push_back(e.path());
+  }
+  return files;
+}
+
+}  // namespace kx
