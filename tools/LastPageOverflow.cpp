@@ -37,6 +37,11 @@ bool Contains(const std::string& hay, const std::string& needle) {
   return TextContains(hay, needle);
 }
 
+// The client name of the last record of a job of n records.
+std::string LastRecordMark(int64_t n) {
+  return "ULTIMO_" + std::to_string(n);
+}
+
 }  // namespace
 
 LastPageOverflowArgs ParseLastPageOverflowArgs(const std::vector<std::string>& args) {
@@ -52,6 +57,30 @@ LastPageOverflowArgs ParseLastPageOverflowArgs(const std::vector<std::string>& a
   return parsed;
 }
 
+std::string SampleTemplatePath() {
+  return std::string("lbl") + platform::PathSeparator() + kTemplate;
+}
+
+Value ReadSampleData() {
+  const char sep = platform::PathSeparator();
+  std::string text;
+  platform::ReadTextFile(std::string("lbl") + sep + "demo" + sep + kDataFile, text);
+  return JsonDecode(text);
+}
+
+Value SampleLedgerRecord(const Value& rows, int64_t i, int64_t n) {
+  const int64_t sampleRows = static_cast<int64_t>(rows.Len());
+  Value rec = SampleRecordLarge(rows.AsList()[static_cast<size_t>((i - 1) % sampleRows)]);
+  int64_t rate = kTiposIva[(i - 1) % std::size(kTiposIva)];
+  rec.Set("seriefac", i > n - kRegistrosSerieFinal ? "ZZ" : "AA");
+  rec.Set("numfac", i);
+  rec.Set("iva", rate);
+  rec.Set("base", 100);
+  rec.Set("impiva", rate);
+  rec.Set("rsocialc", i == n ? LastRecordMark(n) : "Registro " + std::to_string(i));
+  return rec;
+}
+
 Value SampleRecordLarge(const Value& map) {
   Value out = Value::NewMap();
   if (const Map* m = map.MapPtr()) {
@@ -65,19 +94,16 @@ Value SampleRecordLarge(const Value& map) {
 
 int MAIN(const std::vector<std::string>& args, std::string& out) {
   const double start = platform::MillisecondClock();
-  const char sep = platform::PathSeparator();
   LastPageOverflowArgs a = ParseLastPageOverflowArgs(args);
   const int64_t n = a.nRecords;
-  const std::string lastMark = "ULTIMO_" + std::to_string(n);
+  const std::string lastMark = LastRecordMark(n);
   int64_t progressEvents = 0;
 
-  std::string dataText;
-  platform::ReadTextFile(std::string("lbl") + sep + "demo" + sep + kDataFile, dataText);
-  Value data = JsonDecode(dataText);
+  Value data = ReadSampleData();
   Value rows = data.Get("DetalleVar").Get("OMEMQUERY");
   const size_t sampleRows = rows.IsList() ? rows.Len() : 0;
 
-  TKXEngine engine(Value(std::string("lbl") + sep + kTemplate));
+  TKXEngine engine{Value(SampleTemplatePath())};
   engine.Create();
   engine.SetInputDiagnostics(Value(true));
   // The sample data file is UTF-8: it must reach the engine as it stands.
@@ -89,15 +115,7 @@ int MAIN(const std::vector<std::string>& args, std::string& out) {
     for (const Map::Entry& g : *groups) engine.SendDataVar(g.key, SampleRecordLarge(g.value));
   }
   for (int64_t i = 1; sampleRows > 0 && i <= n; ++i) {
-    Value rec = SampleRecordLarge(
-        rows.AsList()[static_cast<size_t>((i - 1) % static_cast<int64_t>(sampleRows))]);
-    int64_t rate = kTiposIva[(i - 1) % std::size(kTiposIva)];
-    rec.Set("seriefac", i > n - kRegistrosSerieFinal ? "ZZ" : "AA");
-    rec.Set("numfac", i);
-    rec.Set("iva", rate);
-    rec.Set("base", 100);
-    rec.Set("impiva", rate);
-    rec.Set("rsocialc", i == n ? lastMark : "Registro " + std::to_string(i));
+    Value rec = SampleLedgerRecord(rows, i, n);
     if (a.lChanges)
       engine.SendDataVarAt(Value(i - 1), Value("RUPTURA"), Value::NewMap({{"VALUE", i}}));
     engine.SendDetalle(Value("OMEMQUERY"), rec);
