@@ -441,6 +441,12 @@ bool CambiosDesordenados::Aplicar(int64_t posicion, Value& overlay) {
   return true;
 }
 
+int64_t CambiosDesordenados::EntradaVigente(std::string_view clave) const {
+  auto it = oIndice_.find(std::string(clave));
+  if (it == oIndice_.end() || !aClaves_[it->second].lPresente) return -1;
+  return aClaves_[it->second].nUltima;
+}
+
 bool CambiosDesordenados::Recalcular(ClaveCambio& c) {
   bool presente = false;
   std::pair<uint32_t, uint32_t> primera{0, 0};

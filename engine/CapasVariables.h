@@ -186,6 +186,9 @@ class CambiosDesordenados {
   bool Preparado(const Value& lista) const { return hLista_.SameRef(lista); }
   // Moves the applied set to the position; answers whether the overlay changed.
   bool Aplicar(int64_t posicion, Value& overlay);
+  // The entry that gives the key its value in the overlay, counted among the
+  // list's maps from 0; -1 when no applied entry sets the key.
+  int64_t EntradaVigente(std::string_view clave) const;
 
  private:
   struct EntradaCambio {

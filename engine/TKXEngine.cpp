@@ -122,6 +122,8 @@ TKXEngine& TKXEngine::Init(const Value& cTemplate) {
   bProgressCallback = Value();
   hLogicalDocumentBreak = Value::NewMap();
   lLogicalDocumentBreakDisabled = false;
+  oInterno_->lPlantillaPrestada = false;
+  oInterno_->lDocumentoLogico = false;
   oInterno_->oCacheImagenes = MakeRef<TImageCache>();
   ResetProgress();
   ResetBuffersDatos();
@@ -132,29 +134,46 @@ void TKXEngine::End() {
   // The result document is shared with the host: dropping the engine's hold
   // ends it (and erases its page files) once no host handle remains.
   oDocumento.reset();
-  if (oPlantillaRuntime) oPlantillaRuntime->End();
-  oPlantillaRuntime.reset();
+  oInterno_->SoltarPlantilla();
   Init(Value(""));
 }
 
 TKXEngine& TKXEngine::OpenJob(const Value& cTemplate) {
   if (cTemplate.IsText() && !cTemplate.Str().empty()) SetPlantillaName(cTemplate);
   if (cPlantillaMode == "PlantillaName") cPlantilla = RutaPlantilla(Value(cPlantilla));
-  hVariablesUsadas = Value::NewMap();
-  hAskStrings = Value::NewMap();
-  lAskStringsAnalizados = false;
-  if (oPlantillaRuntime) oPlantillaRuntime->End();
-  oPlantillaRuntime = CrearPlantilla();
-  hLogicalDocumentBreak = Value::NewMap();
-  lLogicalDocumentBreakDisabled = false;
-  LoadLogicalDocumentBreak(oPlantillaRuntime);
-  AnalizarPlantilla(oPlantillaRuntime->GetData());
-  AnalizarAskStringsNodo(oPlantillaRuntime->GetData(), "");
-  lAskStringsAnalizados = true;
-  oInterno_->lPlantillaRuntimeActual = true;
-  ResetBuffersDatos();
-  lJobAbierto = true;
-  return *this;
+  oInterno_->SoltarPlantilla();
+  return oInterno_->AbrirTrabajo(CrearPlantilla(), nullptr);
+}
+
+TKXEngine& TKXEngine::Interno::AbrirTrabajo(const Ref<TPlantilla>& plantilla,
+                                            const TKXEngine* parent) {
+  e.hVariablesUsadas = Value::NewMap();
+  e.hAskStrings = Value::NewMap();
+  e.lAskStringsAnalizados = false;
+  SoltarPlantilla();
+  e.oPlantillaRuntime = plantilla;
+  lPlantillaPrestada = parent != nullptr;
+  e.hLogicalDocumentBreak = Value::NewMap();
+  e.lLogicalDocumentBreakDisabled = false;
+  e.LoadLogicalDocumentBreak(plantilla);
+  if (parent) {
+    e.hVariablesUsadas = DeepClone(parent->hVariablesUsadas);
+    e.hAskStrings = DeepClone(parent->hAskStrings);
+  } else {
+    e.AnalizarPlantilla(plantilla->GetData());
+    e.AnalizarAskStringsNodo(plantilla->GetData(), "");
+  }
+  e.lAskStringsAnalizados = true;
+  lPlantillaRuntimeActual = true;
+  e.ResetBuffersDatos();
+  e.lJobAbierto = true;
+  return e;
+}
+
+void TKXEngine::Interno::SoltarPlantilla() {
+  if (e.oPlantillaRuntime && !lPlantillaPrestada) e.oPlantillaRuntime->End();
+  e.oPlantillaRuntime.reset();
+  lPlantillaPrestada = false;
 }
 
 Value TKXEngine::CloseJob() {

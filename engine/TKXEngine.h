@@ -232,6 +232,19 @@ class TKXEngine {
 
   // Logical documents.
   void LoadLogicalDocumentBreak(const Ref<TPlantilla>& plantilla);
+  // The break of a group and its fields (a list, or a text joined by "+"); an empty map for none.
+  static Value NormalizeLogicalDocumentBreak(const Value& group, const Value& fields);
+  // The 0-based detail columns of the break's fields; none, with cLastError, when one is missing.
+  std::vector<size_t> LogicalDocumentFieldIndexes(const Value& brk);
+  static std::string LogicalDocumentRecordKey(const Value& row,
+                                              const std::vector<size_t>& positions);
+  // The runs of consecutive records with equal keys, as LogicalDocumentRange maps.
+  Value LogicalDocumentRanges();
+  // The job's input for the records first..last (1-based) into the child, with
+  // its variable changes already re-based to it.
+  void CloneLogicalDocumentInput(TKXEngine& child, int64_t first, int64_t last,
+                                 const Value& changes) const;
+  Ref<TDocumentoRenderizable> GenerarDocumentosLogicos(const Ref<TPlantilla>& plantilla);
 
   bool lProgressDefinitive = true;
   bool lProgressNotified = false;

@@ -72,8 +72,6 @@ bool TKXEngine::EsCaracterIdentificador(char c) {
   return EsInicioIdentificador(c) || (c >= '0' && c <= '9') || c == '.';
 }
 
-void TKXEngine::LoadLogicalDocumentBreak(const Ref<TPlantilla>&) {}
-
 std::string TKXEngine::NormalizarVariable(const Value& name) {
   std::string s(AllTrim(ValueString(name)));
   s.erase(std::remove(s.begin(), s.end(), ' '), s.end());
@@ -342,15 +340,6 @@ TKXEngine& TKXEngine::SetAskStringValues(const Value& answers) {
   if (const Map* m = answers.MapPtr()) {
     for (const Map::Entry& e : *m) SetAskStringValue(e.key, e.value);
   }
-  return *this;
-}
-
-TKXEngine& TKXEngine::SetLogicalDocumentBreak(const Value&, const Value&) {
-  return *this;
-}
-
-TKXEngine& TKXEngine::DisableLogicalDocumentBreak() {
-  lLogicalDocumentBreakDisabled = true;
   return *this;
 }
 

@@ -53,6 +53,8 @@ std::string_view TextoModo(ModoEjecucion modo) {
       return "two-pass";
     case ModoEjecucion::kErrorComposicion:
       return "composition-error";
+    case ModoEjecucion::kDocumentosLogicos:
+      return "logical-documents";
   }
   return "not-started";
 }
@@ -328,7 +330,11 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
   };
   if (!lLogicalDocumentBreakDisabled && hLogicalDocumentBreak.Len() == 0)
     LoadLogicalDocumentBreak(plantilla);
-  if (EsDocumentoEtiquetas(plantilla) || aRegLine.Len() == 0) {
+  if (!lLogicalDocumentBreakDisabled && hLogicalDocumentBreak.Len() > 0) {
+    oInterno_->EscribirModo(ModoEjecucion::kDocumentosLogicos);
+    lProgressDefinitive = true;
+    definitive([&] { return GenerarDocumentosLogicos(plantilla); });
+  } else if (EsDocumentoEtiquetas(plantilla) || aRegLine.Len() == 0) {
     oInterno_->EscribirModo(ModoEjecucion::kEtiquetasOSinDetalle);
     lProgressDefinitive = true;
     definitive([&] {
@@ -366,7 +372,8 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
     if (!NotifyProgress(Value(0), Value(nProgressTotal), Value(0), true)) return finish(nullptr);
     definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla, lastPage); });
   }
-  document = AdjuntarDatosTabulares(document, plantilla);
+  // A logical document's data tables would be dropped: the job's own come from all its records.
+  if (!oInterno_->lDocumentoLogico) document = AdjuntarDatosTabulares(document, plantilla);
   oDocumento = FinishProgress(document);
   return finish(oDocumento);
 }

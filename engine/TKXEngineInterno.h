@@ -9,7 +9,8 @@
 //  - TKXEngineProgreso.cpp: progress reporting;
 //  - TKXEngineEjecucion.cpp: run modes and single executions;
 //  - TKXEnginePaginas.cpp: the page loop;
-//  - TKXEngineUltimaPagina.cpp: last-page finalisation and page-number patching.
+//  - TKXEngineUltimaPagina.cpp: last-page finalisation and page-number patching;
+//  - TKXEngineDocumentosLogicos.cpp: logical documents, one child engine each.
 #pragma once
 
 #include <cstdint>
@@ -64,6 +65,7 @@ enum class Terminacion : uint8_t {
   kFalloGeneracion,
   kErrorSpooling,
   kEstancada,
+  kTodosDocumentosLogicos,
 };
 // The diagnostics text of a reason.
 std::string_view TextoTerminacion(Terminacion terminacion);
@@ -78,6 +80,7 @@ enum class ModoEjecucion : uint8_t {
   kFinalizacionSelectiva,
   kDosPasadas,
   kErrorComposicion,
+  kDocumentosLogicos,
 };
 // The diagnostics text of a mode.
 std::string_view TextoModo(ModoEjecucion modo);
@@ -150,6 +153,12 @@ class TKXEngine::Interno {
   // The template of the current source: the job's own while the source is
   // unchanged since OpenJob, else a temporary one the caller ends.
   Ref<TPlantilla> PlantillaActual(bool& temporary) const;
+  // Opens a job on the template: from OpenJob with one it has just built;
+  // for a logical document with the parent's (`parent`), which the child
+  // borrows, never ends, and takes the analysis of instead of scanning it again.
+  TKXEngine& AbrirTrabajo(const Ref<TPlantilla>& plantilla, const TKXEngine* parent);
+  // Ends the job's template unless it is borrowed, and lets it go.
+  void SoltarPlantilla();
 
   // ---- Executions (TKXEngineEjecucion.cpp)
 
@@ -213,6 +222,9 @@ class TKXEngine::Interno {
 
   // The reason the page loop ended, written into the pagination diagnostics.
   void EscribirTerminacion(facade::Terminacion terminacion);
+  // The result document of a run, with the paper of the first document whose
+  // pages it takes; it spools its pages as the job's size asks.
+  Ref<TDocumentoRenderizable> NuevoResultado(const TDocumentoRenderizable& first) const;
 
   // ---- Last-page finalisation (TKXEngineUltimaPagina.cpp)
 
@@ -245,6 +257,17 @@ class TKXEngine::Interno {
                          const Ref<TDocumentoRenderizable>& rendered, int64_t base,
                          const Value& sums, const Value& textStates);
 
+  // ---- Logical documents (TKXEngineDocumentosLogicos.cpp)
+
+  // Gives a new child engine the parent's encodings and template source, and
+  // opens its job with its own break off.
+  void AbrirDocumentoLogico(TKXEngine& child, const Ref<TPlantilla>& plantilla) const;
+  // Appends a child's pages to the merged document, which the first child
+  // makes; false, with cLastError, when a page cannot be stored or read.
+  bool FusionarDocumentoLogico(Ref<TDocumentoRenderizable>& merged, TDocumentoRenderizable& doc);
+  // Adds a child's timings and counts to the run's, all but its mode and its total time.
+  void SumarRendimientoHijo(const Value& performance);
+
   // ---- State
 
   std::unique_ptr<InputKeyCache> oInputKeyCache;
@@ -259,6 +282,10 @@ class TKXEngine::Interno {
   bool lPlantillaRuntimeActual = false;
   // The reason the last page loop ended, as written into the diagnostics.
   facade::Terminacion eTerminacion = facade::Terminacion::kNoIniciada;
+  // The job's template belongs to the parent engine of a logical document.
+  bool lPlantillaPrestada = false;
+  // This engine renders one logical document of another engine's job.
+  bool lDocumentoLogico = false;
 
  private:
   TKXEngine& e;

@@ -46,6 +46,8 @@ std::string_view TextoTerminacion(Terminacion terminacion) {
       return "page-spool-error";
     case Terminacion::kEstancada:
       return "stalled-without-consuming-data";
+    case Terminacion::kTodosDocumentosLogicos:
+      return "all-logical-documents-consumed";
   }
   return "not-started";
 }
@@ -66,6 +68,17 @@ bool EsPasoEstancado(int64_t consumed, const Value& continuations, const Value& 
 void TKXEngine::Interno::EscribirTerminacion(Terminacion terminacion) {
   eTerminacion = terminacion;
   e.hPaginationDiagnostics.Set("cTerminationReason", TextoTerminacion(terminacion));
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::Interno::NuevoResultado(
+    const TDocumentoRenderizable& first) const {
+  auto result = MakeRef<TDocumentoRenderizable>(Value(first.nAncho), Value(first.nAlto));
+  result->Create();
+  result->SetPaperHeightMode(Value(first.cPaperHeightMode));
+  result->SetAutoPageSpooling(Value(kObjetosParaSpooling));
+  if (static_cast<int64_t>(e.aRegLine.Len()) >= kRegistrosParaSpooling)
+    result->EnablePageSpooling();
+  return result;
 }
 
 Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
@@ -147,13 +160,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
       if (!result) cLastError = kSinDocumento;
       break;
     }
-    if (!result) {
-      result = MakeRef<TDocumentoRenderizable>(Value(page->nAncho), Value(page->nAlto));
-      result->Create();
-      result->SetPaperHeightMode(Value(page->cPaperHeightMode));
-      result->SetAutoPageSpooling(Value(kObjetosParaSpooling));
-      if (n >= kRegistrosParaSpooling) result->EnablePageSpooling();
-    }
+    if (!result) result = in.NuevoResultado(*page);
     stepFirstPage = result->TotalPaginas() + 1;
     Value pages = page->GetPaginas();
     for (const Value& p : pages.AsList()) {

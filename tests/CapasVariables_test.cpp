@@ -104,6 +104,18 @@ std::string Aplicadas(const Value& lista, int64_t posicion) {
   return JsonEncode(v);
 }
 
+// By definition too: the last entry at or below the position that sets the
+// key, counted among the list's maps; -1 for none.
+int64_t Vigente(const Value& lista, int64_t posicion, std::string_view clave) {
+  int64_t ordinal = -1, vigente = -1;
+  for (const Value& e : lista.AsList()) {
+    if (!e.IsMap()) continue;
+    ++ordinal;
+    if (IndiceCambio(e) <= posicion && e.Get("hVariables").Has(clave)) vigente = ordinal;
+  }
+  return vigente;
+}
+
 TEST(CapasVariables, UnorderedChangesAtAnyPositionInAnyOrder) {
   const Value lista = JsonDecode(R"([
       {"nIndiceDetalle":4,"hVariables":{"B":"b4","A":"a4"}},
@@ -118,6 +130,9 @@ TEST(CapasVariables, UnorderedChangesAtAnyPositionInAnyOrder) {
   for (int64_t posicion : {3, 0, 5, 1, 4, -1, 2, 2, 9, 1}) {
     cambios.Aplicar(posicion, overlay);
     EXPECT_EQ(JsonEncode(overlay), Aplicadas(lista, posicion)) << "position " << posicion;
+    for (std::string_view clave : {"A", "B", "C", "Z"})
+      EXPECT_EQ(cambios.EntradaVigente(clave), Vigente(lista, posicion, clave))
+          << "position " << posicion << ", key " << clave;
   }
   EXPECT_FALSE(cambios.Aplicar(1, overlay));  // nothing moved: nothing to do
 }

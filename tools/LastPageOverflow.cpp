@@ -49,7 +49,8 @@ struct SampleData {
   size_t Count() const { return rows.IsList() ? rows.Len() : 0; }
 };
 
-SampleData ReadSampleData(char sep) {
+SampleData LoadSampleData() {
+  const char sep = platform::PathSeparator();
   SampleData sample;
   sample.cPath = std::string("lbl") + sep + "demo" + sep + kDataFile;
   std::string text;
@@ -59,23 +60,19 @@ SampleData ReadSampleData(char sep) {
   return sample;
 }
 
+// The client name of the last record of a job of n records.
+std::string LastRecordMark(int64_t n) {
+  return "ULTIMO_" + std::to_string(n);
+}
+
 // The job's variables, then N detail records made from the sample rows in turn.
-void SendSampleJob(TKXEngine& engine, const SampleData& sample, const LastPageOverflowArgs& a,
-                   const std::string& lastMark) {
+void SendSampleJob(TKXEngine& engine, const SampleData& sample, const LastPageOverflowArgs& a) {
   const int64_t n = a.nRecords;
   if (const Map* groups = sample.data.Get("DataVar").MapPtr()) {
     for (const Map::Entry& g : *groups) engine.SendDataVar(g.key, SampleRecordLarge(g.value));
   }
-  const int64_t sampleRows = static_cast<int64_t>(sample.Count());
-  for (int64_t i = 1; sampleRows > 0 && i <= n; ++i) {
-    Value rec = SampleRecordLarge(sample.rows.AsList()[static_cast<size_t>((i - 1) % sampleRows)]);
-    int64_t rate = kTiposIva[(i - 1) % std::size(kTiposIva)];
-    rec.Set("seriefac", i > n - kRegistrosSerieFinal ? "ZZ" : "AA");
-    rec.Set("numfac", i);
-    rec.Set("iva", rate);
-    rec.Set("base", 100);
-    rec.Set("impiva", rate);
-    rec.Set("rsocialc", i == n ? lastMark : "Registro " + std::to_string(i));
+  for (int64_t i = 1; sample.Count() > 0 && i <= n; ++i) {
+    Value rec = SampleLedgerRecord(sample.rows, i, n);
     if (a.lChanges)
       engine.SendDataVarAt(Value(i - 1), Value("RUPTURA"), Value::NewMap({{"VALUE", i}}));
     engine.SendDetalle(Value("OMEMQUERY"), rec);
@@ -143,6 +140,27 @@ LastPageOverflowArgs ParseLastPageOverflowArgs(const std::vector<std::string>& a
   return parsed;
 }
 
+std::string SampleTemplatePath() {
+  return std::string("lbl") + platform::PathSeparator() + kTemplate;
+}
+
+Value ReadSampleData() {
+  return LoadSampleData().data;
+}
+
+Value SampleLedgerRecord(const Value& rows, int64_t i, int64_t n) {
+  const int64_t sampleRows = static_cast<int64_t>(rows.Len());
+  Value rec = SampleRecordLarge(rows.AsList()[static_cast<size_t>((i - 1) % sampleRows)]);
+  int64_t rate = kTiposIva[(i - 1) % std::size(kTiposIva)];
+  rec.Set("seriefac", i > n - kRegistrosSerieFinal ? "ZZ" : "AA");
+  rec.Set("numfac", i);
+  rec.Set("iva", rate);
+  rec.Set("base", 100);
+  rec.Set("impiva", rate);
+  rec.Set("rsocialc", i == n ? LastRecordMark(n) : "Registro " + std::to_string(i));
+  return rec;
+}
+
 Value SampleRecordLarge(const Value& map) {
   Value out = Value::NewMap();
   if (const Map* m = map.MapPtr()) {
@@ -175,17 +193,16 @@ std::string OneLine(std::string_view message) {
 int MAIN(const std::vector<std::string>& args, std::string& out, std::string& err,
          const LastPageOverflowHooks& hooks) {
   const double start = platform::MillisecondClock();
-  const char sep = platform::PathSeparator();
   LastPageOverflowArgs a = ParseLastPageOverflowArgs(args);
   const int64_t n = a.nRecords;
-  const std::string lastMark = "ULTIMO_" + std::to_string(n);
+  const std::string lastMark = LastRecordMark(n);
   const std::function<int()> stopSignal =
       hooks.stopSignal ? hooks.stopSignal : std::function<int()>([] { return 0; });
   int64_t progressEvents = 0;
 
-  const SampleData sample = ReadSampleData(sep);
+  const SampleData sample = LoadSampleData();
 
-  TKXEngine engine(Value(std::string("lbl") + sep + kTemplate));
+  TKXEngine engine{Value(SampleTemplatePath())};
   engine.Create();
   engine.SetInputDiagnostics(Value(true));
   // The sample data file is UTF-8: it must reach the engine as it stands.
@@ -193,7 +210,7 @@ int MAIN(const std::vector<std::string>& args, std::string& out, std::string& er
   engine.OpenJob();
 
   const double inputStart = platform::MillisecondClock();
-  SendSampleJob(engine, sample, a, lastMark);
+  SendSampleJob(engine, sample, a);
   engine.CloseJob();
   const double inputEnd = platform::MillisecondClock();
 

@@ -27,6 +27,15 @@ LastPageOverflowArgs ParseLastPageOverflowArgs(const std::vector<std::string>& a
 // A map with the same keys, each TypedValue replaced by its "valor".
 Value SampleRecordLarge(const Value& map);
 
+// The sample template's path, under "lbl".
+std::string SampleTemplatePath();
+// The sample data file (under "lbl" and "demo"), decoded; nothing when it cannot be read.
+Value ReadSampleData();
+// Record i (1-based) of a sample job of n records: the data file's detail
+// rows (a non-empty list) in turn, each numbered, with the VAT rates taken in
+// turn, the second series on the last records and the last one marked.
+Value SampleLedgerRecord(const Value& rows, int64_t i, int64_t n);
+
 // What surrounds one run of the program: the console entry reads the stop
 // signal its handlers note; a test stands in for the signal, and for what
 // may befall the spool between the run and its page reads.
