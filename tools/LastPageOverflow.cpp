@@ -1,5 +1,6 @@
 #include "LastPageOverflow.h"
 
+#include <cmath>
 #include <iterator>
 
 #include "Json.h"
@@ -37,6 +38,29 @@ bool Contains(const std::string& hay, const std::string& needle) {
   return TextContains(hay, needle);
 }
 
+// A well-mixed 64-bit hash of the record number (splitmix64's finaliser).
+uint64_t Mix(uint64_t x) {
+  x += 0x9E3779B97F4A7C15ULL;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+  return x ^ (x >> 31);
+}
+
+// Gives record i a company name, tax number and amount of its own, of the
+// same widths as the sample's, so the layout (and the page count) stays.
+void MakeTextsUnique(Value& rec, int64_t i, int64_t rate) {
+  uint64_t h = Mix(static_cast<uint64_t>(i));
+  std::string name = "Cliente ";
+  for (int k = 0; k < 8; ++k, h /= 26) name += static_cast<char>('a' + h % 26);
+  uint64_t d = Mix(h + static_cast<uint64_t>(i));
+  std::string digits = std::to_string(10000000 + d % 90000000);
+  rec.Set("cuitc", "30-" + digits + "-" + std::to_string(d / 90000000 % 10));
+  rec.Set("rsocialc", name);
+  const double base = static_cast<double>(100 + Mix(d) % 999900) / 100.0;
+  rec.Set("base", Value::Real(base, 2));
+  rec.Set("impiva", Value::Real(std::round(base * static_cast<double>(rate)) / 100.0, 2));
+}
+
 }  // namespace
 
 LastPageOverflowArgs ParseLastPageOverflowArgs(const std::vector<std::string>& args) {
@@ -64,9 +88,12 @@ Value SampleRecordLarge(const Value& map) {
 }
 
 int MAIN(const std::vector<std::string>& args, std::string& out) {
+  return RunLastPageOverflow(ParseLastPageOverflowArgs(args), out);
+}
+
+int RunLastPageOverflow(const LastPageOverflowArgs& a, std::string& out) {
   const double start = platform::MillisecondClock();
   const char sep = platform::PathSeparator();
-  LastPageOverflowArgs a = ParseLastPageOverflowArgs(args);
   const int64_t n = a.nRecords;
   const std::string lastMark = "ULTIMO_" + std::to_string(n);
   int64_t progressEvents = 0;
@@ -97,7 +124,9 @@ int MAIN(const std::vector<std::string>& args, std::string& out) {
     rec.Set("iva", rate);
     rec.Set("base", 100);
     rec.Set("impiva", rate);
-    rec.Set("rsocialc", i == n ? lastMark : "Registro " + std::to_string(i));
+    if (a.lUniqueTexts) MakeTextsUnique(rec, i, rate);
+    if (i == n || !a.lUniqueTexts)
+      rec.Set("rsocialc", i == n ? lastMark : "Registro " + std::to_string(i));
     if (a.lChanges)
       engine.SendDataVarAt(Value(i - 1), Value("RUPTURA"), Value::NewMap({{"VALUE", i}}));
     engine.SendDetalle(Value("OMEMQUERY"), rec);

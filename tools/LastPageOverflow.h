@@ -16,6 +16,9 @@ struct LastPageOverflowArgs {
   int64_t nRecords = kRegistrosPorDefecto;
   bool lProgress = false;
   bool lChanges = false;
+  // Not on the command line: the benchmark sets it so that every record's
+  // texts and amounts differ (no repetition for page compression to exploit).
+  bool lUniqueTexts = false;
 };
 
 // The record count, progress mode and changes mode from the command line.
@@ -26,5 +29,8 @@ Value SampleRecordLarge(const Value& map);
 
 // Runs the program; `out` receives the output lines. Answers the exit code.
 int MAIN(const std::vector<std::string>& args, std::string& out);
+
+// Runs the sample job as MAIN does, with arguments already parsed.
+int RunLastPageOverflow(const LastPageOverflowArgs& a, std::string& out);
 
 }  // namespace kx
