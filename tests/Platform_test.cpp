@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <string>
 #include <tuple>
 
@@ -64,6 +65,92 @@ TEST(Platform, StatsAndStampsOfRegularFiles) {
                                   dir.path(), dir.path() + "/missing"})
     EXPECT_FALSE(platform::StatRegularFile(none, 100, stat)) << none;
   EXPECT_FALSE(platform::StatRegularFile(ten, 9, stat));  // one byte over the cap
+}
+
+// Points the system temporary folder at `dir` for the life of the object.
+class TmpDirAs {
+ public:
+  explicit TmpDirAs(const std::string& dir) {
+    const char* old = std::getenv("TMPDIR");
+    had_ = old != nullptr;
+    if (old) old_ = old;
+    ::setenv("TMPDIR", dir.c_str(), 1);
+  }
+  ~TmpDirAs() {
+    if (had_) {
+      ::setenv("TMPDIR", old_.c_str(), 1);
+    } else {
+      ::unsetenv("TMPDIR");
+    }
+  }
+
+ private:
+  bool had_ = false;
+  std::string old_;
+};
+
+TEST(Platform, AnOpenTempFileIsReadAndWrittenAtOffsets) {
+  TempDir dir;
+  TmpDirAs tmp(dir.path());
+  platform::TempFile file;
+  ASSERT_TRUE(file.Create("kxt_ir_"));
+  const std::string path = file.Path();
+  EXPECT_EQ(path.rfind(dir.path() + "/kxt_ir_", 0), 0u) << path;
+  ASSERT_TRUE(file.WriteAt(0, "abcdef"));
+  ASSERT_TRUE(file.WriteAt(6, "ghij"));
+  std::string out;
+  ASSERT_TRUE(file.ReadAt(4, 4, out));
+  EXPECT_EQ(out, "efgh");
+  EXPECT_FALSE(file.ReadAt(8, 3, out));  // past the end: a short read fails
+  ASSERT_TRUE(file.Truncate(3));
+  EXPECT_FALSE(file.ReadAt(0, 4, out));
+  ASSERT_TRUE(file.ReadAt(0, 3, out));
+  EXPECT_EQ(out, "abc");
+
+  // A second file never takes the name of a live one.
+  platform::TempFile other;
+  ASSERT_TRUE(other.Create("kxt_ir_"));
+  EXPECT_NE(other.Path(), path);
+
+  EXPECT_TRUE(file.StillNamed());
+  file.Erase();
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_FALSE(platform::FileExists(path));
+  EXPECT_TRUE(platform::FileExists(other.Path()));
+}
+
+TEST(Platform, ATempFileWhoseNameWasTakenOverIsNotErased) {
+  TempDir dir;
+  TmpDirAs tmp(dir.path());
+  platform::TempFile file;
+  ASSERT_TRUE(file.Create("kxt_ir_"));
+  const std::string path = file.Path();
+  ASSERT_TRUE(platform::EraseFile(path));
+  EXPECT_FALSE(file.StillNamed());
+  ASSERT_TRUE(platform::WriteFile(path, "ajeno"));  // someone else's file now
+  EXPECT_FALSE(file.StillNamed());
+  file.Erase();
+  std::string out;
+  ASSERT_TRUE(platform::ReadFile(path, out));
+  EXPECT_EQ(out, "ajeno");
+
+  TmpDirAs none("/proc");  // nothing can be created there, not even by root
+  platform::TempFile failed;
+  EXPECT_FALSE(failed.Create("kxt_ir_"));
+  EXPECT_FALSE(failed.IsOpen());
+  EXPECT_FALSE(failed.WriteAt(0, "x"));
+}
+
+TEST(Platform, TicksConvertToTheMillisecondsThatPassed) {
+  const double start = platform::MillisecondClock();
+  const uint64_t ticks = platform::TickCount();
+  while (platform::MillisecondClock() - start < 30) {
+  }
+  const double ms = platform::TicksToMs(platform::TickCount() - ticks);
+  const double steady = platform::MillisecondClock() - start;
+  EXPECT_GT(ms, steady * 0.8);
+  EXPECT_LT(ms, steady * 1.25);
+  EXPECT_EQ(platform::TicksToMs(0), 0.0);
 }
 
 }  // namespace
