@@ -1,8 +1,12 @@
 #include "TKXEngine.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -959,6 +963,77 @@ TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
   EXPECT_FALSE(doc);
   EXPECT_EQ(engine.cLastError, "No se ha podido guardar una pagina temporal del informe.");
   EXPECT_EQ(engine.GetPaginationDiagnostics().Get("cTerminationReason").Str(), "page-spool-error");
+}
+
+// Spool files in the folder.
+size_t SpoolFiles(const std::string& dir) {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    n += e.path().filename().string().rfind("kxt_ir_", 0) == 0 ? 1 : 0;
+  return n;
+}
+
+TEST(TKXEngineRun, NoSpoolFileOutlivesAFinishedFailedOrCancelledRun) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const char* old = std::getenv("TMPDIR");
+  const std::string saved = old ? old : "";
+  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  struct Row {
+    const char* name;
+    bool cancel;       // the host cancels after some pages
+    rlim_t fileLimit;  // appends fail past this many bytes (0: no limit)
+    bool answered;
+  } rows[] = {
+      {"finished", false, 0, true},
+      {"cancelled", true, 0, false},
+      {"failed", false, 256 * 1024, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    Ledger ledger;
+    ledger.tableHeight = 250;
+    TKXEngine engine;
+    engine.SetPlantillaContent(Value(ledger.Json()));
+    engine.OpenJob();
+    for (int i = 0; i < 20000; ++i)
+      engine.SendDetalle(Value("LIN"), Value::NewMap({{"id", i}, {"importe", 1}}));
+    engine.CloseJob();
+    size_t filesSeen = 0;
+    engine.SetProgressCallback(Value::Function([&](std::span<const Value> a) {
+      filesSeen = std::max(filesSeen, SpoolFiles(dir.path()));
+      return Value(!(row.cancel && a.size() > 2 && a[2].Int() >= 50));
+    }));
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    auto handler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+    if (row.fileLimit > 0) {
+      rlimit limit = before;
+      limit.rlim_cur = row.fileLimit;
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(static_cast<bool>(doc), row.answered);
+    if (row.fileLimit > 0) {
+      EXPECT_EQ(engine.cLastError, "No se ha podido guardar una pagina temporal del informe.");
+    } else {
+      EXPECT_EQ(filesSeen, 1u);  // the run spooled, into one file
+    }
+    if (doc) {
+      EXPECT_EQ(SpoolFiles(dir.path()), 1u);
+      EXPECT_GT(doc->TotalPaginas(), 400);
+      doc.reset();
+      engine.End();
+    }
+    EXPECT_EQ(SpoolFiles(dir.path()), 0u);
+  }
+  if (old) {
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    ::unsetenv("TMPDIR");
+  }
 }
 
 }  // namespace
