@@ -1,7 +1,6 @@
 #include "PageSpool.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
@@ -16,19 +15,6 @@ namespace fs = std::filesystem;
 
 class PageSpoolTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* old = std::getenv("TMPDIR");
-    had_ = old != nullptr;
-    if (old) old_ = old;
-    ::setenv("TMPDIR", dir_.path().c_str(), 1);
-  }
-  void TearDown() override {
-    if (had_) {
-      ::setenv("TMPDIR", old_.c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
-  }
   size_t Files() const {
     size_t n = 0;
     for (const auto& e : fs::directory_iterator(dir_.path())) n += e.is_regular_file() ? 1 : 0;
@@ -36,10 +22,7 @@ class PageSpoolTest : public ::testing::Test {
   }
 
   TempDir dir_;
-
- private:
-  bool had_ = false;
-  std::string old_;
+  TmpDirAs tmp_{dir_.path()};
 };
 
 std::string Repetitive(int n, const std::string& word) {

@@ -67,35 +67,23 @@ TEST(Platform, StatsAndStampsOfRegularFiles) {
   EXPECT_FALSE(platform::StatRegularFile(ten, 9, stat));  // one byte over the cap
 }
 
-// Points the system temporary folder at `dir` for the life of the object.
-class TmpDirAs {
- public:
-  explicit TmpDirAs(const std::string& dir) {
-    const char* old = std::getenv("TMPDIR");
-    had_ = old != nullptr;
-    if (old) old_ = old;
-    ::setenv("TMPDIR", dir.c_str(), 1);
+// A temporary file made in a folder of the test's own.
+class PlatformTempFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(file_.Create("kxt_ir_"));
+    path_ = file_.Path();
   }
-  ~TmpDirAs() {
-    if (had_) {
-      ::setenv("TMPDIR", old_.c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
+  TempDir dir_;
+  TmpDirAs tmp_{dir_.path()};
+  platform::TempFile file_;
+  std::string path_;
 };
 
-TEST(Platform, AnOpenTempFileIsReadAndWrittenAtOffsets) {
-  TempDir dir;
-  TmpDirAs tmp(dir.path());
-  platform::TempFile file;
-  ASSERT_TRUE(file.Create("kxt_ir_"));
-  const std::string path = file.Path();
-  EXPECT_EQ(path.rfind(dir.path() + "/kxt_ir_", 0), 0u) << path;
+TEST_F(PlatformTempFile, IsReadAndWrittenAtOffsets) {
+  platform::TempFile& file = file_;
+  const std::string& path = path_;
+  EXPECT_EQ(path.rfind(dir_.path() + "/kxt_ir_", 0), 0u) << path;
   ASSERT_TRUE(file.WriteAt(0, "abcdef"));
   ASSERT_TRUE(file.WriteAt(6, "ghij"));
   std::string out;
@@ -119,12 +107,9 @@ TEST(Platform, AnOpenTempFileIsReadAndWrittenAtOffsets) {
   EXPECT_TRUE(platform::FileExists(other.Path()));
 }
 
-TEST(Platform, ATempFileWhoseNameWasTakenOverIsNotErased) {
-  TempDir dir;
-  TmpDirAs tmp(dir.path());
-  platform::TempFile file;
-  ASSERT_TRUE(file.Create("kxt_ir_"));
-  const std::string path = file.Path();
+TEST_F(PlatformTempFile, WhoseNameWasTakenOverIsNotErased) {
+  platform::TempFile& file = file_;
+  const std::string& path = path_;
   ASSERT_TRUE(platform::EraseFile(path));
   EXPECT_FALSE(file.StillNamed());
   ASSERT_TRUE(platform::WriteFile(path, "ajeno"));  // someone else's file now

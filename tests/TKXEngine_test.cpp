@@ -942,23 +942,24 @@ TEST(TKXEngineRun, ACriticalCompositionErrorEndsTheRun) {
   EXPECT_EQ(engine.GetPaginationDiagnostics().Get("nPages").Int(), 0);
 }
 
-TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
-  const char* old = std::getenv("TMPDIR");
-  std::string saved = old ? old : "";
-  ::setenv("TMPDIR", "/proc", 1);  // even root cannot create files there
+// A ledger job of 20000 records, 46 a page: it spools from its first page.
+void SendSpooledLedger(TKXEngine& engine) {
   Ledger ledger;
   ledger.tableHeight = 250;
-  TKXEngine engine;
   engine.SetPlantillaContent(Value(ledger.Json()));
   engine.OpenJob();
   for (int i = 0; i < 20000; ++i)
     engine.SendDetalle(Value("LIN"), Value::NewMap({{"id", i}, {"importe", 1}}));
   engine.CloseJob();
-  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
-  if (old) {
-    ::setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TMPDIR");
+}
+
+TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
+  TKXEngine engine;
+  SendSpooledLedger(engine);
+  Ref<TDocumentoRenderizable> doc;
+  {
+    TmpDirAs tmp("/proc");  // even root cannot create files there
+    doc = engine.RunEngine();
   }
   EXPECT_FALSE(doc);
   EXPECT_EQ(engine.cLastError, "No se ha podido guardar una pagina temporal del informe.");
@@ -976,9 +977,7 @@ size_t SpoolFiles(const std::string& dir) {
 TEST(TKXEngineRun, NoSpoolFileOutlivesAFinishedFailedOrCancelledRun) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  const char* old = std::getenv("TMPDIR");
-  const std::string saved = old ? old : "";
-  ::setenv("TMPDIR", dir.path().c_str(), 1);
+  TmpDirAs tmp(dir.path());
   struct Row {
     const char* name;
     bool cancel;       // the host cancels after some pages
@@ -991,14 +990,8 @@ TEST(TKXEngineRun, NoSpoolFileOutlivesAFinishedFailedOrCancelledRun) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
-    Ledger ledger;
-    ledger.tableHeight = 250;
     TKXEngine engine;
-    engine.SetPlantillaContent(Value(ledger.Json()));
-    engine.OpenJob();
-    for (int i = 0; i < 20000; ++i)
-      engine.SendDetalle(Value("LIN"), Value::NewMap({{"id", i}, {"importe", 1}}));
-    engine.CloseJob();
+    SendSpooledLedger(engine);
     size_t filesSeen = 0;
     engine.SetProgressCallback(Value::Function([&](std::span<const Value> a) {
       filesSeen = std::max(filesSeen, SpoolFiles(dir.path()));
@@ -1028,11 +1021,6 @@ TEST(TKXEngineRun, NoSpoolFileOutlivesAFinishedFailedOrCancelledRun) {
       engine.End();
     }
     EXPECT_EQ(SpoolFiles(dir.path()), 0u);
-  }
-  if (old) {
-    ::setenv("TMPDIR", saved.c_str(), 1);
-  } else {
-    ::unsetenv("TMPDIR");
   }
 }
 
