@@ -38,7 +38,7 @@ class TDocumentoRenderizable : public KXObject {
   explicit TDocumentoRenderizable(const Value& width = Value(0), const Value& height = Value(0));
   // Erases every page file the document created.
   ~TDocumentoRenderizable() override;
-  // Page files belong to one document: a copy would erase them twice.
+  // The spool file belongs to one document: a copy would erase it twice.
   TDocumentoRenderizable(const TDocumentoRenderizable&) = delete;
   TDocumentoRenderizable& operator=(const TDocumentoRenderizable&) = delete;
 
