@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
+#include <string_view>
 
 #include "Platform.h"
 #include "TDocumentoRenderizable.h"
@@ -133,10 +135,14 @@ int main(int argc, char** argv) {
   }
   const long spooledKb = PeakKb();
 
+  // Every stub names the document's one spool file: count its bytes once.
   std::string bytes;
   size_t fileBytes = 0;
+  std::set<std::string, std::less<>> files;
   for (const Value& stub : doc->aPaginas.AsList()) {
-    kx::platform::ReadFile(stub.Get("__kxPageFile").Str(), bytes);
+    const std::string_view path = stub.Get("__kxPageFile").Str();
+    if (path.empty() || !files.emplace(path).second) continue;
+    kx::platform::ReadFile(path, bytes);
     fileBytes += bytes.size();
   }
 
@@ -179,7 +185,8 @@ int main(int argc, char** argv) {
               objects / (ownMs / 1000));
   std::printf("get_ms=%.1f\nget_pages_per_s=%.0f\nget_objects_per_s=%.0f\n", getMs,
               pages / (getMs / 1000), objects / (getMs / 1000));
-  std::printf("file_bytes_per_object=%.1f\nloaded_objects=%zu\n", fileBytes / objects, loaded);
+  std::printf("files=%zu\nfile_bytes_per_object=%.1f\nloaded_objects=%zu\n", files.size(),
+              fileBytes / objects, loaded);
   std::printf("peak_kb_after_spooling=%ld\npeak_kb=%ld\n", spooledKb, PeakKb());
   doc->End();
   return loaded == size_t(objects) ? 0 : 1;

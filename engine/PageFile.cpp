@@ -166,23 +166,24 @@ class PageWriter {
     if (layout && layout->size() != map.size()) layout->assign(map.size(), LayoutSlot{});
     for (size_t i = 0; i < map.size(); ++i) {
       const Map::Entry& entry = map.EntryAt(i);
-      if (layout && (*layout)[i].number != 0 && (*layout)[i].key.SameRef(entry.key)) {
-        Varint((uint64_t{(*layout)[i].number - 1} << 1) | 1);
+      LayoutSlot* slot = layout ? &(*layout)[i] : nullptr;
+      if (slot && slot->number != 0 && slot->key.Same(entry.key)) {
+        Varint((uint64_t{slot->number - 1} << 1) | 1);
       } else {
         uint32_t number = Key(entry.key);
-        if (layout) {
-          (*layout)[i].key = entry.key;
-          (*layout)[i].number = number + 1;
+        if (slot) {
+          slot->key = Snapshot(entry.key);
+          slot->number = number + 1;
         }
       }
-      if (layout && (*layout)[i].hasValue && (*layout)[i].value.SameRef(entry.value)) {
+      if (slot && slot->hasValue && slot->value.Same(entry.value)) {
         Byte(kTagRepeat);
         continue;
       }
       if (!WriteValue(entry.value, depth + 1)) return false;
-      if (layout) {
-        (*layout)[i].value = entry.value;
-        (*layout)[i].hasValue = true;
+      if (slot) {
+        slot->value = Snapshot(entry.value);
+        slot->hasValue = true;
       }
     }
     return true;
@@ -266,10 +267,24 @@ class PageWriter {
     Append(s.data(), s.size());
   }
 
+  // The bytes of a value, held without a reference: every value the writer
+  // compares belongs to the page being written, which outlives the writer,
+  // so equal bytes mean the very same value (as Value::SameRef's fast test),
+  // and no reference count is touched for the values of a page.
+  struct Snapshot {
+    Snapshot() = default;
+    explicit Snapshot(const Value& v) {
+      std::memcpy(bytes, static_cast<const void*>(&v), sizeof bytes);
+    }
+    bool Same(const Value& v) const {
+      return std::memcmp(bytes, static_cast<const void*>(&v), sizeof bytes) == 0;
+    }
+    unsigned char bytes[sizeof(Value)] = {};
+  };
   struct LayoutSlot {
-    Value key;
+    Snapshot key;
     uint32_t number = 0;  // key number + 1, 0 = unknown
-    Value value;          // the value last written at this place
+    Snapshot value;       // the value last written at this place
     bool hasValue = false;
   };
   static constexpr size_t kLayouts = 96;

@@ -4,6 +4,9 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__x86_64__)
+#include <x86intrin.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -165,6 +168,130 @@ bool WriteFile(std::string_view path, std::string_view bytes) {
 bool EraseFile(std::string_view path) {
   if (path.empty()) return false;
   return ::unlink(PathText(path).c_str()) == 0;
+}
+
+TempFile::~TempFile() {
+  Close();
+}
+
+bool TempFile::Create(std::string_view prefix) {
+  Close();
+  std::error_code ec;
+  std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+  if (ec) dir = "/tmp";
+  std::string pattern = (dir / (std::string(prefix) + "XXXXXX")).string();
+  int fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // O_EXCL: never an existing file
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    ::unlink(pattern.c_str());
+    return false;
+  }
+  fd_ = fd;
+  path_ = std::move(pattern);
+  device_ = static_cast<uint64_t>(st.st_dev);
+  inode_ = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+bool TempFile::WriteAt(uint64_t offset, std::string_view bytes) {
+  if (fd_ < 0) return false;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n =
+        ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool TempFile::ReadAt(uint64_t offset, size_t n, std::string& out) {
+  out.resize(n);
+  if (fd_ < 0) return false;
+  size_t done = 0;
+  while (done < n) {
+    ssize_t got = ::pread(fd_, out.data() + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;  // an error, or the file ends early
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool TempFile::Truncate(uint64_t size) {
+  return fd_ >= 0 && ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+}
+
+bool TempFile::StillNamed() const {
+  struct stat st;
+  return fd_ >= 0 && ::lstat(path_.c_str(), &st) == 0 &&
+         static_cast<uint64_t>(st.st_dev) == device_ && static_cast<uint64_t>(st.st_ino) == inode_;
+}
+
+void TempFile::Erase() {
+  // Another file put under the vanished name is not ours to remove.
+  if (StillNamed()) ::unlink(path_.c_str());
+  Close();
+}
+
+void TempFile::Close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  path_.clear();
+  device_ = inode_ = 0;
+}
+
+namespace {
+
+uint64_t SteadyNs() {
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
+}
+
+// The first tick read and the steady time beside it, for the calibration.
+struct TickOrigin {
+  uint64_t ticks = 0;
+  uint64_t ns = 0;
+  double msPerTick = 0;  // fixed once a long enough span was seen
+};
+
+// Taken when the program loads, so the first spans converted are already long.
+TickOrigin gOrigin = [] {
+  TickOrigin o;
+  o.ns = SteadyNs();
+  o.ticks = TickCount();
+  return o;
+}();
+
+}  // namespace
+
+uint64_t TickCount() {
+#if defined(__x86_64__)
+  return __rdtsc();
+#else
+  return SteadyNs();
+#endif
+}
+
+double TicksToMs(uint64_t ticks) {
+#if defined(__x86_64__)
+  TickOrigin& o = gOrigin;
+  if (o.msPerTick > 0) return static_cast<double>(ticks) * o.msPerTick;
+  // The counter's rate, from the span since the program loaded; fixed once
+  // that span is long enough for the steady clock's reading error to vanish.
+  const uint64_t ns = SteadyNs() - o.ns;
+  const uint64_t elapsed = TickCount() - o.ticks;
+  if (elapsed == 0 || ns == 0) return 0;
+  const double rate = static_cast<double>(ns) / 1e6 / static_cast<double>(elapsed);
+  if (ns >= 50000000) o.msPerTick = rate;
+  return static_cast<double>(ticks) * rate;
+#else
+  return static_cast<double>(ticks) / 1e6;
+#endif
 }
 
 double MillisecondClock() {

@@ -54,6 +54,48 @@ bool WriteFile(std::string_view path, std::string_view bytes);
 // Erases a file; false when it was not there or could not be erased.
 bool EraseFile(std::string_view path);
 
+// A temporary file that its creator keeps open: made once, exclusively, in
+// the system temporary folder, then written and read at offsets through the
+// open descriptor, never reopened by name. Closing it does not remove it;
+// `Erase` does, and only while its path still names this very file.
+class TempFile {
+ public:
+  TempFile() = default;
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  // Creates the file with the given prefix; false when none can be made.
+  bool Create(std::string_view prefix);
+  bool IsOpen() const { return fd_ >= 0; }
+  // The full path, or "" while closed.
+  const std::string& Path() const { return path_; }
+  // Writes the bytes whole at the offset.
+  bool WriteAt(uint64_t offset, std::string_view bytes);
+  // Reads exactly `n` bytes at the offset into `out`; a short read fails.
+  bool ReadAt(uint64_t offset, size_t n, std::string& out);
+  // Cuts the file to `size` bytes.
+  bool Truncate(uint64_t size);
+  // The path still names this file: it was neither removed nor replaced.
+  bool StillNamed() const;
+  // Closes the file and removes it when its path still names it.
+  void Erase();
+
+ private:
+  void Close();
+
+  int fd_ = -1;
+  std::string path_;
+  uint64_t device_ = 0;
+  uint64_t inode_ = 0;
+};
+
+// Ticks of the cheapest monotonic counter the machine has: the CPU's
+// time-stamp counter on x86-64, else steady-clock nanoseconds. Only
+// differences mean anything; `TicksToMs` turns a difference into ms.
+uint64_t TickCount();
+double TicksToMs(uint64_t ticks);
+
 // Milliseconds from a monotonic clock; only differences mean anything.
 double MillisecondClock();
 

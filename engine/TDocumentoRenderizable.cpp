@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "PageFile.h"
-#include "Platform.h"
 
 namespace kx {
 
@@ -12,6 +11,7 @@ namespace {
 
 constexpr std::string_view kPrefijoArchivo = "kxt_ir_";
 constexpr std::string_view kClaveArchivo = "__kxPageFile";
+constexpr std::string_view kClaveSegmento = "__kxPageSegment";
 constexpr std::string_view kClaveParches = "__kxTextPatches";
 constexpr std::string_view kErrorGuardar =
     "No se ha podido guardar una pagina temporal del informe.";
@@ -46,7 +46,8 @@ void ApplyPatches(const Value& page, const Value& patches) {
 
 }  // namespace
 
-TDocumentoRenderizable::TDocumentoRenderizable(const Value& width, const Value& height) {
+TDocumentoRenderizable::TDocumentoRenderizable(const Value& width, const Value& height)
+    : oSpool(kPrefijoArchivo) {
   Init(width, height);
 }
 
@@ -60,7 +61,9 @@ TDocumentoRenderizable& TDocumentoRenderizable::Init(const Value& width, const V
 }
 
 TDocumentoRenderizable& TDocumentoRenderizable::Create() {
-  // Files of the pages dropped here stay on record: End still erases them.
+  // The stubs go, and with them every way to the spool file's pages.
+  oSpool.Erase();
+  vRutaSpool = Value();
   aPaginas = Value::NewList();
   aDataTables = Value::NewList();
   lPageSpooling = false;
@@ -71,10 +74,8 @@ TDocumentoRenderizable& TDocumentoRenderizable::Create() {
 }
 
 void TDocumentoRenderizable::End() {
-  // Every file on record, not only those of the current entries: pages
-  // dropped by Create or replaced by a caller must not outlive the run.
-  for (const std::string& cArchivo : aArchivosCreados) platform::EraseFile(cArchivo);
-  aArchivosCreados.clear();
+  oSpool.Erase();
+  vRutaSpool = Value();
   std::string().swap(cBufferPagina);
   aPaginas = Value::NewList();
   nAncho = 0;
@@ -104,7 +105,7 @@ TDocumentoRenderizable& TDocumentoRenderizable::EnablePageSpooling() {
   lPageSpooling = true;
   // A page that fails stays in memory; the others are still stored.
   for (Value& entry : Paginas()) {
-    if (!IsStoredPage(entry)) entry = StorePage(entry, {});
+    if (!IsStoredPage(entry)) entry = StorePage(entry);
   }
   return *this;
 }
@@ -119,7 +120,7 @@ void TDocumentoRenderizable::AddPagina(const Value& objects) {
   nTotalObjects += static_cast<int64_t>(objetos.Len());
   Value page = Value::NewMap();
   page.AsMap().Append(KeyText("objetos"), std::move(objetos));
-  Paginas().Add(lPageSpooling ? StorePage(page, {}) : page);
+  Paginas().Add(lPageSpooling ? StorePage(page) : std::move(page));
   // The page that reaches the limit is stored by the switch itself.
   if (!lPageSpooling && nAutoSpoolObjectLimit > 0 && nTotalObjects >= nAutoSpoolObjectLimit) {
     EnablePageSpooling();
@@ -130,7 +131,7 @@ bool TDocumentoRenderizable::SetPagina(const Value& n, const Value& page) {
   const int64_t i = PageIndex(n);
   if (i < 0 || !page.IsMap()) return false;
   Value& entry = Paginas()[static_cast<size_t>(i)];
-  nTotalObjects += ObjectCount(page) - ObjectCount(LoadPage(entry));
+  nTotalObjects += ObjectCount(page) - EntryObjectCount(entry);
   ReplaceEntry(entry, page);
   return true;
 }
@@ -139,14 +140,10 @@ bool TDocumentoRenderizable::QuitarPaginasDesde(const Value& n) {
   const int64_t from = PageIndex(n);
   if (from < 0) return false;
   std::vector<Value>& entries = Paginas().Items();
+  // Stored pages are counted from the segment table, without loading them;
+  // their segments stay in the file as dead space until End.
   for (size_t i = static_cast<size_t>(from); i < entries.size(); ++i) {
-    nTotalObjects -= ObjectCount(LoadPage(entries[i]));
-    std::string_view cArchivo = StoredFile(entries[i]);
-    if (!cArchivo.empty()) {
-      std::string file(cArchivo);
-      platform::EraseFile(file);
-      ForgetFile(file);
-    }
+    nTotalObjects -= EntryObjectCount(entries[i]);
   }
   entries.resize(static_cast<size_t>(from));
   nTotalObjects = std::max<int64_t>(0, nTotalObjects);
@@ -203,35 +200,28 @@ Value TDocumentoRenderizable::GetDataTable(const Value& id) const {
   return Value();
 }
 
-Value TDocumentoRenderizable::StorePage(const Value& page, std::string_view cArchivo) {
-  std::string cNombre(cArchivo);
-  const bool lSerializada = WritePageFile(page, cBufferPagina);
-  if (lSerializada && cNombre.empty()) {
-    cNombre = platform::CreateTempFile(kPrefijoArchivo);
-    if (!cNombre.empty()) aArchivosCreados.insert(cNombre);
+Value TDocumentoRenderizable::StorePage(const Value& page) {
+  const int64_t segment =
+      WritePageFile(page, cBufferPagina) ? oSpool.Append(cBufferPagina, ObjectCount(page)) : -1;
+  if (segment < 0) {
+    cSpoolError = kErrorGuardar;
+    return page;
   }
-  if (lSerializada && !cNombre.empty() && platform::WriteFile(cNombre, cBufferPagina)) {
-    Value stub = Value::NewMap();
-    stub.AsMap().Append(KeyText(kClaveArchivo), Value(cNombre));
-    return stub;
-  }
-  if (!cNombre.empty()) {
-    // A partly written file, or the old file of a page now kept in memory.
-    if (platform::FileExists(cNombre)) platform::EraseFile(cNombre);
-    ForgetFile(cNombre);
-  }
-  cSpoolError = kErrorGuardar;
-  return page;
+  // Every stub shares the one path text.
+  if (!vRutaSpool.IsText() || vRutaSpool.Str() != oSpool.Path()) vRutaSpool = Value(oSpool.Path());
+  auto stub = MakeRef<Map>();
+  stub->Reserve(2);
+  stub->Append(KeyText(kClaveArchivo), vRutaSpool);
+  stub->Append(KeyText(kClaveSegmento), Value(segment));
+  return Value(std::move(stub));
 }
 
 Value TDocumentoRenderizable::LoadPage(const Value& entry) {
-  const std::string_view cArchivo = StoredFile(entry);
-  if (cArchivo.empty()) return entry.IsMap() ? entry : EmptyPage();
+  const int64_t segment = StoredSegment(entry);
+  if (segment < 0) return entry.IsMap() ? entry : EmptyPage();
   Value page;
-  if (platform::ReadFile(cArchivo, cBufferPagina)) {
-    if (!ReadPageFile(cBufferPagina, page)) page = Value();
-  }
-  if (!page.Get("objetos").IsList()) {
+  if (!oSpool.Read(segment, cBufferPagina) || !ReadPageFile(cBufferPagina, page) ||
+      !page.Get("objetos").IsList()) {
     cSpoolError = kErrorRecuperar;
     return EmptyPage();
   }
@@ -240,30 +230,31 @@ Value TDocumentoRenderizable::LoadPage(const Value& entry) {
 }
 
 bool TDocumentoRenderizable::IsStoredPage(const Value& entry) const {
-  return !StoredFile(entry).empty();
+  return StoredSegment(entry) >= 0;
 }
 
-std::string_view TDocumentoRenderizable::StoredFile(const Value& entry) const {
-  const Value& cArchivo = entry.Get(kClaveArchivo);
-  if (!cArchivo.IsText()) return {};
-  // Only a file this document created: a page map may name any path.
-  if (aArchivosCreados.find(cArchivo.Str()) == aArchivosCreados.end()) return {};
-  return cArchivo.Str();
+int64_t TDocumentoRenderizable::StoredSegment(const Value& entry) const {
+  // Only this document's file and one of its own segments: a page map may
+  // name any path and any number, and neither is ever read on its word.
+  const Map* stub = entry.MapPtr();
+  if (!stub || oSpool.Path().empty()) return -1;
+  const Value* cArchivo = stub->Find(kClaveArchivo);
+  const Value* nSegmento = stub->Find(kClaveSegmento);
+  if (!cArchivo || !nSegmento || !cArchivo->IsText() || !nSegmento->IsInt()) return -1;
+  if (cArchivo->Str() != oSpool.Path() || !oSpool.HasSegment(nSegmento->Int())) return -1;
+  return nSegmento->Int();
+}
+
+int64_t TDocumentoRenderizable::EntryObjectCount(const Value& entry) const {
+  const int64_t segment = StoredSegment(entry);
+  return segment >= 0 ? oSpool.Objects(segment) : ObjectCount(entry);
 }
 
 void TDocumentoRenderizable::ReplaceEntry(Value& entry, const Value& page) {
-  if (!lPageSpooling) {
-    entry = page;
-    return;
-  }
-  std::string_view cArchivo = StoredFile(entry);
-  // A vanished file is not written again under its old, predictable name.
-  if (!cArchivo.empty() && !platform::FileExists(cArchivo)) {
-    ForgetFile(cArchivo);
-    cArchivo = {};
-  }
-  // The new stub carries no text patches: they belonged to the old page.
-  entry = StorePage(page, cArchivo);
+  // A stored page is appended again as a new segment: the old one is left
+  // as dead space, and the new stub carries no text patches, which belonged
+  // to the old page.
+  entry = lPageSpooling ? StorePage(page) : page;
 }
 
 int64_t TDocumentoRenderizable::PageIndex(const Value& n) const {
@@ -278,11 +269,6 @@ List& TDocumentoRenderizable::Paginas() {
   // fresh, empty page list rather than a crash.
   if (!aPaginas.IsList()) aPaginas = Value::NewList();
   return aPaginas.AsList();
-}
-
-void TDocumentoRenderizable::ForgetFile(std::string_view cArchivo) {
-  auto it = aArchivosCreados.find(cArchivo);
-  if (it != aArchivosCreados.end()) aArchivosCreados.erase(it);
 }
 
 }  // namespace kx

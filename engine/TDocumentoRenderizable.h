@@ -1,30 +1,33 @@
 // The renderable document: the page list a run answers, with page spooling.
 //
 // A page is a map {"objetos": list of rendered object maps}. Large outputs
-// keep their pages in temporary files instead: a spooled page stands in
-// `aPaginas` as a stub {"__kxPageFile": path} and every read loads it back.
-// Late text corrections of a spooled page are kept in the stub under
-// "__kxTextPatches" and applied on every load, so a page file is written once.
+// keep their pages in a temporary file instead: a spooled page stands in
+// `aPaginas` as a stub {"__kxPageFile": path, "__kxPageSegment": number} and
+// every read loads it back. Late text corrections of a spooled page are kept
+// in the stub under "__kxTextPatches" and applied on every load, so a page
+// is written once.
 //
-// Page files:
-//  - one per spooled page, created exclusively in the system temporary
-//    folder with the prefix "kxt_ir_";
-//  - a compact tagged binary form that reads back every value exactly (kind,
-//    value, a real's decimals count, nested lists and maps, key order);
+// The spool (see PageSpool):
+//  - one file per document, created exclusively in the system temporary
+//    folder with the prefix "kxt_ir_" when the first page is stored, kept
+//    open, each page appended as a compressed segment of the page codec's
+//    bytes (which read back every value exactly);
 //  - objects and callables cannot live in a file: they read back as nothing;
-//  - a page nested deeper than the reader accepts is not stored (it stays in
-//    memory with the store-failure message);
-//  - only files the document created itself count as stored, so a page map
-//    that names a "__kxPageFile" of its own is never read or erased;
-//  - `End`, and so the destructor, erases every file the document created.
+//  - a page nested deeper than the codec accepts, or that cannot be written
+//    whole, stays in memory with the store-failure message;
+//  - a stub counts as stored only when it names this document's file and a
+//    segment of its own table: a page map naming a file or a segment of its
+//    own is never read, and offsets never come from a stub;
+//  - replacing a stored page appends it again (the old segment is dead space);
+//  - removing pages reads their object counts from the segment table;
+//  - `Create` and `End` (and so the destructor) erase the file.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 
+#include "PageSpool.h"
 #include "Value.h"
 
 namespace kx {
@@ -35,7 +38,7 @@ class TDocumentoRenderizable : public KXObject {
   explicit TDocumentoRenderizable(const Value& width = Value(0), const Value& height = Value(0));
   // Erases every page file the document created.
   ~TDocumentoRenderizable() override;
-  // Page files belong to one document: a copy would erase them twice.
+  // The spool file belongs to one document: a copy would erase it twice.
   TDocumentoRenderizable(const TDocumentoRenderizable&) = delete;
   TDocumentoRenderizable& operator=(const TDocumentoRenderizable&) = delete;
 
@@ -101,30 +104,24 @@ class TDocumentoRenderizable : public KXObject {
   Value aDataTables;
 
  private:
-  struct PathHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const noexcept {
-      return std::hash<std::string_view>{}(s);
-    }
-  };
-
-  // Stores the page in the named file, or a new one; the page itself on failure.
-  Value StorePage(const Value& page, std::string_view cArchivo);
+  // Appends the page to the spool: its stub, or the page itself on failure.
+  Value StorePage(const Value& page);
   // The entry as a page map: a stored entry freshly read with its patches.
   Value LoadPage(const Value& entry);
-  // The entry is a stub naming a file this document created.
+  // The entry is a stub naming this document's file and one of its segments.
   bool IsStoredPage(const Value& entry) const;
-  // The stored entry's file path, or "" when the entry is not stored.
-  std::string_view StoredFile(const Value& entry) const;
+  // The stored entry's segment, or -1 when the entry is not stored.
+  int64_t StoredSegment(const Value& entry) const;
+  // Objects of the entry: from the segment table when it is stored.
+  int64_t EntryObjectCount(const Value& entry) const;
   // Puts the page in the entry's place, in its file while spooling.
   void ReplaceEntry(Value& entry, const Value& page);
   // 0-based index of page n, or -1 when n is not a page number.
   int64_t PageIndex(const Value& n) const;
   List& Paginas();
-  void ForgetFile(std::string_view cArchivo);
 
-  // Every page file this document created and has not erased yet.
-  std::unordered_set<std::string, PathHash, std::equal_to<>> aArchivosCreados;
+  PageSpool oSpool;
+  Value vRutaSpool;  // the spool file's path, shared by every stub
   // Reused for every page written or read, so a run allocates it once.
   std::string cBufferPagina;
 };

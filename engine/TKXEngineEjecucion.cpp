@@ -183,6 +183,15 @@ Ref<TConectorDatosReg> TKXEngine::CrearConector(const Value& rows) const {
 }
 
 Value TKXEngine::RegistrosDetalleRuntime() const {
+  if (oInterno_->aRegistrosRun.IsList()) return oInterno_->aRegistrosRun;
+  Value records = oInterno_->ConstruirRegistrosDetalle();
+  if (oInterno_->lEnRun) oInterno_->aRegistrosRun = records;
+  return records;
+}
+
+Value TKXEngine::Interno::ConstruirRegistrosDetalle() const {
+  const Value& aStructLine = e.aStructLine;
+  const Value& aRegLine = e.aRegLine;
   // Every record has the same keys: one prototype holds them, and each record
   // is a copy that shares its key table and index, so a record costs its
   // values only. A repeated key keeps its first place and the later column's value.
@@ -302,7 +311,12 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
   ResetProgress();
   hPerformanceDiagnostics = InitialPerformanceDiagnostics();
   oInterno_->EscribirModo(ModoEjecucion::kIniciando);
+  // The page loop, the finalisation and the export share one record list.
+  oInterno_->lEnRun = true;
+  oInterno_->aRegistrosRun = Value();
   auto finish = [&](Ref<TDocumentoRenderizable> document) {
+    oInterno_->lEnRun = false;
+    oInterno_->aRegistrosRun = Value();
     hPerformanceDiagnostics.Set("nTotalMs", Value(platform::MillisecondClock() - start));
     return document;
   };

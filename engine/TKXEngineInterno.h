@@ -218,6 +218,9 @@ class TKXEngine::Interno {
   // The run mode, written into the performance diagnostics.
   void EscribirModo(facade::ModoEjecucion modo);
 
+  // The job's detail rows as `DetailRecord` maps (see RegistrosDetalleRuntime).
+  Value ConstruirRegistrosDetalle() const;
+
   // ---- The page loop (TKXEnginePaginas.cpp)
 
   // The reason the page loop ended, written into the pagination diagnostics.
@@ -243,10 +246,17 @@ class TKXEngine::Interno {
     double nAlto = 0.0;
     std::vector<TextoPaginacion> aTextos;
   };
+  // Whether formula texts use a page-count function, by the text's identity:
+  // every rendered object of one template text shares its formula value, so
+  // a page's objects are told apart without reading their formulas again.
+  struct FormulasPaginacion {
+    std::vector<std::pair<Value, bool>> aVistas;
+    bool UsaPaginacion(const Value& formula);
+  };
   // `sums` stand for texts the execution kept no state for.
-  static EstadoPagina EstadoDePagina(int64_t base, const Value& sums, double height,
-                                     const Value& objects, const Value& textStates);
-  static bool EsTextoPaginacion(const Value& object);
+  EstadoPagina EstadoDePagina(int64_t base, const Value& sums, double height, const Value& objects,
+                              const Value& textStates);
+  static bool EsTextoPaginacion(const Value& object, FormulasPaginacion* cache = nullptr);
   // The detail row of the record a re-run starts at, as the connector takes it.
   Value FilaDesde(int64_t base) const;
   // Renders the pages from `page` on as `span` pages ending the document.
@@ -275,6 +285,11 @@ class TKXEngine::Interno {
   Ref<TImageCache> oCacheImagenes;
   // Per page of the last page loop's result, the state it was made from.
   std::vector<EstadoPagina> aEstadosPagina;
+  FormulasPaginacion oFormulasPaginacion;
+  // The detail records of the run under way, built once for the page loop,
+  // the finalisation and the export; nothing between runs.
+  Value aRegistrosRun;
+  bool lEnRun = false;
   // The page the last page loop's tables finished on, where LASTPAGE holds
   // (0: its final page).
   int64_t nUltimaPagina = 0;

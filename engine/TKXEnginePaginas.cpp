@@ -166,8 +166,8 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     for (const Value& p : pages.AsList()) {
       const Value& objects = p.Get("objetos");
       result->AddPagina(objects.IsList() ? objects : Value::NewList());
-      in.aEstadosPagina.push_back(Interno::EstadoDePagina(stepBase, stepSums, page->nAlto, objects,
-                                                          c.contexto->GetEstadosTexto()));
+      in.aEstadosPagina.push_back(in.EstadoDePagina(stepBase, stepSums, page->nAlto, objects,
+                                                    c.contexto->GetEstadosTexto()));
       if (result->HasPageSpoolError()) {
         cLastError = result->GetPageSpoolError();
         in.EscribirTerminacion(Terminacion::kErrorSpooling);

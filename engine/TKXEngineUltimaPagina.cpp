@@ -126,7 +126,7 @@ TKXEngine::Interno::EstadoPagina TKXEngine::Interno::EstadoDePagina(int64_t base
   if (const List* list = objects.ListPtr()) {
     for (size_t i = 0; i < list->size(); ++i) {
       const Value& object = (*list)[i];
-      if (!EsTextoPaginacion(object)) continue;
+      if (!EsTextoPaginacion(object, &oFormulasPaginacion)) continue;
       const Value* own = kept ? kept->Find(object.Get("id").Str()) : nullptr;
       state.aTextos.push_back({static_cast<int64_t>(i + 1), object, own ? *own : sums});
     }
@@ -272,8 +272,8 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
                                              ? &in.aEstadosPagina[static_cast<size_t>(p - 1)]
                                              : nullptr;
     if (!state) {
-      read = Interno::EstadoDePagina(-1, Value(), 0.0, document->GetPagina(Value(p)).Get("objetos"),
-                                     Value());
+      read = in.EstadoDePagina(-1, Value(), 0.0, document->GetPagina(Value(p)).Get("objetos"),
+                               Value());
       state = &read;
     }
     if (state->aTextos.empty()) continue;
@@ -308,14 +308,25 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
   }
 }
 
-bool TKXEngine::Interno::EsTextoPaginacion(const Value& object) {
+bool TKXEngine::Interno::FormulasPaginacion::UsaPaginacion(const Value& formula) {
+  for (const auto& [seen, uses] : aVistas) {
+    if (seen.SameRef(formula)) return uses;
+  }
+  const bool uses = UsaFuncionPaginacion(ValueString(formula));
+  // A template has a few texts; past that many, answers are not kept.
+  if (aVistas.size() < 64) aVistas.emplace_back(formula, uses);
+  return uses;
+}
+
+bool TKXEngine::Interno::EsTextoPaginacion(const Value& object, FormulasPaginacion* cache) {
   if (!object.IsMap()) return false;
   std::string_view kind = object.Get("tipo").Str();
   if (kind != "texto" && kind != "texto_formateado") return false;
   const Value& formula = object.Get("formula");
   // Every page object passes here: a formula without a call is no page-number text.
   if (formula.IsText() && formula.Str().find('(') == std::string_view::npos) return false;
-  if (!UsaFuncionPaginacion(ValueString(formula))) return false;
+  if (cache ? !cache->UsaPaginacion(formula) : !UsaFuncionPaginacion(ValueString(formula)))
+    return false;
   // A fragment of a text split over pages is no whole text: such texts are
   // composed with the total known in the first place (two passes).
   return !object.Has("nPaginaContinuacion");

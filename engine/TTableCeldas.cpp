@@ -84,10 +84,10 @@ std::string TTableRender::ClaveObjeto(int seccion, int64_t linea, size_t k,
 
 double TTableRender::RenderSectionLines(int seccion, const Items& items, double yInicial,
                                         int64_t r) {
-  const double t0 = Clock();
+  const uint64_t t0 = platform::TickCount();
   double yy = yInicial;
   for (const TTableLinea* l : items) RenderLinea(seccion, *l, yy, r);
-  nRenderLinesMs += Clock() - t0;
+  nRenderLinesTicks += platform::TickCount() - t0;
   return yy;
 }
 
@@ -277,9 +277,9 @@ Value TTableRender::CellContentRenderizable(const TTableLinea& l, const TTableCe
     objeto->nHeight = Value(h);
     objeto->nZIndex = Value(zc + 0.02);
     objeto->nLayerId = t.nLayerId;
-    const double t0 = Clock();
+    const uint64_t t0 = platform::TickCount();
     resultado = objeto->GenerarRenderizable(ctx);
-    nCellContentMs += Clock() - t0;
+    nCellContentTicks += platform::TickCount() - t0;
     if (c.cTipo == "TText" && resultado.IsMap()) {
       const Value& texto = resultado.Get("texto");
       if (texto.IsText()) {

@@ -477,7 +477,9 @@ class TTableRender {
   std::string cIdBuffer, cPrefijoLinea, cPrefijoPrevio;
 
   double nInicio = 0.0;
-  double nPartitionMs = 0.0, nRenderLinesMs = 0.0, nCellContentMs = 0.0, nAccumulateMs = 0.0;
+  // Sums of spans taken per line, cell and addition: counter ticks, turned
+  // into milliseconds once, when the table reports them.
+  uint64_t nPartitionTicks = 0, nRenderLinesTicks = 0, nCellContentTicks = 0, nAccumulateTicks = 0;
   int64_t nRecordsExamined = 0;
 
   // Line lists reused from record to record.

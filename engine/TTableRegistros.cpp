@@ -131,9 +131,9 @@ void TTableRender::ResetLineAcumuladores(const Items& items) {
 }
 
 void TTableRender::AcumularDetalle() {
-  const double t0 = Clock();
+  const uint64_t t0 = platform::TickCount();
   ctx.AcumularDetalle();
-  nAccumulateMs += Clock() - t0;
+  nAccumulateTicks += platform::TickCount() - t0;
 }
 
 int64_t TTableRender::DetailContinuationOffset(int64_t i) {

@@ -67,10 +67,10 @@ Value TTableRender::Ejecutar() {
   const double fin = Clock();
   Map& perf = t.hPerformanceDiagnostics.AsMap();
   perf.Set("nFinishMs", Value(fin - finBucle));
-  perf.Set("nPartitionMs", Value(nPartitionMs));
-  perf.Set("nRenderLinesMs", Value(nRenderLinesMs));
-  perf.Set("nCellContentMs", Value(nCellContentMs));
-  perf.Set("nAccumulateMs", Value(nAccumulateMs));
+  perf.Set("nPartitionMs", Value(platform::TicksToMs(nPartitionTicks)));
+  perf.Set("nRenderLinesMs", Value(platform::TicksToMs(nRenderLinesTicks)));
+  perf.Set("nCellContentMs", Value(platform::TicksToMs(nCellContentTicks)));
+  perf.Set("nAccumulateMs", Value(platform::TicksToMs(nAccumulateTicks)));
   perf.Set("nRecordsExamined", Value(nRecordsExamined));
   perf.Set("nTotalMs", Value(fin - nInicio));
   return salida;
@@ -152,7 +152,7 @@ void TTableRender::Terminar() {
 // ---- Visibility, conditions and measures
 
 void TTableRender::PartitionSectionLines(int seccion, int64_t r, Items& visibles, Items* ocultas) {
-  const double t0 = Clock();
+  const uint64_t t0 = platform::TickCount();
   visibles.clear();
   if (ocultas) ocultas->clear();
   const std::string_view nombre = kNombreSeccion[seccion];
@@ -164,7 +164,7 @@ void TTableRender::PartitionSectionLines(int seccion, int64_t r, Items& visibles
     }
     visibles.push_back(&l);
   }
-  nPartitionMs += Clock() - t0;
+  nPartitionTicks += platform::TickCount() - t0;
 }
 
 bool TTableRender::TableLineVisible(const TTableLinea& l, std::string_view seccion) {

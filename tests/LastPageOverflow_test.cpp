@@ -98,7 +98,7 @@ SampleRun RunSampleJob(LastPageOverflowHooks hooks, const std::string& tmpFolder
   SampleRun run;
   TempDir tmp;
   const std::string folder = tmpFolder.empty() ? tmp.path() : tmpFolder;
-  TmpDirSetting setting(folder);
+  TmpDirAs tmp_dir(folder);
   WorkingFolder project(KX_SOURCE_DIR);
   auto afterRun = hooks.afterRun;
   hooks.afterRun = [&](TDocumentoRenderizable& doc) {

@@ -90,5 +90,76 @@ TEST(PlatformDeathTest, AStopSignalIsNotedOnceThenEndsTheProcess) {
   EXPECT_EXIT(twice(), ::testing::KilledBySignal(SIGTERM), "");
 }
 
+// A temporary file made in a folder of the test's own.
+class PlatformTempFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(file_.Create("kxt_ir_"));
+    path_ = file_.Path();
+  }
+  TempDir dir_;
+  TmpDirAs tmp_{dir_.path()};
+  platform::TempFile file_;
+  std::string path_;
+};
+
+TEST_F(PlatformTempFile, IsReadAndWrittenAtOffsets) {
+  platform::TempFile& file = file_;
+  const std::string& path = path_;
+  EXPECT_EQ(path.rfind(dir_.path() + "/kxt_ir_", 0), 0u) << path;
+  ASSERT_TRUE(file.WriteAt(0, "abcdef"));
+  ASSERT_TRUE(file.WriteAt(6, "ghij"));
+  std::string out;
+  ASSERT_TRUE(file.ReadAt(4, 4, out));
+  EXPECT_EQ(out, "efgh");
+  EXPECT_FALSE(file.ReadAt(8, 3, out));  // past the end: a short read fails
+  ASSERT_TRUE(file.Truncate(3));
+  EXPECT_FALSE(file.ReadAt(0, 4, out));
+  ASSERT_TRUE(file.ReadAt(0, 3, out));
+  EXPECT_EQ(out, "abc");
+
+  // A second file never takes the name of a live one.
+  platform::TempFile other;
+  ASSERT_TRUE(other.Create("kxt_ir_"));
+  EXPECT_NE(other.Path(), path);
+
+  EXPECT_TRUE(file.StillNamed());
+  file.Erase();
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_FALSE(platform::FileExists(path));
+  EXPECT_TRUE(platform::FileExists(other.Path()));
+}
+
+TEST_F(PlatformTempFile, WhoseNameWasTakenOverIsNotErased) {
+  platform::TempFile& file = file_;
+  const std::string& path = path_;
+  ASSERT_TRUE(platform::EraseFile(path));
+  EXPECT_FALSE(file.StillNamed());
+  ASSERT_TRUE(platform::WriteFile(path, "ajeno"));  // someone else's file now
+  EXPECT_FALSE(file.StillNamed());
+  file.Erase();
+  std::string out;
+  ASSERT_TRUE(platform::ReadFile(path, out));
+  EXPECT_EQ(out, "ajeno");
+
+  TmpDirAs none("/proc");  // nothing can be created there, not even by root
+  platform::TempFile failed;
+  EXPECT_FALSE(failed.Create("kxt_ir_"));
+  EXPECT_FALSE(failed.IsOpen());
+  EXPECT_FALSE(failed.WriteAt(0, "x"));
+}
+
+TEST(Platform, TicksConvertToTheMillisecondsThatPassed) {
+  const double start = platform::MillisecondClock();
+  const uint64_t ticks = platform::TickCount();
+  while (platform::MillisecondClock() - start < 30) {
+  }
+  const double ms = platform::TicksToMs(platform::TickCount() - ticks);
+  const double steady = platform::MillisecondClock() - start;
+  EXPECT_GT(ms, steady * 0.8);
+  EXPECT_LT(ms, steady * 1.25);
+  EXPECT_EQ(platform::TicksToMs(0), 0.0);
+}
+
 }  // namespace
 }  // namespace kx

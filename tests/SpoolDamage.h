@@ -1,11 +1,10 @@
 // Damage done to a spooled document's temporary storage from outside, as a
 // cleaner of the temporary folder, a full disk or another process would do
-// it, and a private temporary folder to see what a run leaves behind. The
+// it, and the spool files left in a folder (TestFolder.h's TmpDirAs points a run at a
+// private one). The
 // tests that damage a spool do it only through here, so they follow the
 // spool's layout when it changes.
 #pragma once
-
-#include <stdlib.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -35,31 +34,6 @@ inline bool DamageSpoolOfPage(const TDocumentoRenderizable& doc, int64_t n, Spoo
   std::filesystem::resize_file(path, size / 2, ec);
   return !ec;
 }
-
-// Points TMPDIR, where spool files are made, at a folder for the object's
-// life, then restores it.
-class TmpDirSetting {
- public:
-  explicit TmpDirSetting(const std::string& folder) {
-    const char* old = std::getenv("TMPDIR");
-    hadOld_ = old != nullptr;
-    if (old) old_ = old;
-    ::setenv("TMPDIR", folder.c_str(), 1);
-  }
-  ~TmpDirSetting() {
-    if (hadOld_) {
-      ::setenv("TMPDIR", old_.c_str(), 1);
-    } else {
-      ::unsetenv("TMPDIR");
-    }
-  }
-  TmpDirSetting(const TmpDirSetting&) = delete;
-  TmpDirSetting& operator=(const TmpDirSetting&) = delete;
-
- private:
-  bool hadOld_ = false;
-  std::string old_;
-};
 
 // The spool files in a folder.
 inline std::vector<std::string> SpoolFiles(const std::string& folder) {

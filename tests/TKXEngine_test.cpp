@@ -1,8 +1,12 @@
 #include "TKXEngine.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <filesystem>
 #include <map>
 #include <thread>
 
@@ -939,8 +943,8 @@ TEST(TKXEngineRun, ACriticalCompositionErrorEndsTheRun) {
   EXPECT_EQ(engine.GetPaginationDiagnostics().Get("nPages").Int(), 0);
 }
 
-// A ledger job of enough records for its result to spool from the first page.
-void SendSpoolingLedgerJob(TKXEngine& engine) {
+// A ledger job of 20000 records, 46 a page: it spools from its first page.
+void SendSpooledLedger(TKXEngine& engine) {
   Ledger ledger;
   ledger.tableHeight = 250;
   engine.SetPlantillaContent(Value(ledger.Json()));
@@ -952,10 +956,10 @@ void SendSpoolingLedgerJob(TKXEngine& engine) {
 
 TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
   TKXEngine engine;
-  SendSpoolingLedgerJob(engine);
+  SendSpooledLedger(engine);
   Ref<TDocumentoRenderizable> doc;
   {
-    TmpDirSetting setting("/proc");  // even root cannot create files there
+    TmpDirAs tmp("/proc");  // even root cannot create files there
     doc = engine.RunEngine();
   }
   EXPECT_FALSE(doc);
@@ -967,9 +971,9 @@ TEST(TKXEngineRun, APageThatCannotBeSpooledEndsTheRun) {
 // run's outcome (cLastError, the diagnostics) stays as the run left it.
 TEST(TKXEngineRun, APageLostAfterTheRunIsTheDocumentsErrorAlone) {
   TempDir tmp;
-  TmpDirSetting setting(tmp.path());
+  TmpDirAs tmp_dir(tmp.path());
   TKXEngine engine;
-  SendSpoolingLedgerJob(engine);
+  SendSpooledLedger(engine);
   Ref<TDocumentoRenderizable> doc = engine.RunEngine();
   ASSERT_TRUE(doc);
   ASSERT_TRUE(doc->IsPageSpooling());
@@ -986,6 +990,56 @@ TEST(TKXEngineRun, APageLostAfterTheRunIsTheDocumentsErrorAlone) {
   doc.reset();
   engine.End();
   EXPECT_TRUE(SpoolFiles(tmp.path()).empty());
+}
+
+TEST(TKXEngineRun, NoSpoolFileOutlivesAFinishedFailedOrCancelledRun) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  TmpDirAs tmp(dir.path());
+  struct Row {
+    const char* name;
+    bool cancel;       // the host cancels after some pages
+    rlim_t fileLimit;  // appends fail past this many bytes (0: no limit)
+    bool answered;
+  } rows[] = {
+      {"finished", false, 0, true},
+      {"cancelled", true, 0, false},
+      {"failed", false, 256 * 1024, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TKXEngine engine;
+    SendSpooledLedger(engine);
+    size_t filesSeen = 0;
+    engine.SetProgressCallback(Value::Function([&](std::span<const Value> a) {
+      filesSeen = std::max(filesSeen, SpoolFiles(dir.path()).size());
+      return Value(!(row.cancel && a.size() > 2 && a[2].Int() >= 50));
+    }));
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    auto handler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+    if (row.fileLimit > 0) {
+      rlimit limit = before;
+      limit.rlim_cur = row.fileLimit;
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, handler);
+    EXPECT_EQ(static_cast<bool>(doc), row.answered);
+    if (row.fileLimit > 0) {
+      EXPECT_EQ(engine.cLastError, "No se ha podido guardar una pagina temporal del informe.");
+    } else {
+      EXPECT_EQ(filesSeen, 1u);  // the run spooled, into one file
+    }
+    if (doc) {
+      EXPECT_EQ(SpoolFiles(dir.path()).size(), 1u);
+      EXPECT_GT(doc->TotalPaginas(), 400);
+      doc.reset();
+      engine.End();
+    }
+    EXPECT_EQ(SpoolFiles(dir.path()).size(), 0u);
+  }
 }
 
 }  // namespace

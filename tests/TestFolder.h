@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -46,6 +47,31 @@ class WorkingFolder {
 
  private:
   std::filesystem::path old_;
+};
+
+// Points the system temporary folder (TMPDIR) at a folder for the life of
+// the object; the setting before it comes back afterwards.
+class TmpDirAs {
+ public:
+  explicit TmpDirAs(const std::string& dir) {
+    const char* old = std::getenv("TMPDIR");
+    had_ = old != nullptr;
+    if (old) old_ = old;
+    setenv("TMPDIR", dir.c_str(), 1);
+  }
+  ~TmpDirAs() {
+    if (had_) {
+      setenv("TMPDIR", old_.c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+  TmpDirAs(const TmpDirAs&) = delete;
+  TmpDirAs& operator=(const TmpDirAs&) = delete;
+
+ private:
+  bool had_ = false;
+  std::string old_;
 };
 
 }  // namespace kx

@@ -1,5 +1,6 @@
 #include "LastPageOverflow.h"
 
+#include <cmath>
 #include <iterator>
 #include <utility>
 
@@ -65,6 +66,29 @@ std::string LastRecordMark(int64_t n) {
   return "ULTIMO_" + std::to_string(n);
 }
 
+// A well-mixed 64-bit hash of the record number (splitmix64's finaliser).
+uint64_t Mix(uint64_t x) {
+  x += 0x9E3779B97F4A7C15ULL;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+  return x ^ (x >> 31);
+}
+
+// Gives record i a company name, tax number and amount of its own, of the
+// same widths as the sample's, so the layout (and the page count) stays.
+void MakeTextsUnique(Value& rec, int64_t i, int64_t rate) {
+  uint64_t h = Mix(static_cast<uint64_t>(i));
+  std::string name = "Cliente ";
+  for (int k = 0; k < 8; ++k, h /= 26) name += static_cast<char>('a' + h % 26);
+  uint64_t d = Mix(h + static_cast<uint64_t>(i));
+  std::string digits = std::to_string(10000000 + d % 90000000);
+  rec.Set("cuitc", "30-" + digits + "-" + std::to_string(d / 90000000 % 10));
+  rec.Set("rsocialc", name);
+  const double base = static_cast<double>(100 + Mix(d) % 999900) / 100.0;
+  rec.Set("base", Value::Real(base, 2));
+  rec.Set("impiva", Value::Real(std::round(base * static_cast<double>(rate)) / 100.0, 2));
+}
+
 // The job's variables, then N detail records made from the sample rows in turn.
 void SendSampleJob(TKXEngine& engine, const SampleData& sample, const LastPageOverflowArgs& a) {
   const int64_t n = a.nRecords;
@@ -73,6 +97,10 @@ void SendSampleJob(TKXEngine& engine, const SampleData& sample, const LastPageOv
   }
   for (int64_t i = 1; sample.Count() > 0 && i <= n; ++i) {
     Value rec = SampleLedgerRecord(sample.rows, i, n);
+    if (a.lUniqueTexts) {
+      MakeTextsUnique(rec, i, kTiposIva[(i - 1) % std::size(kTiposIva)]);
+      if (i == n) rec.Set("rsocialc", LastRecordMark(n));
+    }
     if (a.lChanges)
       engine.SendDataVarAt(Value(i - 1), Value("RUPTURA"), Value::NewMap({{"VALUE", i}}));
     engine.SendDetalle(Value("OMEMQUERY"), rec);
@@ -192,8 +220,12 @@ std::string OneLine(std::string_view message) {
 
 int MAIN(const std::vector<std::string>& args, std::string& out, std::string& err,
          const LastPageOverflowHooks& hooks) {
+  return RunLastPageOverflow(ParseLastPageOverflowArgs(args), out, err, hooks);
+}
+
+int RunLastPageOverflow(const LastPageOverflowArgs& a, std::string& out, std::string& err,
+                        const LastPageOverflowHooks& hooks) {
   const double start = platform::MillisecondClock();
-  LastPageOverflowArgs a = ParseLastPageOverflowArgs(args);
   const int64_t n = a.nRecords;
   const std::string lastMark = LastRecordMark(n);
   const std::function<int()> stopSignal =

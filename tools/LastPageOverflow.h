@@ -19,6 +19,9 @@ struct LastPageOverflowArgs {
   int64_t nRecords = kRegistrosPorDefecto;
   bool lProgress = false;
   bool lChanges = false;
+  // Not on the command line: the benchmark sets it so that every record's
+  // texts and amounts differ (no repetition for page compression to exploit).
+  bool lUniqueTexts = false;
 };
 
 // The record count, progress mode and changes mode from the command line.
@@ -55,5 +58,9 @@ int MAIN(const std::vector<std::string>& args, std::string& out, std::string& er
 
 // A message as one line: every line break inside it becomes " / ".
 std::string OneLine(std::string_view message);
+
+// Runs the sample job as MAIN does, with arguments already parsed.
+int RunLastPageOverflow(const LastPageOverflowArgs& a, std::string& out, std::string& err,
+                        const LastPageOverflowHooks& hooks = {});
 
 }  // namespace kx
