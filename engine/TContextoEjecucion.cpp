@@ -86,6 +86,24 @@ TContextoEjecucion& TContextoEjecucion::SetCacheImagenes(Ref<KXObject> cache) {
   return *this;
 }
 
+Value TContextoEjecucion::CompartirClaves(const Value& map) {
+  const Map* given = map.MapPtr();
+  if (!given) return map;
+  // A template has a few kinds of rendered maps; past that many, maps keep their own keys.
+  constexpr size_t kMaxTablas = 64;
+  std::vector<Value>& tablas = oEstado_->aTablasClaves;
+  for (const Value& conocido : tablas) {
+    const Map& m = conocido.AsMap();
+    if (m.KeyTableIdentity() == given->KeyTableIdentity()) return map;
+    if (!MismasClaves(m, *given)) continue;
+    auto copia = MakeRef<Map>(m);
+    for (size_t i = 0; i < given->size(); ++i) copia->ValueAt(i) = given->ValueAt(i);
+    return Value(std::move(copia));
+  }
+  if (tablas.size() < kMaxTablas) tablas.push_back(map);
+  return map;
+}
+
 TContextoEjecucion* TContextoEjecucion::Create() {
   if (!oConectorDatos || !oEvaluador) return nullptr;
   oEvaluador->SetOpciones(hOpciones);

@@ -42,6 +42,8 @@ struct TContextoEjecucion::Estado {
   Value hEstadosTexto = Value::NewMap();
   Value hUltimasSumas;
   uint64_t nVersionUltimasSumas = 0;
+  // Maps whose key tables later maps of the same keys share (CompartirClaves).
+  std::vector<Value> aTablasClaves;
 
   void Olvidar() {
     oCompleto.Olvidar();

@@ -586,7 +586,7 @@ void TText::ApplyDynamicRenderValues(Map& map, const Value& text, int64_t blanks
 Value TText::RenderizableDesdePrototipo(TContextoEjecucion& context, const Contenido& contenido,
                                         int64_t blanks) {
   if (!hStaticRenderPrototype.IsMap()) {
-    hStaticRenderPrototype = BuildStaticRenderPrototype(context);
+    hStaticRenderPrototype = context.CompartirClaves(BuildStaticRenderPrototype(context));
     // The first copy keeps this rendering's formula text for the next ones.
     hStaticRenderPrototype.AsMap().ValueAt(kProtoFormula) = Value(cText);
   }

@@ -198,12 +198,13 @@ class Value {
   Value(Ref<KXObject> o) noexcept;
   Value(Ref<Callable> c) noexcept;
 
-  Value(const Value& o) noexcept : kind_(o.kind_), aux_(o.aux_) {
-    std::memcpy(raw_, o.raw_, sizeof raw_);
+  // Copies and moves take the two words whole: one load and one store.
+  Value(const Value& o) noexcept {
+    std::memcpy(static_cast<void*>(this), static_cast<const void*>(&o), sizeof(Value));
     if (IsShared()) Ptr()->AddRef();
   }
-  Value(Value&& o) noexcept : kind_(o.kind_), aux_(o.aux_) {
-    std::memcpy(raw_, o.raw_, sizeof raw_);
+  Value(Value&& o) noexcept {
+    std::memcpy(static_cast<void*>(this), static_cast<const void*>(&o), sizeof(Value));
     o.kind_ = Kind::Nil;
     o.aux_ = 0;
   }
@@ -439,6 +440,12 @@ class Map : public Shared {
   // on a value replacement; unique across all maps, so a cache of key
   // positions may validate itself with (map, KeyVersion()).
   uint64_t KeyVersion() const noexcept { return nKeyVersion_; }
+  // Maps whose keys are one table (copies of one map, until either changes
+  // its keys) answer the same identity; two maps with the same identity at
+  // one moment hold the same keys in the same order.
+  const void* KeyTableIdentity() const noexcept {
+    return shared_ ? static_cast<const void*>(shared_.get()) : static_cast<const void*>(&own_);
+  }
 
   Entry EntryAt(size_t i) noexcept { return {Keys().keys[i], values_[i]}; }
   Entry EntryAt(size_t i) const noexcept {
