@@ -559,8 +559,12 @@ Value TText::BuildStaticRenderPrototype(TContextoEjecucion& context) {
 void TText::ApplyDynamicRenderValues(Map& map, const Value& text, int64_t blanks) const {
   // The prototype order fixes where each key stands; a map of another shape
   // (the member is public) is refreshed by key instead.
+  const bool ordenPrototipo =
+      hStaticRenderPrototype.IsMap() &&
+      hStaticRenderPrototype.AsMap().KeyVersion() == nVersionPrototipo_ &&
+      map.KeyTableIdentity() == hStaticRenderPrototype.AsMap().KeyTableIdentity();
   auto put = [&](size_t pos, std::string_view key, const Value& v) {
-    if (pos < map.size() && map.KeyAt(pos) == key) {
+    if (ordenPrototipo || (pos < map.size() && map.KeyAt(pos) == key)) {
       map.ValueAt(pos) = v;
     } else {
       map.Set(key, v);
@@ -589,18 +593,24 @@ Value TText::RenderizableDesdePrototipo(TContextoEjecucion& context, const Conte
     hStaticRenderPrototype = context.CompartirClaves(BuildStaticRenderPrototype(context));
     // The first copy keeps this rendering's formula text for the next ones.
     hStaticRenderPrototype.AsMap().ValueAt(kProtoFormula) = Value(cText);
+    nVersionPrototipo_ = hStaticRenderPrototype.AsMap().KeyVersion();
   }
   // The prototype's values are scalars unless a template put a list or a map
   // under a base key: only those are cloned.
   Ref<Map> copy = MakeRef<Map>(hStaticRenderPrototype.AsMap());
-  for (Map::Entry e : *copy)
-    if (e.value.IsList() || e.value.IsMap()) e.value = DeepClone(e.value);
-  ApplyDynamicRenderValues(*copy, contenido.cTexto, blanks);
+  Map& out = *copy;
+  const size_t n = out.size();
+  for (size_t i = 0; i < n; ++i) {
+    const Kind kind = out.ValueAt(i).kind();
+    if (kind == Kind::List || kind == Kind::Map) out.ValueAt(i) = DeepClone(out.ValueAt(i));
+  }
+  ApplyDynamicRenderValues(out, contenido.cTexto, blanks);
+  const bool ordenPrototipo = hStaticRenderPrototype.AsMap().KeyVersion() == nVersionPrototipo_;
   auto put = [&](size_t pos, std::string_view key, const Value& v) {
-    if (pos < copy->size() && copy->KeyAt(pos) == key) {
-      copy->ValueAt(pos) = v;
+    if (ordenPrototipo || (pos < out.size() && out.KeyAt(pos) == key)) {
+      out.ValueAt(pos) = v;
     } else {
-      copy->Set(key, v);
+      out.Set(key, v);
     }
   };
   put(kProtoFormulaError, "formulaError", Value(contenido.lError));
