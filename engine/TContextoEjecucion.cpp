@@ -547,12 +547,14 @@ TContextoEjecucion& TContextoEjecucion::SetErrorCriticoComposicion(const Value& 
 }
 
 std::string TContextoEjecucion::GetModoEjecucion() const {
-  const Value& modo = hOpciones.Get("modoEjecucion");
+  const Value& modo = Opcion(hOpciones, oEstado_->oModo, "modoEjecucion");
   return modo.IsText() ? std::string(modo.Str()) : std::string("real");
 }
 
 bool TContextoEjecucion::EsModoDisenador() const {
-  return GetModoEjecucion() == "disenador";
+  // Asked by every object rendered: read in place, without a copy of the text.
+  const Value& modo = Opcion(hOpciones, oEstado_->oModo, "modoEjecucion");
+  return modo.IsText() && modo.Str() == "disenador";
 }
 
 bool TContextoEjecucion::TieneProgreso() const {
@@ -561,7 +563,7 @@ bool TContextoEjecucion::TieneProgreso() const {
 }
 
 bool TContextoEjecucion::InformarRegistroExaminado(int64_t n) {
-  return LlamarProgreso(hOpciones.Get(opcion::bProgressRecord), n);
+  return LlamarProgreso(Opcion(hOpciones, oEstado_->oProgresoRegistro, opcion::bProgressRecord), n);
 }
 
 bool TContextoEjecucion::InformarPaginaGenerada(int64_t n) {

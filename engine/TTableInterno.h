@@ -70,6 +70,12 @@ inline bool ISHEXCOLOR6(const Value& v) {
   return v.IsText() && EsColorHex(v.Str());
 }
 
+// A hex colour in lower case, or "" when the value's text is not one.
+inline std::string HexMinusculas(const Value& v) {
+  const Value t(AllTrim(StringValue(v)));
+  return ISHEXCOLOR6(t) ? Lower(t.Str()) : std::string();
+}
+
 // The numeric value of the key (the default when absent) clamped to lo..hi.
 inline Value NumeroEntre(const Value& m, std::string_view key, const Value& def, const Value& lo,
                          const Value& hi) {
@@ -111,6 +117,20 @@ inline double Clock() {
 
 using namespace tabla;
 
+// A colour map's colour as compiled: its formula, or the colour it gives without one.
+struct TTableColor {
+  std::string cFormula;  // "cColorFormula" trimmed; "" when there is none
+  Value cFijo;           // without a formula: "cColor" as a lower-case hex colour, else nothing
+
+  static TTableColor De(const Value& mapa) {
+    TTableColor c;
+    c.cFormula = std::string(AllTrim(StringValue(HGet(mapa, "cColorFormula"))));
+    const std::string hex = HexMinusculas(HGet(mapa, "cColor"));
+    if (!hex.empty()) c.cFijo = Value(hex);
+    return c;
+  }
+};
+
 struct TTableCelda {
   Value hCelda;
   double nAncho = 1.0;       // the cell box ("nWidth", default 1)
@@ -119,6 +139,7 @@ struct TTableCelda {
   bool lIzquierda = false;   // its border's "lLeft" is the logical true
   bool lDerecha = false;     // its border's "lRight" is the logical true
   Value hFondo;              // the cell's background map
+  TTableColor oFondo;        // its colour
   std::string cTipo;         // content kind, "" without content
   Value hObjeto;             // the content's template object
   std::string_view cSufijo;  // "text", "barcode" or "image"
@@ -147,9 +168,14 @@ struct TTableLinea {
   std::string cExpresionGrupo;  // trimmed
   Value aResetAcumuladores;     // texts; nothing when there are none
   bool lZebra = false;
-  Value cZebra1, cZebra2, nZebraOpacidad1, nZebraOpacidad2;
+  // The zebra colours in lower case, "" for one that is not a hex colour (the
+  // line keeps its own background), and their opacities.
+  std::string cZebra1, cZebra2;
+  Value nZebraOpacidad1, nZebraOpacidad2;
   Value hFondo;
+  TTableColor oFondo;  // its colour
   Value hBorde;
+  TTableColor oBorde;  // its colour
   bool bTop = true, bRight = true, bBottom = true, bLeft = true, bSeparadores = true;
   double nGrosor = 0.1;    // the border width drawn
   double nRedondeo = 0.0;  // the border's rounding percentage, 0..100
@@ -348,6 +374,8 @@ class TTableRender {
   int64_t GlobalRecordIndex(int64_t i) const { return lGlobal ? i : nBaseOpciones + i; }
   const Value& Registro(int64_t i) const;
   bool PushRecordVariables(const Value& registro, int64_t i);
+  // The record count the context is given: the option's, when larger than the list's.
+  int64_t TotalRegistros();
   void PopRecordVariables() { ctx.PopRegistroDetalle(); }
   void ResetLineAcumuladores(const Items& items);
   void AcumularDetalle();
@@ -396,7 +424,7 @@ class TTableRender {
                                   double bw, double z, const std::string& relleno,
                                   const Value& colorBorde, const std::array<bool, 4>& lados,
                                   const Value& opacidad, double radio);
-  std::string LineBackgroundColor(const Value& fondo);
+  std::string LineBackgroundColor(const Value& fondo, const TTableColor& color);
   Value CellBackgroundRenderizable(const TTableCelda& c, std::string_view prefijo, int64_t linea,
                                    size_t k, double x, double y, double w, double h);
   Value CellContentRenderizable(const TTableLinea& l, const TTableCelda& c, size_t k, int seccion,
@@ -447,12 +475,14 @@ class TTableRender {
   const List* aRegistros = nullptr;
   int64_t nCount = 0;
   int64_t nFin = 0;
+  int64_t nTotalRegistros = -1;  // TotalRegistros once asked; -1 before
 
   std::string cId;
   double nLeft = 0, nTop = 0, nAncho = 0, nAlto = 0;
   Value salida;
   List* aSalida = nullptr;
   Value marco;
+  Value cColorBordeMarco;  // the border colour of lines whose own is no hex colour
   double z = 0.0;
 
   double y = 0.0;

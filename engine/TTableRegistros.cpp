@@ -97,27 +97,28 @@ const Value& TTableRender::Registro(int64_t i) const {
 
 bool TTableRender::PushRecordVariables(const Value& registro, int64_t i) {
   const int64_t g = GlobalRecordIndex(i);
-  const Value& totalOpcion = opciones.Get(opcion::nTotalRegistrosRuntime);
-  const int64_t total =
-      std::max(nCount, HHas(opciones, opcion::nTotalRegistrosRuntime) ? NumValue(totalOpcion).Int()
-                                                                      : nCount);
   auto runtime = [&](int64_t indice) -> const Value* {
     if (!aRuntime || indice < 0 || indice >= static_cast<int64_t>(aRuntime->size())) return nullptr;
     const Value& v = (*aRuntime)[static_cast<size_t>(indice)];
     return v.IsMap() ? &v : nullptr;
   };
-  Value anterior = Value::NewMap();
-  if (const Value* v = g >= 1 ? runtime(g - 1) : nullptr)
-    anterior = *v;
-  else if (i >= 1 && i - 1 < nCount)
-    anterior = Registro(i - 1);
-  Value siguiente = Value::NewMap();
-  if (const Value* v = runtime(g + 1))
-    siguiente = *v;
-  else if (i + 1 < nCount)
-    siguiente = Registro(i + 1);
-  ctx.PushRegistroDetalle(registro, Value(g), Value(total), anterior, siguiente);
+  // A missing neighbour is no map: the context stands an empty record for it.
+  const Value* anterior = g >= 1 ? runtime(g - 1) : nullptr;
+  if (!anterior && i >= 1 && i - 1 < nCount) anterior = &Registro(i - 1);
+  const Value* siguiente = runtime(g + 1);
+  if (!siguiente && i + 1 < nCount) siguiente = &Registro(i + 1);
+  ctx.PushRegistroDetalle(registro, Value(g), Value(TotalRegistros()), anterior ? *anterior : kNil,
+                          siguiente ? *siguiente : kNil);
   return true;
+}
+
+int64_t TTableRender::TotalRegistros() {
+  if (nTotalRegistros < 0) {
+    const Value* total =
+        opciones.IsMap() ? opciones.AsMap().Find(opcion::nTotalRegistrosRuntime) : nullptr;
+    nTotalRegistros = std::max(nCount, total ? NumValue(*total).Int() : nCount);
+  }
+  return nTotalRegistros;
 }
 
 void TTableRender::ResetLineAcumuladores(const Items& items) {

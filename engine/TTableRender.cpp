@@ -101,6 +101,7 @@ bool TTableRender::Preparar() {
       RegistrarBordeInferior(x.Double(), ancho.Double(), my.Double() + alto.Double());
   }
   z = NumDouble(t.nZIndex) + 0.01;
+  cColorBordeMarco = marco.IsMap() ? marco.Get("colorBorde") : t.cBorderColor;
 
   if (!t.hNormalizedSectionsCache.IsMap()) t.hNormalizedSectionsCache = t.NormalizeSections();
   if (!t.oPlano_ || !t.oPlano_->hFuente.SameRef(t.hNormalizedSectionsCache))
