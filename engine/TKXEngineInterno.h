@@ -252,6 +252,8 @@ class TKXEngine::Interno {
   struct FormulasPaginacion {
     std::vector<std::pair<Value, bool>> aVistas;
     bool UsaPaginacion(const Value& formula);
+    // The keys asked of every object of a page.
+    KeyHint oTipo{"tipo"}, oFormula{"formula"}, oContinuacion{"nPaginaContinuacion"};
   };
   // `sums` stand for texts the execution kept no state for.
   EstadoPagina EstadoDePagina(int64_t base, const Value& sums, double height, const Value& objects,

@@ -320,16 +320,16 @@ bool TKXEngine::Interno::FormulasPaginacion::UsaPaginacion(const Value& formula)
 
 bool TKXEngine::Interno::EsTextoPaginacion(const Value& object, FormulasPaginacion* cache) {
   if (!object.IsMap()) return false;
-  std::string_view kind = object.Get("tipo").Str();
+  std::string_view kind = (cache ? cache->oTipo.Get(object) : object.Get("tipo")).Str();
   if (kind != "texto" && kind != "texto_formateado") return false;
-  const Value& formula = object.Get("formula");
+  const Value& formula = cache ? cache->oFormula.Get(object) : object.Get("formula");
   // Every page object passes here: a formula without a call is no page-number text.
   if (formula.IsText() && formula.Str().find('(') == std::string_view::npos) return false;
   if (cache ? !cache->UsaPaginacion(formula) : !UsaFuncionPaginacion(ValueString(formula)))
     return false;
   // A fragment of a text split over pages is no whole text: such texts are
   // composed with the total known in the first place (two passes).
-  return !object.Has("nPaginaContinuacion");
+  return cache ? !cache->oContinuacion.Find(object.AsMap()) : !object.Has("nPaginaContinuacion");
 }
 
 // `object` is a handle to the page's own map: its text is replaced in place.

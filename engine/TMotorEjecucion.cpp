@@ -193,8 +193,11 @@ Value TMotorEjecucion::RecolocarFlujoTexto(const Value& lista) {
   Value cedido = Value::NewMap();
   const Value minimo = Value::Real(0.1, 1);
 
+  KeyHint claveGrupo("grupoFlujoTexto");  // asked of every object of the page
   for (const Value& elemento : *entrada) {
-    const std::string grupo(AllTrim(ValueString(HGet(elemento, "grupoFlujoTexto", Value("")))));
+    const Map* mapa = elemento.MapPtr();
+    const Value* valorGrupo = mapa ? claveGrupo.Find(*mapa) : nullptr;
+    const std::string grupo(AllTrim(ValueString(valorGrupo ? *valorGrupo : Value(""))));
     // Only members of a flow group are moved; every other element passes as it
     // is, without a copy (a table page alone brings hundreds of them).
     if (grupo.empty()) {

@@ -478,6 +478,34 @@ class Map : public Shared {
   uint64_t nKeyVersion_ = 0;
 };
 
+// A key read in many maps of one layout (every object of a page): the place
+// where it stood in the last map is tried first, by the key's bytes, before
+// the map is searched. Belongs to its reader, like any cache of the engine.
+class KeyHint {
+ public:
+  explicit KeyHint(std::string_view key) : key_(KeyText(key)) {}
+  const Value* Find(const Map& m) noexcept {
+    if (at_ < m.size()) {
+      const Value& k = m.EntryAt(at_).key;
+      if (k.SameRef(key_) || k.Str() == key_.Str()) return &m.ValueAt(at_);
+    }
+    const size_t i = m.IndexOf(key_.Str());
+    if (i == Map::npos) return nullptr;
+    at_ = i;
+    return &m.ValueAt(i);
+  }
+  // The value under the key when `map` is a map holding it, else nothing.
+  const Value& Get(const Value& map) noexcept {
+    const Map* m = map.MapPtr();
+    const Value* v = m ? Find(*m) : nullptr;
+    return v ? *v : kNil;
+  }
+
+ private:
+  Value key_;
+  size_t at_ = Map::npos;
+};
+
 inline std::string_view Value::Str() const noexcept {
   if (kind_ != Kind::Text) return {};
   if (aux_ == kHeapText) return static_cast<const detail::TextRep*>(Ptr())->View();

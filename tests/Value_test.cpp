@@ -393,6 +393,41 @@ TEST(Map, CopiesShareKeysUntilEitherChangesThem) {
   EXPECT_EQ(original.ValueAt(0).Int(), 1);
 }
 
+TEST(Map, KeyTableIdentityFollowsTheKeys) {
+  Map original;
+  original.Set("a", 1);
+  original.Set("b", 2);
+  Map copy(original);
+  EXPECT_EQ(copy.KeyTableIdentity(), original.KeyTableIdentity());
+  copy.ValueAt(0) = Value(5);  // a new value keeps the keys
+  EXPECT_EQ(copy.KeyTableIdentity(), original.KeyTableIdentity());
+  copy.Set("c", 3);
+  EXPECT_NE(copy.KeyTableIdentity(), original.KeyTableIdentity());
+  Map same;  // the same keys, built on their own
+  same.Set("a", 1);
+  same.Set("b", 2);
+  EXPECT_NE(same.KeyTableIdentity(), original.KeyTableIdentity());
+}
+
+TEST(Map, AKeyHintFindsItsKeyWhereverItStands) {
+  KeyHint hint("alineacionVertical");
+  Map first;
+  first.Set("id", 1);
+  first.Set("alineacionVertical", "top");
+  Map moved;
+  moved.Set("alineacionVertical", "center");
+  Map other;
+  other.Set("id", 2);
+  other.Set("x", 3);
+  // Found in its place, then in another place, then absent at the place it last stood.
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(hint.Get(Value(MakeRef<Map>(first))).Str(), "top");
+    EXPECT_EQ(hint.Get(Value(MakeRef<Map>(moved))).Str(), "center");
+    EXPECT_EQ(hint.Find(other), nullptr);
+  }
+  EXPECT_TRUE(hint.Get(Value(3)).IsNil());
+}
+
 TEST(Map, LongKeysAreSharedTexts) {
   Value a = KeyText("alineacionVertical");
   Value b = KeyText("alineacionVertical");
