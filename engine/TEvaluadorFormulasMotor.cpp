@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "Platform.h"
+#include "RegistrosDetalle.h"
 #include "RuntimeOptions.h"
 #include "TEvaluadorFormulas.h"
 #include "TEvaluadorFormulasInterno.h"
@@ -233,11 +234,11 @@ Value TEvaluadorFormulas::Sum(const FormulaPlan& n, const Map& vars) {
   if (AllTrim(TextoArgumento(n, 0)).empty()) return 0;
   const FormulaPlan& ruta = *RutaArgumento(n, 0);
   const Value* registros = HashGet(hOpciones, opcion::aRegistrosDetalleRuntime);
-  if (!registros || !registros->IsList() || registros->AsList().empty()) {
+  const ListaRegistros lista(registros ? *registros : kNil);
+  if (lista.empty()) {
     Value v = EvaluarNodo(ruta, vars);
     return EsNumericoValor(v) ? LeerNumero(v) : Value(0);
   }
-  const List& lista = registros->AsList();
   const int64_t i = oEstado.nIndice;
   const size_t nCuenta =
       i >= 0 ? static_cast<size_t>(std::min<int64_t>(i + 1, static_cast<int64_t>(lista.size())))
@@ -265,7 +266,8 @@ Value TEvaluadorFormulas::Sum(const FormulaPlan& n, const Map& vars) {
     }
   }
   for (size_t k = nDesde; k < nCuenta; ++k) {
-    const Map* registro = lista[k].MapPtr();
+    const Value elemento = lista[k];
+    const Map* registro = elemento.MapPtr();
     if (!registro) continue;
     // Nothing evaluated changes the variables, so a copy of the top map holds
     // the same values as a deep one.
@@ -278,11 +280,12 @@ Value TEvaluadorFormulas::Sum(const FormulaPlan& n, const Map& vars) {
 }
 
 void TEvaluadorFormulas::ExtenderMemoSuma(MemoSuma& memo, const FormulaPlan& ruta, size_t hasta) {
-  const List& lista = memo.aRegistros.AsList();
+  const ListaRegistros lista(memo.aRegistros);
   while (!memo.lDetenido && memo.aTotales.size() < hasta) {
     const size_t k = memo.aTotales.size();
     Value anterior = k > 0 ? memo.aTotales[k - 1] : Value(0);
-    const Map* registro = lista[k].MapPtr();
+    const Value elemento = lista[k];
+    const Map* registro = elemento.MapPtr();
     if (!registro) {
       memo.aTotales.push_back(anterior);
       continue;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "FormulaSyntax.h"
+#include "RegistrosDetalle.h"
 #include "RuntimeOptions.h"
 #include "TConectorDatosReg.h"
 #include "TContextoEjecucion.h"
@@ -159,7 +160,7 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
     const Value& startContinuations, const Ref<TPlantilla>& plantilla, const Value& records,
     int64_t firstPage) {
   if (!document || document->TotalPaginas() == 0) return document;
-  const int64_t n = static_cast<int64_t>(records.Len());
+  const int64_t n = static_cast<int64_t>(ListaRegistros(records).size());
   int64_t pg = std::clamp<int64_t>(firstPage, 1, document->TotalPaginas());
   Value sums = DeepClone(startSums);
   Value continuations = DeepClone(startContinuations);
@@ -257,7 +258,7 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
   options.Set(opcion::lTotalPaginasConocido, true);
   if (in.nUltimaPagina > 0) options.Set(opcion::nUltimaPaginaRuntime, in.nUltimaPagina);
   options.Set(opcion::aRegistrosDetalleRuntime, records);
-  options.Set(opcion::nTotalRegistrosRuntime, static_cast<int64_t>(records.Len()));
+  options.Set(opcion::nTotalRegistrosRuntime, static_cast<int64_t>(ListaRegistros(records).size()));
   in.EscribirClavesProyecto(options, false);
   Interno::Colaboradores c;
   in.CrearContexto(c, in.FilaDesde(0), options);
@@ -338,7 +339,7 @@ bool TKXEngine::ActualizarTextoPaginacion(Value object, TContextoEjecucion& cont
   if (!Interno::EsTextoPaginacion(object)) return false;
   std::string formula = ValueString(object.Get("formula"));
   int64_t record = IndiceRegistroRender(ValueString(object.Get("id")));
-  const List& list = records.AsList();
+  const ListaRegistros list(records);
   const int64_t count = static_cast<int64_t>(list.size());
   bool pushed = record >= 0 && record < count;
   if (pushed) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Platform.h"
+#include "RegistrosDetalle.h"
 #include "TContextoEjecucion.h"
 #include "TTable.h"
 #include "ValoresObjeto.h"
@@ -372,7 +373,12 @@ class TTableRender {
   // ---- Records and the context protocol
   Value TablePreviewRecords();
   int64_t GlobalRecordIndex(int64_t i) const { return lGlobal ? i : nBaseOpciones + i; }
-  const Value& Registro(int64_t i) const;
+  // Record i of the table's list (nothing outside it); element i of the run's list.
+  Value Registro(int64_t i);
+  Value RegistroRuntime(int64_t i);
+  // Element i of the list, the last few read of a run's records kept: a record
+  // read as the next one is not made again as the current one.
+  Value Leer(const ListaRegistros& lista, int64_t i);
   bool PushRecordVariables(const Value& registro, int64_t i);
   // The record count the context is given: the option's, when larger than the list's.
   int64_t TotalRegistros();
@@ -410,7 +416,7 @@ class TTableRender {
   void GroupValues(const Value& registro, Valores& valores);
   static bool GroupValueIsEmpty(const Value& v);
   static bool GroupValuesEqual(const Value& a, const Value& b);
-  Value AdjacentRuntimeRecord(int64_t i, int64_t desplazamiento) const;
+  Value AdjacentRuntimeRecord(int64_t i, int64_t desplazamiento);
   EstadoGrupo GroupState(const Value& registro, int64_t i, int64_t continuacion);
   void GroupBoundaryLines(Items& items, int seccion, const Valores& actual, const Value& otro,
                           const Valores& valoresOtro);
@@ -470,9 +476,15 @@ class TTableRender {
   bool lDisenador = false;
   int64_t nBase = 0;          // the first loop index
   int64_t nBaseOpciones = 0;  // the options' record base (global index in the local mode)
-  const List* aRuntime = nullptr;
-  Value registros;
-  const List* aRegistros = nullptr;
+  ListaRegistros oRuntime;    // the run's records (the option)
+  ListaRegistros oRegistros;  // the table's records: the run's, or the ones it previews
+  struct Leido {
+    const void* pLista = nullptr;
+    int64_t nIndice = -1;
+    Value vRegistro;
+  };
+  std::array<Leido, 4> aLeidos;
+  size_t nLeido = 0;
   int64_t nCount = 0;
   int64_t nFin = 0;
   int64_t nTotalRegistros = -1;  // TotalRegistros once asked; -1 before

@@ -55,7 +55,7 @@ Value TTableRender::Ejecutar() {
   for (int64_t i = nBase; i < hasta; ++i) {
     ++nRecordsExamined;
     if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) break;
-    const Value& registro = i < nCount ? (*aRegistros)[static_cast<size_t>(i)] : (*aRegistros)[0];
+    const Value registro = Registro(i < nCount ? i : 0);
     if (!PushRecordVariables(registro, i)) break;
     const bool seguir = ProcesarRegistro(registro, i);
     PopRecordVariables();
@@ -121,14 +121,13 @@ bool TTableRender::Preparar() {
   const double techoPie = nTop + std::max(0.0, nAlto - alturaPie);
   nLimiteCuerpo = lContenido ? kSinLimite : std::max(nInicioCuerpo, techoPie);
 
-  registros = TablePreviewRecords();
-  aRegistros = registros.ListPtr();
-  nCount = aRegistros ? static_cast<int64_t>(aRegistros->size()) : 0;
+  oRegistros = ListaRegistros(TablePreviewRecords());
+  nCount = static_cast<int64_t>(oRegistros.size());
   const Value& finOpcion = opciones.Get(opcion::nRegistroFinRuntime);
   const int64_t fin =
       HHas(opciones, opcion::nRegistroFinRuntime) ? NumValue(finOpcion).Int() : nCount;
   nFin = std::min(nCount, std::max(nBase, fin));
-  aRuntime = opciones.Get(opcion::aRegistrosDetalleRuntime).ListPtr();
+  oRuntime = ListaRegistros(opciones.Get(opcion::aRegistrosDetalleRuntime));
 
   PrepararGrupos();
   return true;
