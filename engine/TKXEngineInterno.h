@@ -231,12 +231,18 @@ class TKXEngine::Interno {
 
   // ---- Last-page finalisation (TKXEngineUltimaPagina.cpp)
 
-  // A page-number text of a page: its 1-based position, the rendered map, and
-  // the sums in force when it was rendered.
+  // A page-number text of a page: its 1-based position, the sums in force
+  // when it was rendered, and the rendered map while the document holds its
+  // page in memory (where the text is corrected in place); a page kept in the
+  // spool takes its correction as a patch, for which the text's kind,
+  // formula and id are enough, so a million spooled pages keep no maps.
   struct TextoPaginacion {
     int64_t nIndice = 0;
-    Value hTexto;
+    Value hTexto;  // the page's own map, or nothing for a spooled page
+    Value cTipo, cFormula, cId;
     Value hSumas;
+    // The map the correction is made on: the page's own, or one of the three keys.
+    Value Objeto() const;
   };
   // The state a page of the result was made from: its chunk's first record,
   // its height as its execution laid it out, and its page-number texts, found
@@ -255,9 +261,10 @@ class TKXEngine::Interno {
     // The keys asked of every object of a page.
     KeyHint oTipo{"tipo"}, oFormula{"formula"}, oContinuacion{"nPaginaContinuacion"};
   };
-  // `sums` stand for texts the execution kept no state for.
+  // `sums` stand for texts the execution kept no state for; `inMemory`: the
+  // document holds these objects as its page (else the page is spooled).
   EstadoPagina EstadoDePagina(int64_t base, const Value& sums, double height, const Value& objects,
-                              const Value& textStates);
+                              const Value& textStates, bool inMemory);
   static bool EsTextoPaginacion(const Value& object, FormulasPaginacion* cache = nullptr);
   // The detail row of the record a re-run starts at, as the connector takes it.
   Value FilaDesde(int64_t base) const;

@@ -114,25 +114,42 @@ void TKXEngine::Interno::ReemplazarPaginas(const Ref<TDocumentoRenderizable>& do
   for (int64_t i = 0; i < m; ++i) {
     aEstadosPagina.push_back(EstadoDePagina(base, sums, rendered->nAlto,
                                             document->GetPagina(Value(page + i)).Get("objetos"),
-                                            textStates));
+                                            textStates, !document->IsPageSpooling()));
   }
 }
 
 TKXEngine::Interno::EstadoPagina TKXEngine::Interno::EstadoDePagina(int64_t base, const Value& sums,
                                                                     double height,
                                                                     const Value& objects,
-                                                                    const Value& textStates) {
+                                                                    const Value& textStates,
+                                                                    bool inMemory) {
   EstadoPagina state{base, height, {}};
   const Map* kept = textStates.MapPtr();
   if (const List* list = objects.ListPtr()) {
     for (size_t i = 0; i < list->size(); ++i) {
       const Value& object = (*list)[i];
       if (!EsTextoPaginacion(object, &oFormulasPaginacion)) continue;
-      const Value* own = kept ? kept->Find(object.Get("id").Str()) : nullptr;
-      state.aTextos.push_back({static_cast<int64_t>(i + 1), object, own ? *own : sums});
+      const Value& id = object.Get("id");
+      const Value* own = kept ? kept->Find(id.Str()) : nullptr;
+      TextoPaginacion text;
+      text.nIndice = static_cast<int64_t>(i + 1);
+      if (inMemory) {
+        text.hTexto = object;
+      } else {
+        text.cTipo = object.Get("tipo");
+        text.cFormula = object.Get("formula");
+        text.cId = id;
+      }
+      text.hSumas = own ? *own : sums;
+      state.aTextos.push_back(std::move(text));
     }
   }
   return state;
+}
+
+Value TKXEngine::Interno::TextoPaginacion::Objeto() const {
+  if (hTexto.IsMap()) return hTexto;
+  return Value::NewMap({{"tipo", cTipo}, {"formula", cFormula}, {"id", cId}});
 }
 
 Ref<TDocumentoRenderizable> TKXEngine::Interno::EjecutarComoPaginas(
@@ -274,7 +291,7 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
                                              : nullptr;
     if (!state) {
       read = in.EstadoDePagina(-1, Value(), 0.0, document->GetPagina(Value(p)).Get("objetos"),
-                               Value());
+                               Value(), !document->IsPageSpooling());
       state = &read;
     }
     if (state->aTextos.empty()) continue;
@@ -300,9 +317,9 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
         appliedSums = text.hSumas;
       }
       // In memory the map is the page's own; a spooled page takes the new text as a patch.
-      if (ActualizarTextoPaginacion(text.hTexto, context, records)) {
-        patches.Push(
-            Value::NewMap({{"nIndex", text.nIndice}, {"uTexto", text.hTexto.Get("texto")}}));
+      const Value object = text.Objeto();
+      if (ActualizarTextoPaginacion(object, context, records)) {
+        patches.Push(Value::NewMap({{"nIndex", text.nIndice}, {"uTexto", object.Get("texto")}}));
       }
     }
     if (document->IsPageSpooling()) document->SetParchesTextoPagina(Value(p), patches);
