@@ -142,6 +142,8 @@ class TKXEngine::Interno {
 
   std::string NormalizarClaveEntrada(std::string_view key) const;
   std::string NormalizarGrupo(const Value& group) const;
+  // The group of a detail record normalised, the last one given kept.
+  const std::string& GrupoDetalle(const Value& group);
   bool InputAccepted(const std::string& group, const Value& fields) const;
   size_t AddDetailColumn(const std::string& group, const std::string& field,
                          const std::string& indexKey, const Value& value);
@@ -290,6 +292,9 @@ class TKXEngine::Interno {
   // ---- State
 
   std::unique_ptr<InputKeyCache> oInputKeyCache;
+  // The last group name SendDetalle was given (a text), under which encoding, normalised.
+  std::string cGrupoDetalleDado, cGrupoDetalle;
+  bool lGrupoDetalle = false, lGrupoDetalleUtf8 = false;
   // Image files resolved by this engine's runs, shared by every execution context until End.
   Ref<TImageCache> oCacheImagenes;
   // Per page of the last page loop's result, the state it was made from.

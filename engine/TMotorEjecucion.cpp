@@ -1,5 +1,6 @@
 #include "TMotorEjecucion.h"
 
+#include <algorithm>
 #include <iterator>
 #include <string>
 
@@ -168,6 +169,10 @@ void TMotorEjecucion::AgregarRenderizableCompuesto(Value& lista, TObjectBase* ob
   // Only maps reach a page: a list (a table's pieces) is spliced element by
   // element, and a stray value that is not a map, alone or in a list, is dropped.
   if (const List* piezas = resultado.ListPtr()) {
+    // Room for all the pieces at once; growth stays geometric over many such objects.
+    const size_t hace_falta = destino.size() + piezas->size();
+    if (destino.Items().capacity() < hace_falta)
+      destino.Reserve(std::max(hace_falta, 2 * destino.Items().capacity()));
     for (const Value& pieza : *piezas)
       if (pieza.IsMap()) destino.Add(pieza);
   } else if (resultado.IsMap()) {

@@ -243,6 +243,7 @@ Value TMotorPaginacion::DividirObjetos(const Value& objects) {
   Value paginas = Value::NewList({Value::NewList()});
   if (!objects.IsList()) return paginas;
   List& lista = paginas.AsList();
+  lista[0].AsList().Reserve(objects.Len());
   for (const Value& objeto : objects.AsList()) {
     if (!objeto.IsMap()) continue;
     if (!SeDivide(objeto)) {

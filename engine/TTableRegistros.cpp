@@ -150,7 +150,8 @@ void TTableRender::AcumularDetalle() {
 }
 
 int64_t TTableRender::DetailContinuationOffset(int64_t i) {
-  const Value entrada = ctx.GetContinuacionTabla(Value(cId));
+  // Read where the context keeps it: most records have none, and need no empty map made.
+  const Value& entrada = ctx.hContinuacionesTabla.Get(cId);
   if (!entrada.IsMap() || entrada.Len() == 0) return 0;
   const int64_t registro =
       HHas(entrada, "nRegistro") ? NumValue(entrada.Get("nRegistro")).Int() : -1;

@@ -73,6 +73,7 @@ Value TTableRender::Ejecutar() {
   perf.Set("nAccumulateMs", Value(platform::TicksToMs(nAccumulateTicks)));
   perf.Set("nRecordsExamined", Value(nRecordsExamined));
   perf.Set("nTotalMs", Value(fin - nInicio));
+  t.nPiezasPrevias_ = aSalida->size();
   return salida;
 }
 
@@ -87,6 +88,8 @@ bool TTableRender::Preparar() {
 
   salida = Value::NewList();
   aSalida = &salida.AsList();
+  // Pages of one table hold about as many pieces each: grown once, not doubled page after page.
+  aSalida->Reserve(t.nPiezasPrevias_);
   // The table already passed its visibility test: the frame is the rectangle's map as such.
   marco = t.RenderizableFigura(ctx, "rectangulo", t.nRounded);
   if (marco.IsMap()) {

@@ -419,6 +419,16 @@ TEST(TKXEngineInput, CachedKeysFollowEncodingChanges) {
   engine.SendDetalle(Value("G"), Fields({{"Pa\xC3\xADs", 2}}));
   ASSERT_EQ(engine.aStructLine.Len(), 1u);  // both spellings reach the one column "Pais"
   EXPECT_EQ(engine.aRegLine.AsList()[1].AsList()[0].Int(), 2);
+
+  // A group name read under one encoding is read again under the next.
+  TKXEngine groups;
+  groups.OpenJob();
+  groups.SendDetalle(Value("L\xEDnea"), Fields({{"a", 1}}));
+  groups.SetInputEncoding(Value("UTF-8"));
+  groups.SendDetalle(Value("L\xEDnea"), Fields({{"a", 2}}));
+  ASSERT_EQ(groups.aStructLine.Len(), 2u);
+  EXPECT_EQ(groups.aStructLine.AsList()[0].Get("grupo").Str(), "L\xC3\xADNEA");
+  EXPECT_EQ(groups.aStructLine.AsList()[1].Get("grupo").Str(), "L\xEDNEA");
 }
 
 }  // namespace
