@@ -13,6 +13,7 @@
 //  - TKXEngineDocumentosLogicos.cpp: logical documents, one child engine each.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -258,7 +259,9 @@ class TKXEngine::Interno {
   // every rendered object of one template text shares its formula value, so
   // a page's objects are told apart without reading their formulas again.
   struct FormulasPaginacion {
-    std::vector<std::pair<Value, bool>> aVistas;
+    // Formulas seen, in slots chosen by their identity (a formula seen
+    // again in a taken slot replaces the one there).
+    std::array<std::pair<Value, bool>, 64> aVistas{};
     bool UsaPaginacion(const Value& formula);
     // The keys asked of every object of a page.
     KeyHint oTipo{"tipo"}, oFormula{"formula"}, oContinuacion{"nPaginaContinuacion"};

@@ -331,12 +331,11 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
 }
 
 bool TKXEngine::Interno::FormulasPaginacion::UsaPaginacion(const Value& formula) {
-  for (const auto& [seen, uses] : aVistas) {
-    if (seen.SameRef(formula)) return uses;
+  auto& [seen, uses] = aVistas[formula.IdentityHash() % aVistas.size()];
+  if (!seen.SameRef(formula)) {
+    seen = formula;
+    uses = UsaFuncionPaginacion(ValueString(formula));
   }
-  const bool uses = UsaFuncionPaginacion(ValueString(formula));
-  // A template has a few texts; past that many, answers are not kept.
-  if (aVistas.size() < 64) aVistas.emplace_back(formula, uses);
   return uses;
 }
 
