@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <random>
 
 namespace kx {
 namespace {
@@ -176,6 +178,23 @@ TEST(Value, RoundingAndTextForms) {
   };
   for (const Row& row : rows) {
     EXPECT_EQ(FormatFixed(row.d, row.decimals), row.text) << row.d << " " << row.decimals;
+  }
+  // Away from a half, and with few enough digits that sixteen hold them all,
+  // the text is the double's own rounding, as printf gives it (without the
+  // sign of a negative that rounds to zero).
+  std::mt19937_64 rng(42);
+  for (int i = 0; i < 200000; ++i) {
+    const int decimals = static_cast<int>(rng() % 10);
+    const double magnitude = std::pow(10.0, static_cast<double>(rng() % 12) - 3.0);
+    double d = std::uniform_real_distribution<double>(-magnitude, magnitude)(rng);
+    if (i % 3 == 0) d = std::round(d * 100.0) / 100.0;  // amounts of cents
+    const long double scaled = std::fabs(static_cast<long double>(d)) * std::pow(10.0L, decimals);
+    if (scaled >= 1e9L || std::fabs(scaled - std::floor(scaled) - 0.5L) < 1e-4L) continue;
+    char expected[512];
+    std::snprintf(expected, sizeof expected, "%.*f", decimals, d);
+    std::string want = expected;
+    if (want[0] == '-' && want.find_first_not_of("-0.") == std::string::npos) want.erase(0, 1);
+    ASSERT_EQ(FormatFixed(d, decimals), want) << d << " " << decimals;
   }
   EXPECT_EQ(WidthText(Value(3.14159), 8, 2), "    3.14");
   EXPECT_EQ(WidthText(Value(123456), 4, 0), "****");
