@@ -142,7 +142,16 @@ Value TKXEngine::Interno::OpcionesEjecucion(const PuntoEjecucion& p,
 }
 
 void TKXEngine::Interno::EscribirClavesProyecto(Value& options, bool always) const {
-  std::string path = e.cPlantillaMode == "PlantillaName" ? RutaPlantilla(Value(e.cPlantilla)) : "";
+  // Every chunk of a run asks: the template's path is looked up on disk once per run.
+  std::string path;
+  if (e.cPlantillaMode == "PlantillaName") {
+    if (!lEnRun || !lRutaProyecto || cRutaProyectoDe != e.cPlantilla) {
+      cRutaProyecto = RutaPlantilla(Value(e.cPlantilla));
+      cRutaProyectoDe = e.cPlantilla;
+      lRutaProyecto = lEnRun;
+    }
+    path = cRutaProyecto;
+  }
   if (always || !options.Has(opcion::cProjectFilePath)) options.Set(opcion::cProjectFilePath, path);
   if (always || !options.Has(opcion::cProjectPath))
     options.Set(opcion::cProjectPath, FolderOf(path));
@@ -304,6 +313,7 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
   // The page loop, the finalisation and the export share one record list.
   oInterno_->lEnRun = true;
   oInterno_->aRegistrosRun = Value();
+  oInterno_->lRutaProyecto = false;
   auto finish = [&](Ref<TDocumentoRenderizable> document) {
     oInterno_->lEnRun = false;
     oInterno_->aRegistrosRun = Value();

@@ -307,6 +307,9 @@ class TKXEngine::Interno {
   // the finalisation and the export; nothing between runs.
   Value aRegistrosRun;
   bool lEnRun = false;
+  // The template's path as the run under way found it on disk, for the template name given.
+  mutable std::string cRutaProyecto, cRutaProyectoDe;
+  mutable bool lRutaProyecto = false;
   // The page the last page loop's tables finished on, where LASTPAGE holds
   // (0: its final page).
   int64_t nUltimaPagina = 0;
