@@ -51,29 +51,29 @@ Value::Value(Ref<Callable> c) noexcept : Value() {
 }
 
 void Value::SetShared(Kind k, Shared* p) noexcept {
-  kind_ = k;
-  aux_ = 0;
   p->AddRef();
-  SetPayload<Shared*>(p);
+  SetWordsPayload(Head(k, 0), p);
 }
 
 void Value::SetText(std::string_view s) {
-  kind_ = Kind::Text;
   if (s.size() <= kInlineText) {
-    aux_ = static_cast<uint8_t>(s.size());
-    if (!s.empty()) std::memcpy(raw_, s.data(), s.size());
+    // Assembled aside, then written as the two words.
+    unsigned char bytes[sizeof(Value)] = {static_cast<unsigned char>(Kind::Text),
+                                          static_cast<unsigned char>(s.size())};
+    if (!s.empty()) std::memcpy(bytes + 2, s.data(), s.size());
+    uint64_t w0, w1;
+    std::memcpy(&w0, bytes, sizeof w0);
+    std::memcpy(&w1, bytes + 8, sizeof w1);
+    SetWords(w0, w1);
   } else {
     Shared* rep = TextRep::Make(s);
     rep->AddRef();
-    aux_ = kHeapText;
-    SetPayload<Shared*>(rep);
+    SetWordsPayload(Head(Kind::Text, kHeapText), rep);
   }
 }
 
 void Value::SetRealPayload(double d, uint8_t decimals) noexcept {
-  kind_ = Kind::Real;
-  aux_ = decimals;
-  SetPayload<double>(SaneDouble(d));
+  SetWordsPayload(Head(Kind::Real, decimals), SaneDouble(d));
 }
 
 Value Value::Real(double d, int decimals) {
@@ -84,8 +84,7 @@ Value Value::Real(double d, int decimals) {
 
 Value Value::Date(int32_t jdn) {
   Value v;
-  v.kind_ = Kind::Date;
-  v.SetPayload<int64_t>(jdn < 0 ? 0 : jdn);
+  v.SetWordsPayload(Head(Kind::Date, 0), static_cast<int64_t>(jdn < 0 ? 0 : jdn));
   return v;
 }
 
@@ -95,8 +94,7 @@ Value Value::DateYMD(int y, int m, int d) {
 
 Value Value::Timestamp(int32_t jdn, int32_t msOfDay) {
   Value v;
-  v.kind_ = Kind::Timestamp;
-  v.SetPayload<int64_t>(static_cast<int64_t>(jdn) * kMsPerDay + msOfDay);
+  v.SetWordsPayload(Head(Kind::Timestamp, 0), static_cast<int64_t>(jdn) * kMsPerDay + msOfDay);
   return v;
 }
 

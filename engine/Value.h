@@ -170,27 +170,25 @@ inline constexpr int kMaxDecimals = 30;
 
 class Value {
  public:
-  Value() noexcept { std::memset(raw_, 0, sizeof raw_); }
+  // A value is written and read as its two words whole, never byte by byte:
+  // a copy of a value just made reads what the making wrote, at once.
+  Value() noexcept { SetWords(0, 0); }
   Value(std::nullptr_t) noexcept : Value() {}
-  Value(bool b) noexcept : Value() {
-    kind_ = Kind::Logical;
-    aux_ = b ? 1 : 0;
-  }
+  Value(bool b) noexcept { SetWords(Head(Kind::Logical, b ? 1 : 0), 0); }
   template <class T>
   requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>) Value(T i)
-  noexcept : Value() {
+  noexcept {
     if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(int64_t)) {
       if (i > static_cast<T>(INT64_MAX)) {
         SetRealPayload(static_cast<double>(i), 0);
         return;
       }
     }
-    kind_ = Kind::Integer;
-    SetPayload<int64_t>(static_cast<int64_t>(i));
+    SetWordsPayload(Head(Kind::Integer, 0), static_cast<int64_t>(i));
   }
   // A real with the natural decimals count (see kNaturalDecimals).
-  Value(double d) noexcept : Value() { SetRealPayload(d, kNaturalDecimals); }
-  Value(std::string_view s) : Value() { SetText(s); }
+  Value(double d) noexcept { SetRealPayload(d, kNaturalDecimals); }
+  Value(std::string_view s) { SetText(s); }
   Value(const char* s) : Value(std::string_view(s ? s : "")) {}
   Value(const std::string& s) : Value(std::string_view(s)) {}
   Value(Ref<List> l) noexcept;
@@ -198,15 +196,13 @@ class Value {
   Value(Ref<KXObject> o) noexcept;
   Value(Ref<Callable> c) noexcept;
 
-  // Copies and moves take the two words whole: one load and one store.
   Value(const Value& o) noexcept {
-    std::memcpy(static_cast<void*>(this), static_cast<const void*>(&o), sizeof(Value));
+    SetWords(o.Word(0), o.Word(1));
     if (IsShared()) Ptr()->AddRef();
   }
   Value(Value&& o) noexcept {
-    std::memcpy(static_cast<void*>(this), static_cast<const void*>(&o), sizeof(Value));
-    o.kind_ = Kind::Nil;
-    o.aux_ = 0;
+    SetWords(o.Word(0), o.Word(1));
+    o.SetWords(0, 0);
   }
   Value& operator=(const Value& o) noexcept {
     Value tmp(o);
@@ -222,10 +218,9 @@ class Value {
     if (IsShared()) Ptr()->Release();
   }
   void Swap(Value& o) noexcept {
-    char tmp[sizeof(Value)];
-    std::memcpy(tmp, static_cast<void*>(this), sizeof(Value));
-    std::memcpy(static_cast<void*>(this), static_cast<void*>(&o), sizeof(Value));
-    std::memcpy(static_cast<void*>(&o), tmp, sizeof(Value));
+    const uint64_t w0 = Word(0), w1 = Word(1);
+    SetWords(o.Word(0), o.Word(1));
+    o.SetWords(w0, w1);
   }
 
   // Factories.
@@ -299,10 +294,8 @@ class Value {
   // Same reference (lists, maps, objects, callables) or same scalar bits.
   bool SameRef(const Value& o) const noexcept {
     // Identical bits answer at once; the slow road handles values whose
-    // unused bytes differ (a moved-from nothing, say).
-    if (std::memcmp(static_cast<const void*>(this), static_cast<const void*>(&o), sizeof(Value)) ==
-        0)
-      return true;
+    // unused bytes differ.
+    if (((Word(0) ^ o.Word(0)) | (Word(1) ^ o.Word(1))) == 0) return true;
     return SameRefSlow(o);
   }
   // A hash that agrees with SameRef: equal for values that are SameRef.
@@ -330,17 +323,39 @@ class Value {
     std::memcpy(&v, raw_ + 6, sizeof(T));
     return v;
   }
+  // Word 0 holds the kind, the auxiliary byte and the first six inline text
+  // bytes; word 1 the payload (or the last eight inline text bytes).
+  uint64_t Word(int i) const noexcept {
+    uint64_t w;
+    std::memcpy(&w, reinterpret_cast<const char*>(this) + 8 * i, sizeof w);
+    return w;
+  }
+  void SetWords(uint64_t w0, uint64_t w1) noexcept {
+    std::memcpy(reinterpret_cast<char*>(this), &w0, sizeof w0);
+    std::memcpy(reinterpret_cast<char*>(this) + 8, &w1, sizeof w1);
+  }
+  // Word 0 of a value with nothing in the six inline bytes.
+  static uint64_t Head(Kind k, uint8_t aux) noexcept {
+    const unsigned char bytes[8] = {static_cast<unsigned char>(k), aux, 0, 0, 0, 0, 0, 0};
+    uint64_t w;
+    std::memcpy(&w, bytes, sizeof w);
+    return w;
+  }
   template <class T>
-  void SetPayload(T v) noexcept {
-    std::memcpy(raw_ + 6, &v, sizeof(T));
+  void SetWordsPayload(uint64_t head, T payload) noexcept {
+    static_assert(sizeof(T) == sizeof(uint64_t));
+    uint64_t w;
+    std::memcpy(&w, &payload, sizeof w);
+    SetWords(head, w);
   }
   Shared* Ptr() const noexcept { return Payload<Shared*>(); }
   void SetShared(Kind k, Shared* p) noexcept;
   void SetText(std::string_view s);
   void SetRealPayload(double d, uint8_t decimals) noexcept;
 
-  Kind kind_ = Kind::Nil;
-  uint8_t aux_ = 0;  // logical flag, real decimals, inline text length or kHeapText
+  // Every constructor writes both words whole.
+  Kind kind_;
+  uint8_t aux_;  // logical flag, real decimals, inline text length or kHeapText
   alignas(2) char raw_[14];
 };
 static_assert(sizeof(Value) == 16, "Value must stay two words");
