@@ -29,6 +29,9 @@ class RegistrosDetalle : public KXObject {
   size_t size() const { return filas_.Len(); }
   // Record i (below size()): a new map of every key, nothing for a slot the row lacks.
   Value Registro(size_t i) const;
+  // The same, made in `reciclado` when that is an earlier record of these
+  // records that nobody else holds any more (its values are overwritten).
+  Value Registro(size_t i, Value reciclado) const;
 
  private:
   Value filas_;
@@ -52,6 +55,10 @@ class ListaRegistros {
   bool empty() const { return size() == 0; }
   // Element i (below size()) as the list holds it, or record i of a run.
   Value operator[](size_t i) const { return lista_ ? (*lista_)[i] : registros_->Registro(i); }
+  // The same; a record of a run may be made in `reciclado` (see RegistrosDetalle).
+  Value Leer(size_t i, Value reciclado) const {
+    return lista_ ? (*lista_)[i] : registros_->Registro(i, std::move(reciclado));
+  }
   // The value read: identity caches key on it.
   const Value& Origen() const { return origen_; }
   // The records make a map at each reading (the records of a run), rather

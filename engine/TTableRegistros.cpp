@@ -99,7 +99,9 @@ Value TTableRender::Leer(const ListaRegistros& lista, int64_t i) {
   for (const Leido& leido : aLeidos)
     if (leido.nIndice == i && leido.pLista == id) return leido.vRegistro;
   Leido& nuevo = aLeidos[nLeido++ % aLeidos.size()];
-  nuevo = {id, i, lista[static_cast<size_t>(i)]};
+  // The record that leaves the slot is made into the new one when nobody else holds it.
+  Value previo = std::move(nuevo.vRegistro);
+  nuevo = {id, i, lista.Leer(static_cast<size_t>(i), std::move(previo))};
   return nuevo.vRegistro;
 }
 

@@ -40,6 +40,24 @@ TEST(RegistrosDetalle, RowsReadAsRecordsOfEveryKey) {
   EXPECT_EQ(JsonEncode(lista[0]), R"({"L.A":3,"L.B":"x"})");
 }
 
+TEST(RegistrosDetalle, ARecordNobodyElseHoldsIsMadeIntoTheNextOne) {
+  const Value registros = Registros(R"([[1, "x", 3], [4, 5, 6]])");
+  const RegistrosDetalle& r = *registros.As<RegistrosDetalle>();
+  Value primero = r.Registro(0);
+  const Map* mapa = primero.MapPtr();
+  Value segundo = r.Registro(1, std::move(primero));
+  EXPECT_EQ(segundo.MapPtr(), mapa);  // rewritten in place
+  EXPECT_EQ(JsonEncode(segundo), R"({"L.A":6,"L.B":5})");
+  // A record still held elsewhere, or a map of other keys, is left as it is.
+  Value retenido = segundo;
+  Value otro = r.Registro(0, segundo);
+  EXPECT_NE(otro.MapPtr(), mapa);
+  EXPECT_EQ(JsonEncode(retenido), R"({"L.A":6,"L.B":5})");
+  Value ajeno = J(R"({"L.A":1,"L.B":2})");
+  const Map* mapaAjeno = ajeno.MapPtr();
+  EXPECT_NE(r.Registro(0, std::move(ajeno)).MapPtr(), mapaAjeno);
+}
+
 TEST(RegistrosDetalle, AListIsReadAsItStandsAndAnythingElseHoldsNoRecords) {
   const Value lista = J(R"([{"L.A":1}, 7])");
   const ListaRegistros leida(lista);
