@@ -1,5 +1,6 @@
-// Writes the page-file target's seeds: the temporary files a spooled document
-// of the fixture pages leaves, in whatever format the document writes now.
+// Writes the page-file target's seeds in whatever formats the engine writes
+// now: the page codec's bytes of each fixture page, and the spool files a
+// spooled document of the fixture pages holds.
 //   page_file_seeds OUTDIR
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "PageFile.h"
 #include "PageFixture.h"
 #include "Platform.h"
 #include "TDocumentoRenderizable.h"
@@ -25,6 +27,11 @@ int main(int argc, char** argv) {
   const fs::path spool = fs::temp_directory_path() / ("kx_page_seeds_" + std::to_string(getpid()));
   fs::create_directories(spool);
   setenv("TMPDIR", spool.c_str(), 1);
+  for (int n = 1; n <= 2; ++n) {
+    std::string bytes;
+    if (!WritePageFile(Value::NewMap({{"objetos", fuzz::FixturePage(n)}}), bytes)) return 1;
+    if (!platform::WriteFile((out / ("page" + std::to_string(n))).string(), bytes)) return 1;
+  }
   for (int pages = 1; pages <= 2; ++pages) {
     Ref<TDocumentoRenderizable> doc = MakeRef<TDocumentoRenderizable>(Value(210), Value(297));
     doc->EnablePageSpooling();
