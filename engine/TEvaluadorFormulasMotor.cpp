@@ -84,28 +84,37 @@ Value TEvaluadorFormulas::EstadoEjecucionPorDefecto() {
 }
 
 TEvaluadorFormulas& TEvaluadorFormulas::SetEstadoEjecucion(const Value& hEstado) {
+  const Map* m = hEstado.MapPtr();
+  if (m && (m != pEstadoEntrada || m->KeyVersion() != nEstadoEntradaVersion)) {
+    pEstadoEntrada = m;
+    nEstadoEntradaVersion = m->KeyVersion();
+    aEstadoEntradaPos.clear();
+    for (const Map::Entry& e : *m)
+      aEstadoEntradaPos.push_back(hEstadoPorDefecto.AsMap().IndexOf(e.key.Str()));
+    // Whether the given keys are all among the nine, and which of the nine they fill.
+    lEstadoEntradaPorPosicion = std::find(aEstadoEntradaPos.begin(), aEstadoEntradaPos.end(),
+                                          Map::npos) == aEstadoEntradaPos.end();
+    aEstadoEntradaCubre.assign(kClavesEstado, false);
+    if (lEstadoEntradaPorPosicion)
+      for (size_t pos : aEstadoEntradaPos) aEstadoEntradaCubre[pos] = true;
+  }
   // The context sends the state on every record: a state map that holds only
-  // the nine keys and is nobody else's is reset in place.
+  // the nine keys and is nobody else's is reset in place, each key the state
+  // given does not fill back to its default.
   Map* estado = hEstadoEjecucion.MapPtr();
-  if (estado && estado->RefCount() == 1 && estado->size() == kClavesEstado) {
-    const Map& defecto = hEstadoPorDefecto.AsMap();
-    for (size_t i = 0; i < kClavesEstado; ++i) estado->ValueAt(i) = defecto.ValueAt(i);
+  const Map& defecto = hEstadoPorDefecto.AsMap();
+  const bool enSuSitio = estado && estado->RefCount() == 1 && estado->size() == kClavesEstado;
+  if (enSuSitio) {
+    const bool cubre = m && lEstadoEntradaPorPosicion;
+    for (size_t i = 0; i < kClavesEstado; ++i)
+      if (!cubre || !aEstadoEntradaCubre[i]) estado->ValueAt(i) = defecto.ValueAt(i);
   } else {
-    hEstadoEjecucion = Value(MakeRef<Map>(hEstadoPorDefecto.AsMap()));
+    hEstadoEjecucion = Value(MakeRef<Map>(defecto));
     estado = hEstadoEjecucion.MapPtr();
   }
-  if (const Map* m = hEstado.MapPtr()) {
-    if (m != pEstadoEntrada || m->KeyVersion() != nEstadoEntradaVersion) {
-      pEstadoEntrada = m;
-      nEstadoEntradaVersion = m->KeyVersion();
-      aEstadoEntradaPos.clear();
-      for (const Map::Entry& e : *m)
-        aEstadoEntradaPos.push_back(hEstadoPorDefecto.AsMap().IndexOf(e.key.Str()));
-    }
+  if (m) {
     // Keys outside the nine make a larger state, which only the keyed road builds.
-    bool porPosicion = estado->size() == kClavesEstado &&
-                       std::find(aEstadoEntradaPos.begin(), aEstadoEntradaPos.end(), Map::npos) ==
-                           aEstadoEntradaPos.end();
+    const bool porPosicion = estado->size() == kClavesEstado && lEstadoEntradaPorPosicion;
     for (size_t i = 0; i < m->size(); ++i) {
       if (porPosicion) {
         estado->ValueAt(aEstadoEntradaPos[i]) = m->ValueAt(i);
