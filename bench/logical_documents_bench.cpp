@@ -47,8 +47,9 @@ Outcome Run(const Job& job, bool logical) {
     for (const kx::Map::Entry& g : *groups)
       engine.SendDataVar(g.key, kx::SampleRecordLarge(g.value));
   }
+  const Value rows = kx::SampleLedgerRows(job.rows);
   for (int64_t i = 1; i <= job.records; ++i) {
-    Value rec = kx::SampleLedgerRecord(job.rows, i, job.records);
+    Value rec = kx::SampleLedgerRecord(rows, i, job.records);
     rec.Set("nrodoc", (i - 1) / job.perDocument + 1);
     if (job.changes)
       engine.SendDataVarAt(Value(i - 1), Value("RUPTURA"), Value::NewMap({{"VALUE", i}}));

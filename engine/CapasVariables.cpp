@@ -29,7 +29,8 @@ bool MismasClavesQue(const Value& antes, uint64_t versionAntes, const Value& aho
 }  // namespace
 
 bool MismasClaves(const Map& a, const Map& b) {
-  if (&a == &b) return true;
+  // Copies of one map (every detail record of a run) share their key table.
+  if (&a == &b || a.KeyTableIdentity() == b.KeyTableIdentity()) return true;
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     const Value& x = a.EntryAt(i).key;
@@ -159,12 +160,39 @@ const Value& CapasVariables::Construir(const Fuentes& f) {
   return hM_;
 }
 
+std::vector<Value> CapasVariables::FormulasDe(const Value& userVars) {
+  std::vector<Value> formulas;
+  if (const Map* m = userVars.MapPtr()) {
+    formulas.reserve(m->size());
+    for (const Map::Entry& def : *m)
+      formulas.push_back(def.value.IsMap() ? def.value.Get("formula") : Value(false));
+  }
+  return formulas;
+}
+
+bool CapasVariables::MismasFormulas(const Value& userVars) const {
+  const Map* m = userVars.MapPtr();
+  const size_t n = m ? m->size() : 0;
+  if (n != aFormulasUserVars_.size()) return false;
+  for (size_t i = 0; i < n; ++i) {
+    const Value& def = m->ValueAt(i);
+    const Value& formula = def.IsMap() ? def.Get("formula") : Value(false);
+    if (!formula.SameRef(aFormulasUserVars_[i])) return false;
+  }
+  return true;
+}
+
 bool CapasVariables::BaseVigente(const Fuentes& f, bool& valoresConector) {
   if (aNiveles_.empty() || aNiveles_[0].nGeneracion == 0) return false;
-  if (nVersionOpciones_ != f.nVersionOpciones) return false;
   if (!MismaDefinicion(hUserVars_, nClavesUserVars_, f.hUserVars) ||
       !MismaDefinicion(hAcumVars_, nClavesAcumVars_, f.hAcumVars)) {
     return false;
+  }
+  // New options (every chunk of the page loop brings its own) that hand the
+  // same definitions over, with the same formulas, leave the base standing.
+  if (nVersionOpciones_ != f.nVersionOpciones) {
+    if (!MismasFormulas(f.hUserVars)) return false;
+    nVersionOpciones_ = f.nVersionOpciones;
   }
   if (!hCambios_.SameRef(f.hCambios) || nClavesCambios_ != f.hCambios.AsMap().KeyVersion()) {
     return false;
@@ -192,6 +220,7 @@ void CapasVariables::ConstruirBase(const Fuentes& f) {
   nVersionOpciones_ = f.nVersionOpciones;
   hUserVars_ = f.hUserVars;
   nClavesUserVars_ = ClavesDe(f.hUserVars);
+  aFormulasUserVars_ = FormulasDe(f.hUserVars);
   hAcumVars_ = f.hAcumVars;
   nClavesAcumVars_ = ClavesDe(f.hAcumVars);
 

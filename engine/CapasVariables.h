@@ -148,9 +148,16 @@ class CapasVariables {
     return antes.SameRef(ahora) && ClavesDe(ahora) == claves;
   }
 
+  // The user variables' formulas as the base took them ("formula" of each
+  // definition in order, nothing for one that is no map): new options with
+  // the same definitions keep the base.
+  bool MismasFormulas(const Value& userVars) const;
+  static std::vector<Value> FormulasDe(const Value& userVars);
+
   bool lReducido_;
   Value hUserVars_;
   uint64_t nClavesUserVars_ = 0;
+  std::vector<Value> aFormulasUserVars_;
   Value hAcumVars_;
   uint64_t nClavesAcumVars_ = 0;
   Value hConector_;

@@ -274,11 +274,23 @@ class Decoder {
   size_t i_ = 0;
 };
 
+bool NeedsEscape(unsigned char c) {
+  return c < 0x20 || c == '"' || c == '\\';
+}
+
 void EncodeString(std::string& out, std::string_view s) {
   static const char kHex[] = "0123456789ABCDEF";
   out.push_back('"');
-  for (char ch : s) {
-    unsigned char c = static_cast<unsigned char>(ch);
+  for (size_t i = 0; i < s.size(); ++i) {
+    // Characters that stand for themselves go out in runs.
+    size_t run = i;
+    while (run < s.size() && !NeedsEscape(static_cast<unsigned char>(s[run]))) ++run;
+    if (run > i) {
+      out.append(s.data() + i, run - i);
+      i = run;
+      if (i == s.size()) break;
+    }
+    unsigned char c = static_cast<unsigned char>(s[i]);
     switch (c) {
       case '"':
         out += "\\\"";

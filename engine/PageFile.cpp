@@ -23,6 +23,11 @@ enum Tag : uint8_t {
   // A map entry's value that is the very value at the same place of the last
   // map of the same size in the file (most values of a page's cell texts).
   kTagRepeat,
+  // A map with the keys of the last map of its size in the file, in their
+  // order: only its values follow (every cell text of a page after the first).
+  kTagMapSameKeys,
+  // In such a map, a count (at least 2) of entries in a row that are all repeats.
+  kTagRepeatRun,
 };
 
 // Far deeper than any rendered page; bounds the recursion on both sides, so
@@ -158,33 +163,83 @@ class PageWriter {
   }
 
   bool WriteMap(const Map& map, int depth) {
-    Byte(kTagMap);
-    Varint(map.size());
+    const size_t n = map.size();
+    if (n >= kLayouts) return WriteMapWithoutLayout(map, depth);
     // Maps of one size mostly share one layout (every cell text of a page):
-    // a key at the same place as in the last such map is known by its number.
-    std::vector<LayoutSlot>* layout = map.size() < kLayouts ? &layouts_[map.size()] : nullptr;
-    if (layout && layout->size() != map.size()) layout->assign(map.size(), LayoutSlot{});
-    for (size_t i = 0; i < map.size(); ++i) {
-      const Map::Entry& entry = map.EntryAt(i);
-      LayoutSlot* slot = layout ? &(*layout)[i] : nullptr;
-      if (slot && slot->number != 0 && slot->key.Same(entry.key)) {
-        Varint((uint64_t{slot->number - 1} << 1) | 1);
-      } else {
-        uint32_t number = Key(entry.key);
-        if (slot) {
-          slot->key = Snapshot(entry.key);
-          slot->number = number + 1;
+    // a key at the same place as in the last such map is known by its number,
+    // and a map whose key table is the very one of the last such map (copies
+    // of one prototype) writes no key at all.
+    Layout& layout = layouts_[n];
+    if (layout.slots.size() != n) {
+      layout.slots.assign(n, LayoutSlot{});
+      layout.keyTable = nullptr;
+    }
+    const void* keyTable = map.KeyTableIdentity();
+    const bool sameKeys = layout.keyTable == keyTable;
+    Byte(sameKeys ? kTagMapSameKeys : kTagMap);
+    Varint(n);
+    // A nested map of the same size uses these slots too, but never resizes
+    // them; the page is not changed while it is written. Both are read through
+    // pointers taken once: the bytes written could alias anything else.
+    LayoutSlot* const slots = layout.slots.data();
+    const Value* const values = n > 0 ? &map.ValueAt(0) : nullptr;
+    if (sameKeys) {
+      // Only values: repeats in a row go as one count.
+      size_t run = 0;
+      for (size_t i = 0; i < n; ++i) {
+        const Value& value = values[i];
+        if (slots[i].value.Same(value)) {
+          ++run;
+          continue;
         }
+        Repeats(run);
+        run = 0;
+        if (!WriteValue(value, depth + 1)) return false;
+        slots[i].value = Snapshot(value);
       }
-      if (slot && slot->hasValue && slot->value.Same(entry.value)) {
+      Repeats(run);
+      layout.keyTable = keyTable;
+      return true;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      LayoutSlot& slot = slots[i];
+      const Value& key = map.EntryAt(i).key;
+      if (slot.number != 0 && slot.key.Same(key)) {
+        Varint((uint64_t{slot.number - 1} << 1) | 1);
+      } else {
+        slot.number = Key(key) + 1;
+        slot.key = Snapshot(key);
+      }
+      const Value& value = values[i];
+      if (slot.value.Same(value)) {
         Byte(kTagRepeat);
         continue;
       }
-      if (!WriteValue(entry.value, depth + 1)) return false;
-      if (slot) {
-        slot->value = Snapshot(entry.value);
-        slot->hasValue = true;
-      }
+      if (!WriteValue(value, depth + 1)) return false;
+      slot.value = Snapshot(value);
+    }
+    // Set once the map is whole, as the reader learns its keys: a nested map
+    // of the same size has had its turn meanwhile.
+    layout.keyTable = keyTable;
+    return true;
+  }
+
+  void Repeats(size_t run) {
+    if (run == 0) return;
+    if (run == 1) {
+      Byte(kTagRepeat);
+      return;
+    }
+    Byte(kTagRepeatRun);
+    Varint(run);
+  }
+
+  bool WriteMapWithoutLayout(const Map& map, int depth) {
+    Byte(kTagMap);
+    Varint(map.size());
+    for (size_t i = 0; i < map.size(); ++i) {
+      Key(map.EntryAt(i).key);
+      if (!WriteValue(map.ValueAt(i), depth + 1)) return false;
     }
     return true;
   }
@@ -244,14 +299,8 @@ class PageWriter {
     return p;
   }
   void Varint(uint64_t x) {
-    char buf[10];
-    size_t n = 0;
-    while (x >= 0x80) {
-      buf[n++] = static_cast<char>((x & 0x7F) | 0x80);
-      x >>= 7;
-    }
-    buf[n++] = static_cast<char>(x);
-    Append(buf, n);
+    char* p = Room(10);
+    pos_ = static_cast<size_t>(PutVarint(p, x) - base_);
   }
   void Signed(int64_t x) {
     Varint((static_cast<uint64_t>(x) << 1) ^ static_cast<uint64_t>(x >> 63));
@@ -272,20 +321,29 @@ class PageWriter {
   // so equal bytes mean the very same value (as Value::SameRef's fast test),
   // and no reference count is touched for the values of a page.
   struct Snapshot {
-    Snapshot() = default;
+    // No value starts with this byte: a fresh slot matches nothing.
+    Snapshot() : words{~uint64_t{0}, 0} {}
     explicit Snapshot(const Value& v) {
-      std::memcpy(bytes, static_cast<const void*>(&v), sizeof bytes);
+      std::memcpy(words, static_cast<const void*>(&v), sizeof words);
     }
     bool Same(const Value& v) const {
-      return std::memcmp(bytes, static_cast<const void*>(&v), sizeof bytes) == 0;
+      uint64_t other[2];
+      std::memcpy(other, static_cast<const void*>(&v), sizeof other);
+      return ((words[0] ^ other[0]) | (words[1] ^ other[1])) == 0;
     }
-    unsigned char bytes[sizeof(Value)] = {};
+    uint64_t words[2];
   };
+  static_assert(sizeof(Value) == sizeof(uint64_t[2]));
   struct LayoutSlot {
     Snapshot key;
     uint32_t number = 0;  // key number + 1, 0 = unknown
     Snapshot value;       // the value last written at this place
-    bool hasValue = false;
+  };
+  struct Layout {
+    std::vector<LayoutSlot> slots;
+    // The key table of the last map of this size written whole; its slots
+    // hold that map's keys unless a map of another table came after it.
+    const void* keyTable = nullptr;
   };
   static constexpr size_t kLayouts = 96;
 
@@ -302,7 +360,7 @@ class PageWriter {
   // Identity table of the key values met; a full table just stops learning.
   std::vector<IdentitySlot> identity_ = std::vector<IdentitySlot>(256);
   size_t identityCount_ = 0;
-  std::vector<std::vector<LayoutSlot>> layouts_ = std::vector<std::vector<LayoutSlot>>(kLayouts);
+  std::vector<Layout> layouts_ = std::vector<Layout>(kLayouts);
 };
 
 // Reads what PageWriter writes, in one pass; any length, count, key number or
@@ -359,7 +417,9 @@ class PageReader {
       case kTagList:
         return ReadList(out, depth);
       case kTagMap:
-        return ReadMap(out, depth);
+        return ReadMap(out, depth, false);
+      case kTagMapSameKeys:
+        return ReadMap(out, depth, true);
       default:
         return false;
     }
@@ -393,36 +453,66 @@ class PageReader {
     return true;
   }
 
-  bool ReadMap(Value& out, int depth) {
+  bool ReadMap(Value& out, int depth, bool sameKeys) {
     uint64_t count = 0;
-    // Every entry takes at least a key byte and a tag byte.
-    if (!Varint(count) || count > Remaining() / 2) return false;
-    auto map = MakeRef<Map>();
-    map->Reserve(std::min<size_t>(count, kMaxReserve));
+    // Every entry takes at least a tag byte, and a key byte unless the keys are known.
+    if (!Varint(count) || count > Remaining() / (sameKeys ? 1 : 2)) return false;
+    Shape* shape = count < kPreviousSizes ? &shapes_[count] : nullptr;
+    if (shape && shape->values.size() != count)
+      *shape = Shape{std::vector<PreviousValue>(count), {}};
+    // A map of known keys names the keys of the last map of its size, or the file is damaged.
+    if (sameKeys && (!shape || !shape->prototype)) return false;
+    Ref<Map> map;
+    if (sameKeys) {
+      // A copy of the last such map shares its key table: no key is looked up or indexed.
+      map = MakeRef<Map>(*shape->prototype);
+    } else {
+      map = MakeRef<Map>();
+      map->Reserve(std::min<size_t>(count, kMaxReserve));
+    }
     // A key number names one key text, so a repeated key in this map shows
     // as a number already marked with this map's serial: no text lookups.
     const uint32_t serial = ++nSerial_;
     const size_t undoBase = undo_.size();
-    std::vector<PreviousValue>* previous = count < kPreviousSizes ? &previous_[count] : nullptr;
-    if (previous && previous->size() != count) previous->assign(count, PreviousValue{});
     bool ok = true;
+    uint64_t repeats = 0;  // entries still to come of a run of repeats
     for (uint64_t i = 0; ok && i < count; ++i) {
       uint32_t number = 0;
       Value value;
-      ok = ReadKey(number) && owner_[number] != serial;
-      if (!ok) break;
-      undo_.push_back({number, owner_[number]});
-      owner_[number] = serial;
-      if (p_ < end_ && static_cast<uint8_t>(*p_) == kTagRepeat) {
+      if (!sameKeys) {
+        ok = ReadKey(number) && owner_[number] != serial;
+        if (!ok) break;
+        undo_.push_back({number, owner_[number]});
+        owner_[number] = serial;
+      }
+      bool repeat = repeats > 0;
+      if (repeat) {
+        --repeats;
+      } else if (p_ < end_ && static_cast<uint8_t>(*p_) == kTagRepeat) {
         ++p_;
+        repeat = true;
+      } else if (sameKeys && p_ < end_ && static_cast<uint8_t>(*p_) == kTagRepeatRun) {
+        ++p_;
+        // A run covers at least two entries and no more than the map has left.
+        ok = Varint(repeats) && repeats >= 2 && repeats <= count - i;
+        if (!ok) break;
+        --repeats;
+        repeat = true;
+      }
+      if (repeat) {
         // A repeat names a value read before at this place, or the file is damaged.
-        ok = previous && (*previous)[i].set;
-        if (ok) value = (*previous)[i].value;
+        ok = shape && shape->values[i].set;
+        if (ok) value = shape->values[i].value;
       } else {
         ok = Read(value, depth + 1);
-        if (ok && previous) (*previous)[i] = {value, true};
+        if (ok && shape) shape->values[i] = {value, true};
       }
-      if (ok) map->Append(keys_[number], std::move(value));  // shares the key's bytes
+      if (!ok) break;
+      if (sameKeys) {
+        map->ValueAt(i) = std::move(value);
+      } else {
+        map->Append(keys_[number], std::move(value));  // shares the key's bytes
+      }
     }
     // Give the keys back to the enclosing map, which may use them again.
     while (undo_.size() > undoBase) {
@@ -430,6 +520,9 @@ class PageReader {
       undo_.pop_back();
     }
     if (!ok) return false;
+    // Kept once the map is whole, as the writer does: the next map of this
+    // size may name these keys.
+    if (shape) shape->prototype = map;
     out = Value(std::move(map));
     return true;
   }
@@ -507,9 +600,14 @@ class PageReader {
     Value value;
     bool set = false;
   };
+  // Per map size: the values last read at each place, and the last map read
+  // whole, whose key table a map of known keys shares.
+  struct Shape {
+    std::vector<PreviousValue> values;
+    Ref<Map> prototype;
+  };
   static constexpr size_t kPreviousSizes = 96;  // as the writer's layouts
-  std::vector<std::vector<PreviousValue>> previous_ =
-      std::vector<std::vector<PreviousValue>>(kPreviousSizes);
+  std::vector<Shape> shapes_ = std::vector<Shape>(kPreviousSizes);
   uint32_t nSerial_ = 0;
 };
 

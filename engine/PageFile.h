@@ -4,8 +4,10 @@
 // it. Integers are zigzag varints, lengths and counts varints, a real is its
 // raw decimals byte and its eight IEEE bytes (little endian). A map key is
 // written in full the first time it occurs in the file and by its number
-// afterwards, since every rendered object repeats the same keys; a value
-// equal to the one at the same place of the previous map of the same size is
+// afterwards, since every rendered object repeats the same keys; a map whose
+// key table is that of the previous map of its size (copies of one prototype)
+// writes no keys at all, and reads back sharing one key table; a value equal
+// to the one at the same place of the previous map of the same size is
 // written as a one-byte repeat. So a file reads back every value exactly:
 // kind, value, a real's decimals count, nested lists and maps, key order.
 //

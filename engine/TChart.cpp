@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "RegistrosDetalle.h"
 #include "RuntimeOptions.h"
 #include "TContextoEjecucion.h"
 
@@ -16,17 +17,17 @@ namespace {
 // of one source share their keys, so the layout is built once and each record copies it.
 class Registros {
  public:
-  // `filas` is a list, or anything else for no records.
+  // `filas` holds records (a list, or a run's), or is anything else for none.
   Registros(const Value& filas, std::string prefijo)
-      : filas_(filas.IsList() ? filas : Value::NewList()), prefijo_(std::move(prefijo)) {}
+      : filas_(filas), prefijo_(std::move(prefijo)) {}
 
-  size_t size() const { return filas_.Len(); }
+  size_t size() const { return filas_.size(); }
 
   // For each record in order: `evaluar()` with the record current in the context (its index,
   // the record count and both neighbours given), then `despues()` once it is released.
   template <class Evaluar, class Despues>
   void ForEach(TContextoEjecucion& context, Evaluar evaluar, Despues despues) {
-    const List& filas = filas_.AsList();
+    const ListaRegistros& filas = filas_;
     const size_t n = filas.size();
     if (n == 0) return;
     Value anterior = Value::NewMap();
@@ -87,7 +88,7 @@ class Registros {
     }
   }
 
-  Value filas_;
+  ListaRegistros filas_;
   std::string prefijo_;  // block name and "." for bare field names, else ""
   bool lDispuesto_ = false;
   std::vector<std::string> aClaves_;  // the source keys the layout was built for
@@ -99,7 +100,7 @@ class Registros {
 // of the first detail block of the report data.
 Registros DetailRecords(TContextoEjecucion& context) {
   const Value& runtime = HGet(context.GetOpciones(), opcion::aRegistrosDetalleRuntime);
-  if (runtime.IsList()) return Registros(runtime, "");
+  if (ListaRegistros(runtime).Valida()) return Registros(runtime, "");
   const Value datos = context.GetData();
   const Map* bloques = HGet(datos, "DetalleVar").MapPtr();
   if (!bloques || bloques->empty()) return Registros(Value(), "");
@@ -172,12 +173,13 @@ Value TChart::DatosGrafico(TContextoEjecucion& context) {
   // (the page loop shares one list among its pages), so a chart on each of many pages costs
   // one pass over the records, not one per page.
   const Value& runtime = HGet(context.GetOpciones(), opcion::aRegistrosDetalleRuntime);
-  if (runtime.IsList() && oCache_.hDatos.IsMap() && oCache_.aRegistros.SameRef(runtime) &&
+  const bool conRegistros = ListaRegistros(runtime).Valida();
+  if (conRegistros && oCache_.hDatos.IsMap() && oCache_.aRegistros.SameRef(runtime) &&
       oCache_.hSpec.SameRef(hChartSpec) && oCache_.cKind == cChartKind)
     return oCache_.hDatos;
   Value datos = cChartKind == "crosstab" ? BuildCrosstab(context) : BuildChart(context);
   oCache_ = {};
-  if (runtime.IsList()) oCache_ = {runtime, hChartSpec, cChartKind, datos};
+  if (conRegistros) oCache_ = {runtime, hChartSpec, cChartKind, datos};
   return datos;
 }
 

@@ -87,6 +87,23 @@ Estructura NormalizarStruct(const Value& lista, const std::string& grupoDefecto)
   return e;
 }
 
+// A copy of normalised definitions as DeepClone makes it: each definition
+// map copied (sharing its key table), a list or map under one of its keys
+// copied too.
+Value CopiaDefiniciones(const Value& definiciones) {
+  Value copia = Value::NewList();
+  copia.AsList().Reserve(definiciones.Len());
+  for (const Value& d : definiciones.AsList()) {
+    auto mapa = MakeRef<Map>(d.AsMap());
+    for (size_t j = 0; j < mapa->size(); ++j) {
+      Value& v = mapa->ValueAt(j);
+      if (v.IsList() || v.IsMap()) v = DeepClone(v);
+    }
+    copia.Push(Value(std::move(mapa)));
+  }
+  return copia;
+}
+
 const Value& ElementoFila(const List* fila, size_t posicion) {
   return fila && posicion < fila->size() ? (*fila)[posicion] : kNil;
 }
@@ -166,9 +183,50 @@ TConectorDatosReg& TConectorDatosReg::SendDataVar(const Value& aStructVar, const
   return *this;
 }
 
+bool TConectorDatosReg::EstructuraVista::Vigente(const Value& struc,
+                                                 const std::string& grupo) const {
+  const List* elementos = struc.ListPtr();
+  if (!elementos || !lista.SameRef(struc) || grupo != cGrupo ||
+      elementos->size() != aElementos.size())
+    return false;
+  size_t k = 0;
+  for (size_t i = 0; i < elementos->size(); ++i) {
+    const Map* elemento = (*elementos)[i].MapPtr();
+    if (elemento != aElementos[i]) return false;
+    if (!elemento) continue;
+    if (elemento->KeyVersion() != aVersiones[i]) return false;
+    for (size_t j = 0; j < elemento->size(); ++j)
+      if (!elemento->ValueAt(j).SameRef(aValores[k++])) return false;
+  }
+  return true;
+}
+
+void TConectorDatosReg::EstructuraVista::Tomar(const Value& struc, const std::string& grupo) {
+  Estructura e = NormalizarStruct(struc, grupo);
+  *this = EstructuraVista{};
+  aDefiniciones = e.aDefiniciones;
+  aPosiciones = std::move(e.aPosiciones);
+  const List* elementos = struc.ListPtr();
+  if (!elementos) return;
+  lista = struc;
+  cGrupo = grupo;
+  for (const Value& v : *elementos) {
+    const Map* elemento = v.MapPtr();
+    aElementos.push_back(elemento);
+    aVersiones.push_back(elemento ? elemento->KeyVersion() : 0);
+    if (elemento)
+      for (size_t j = 0; j < elemento->size(); ++j) aValores.push_back(elemento->ValueAt(j));
+  }
+}
+
 TConectorDatosReg& TConectorDatosReg::SendDataLine(const Value& aStructLine,
                                                    const Value& aRegLine) {
-  Estructura e = NormalizarStruct(aStructLine, cGrupoLineDefecto);
+  if (!oEstructuraLine_.Vigente(aStructLine, cGrupoLineDefecto))
+    oEstructuraLine_.Tomar(aStructLine, cGrupoLineDefecto);
+  // The definitions handed out are a copy: the cached ones stay as they were made.
+  Estructura e;
+  e.aDefiniciones = CopiaDefiniciones(oEstructuraLine_.aDefiniciones);
+  e.aPosiciones = oEstructuraLine_.aPosiciones;
   const List& definiciones = e.aDefiniciones.AsList();
   std::string_view primerGrupo =
       definiciones.empty() ? std::string_view() : definiciones[0].Get("grupo").Str();

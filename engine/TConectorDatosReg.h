@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "TConectorDatos.h"
 
@@ -56,6 +57,23 @@ class TConectorDatosReg : public TConectorDatos {
   int64_t nIndiceLineActual = 0;
   Value hVariablesCache;
   Value aRegistrosDetalleCache;
+
+ private:
+  // The detail definitions as last normalised: the page loop sends the same
+  // list before every chunk, and it is normalised again only when it, an
+  // element, a key or a value of an element, or the default group changed.
+  struct EstructuraVista {
+    Value lista;
+    std::string cGrupo;
+    std::vector<const Map*> aElementos;
+    std::vector<uint64_t> aVersiones;
+    std::vector<Value> aValores;  // every element's values, in order
+    Value aDefiniciones;
+    std::vector<size_t> aPosiciones;
+    bool Vigente(const Value& struc, const std::string& grupo) const;
+    void Tomar(const Value& struc, const std::string& grupo);
+  };
+  EstructuraVista oEstructuraLine_;
 };
 
 }  // namespace kx

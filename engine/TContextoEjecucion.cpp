@@ -86,6 +86,24 @@ TContextoEjecucion& TContextoEjecucion::SetCacheImagenes(Ref<KXObject> cache) {
   return *this;
 }
 
+Value TContextoEjecucion::CompartirClaves(const Value& map) {
+  const Map* given = map.MapPtr();
+  if (!given) return map;
+  // A template has a few kinds of rendered maps; past that many, maps keep their own keys.
+  constexpr size_t kMaxTablas = 64;
+  std::vector<Value>& tablas = oEstado_->aTablasClaves;
+  for (const Value& conocido : tablas) {
+    const Map& m = conocido.AsMap();
+    if (m.KeyTableIdentity() == given->KeyTableIdentity()) return map;
+    if (!MismasClaves(m, *given)) continue;
+    auto copia = MakeRef<Map>(m);
+    for (size_t i = 0; i < given->size(); ++i) copia->ValueAt(i) = given->ValueAt(i);
+    return Value(std::move(copia));
+  }
+  if (tablas.size() < kMaxTablas) tablas.push_back(map);
+  return map;
+}
+
 TContextoEjecucion* TContextoEjecucion::Create() {
   if (!oConectorDatos || !oEvaluador) return nullptr;
   oEvaluador->SetOpciones(hOpciones);
@@ -529,12 +547,14 @@ TContextoEjecucion& TContextoEjecucion::SetErrorCriticoComposicion(const Value& 
 }
 
 std::string TContextoEjecucion::GetModoEjecucion() const {
-  const Value& modo = hOpciones.Get("modoEjecucion");
+  const Value& modo = Opcion(hOpciones, oEstado_->oModo, "modoEjecucion");
   return modo.IsText() ? std::string(modo.Str()) : std::string("real");
 }
 
 bool TContextoEjecucion::EsModoDisenador() const {
-  return GetModoEjecucion() == "disenador";
+  // Asked by every object rendered: read in place, without a copy of the text.
+  const Value& modo = Opcion(hOpciones, oEstado_->oModo, "modoEjecucion");
+  return modo.IsText() && modo.Str() == "disenador";
 }
 
 bool TContextoEjecucion::TieneProgreso() const {
@@ -543,7 +563,7 @@ bool TContextoEjecucion::TieneProgreso() const {
 }
 
 bool TContextoEjecucion::InformarRegistroExaminado(int64_t n) {
-  return LlamarProgreso(hOpciones.Get(opcion::bProgressRecord), n);
+  return LlamarProgreso(Opcion(hOpciones, oEstado_->oProgresoRegistro, opcion::bProgressRecord), n);
 }
 
 bool TContextoEjecucion::InformarPaginaGenerada(int64_t n) {

@@ -196,6 +196,12 @@ class TContextoEjecucion : public KXObject {
 
   // ---- Shared caches
 
+  // The map, or a copy of it holding its values whose key table is shared
+  // with an earlier map given here with the same keys in the same order: the
+  // rendered maps copied from such prototypes are one layout wherever they
+  // are compared, written or read. A map that is no map passes unchanged.
+  Value CompartirClaves(const Value& map);
+
   // The image cache of the engine that runs this context (kept over `Create`, dropped by `End`);
   // report objects that do not find it resolve their images without one.
   TContextoEjecucion& SetCacheImagenes(Ref<KXObject> cache);

@@ -205,7 +205,14 @@ TContextoEjecucion& TContextoEjecucion::GuardarEstadoTexto(const Value& renderiz
   Sanear();
   Estado& e = *oEstado_;
   if (!e.hUltimasSumas.IsMap() || e.nVersionUltimasSumas != e.nVersionAcumuladores) {
-    e.hUltimasSumas = DeepClone(hAcumuladores);
+    // A copy per page at most: it shares the key table of the sums, and
+    // copies only what is not a plain value.
+    auto copia = MakeRef<Map>(hAcumuladores.AsMap());
+    for (size_t i = 0; i < copia->size(); ++i) {
+      Value& v = copia->ValueAt(i);
+      if (v.IsList() || v.IsMap()) v = DeepClone(v);
+    }
+    e.hUltimasSumas = Value(std::move(copia));
     e.nVersionUltimasSumas = e.nVersionAcumuladores;
   }
   e.hEstadosTexto.Set(id.Str(), e.hUltimasSumas);

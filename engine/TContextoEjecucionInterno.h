@@ -33,7 +33,7 @@ struct TContextoEjecucion::Estado {
   Value hEstadoPlano;  // the plain evaluator state, rewritten before every send
   std::vector<PosicionClave> aPosicionesAcumuladores;  // each plan's key in hAcumuladores
   // Options read for every record.
-  PosicionClave oUserVars, oAcumVars, oCambios, oConocido, oPorClave;
+  PosicionClave oUserVars, oAcumVars, oCambios, oConocido, oPorClave, oModo, oProgresoRegistro;
   // The context evaluated something since the evaluator's resolved formula
   // variables were last cleared.
   bool lResueltasSucias = true;
@@ -42,6 +42,8 @@ struct TContextoEjecucion::Estado {
   Value hEstadosTexto = Value::NewMap();
   Value hUltimasSumas;
   uint64_t nVersionUltimasSumas = 0;
+  // Maps whose key tables later maps of the same keys share (CompartirClaves).
+  std::vector<Value> aTablasClaves;
 
   void Olvidar() {
     oCompleto.Olvidar();

@@ -172,7 +172,9 @@ TEvaluadorFormulas& TEvaluadorFormulas::SetOpciones(const Value& hNuevasOpciones
 }
 
 TEvaluadorFormulas& TEvaluadorFormulas::ClearResolvedVariableCache() {
-  hResolvedVariableCache.AsMap().Clear();
+  // Cleared for every record: mostly there is nothing in it.
+  Map& cache = hResolvedVariableCache.AsMap();
+  if (!cache.empty()) cache.Clear();
   return *this;
 }
 

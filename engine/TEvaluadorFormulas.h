@@ -212,6 +212,8 @@ class TEvaluadorFormulas : public KXObject {
   const Map* pEstadoEntrada = nullptr;
   uint64_t nEstadoEntradaVersion = 0;
   std::vector<size_t> aEstadoEntradaPos;
+  bool lEstadoEntradaPorPosicion = false;  // every key given is one of the nine
+  std::vector<bool> aEstadoEntradaCubre;   // which of the nine the keys given fill
   Estado oEstado;
   // The option "nUltimaPaginaRuntime": the page LASTPAGE answers true from once
   // the total is known, when the last page is not the final one (a last step

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "Platform.h"
+#include "RegistrosDetalle.h"
 #include "RuntimeOptions.h"
 #include "TEvaluadorFormulas.h"
 #include "TEvaluadorFormulasInterno.h"
@@ -83,28 +84,37 @@ Value TEvaluadorFormulas::EstadoEjecucionPorDefecto() {
 }
 
 TEvaluadorFormulas& TEvaluadorFormulas::SetEstadoEjecucion(const Value& hEstado) {
+  const Map* m = hEstado.MapPtr();
+  if (m && (m != pEstadoEntrada || m->KeyVersion() != nEstadoEntradaVersion)) {
+    pEstadoEntrada = m;
+    nEstadoEntradaVersion = m->KeyVersion();
+    aEstadoEntradaPos.clear();
+    for (const Map::Entry& e : *m)
+      aEstadoEntradaPos.push_back(hEstadoPorDefecto.AsMap().IndexOf(e.key.Str()));
+    // Whether the given keys are all among the nine, and which of the nine they fill.
+    lEstadoEntradaPorPosicion = std::find(aEstadoEntradaPos.begin(), aEstadoEntradaPos.end(),
+                                          Map::npos) == aEstadoEntradaPos.end();
+    aEstadoEntradaCubre.assign(kClavesEstado, false);
+    if (lEstadoEntradaPorPosicion)
+      for (size_t pos : aEstadoEntradaPos) aEstadoEntradaCubre[pos] = true;
+  }
   // The context sends the state on every record: a state map that holds only
-  // the nine keys and is nobody else's is reset in place.
+  // the nine keys and is nobody else's is reset in place, each key the state
+  // given does not fill back to its default.
   Map* estado = hEstadoEjecucion.MapPtr();
-  if (estado && estado->RefCount() == 1 && estado->size() == kClavesEstado) {
-    const Map& defecto = hEstadoPorDefecto.AsMap();
-    for (size_t i = 0; i < kClavesEstado; ++i) estado->ValueAt(i) = defecto.ValueAt(i);
+  const Map& defecto = hEstadoPorDefecto.AsMap();
+  const bool enSuSitio = estado && estado->RefCount() == 1 && estado->size() == kClavesEstado;
+  if (enSuSitio) {
+    const bool cubre = m && lEstadoEntradaPorPosicion;
+    for (size_t i = 0; i < kClavesEstado; ++i)
+      if (!cubre || !aEstadoEntradaCubre[i]) estado->ValueAt(i) = defecto.ValueAt(i);
   } else {
-    hEstadoEjecucion = Value(MakeRef<Map>(hEstadoPorDefecto.AsMap()));
+    hEstadoEjecucion = Value(MakeRef<Map>(defecto));
     estado = hEstadoEjecucion.MapPtr();
   }
-  if (const Map* m = hEstado.MapPtr()) {
-    if (m != pEstadoEntrada || m->KeyVersion() != nEstadoEntradaVersion) {
-      pEstadoEntrada = m;
-      nEstadoEntradaVersion = m->KeyVersion();
-      aEstadoEntradaPos.clear();
-      for (const Map::Entry& e : *m)
-        aEstadoEntradaPos.push_back(hEstadoPorDefecto.AsMap().IndexOf(e.key.Str()));
-    }
+  if (m) {
     // Keys outside the nine make a larger state, which only the keyed road builds.
-    bool porPosicion = estado->size() == kClavesEstado &&
-                       std::find(aEstadoEntradaPos.begin(), aEstadoEntradaPos.end(), Map::npos) ==
-                           aEstadoEntradaPos.end();
+    const bool porPosicion = estado->size() == kClavesEstado && lEstadoEntradaPorPosicion;
     for (size_t i = 0; i < m->size(); ++i) {
       if (porPosicion) {
         estado->ValueAt(aEstadoEntradaPos[i]) = m->ValueAt(i);
@@ -233,11 +243,11 @@ Value TEvaluadorFormulas::Sum(const FormulaPlan& n, const Map& vars) {
   if (AllTrim(TextoArgumento(n, 0)).empty()) return 0;
   const FormulaPlan& ruta = *RutaArgumento(n, 0);
   const Value* registros = HashGet(hOpciones, opcion::aRegistrosDetalleRuntime);
-  if (!registros || !registros->IsList() || registros->AsList().empty()) {
+  const ListaRegistros lista(registros ? *registros : kNil);
+  if (lista.empty()) {
     Value v = EvaluarNodo(ruta, vars);
     return EsNumericoValor(v) ? LeerNumero(v) : Value(0);
   }
-  const List& lista = registros->AsList();
   const int64_t i = oEstado.nIndice;
   const size_t nCuenta =
       i >= 0 ? static_cast<size_t>(std::min<int64_t>(i + 1, static_cast<int64_t>(lista.size())))
@@ -265,7 +275,8 @@ Value TEvaluadorFormulas::Sum(const FormulaPlan& n, const Map& vars) {
     }
   }
   for (size_t k = nDesde; k < nCuenta; ++k) {
-    const Map* registro = lista[k].MapPtr();
+    const Value elemento = lista[k];
+    const Map* registro = elemento.MapPtr();
     if (!registro) continue;
     // Nothing evaluated changes the variables, so a copy of the top map holds
     // the same values as a deep one.
@@ -278,11 +289,12 @@ Value TEvaluadorFormulas::Sum(const FormulaPlan& n, const Map& vars) {
 }
 
 void TEvaluadorFormulas::ExtenderMemoSuma(MemoSuma& memo, const FormulaPlan& ruta, size_t hasta) {
-  const List& lista = memo.aRegistros.AsList();
+  const ListaRegistros lista(memo.aRegistros);
   while (!memo.lDetenido && memo.aTotales.size() < hasta) {
     const size_t k = memo.aTotales.size();
     Value anterior = k > 0 ? memo.aTotales[k - 1] : Value(0);
-    const Map* registro = lista[k].MapPtr();
+    const Value elemento = lista[k];
+    const Map* registro = elemento.MapPtr();
     if (!registro) {
       memo.aTotales.push_back(anterior);
       continue;

@@ -82,33 +82,31 @@ std::string Cifras(const Value& n, const TTransformPlan& p) {
   return t;
 }
 
-// Marks before every character of the integer part at which a multiple of
-// three characters remain; a sign stays in front.
-std::string ConMillares(std::string_view t, char marca, char decimal) {
-  std::string_view signo = !t.empty() && (t[0] == '-' || t[0] == '+') ? t.substr(0, 1) : "";
-  std::string_view resto = t.substr(signo.size());
-  size_t fin = resto.find(decimal);
-  std::string_view entera = resto.substr(0, fin);
-  std::string out(signo);
-  out.reserve(t.size() + entera.size() / 3);
-  for (size_t i = 0; i < entera.size(); ++i) {
-    if (i > 0 && (entera.size() - i) % 3 == 0) out.push_back(marca);
-    out.push_back(entera[i]);
-  }
-  if (fin != std::string_view::npos) out.append(resto.substr(fin));
-  return out;
-}
-
 std::string Formatear(const Value& n, const TTransformPlan& p) {
   std::string t = Cifras(n, p);
   // An overflow shows as asterisks alone: no marks are set into it.
-  if (t[0] != '*') {
-    if (p.cDecimal == ',') std::replace(t.begin(), t.end(), '.', ',');
-    if (p.cThousands) t = ConMillares(t, p.cThousands, p.cDecimal);
+  if (t[0] == '*') {
+    if (t.size() < p.nAncho) t.insert(0, p.nAncho - t.size(), ' ');
+    return t;
   }
-  size_t ancho = t.size();  // digits, signs and marks: one byte each
-  if (ancho < p.nAncho) t.insert(0, p.nAncho - ancho, ' ');
-  return t;
+  if (p.cDecimal == ',') std::replace(t.begin(), t.end(), '.', ',');
+  // The padding, the sign, the whole part with its marks and the rest, made
+  // in one text of the final width: digits, signs and marks take a byte each.
+  const size_t signo = t[0] == '-' || t[0] == '+' ? 1 : 0;
+  const size_t fin = std::min(t.find(p.cDecimal, signo), t.size());
+  const size_t entera = fin - signo;
+  const size_t marcas = p.cThousands && entera > 0 ? (entera - 1) / 3 : 0;
+  const size_t ancho = t.size() + marcas;
+  std::string out;
+  out.reserve(std::max(ancho, p.nAncho));
+  if (ancho < p.nAncho) out.append(p.nAncho - ancho, ' ');
+  out.append(t, 0, signo);
+  for (size_t i = 0; i < entera; ++i) {
+    if (marcas > 0 && i > 0 && (entera - i) % 3 == 0) out.push_back(p.cThousands);
+    out.push_back(t[signo + i]);
+  }
+  out.append(t, fin, std::string::npos);
+  return out;
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 // the job, and each execution of the template gets its collaborators and its
 // run options here.
 #include <algorithm>
+#include <unordered_map>
 #include <vector>
 
 #include "Platform.h"
+#include "RegistrosDetalle.h"
 #include "RuntimeOptions.h"
 #include "TConectorDatosReg.h"
 #include "TContextoEjecucion.h"
@@ -122,7 +124,8 @@ Value TKXEngine::Interno::OpcionesEjecucion(const PuntoEjecucion& p,
                                             const Ref<TPlantilla>& plantilla, bool copiar) const {
   Value options = OpcionesPersistentes();
   options.Set(opcion::nRegistroBase, p.nBase);
-  options.Set(opcion::nTotalRegistrosRuntime, static_cast<int64_t>(p.aRegistros.Len()));
+  options.Set(opcion::nTotalRegistrosRuntime,
+              static_cast<int64_t>(ListaRegistros(p.aRegistros).size()));
   options.Set(opcion::aRegistrosDetalleRuntime, p.aRegistros);
   options.Set(opcion::lRegistrosDetalleGlobalRuntime, true);
   options.Set(opcion::hAcumuladoresIniciales, copiar ? DeepClone(p.hSumas) : p.hSumas);
@@ -139,7 +142,16 @@ Value TKXEngine::Interno::OpcionesEjecucion(const PuntoEjecucion& p,
 }
 
 void TKXEngine::Interno::EscribirClavesProyecto(Value& options, bool always) const {
-  std::string path = e.cPlantillaMode == "PlantillaName" ? RutaPlantilla(Value(e.cPlantilla)) : "";
+  // Every chunk of a run asks: the template's path is looked up on disk once per run.
+  std::string path;
+  if (e.cPlantillaMode == "PlantillaName") {
+    if (!lEnRun || !lRutaProyecto || cRutaProyectoDe != e.cPlantilla) {
+      cRutaProyecto = RutaPlantilla(Value(e.cPlantilla));
+      cRutaProyectoDe = e.cPlantilla;
+      lRutaProyecto = lEnRun;
+    }
+    path = cRutaProyecto;
+  }
   if (always || !options.Has(opcion::cProjectFilePath)) options.Set(opcion::cProjectFilePath, path);
   if (always || !options.Has(opcion::cProjectPath))
     options.Set(opcion::cProjectPath, FolderOf(path));
@@ -183,43 +195,29 @@ Ref<TConectorDatosReg> TKXEngine::CrearConector(const Value& rows) const {
 }
 
 Value TKXEngine::RegistrosDetalleRuntime() const {
-  if (oInterno_->aRegistrosRun.IsList()) return oInterno_->aRegistrosRun;
+  if (ListaRegistros(oInterno_->aRegistrosRun).Valida()) return oInterno_->aRegistrosRun;
   Value records = oInterno_->ConstruirRegistrosDetalle();
   if (oInterno_->lEnRun) oInterno_->aRegistrosRun = records;
   return records;
 }
 
 Value TKXEngine::Interno::ConstruirRegistrosDetalle() const {
-  const Value& aStructLine = e.aStructLine;
-  const Value& aRegLine = e.aRegLine;
-  // Every record has the same keys: one prototype holds them, and each record
-  // is a copy that shares its key table and index, so a record costs its
-  // values only. A repeated key keeps its first place and the later column's value.
-  const List& columns = aStructLine.AsList();
-  Map prototype;
-  prototype.Reserve(columns.size());
-  std::vector<size_t> slot;
+  // Every record has the same keys, one per distinct "grupo.nombre" of the
+  // columns in column order: the records read the rows through one key
+  // prototype instead of being copied out of them. A repeated key keeps its
+  // first place and the later column's value.
+  const List& columns = e.aStructLine.AsList();
+  std::vector<std::string> keys;
+  std::unordered_map<std::string, uint32_t> placed;
+  std::vector<uint32_t> slot;
   slot.reserve(columns.size());
   for (const Value& c : columns) {
-    const std::string key = ValueString(c.Get("grupo")) + "." + ValueString(c.Get("nombre"));
-    size_t at = prototype.IndexOf(key);
-    if (at == Map::npos) {
-      at = prototype.size();
-      prototype.Append(KeyText(key), Value());
-    }
-    slot.push_back(at);
+    std::string key = ValueString(c.Get("grupo")) + "." + ValueString(c.Get("nombre"));
+    auto [at, fresh] = placed.emplace(key, static_cast<uint32_t>(keys.size()));
+    if (fresh) keys.push_back(std::move(key));
+    slot.push_back(at->second);
   }
-  auto records = MakeRef<List>();
-  records->Reserve(aRegLine.Len());
-  for (const Value& row : aRegLine.AsList()) {
-    auto record = MakeRef<Map>(prototype);
-    const List* values = row.ListPtr();
-    for (size_t j = 0; j < slot.size(); ++j) {
-      record->ValueAt(slot[j]) = values && j < values->size() ? (*values)[j] : Value();
-    }
-    records->Add(Value(std::move(record)));
-  }
-  return Value(std::move(records));
+  return Value(Ref<KXObject>(MakeRef<RegistrosDetalle>(e.aRegLine, keys, std::move(slot))));
 }
 
 bool TKXEngine::EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const {
@@ -238,7 +236,7 @@ Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& 
       givenOptions.IsMap() ? CopiaOpciones(givenOptions) : oInterno_->OpcionesPersistentes();
   // Every run for a job names the job's records, an empty list when it has none, so no table
   // previews its sample records on a real document.
-  if (!options.Get(opcion::aRegistrosDetalleRuntime).IsList())
+  if (!ListaRegistros(options.Get(opcion::aRegistrosDetalleRuntime)).Valida())
     options.Set(opcion::aRegistrosDetalleRuntime, RegistrosDetalleRuntime());
   oInterno_->EscribirClavesProyecto(options, false);
   options.Set(opcion::hUserVars, propia.plantilla->GetUserVars());
@@ -284,7 +282,8 @@ Ref<TDocumentoRenderizable> TKXEngine::AdjuntarDatosTabulares(Ref<TDocumentoRend
     options.Set(opcion::hUserVars, plantilla->GetUserVars());
     options.Set(opcion::hAcumVars, plantilla->GetAcumVars());
     options.Set(opcion::nRegistroBase, 0);
-    options.Set(opcion::nTotalRegistrosRuntime, static_cast<int64_t>(records.Len()));
+    options.Set(opcion::nTotalRegistrosRuntime,
+                static_cast<int64_t>(ListaRegistros(records).size()));
     options.Set(opcion::aRegistrosDetalleRuntime, records);
     options.Set(opcion::lRegistrosDetalleGlobalRuntime, true);
     options.Set(opcion::lSemanticDataRuntime, true);
@@ -314,6 +313,7 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
   // The page loop, the finalisation and the export share one record list.
   oInterno_->lEnRun = true;
   oInterno_->aRegistrosRun = Value();
+  oInterno_->lRutaProyecto = false;
   auto finish = [&](Ref<TDocumentoRenderizable> document) {
     oInterno_->lEnRun = false;
     oInterno_->aRegistrosRun = Value();

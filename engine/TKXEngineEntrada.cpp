@@ -71,6 +71,28 @@ std::string FoldAccents(std::string_view key) {
   return out;
 }
 
+// Adds to a key of the input diagnostics in its place: milliseconds as a real
+// number, a count as an integer.
+void SumarDiagnosticoEntrada(Value& diagnostics, std::string_view key, double ms) {
+  Value* current = diagnostics.IsMap() ? diagnostics.AsMap().Find(key) : nullptr;
+  const Value sum(current ? current->Double() + ms : ms);
+  if (current) {
+    *current = sum;
+  } else {
+    diagnostics.Set(key, sum);
+  }
+}
+
+void ContarDiagnosticoEntrada(Value& diagnostics, std::string_view key, int64_t n) {
+  Value* current = diagnostics.IsMap() ? diagnostics.AsMap().Find(key) : nullptr;
+  const Value sum(current ? current->Int() + n : n);
+  if (current) {
+    *current = sum;
+  } else {
+    diagnostics.Set(key, sum);
+  }
+}
+
 }  // namespace
 
 TKXEngine& TKXEngine::ResetBuffersDatos() {
@@ -110,6 +132,19 @@ std::string TKXEngine::NormalizarNombre(std::string_view x) {
 std::string TKXEngine::Interno::NormalizarGrupo(const Value& group) const {
   // Converted like field keys, so no invalid UTF-8 reaches keys or the job summary.
   return NormalizarNombre(e.ConvertirEntradaUtf8(Value(ValueString(group))).Str());
+}
+
+const std::string& TKXEngine::Interno::GrupoDetalle(const Value& group) {
+  // A job sends its records under one group name: it is normalised once.
+  const bool utf8 = e.cInputEncoding == "UTF-8";
+  if (!group.IsText() || !lGrupoDetalle || lGrupoDetalleUtf8 != utf8 ||
+      group.Str() != cGrupoDetalleDado) {
+    cGrupoDetalle = NormalizarGrupo(group);
+    lGrupoDetalle = group.IsText();
+    lGrupoDetalleUtf8 = utf8;
+    cGrupoDetalleDado = std::string(group.Str());
+  }
+  return cGrupoDetalle;
 }
 
 bool TKXEngine::Interno::InputAccepted(const std::string& group, const Value& fields) const {
@@ -300,29 +335,28 @@ bool TKXEngine::Interno::AcumularDetalleRapido(const std::string& group, const V
 }
 
 TKXEngine& TKXEngine::SendDetalle(const Value& group, const Value& fields) {
-  std::string g = oInterno_->NormalizarGrupo(group);
+  const std::string& g = oInterno_->GrupoDetalle(group);
   if (!oInterno_->InputAccepted(g, fields)) return *this;
-  double t = lInputDiagnostics ? platform::MillisecondClock() : 0.0;
+  // Sums of spans taken per record: the tick counter, turned into ms per span.
+  uint64_t t = lInputDiagnostics ? platform::TickCount() : 0;
   size_t values = fields.Len();
   if (!oInterno_->AcumularDetalleRapido(g, fields)) {
     Value normalised = NormalizarCamposEntrada(fields);
     for (Map::Entry e : normalised.AsMap()) e.value = NormalizarValorEntrada(e.value);
     values = normalised.Len();
     if (lInputDiagnostics) {
-      double now = platform::MillisecondClock();
-      hInputDiagnostics.Set("nNormalizeMs",
-                            Value(hInputDiagnostics.Get("nNormalizeMs").Double() + (now - t)));
+      const uint64_t now = platform::TickCount();
+      SumarDiagnosticoEntrada(hInputDiagnostics, "nNormalizeMs", platform::TicksToMs(now - t));
       t = now;
     }
     AcumularDetalle(g, normalised);
   }
   if (lInputDiagnostics) {
     // The cached road normalises while it stores: its time counts as accumulating.
-    double now = platform::MillisecondClock();
-    Map& d = hInputDiagnostics.AsMap();
-    d.Set("nAccumulateMs", Value(d.Get("nAccumulateMs").Double() + (now - t)));
-    d.Set("nRecords", d.Get("nRecords").Int() + 1);
-    d.Set("nValues", d.Get("nValues").Int() + static_cast<int64_t>(values));
+    SumarDiagnosticoEntrada(hInputDiagnostics, "nAccumulateMs",
+                            platform::TicksToMs(platform::TickCount() - t));
+    ContarDiagnosticoEntrada(hInputDiagnostics, "nRecords", 1);
+    ContarDiagnosticoEntrada(hInputDiagnostics, "nValues", static_cast<int64_t>(values));
   }
   return *this;
 }

@@ -13,6 +13,7 @@
 //  - TKXEngineDocumentosLogicos.cpp: logical documents, one child engine each.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -147,6 +148,8 @@ class TKXEngine::Interno {
 
   std::string NormalizarClaveEntrada(std::string_view key) const;
   std::string NormalizarGrupo(const Value& group) const;
+  // The group of a detail record normalised, the last one given kept.
+  const std::string& GrupoDetalle(const Value& group);
   bool InputAccepted(const std::string& group, const Value& fields) const;
   size_t AddDetailColumn(const std::string& group, const std::string& field,
                          const std::string& indexKey, const Value& value);
@@ -240,12 +243,18 @@ class TKXEngine::Interno {
 
   // ---- Last-page finalisation (TKXEngineUltimaPagina.cpp)
 
-  // A page-number text of a page: its 1-based position, the rendered map, and
-  // the sums in force when it was rendered.
+  // A page-number text of a page: its 1-based position, the sums in force
+  // when it was rendered, and the rendered map while the document holds its
+  // page in memory (where the text is corrected in place); a page kept in the
+  // spool takes its correction as a patch, for which the text's kind,
+  // formula and id are enough, so a million spooled pages keep no maps.
   struct TextoPaginacion {
     int64_t nIndice = 0;
-    Value hTexto;
+    Value hTexto;  // the page's own map, or nothing for a spooled page
+    Value cTipo, cFormula, cId;
     Value hSumas;
+    // The map the correction is made on: the page's own, or one of the three keys.
+    Value Objeto() const;
   };
   // The state a page of the result was made from: its chunk's first record,
   // its height as its execution laid it out, and its page-number texts, found
@@ -259,12 +268,17 @@ class TKXEngine::Interno {
   // every rendered object of one template text shares its formula value, so
   // a page's objects are told apart without reading their formulas again.
   struct FormulasPaginacion {
-    std::vector<std::pair<Value, bool>> aVistas;
+    // Formulas seen, in slots chosen by their identity (a formula seen
+    // again in a taken slot replaces the one there).
+    std::array<std::pair<Value, bool>, 64> aVistas{};
     bool UsaPaginacion(const Value& formula);
+    // The keys asked of every object of a page.
+    KeyHint oTipo{"tipo"}, oFormula{"formula"}, oContinuacion{"nPaginaContinuacion"};
   };
-  // `sums` stand for texts the execution kept no state for.
+  // `sums` stand for texts the execution kept no state for; `inMemory`: the
+  // document holds these objects as its page (else the page is spooled).
   EstadoPagina EstadoDePagina(int64_t base, const Value& sums, double height, const Value& objects,
-                              const Value& textStates);
+                              const Value& textStates, bool inMemory);
   static bool EsTextoPaginacion(const Value& object, FormulasPaginacion* cache = nullptr);
   // The detail row of the record a re-run starts at, as the connector takes it.
   Value FilaDesde(int64_t base) const;
@@ -290,6 +304,9 @@ class TKXEngine::Interno {
   // ---- State
 
   std::unique_ptr<InputKeyCache> oInputKeyCache;
+  // The last group name SendDetalle was given (a text), under which encoding, normalised.
+  std::string cGrupoDetalleDado, cGrupoDetalle;
+  bool lGrupoDetalle = false, lGrupoDetalleUtf8 = false;
   // Image files resolved by this engine's runs, shared by every execution context until End.
   Ref<TImageCache> oCacheImagenes;
   // Per page of the last page loop's result, the state it was made from.
@@ -299,6 +316,9 @@ class TKXEngine::Interno {
   // the finalisation and the export; nothing between runs.
   Value aRegistrosRun;
   bool lEnRun = false;
+  // The template's path as the run under way found it on disk, for the template name given.
+  mutable std::string cRutaProyecto, cRutaProyectoDe;
+  mutable bool lRutaProyecto = false;
   // The page the last page loop's tables finished on, where LASTPAGE holds
   // (0: its final page).
   int64_t nUltimaPagina = 0;

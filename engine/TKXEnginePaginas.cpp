@@ -167,7 +167,8 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
       const Value& objects = p.Get("objetos");
       result->AddPagina(objects.IsList() ? objects : Value::NewList());
       in.aEstadosPagina.push_back(in.EstadoDePagina(stepBase, stepSums, page->nAlto, objects,
-                                                    c.contexto->GetEstadosTexto()));
+                                                    c.contexto->GetEstadosTexto(),
+                                                    !result->IsPageSpooling()));
       if (result->HasPageSpoolError()) {
         cLastError = result->GetPageSpoolError();
         in.EscribirTerminacion(Terminacion::kErrorSpooling);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "FormulaSyntax.h"
+#include "RegistrosDetalle.h"
 #include "RuntimeOptions.h"
 #include "TConectorDatosReg.h"
 #include "TContextoEjecucion.h"
@@ -113,25 +114,42 @@ void TKXEngine::Interno::ReemplazarPaginas(const Ref<TDocumentoRenderizable>& do
   for (int64_t i = 0; i < m; ++i) {
     aEstadosPagina.push_back(EstadoDePagina(base, sums, rendered->nAlto,
                                             document->GetPagina(Value(page + i)).Get("objetos"),
-                                            textStates));
+                                            textStates, !document->IsPageSpooling()));
   }
 }
 
 TKXEngine::Interno::EstadoPagina TKXEngine::Interno::EstadoDePagina(int64_t base, const Value& sums,
                                                                     double height,
                                                                     const Value& objects,
-                                                                    const Value& textStates) {
+                                                                    const Value& textStates,
+                                                                    bool inMemory) {
   EstadoPagina state{base, height, {}};
   const Map* kept = textStates.MapPtr();
   if (const List* list = objects.ListPtr()) {
     for (size_t i = 0; i < list->size(); ++i) {
       const Value& object = (*list)[i];
       if (!EsTextoPaginacion(object, &oFormulasPaginacion)) continue;
-      const Value* own = kept ? kept->Find(object.Get("id").Str()) : nullptr;
-      state.aTextos.push_back({static_cast<int64_t>(i + 1), object, own ? *own : sums});
+      const Value& id = object.Get("id");
+      const Value* own = kept ? kept->Find(id.Str()) : nullptr;
+      TextoPaginacion text;
+      text.nIndice = static_cast<int64_t>(i + 1);
+      if (inMemory) {
+        text.hTexto = object;
+      } else {
+        text.cTipo = object.Get("tipo");
+        text.cFormula = object.Get("formula");
+        text.cId = id;
+      }
+      text.hSumas = own ? *own : sums;
+      state.aTextos.push_back(std::move(text));
     }
   }
   return state;
+}
+
+Value TKXEngine::Interno::TextoPaginacion::Objeto() const {
+  if (hTexto.IsMap()) return hTexto;
+  return Value::NewMap({{"tipo", cTipo}, {"formula", cFormula}, {"id", cId}});
 }
 
 Ref<TDocumentoRenderizable> TKXEngine::Interno::EjecutarComoPaginas(
@@ -159,7 +177,7 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
     const Value& startContinuations, const Ref<TPlantilla>& plantilla, const Value& records,
     int64_t firstPage) {
   if (!document || document->TotalPaginas() == 0) return document;
-  const int64_t n = static_cast<int64_t>(records.Len());
+  const int64_t n = static_cast<int64_t>(ListaRegistros(records).size());
   int64_t pg = std::clamp<int64_t>(firstPage, 1, document->TotalPaginas());
   Value sums = DeepClone(startSums);
   Value continuations = DeepClone(startContinuations);
@@ -257,7 +275,7 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
   options.Set(opcion::lTotalPaginasConocido, true);
   if (in.nUltimaPagina > 0) options.Set(opcion::nUltimaPaginaRuntime, in.nUltimaPagina);
   options.Set(opcion::aRegistrosDetalleRuntime, records);
-  options.Set(opcion::nTotalRegistrosRuntime, static_cast<int64_t>(records.Len()));
+  options.Set(opcion::nTotalRegistrosRuntime, static_cast<int64_t>(ListaRegistros(records).size()));
   in.EscribirClavesProyecto(options, false);
   Interno::Colaboradores c;
   in.CrearContexto(c, in.FilaDesde(0), options);
@@ -273,7 +291,7 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
                                              : nullptr;
     if (!state) {
       read = in.EstadoDePagina(-1, Value(), 0.0, document->GetPagina(Value(p)).Get("objetos"),
-                               Value());
+                               Value(), !document->IsPageSpooling());
       state = &read;
     }
     if (state->aTextos.empty()) continue;
@@ -286,6 +304,10 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
       }
       Value stateOptions = CopiaOpciones(options);
       stateOptions.Set(opcion::nRegistroBase, state->nBase);
+      // The template's variable definitions, which a context only reads, stay
+      // shared: the variable layers built for one page stand for the next.
+      stateOptions.Set(opcion::hUserVars, options.Get(opcion::hUserVars));
+      stateOptions.Set(opcion::hAcumVars, options.Get(opcion::hAcumVars));
       context.SetOpciones(stateOptions);
       context.Create();
       appliedBase = state->nBase;
@@ -299,9 +321,9 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
         appliedSums = text.hSumas;
       }
       // In memory the map is the page's own; a spooled page takes the new text as a patch.
-      if (ActualizarTextoPaginacion(text.hTexto, context, records)) {
-        patches.Push(
-            Value::NewMap({{"nIndex", text.nIndice}, {"uTexto", text.hTexto.Get("texto")}}));
+      const Value object = text.Objeto();
+      if (ActualizarTextoPaginacion(object, context, records)) {
+        patches.Push(Value::NewMap({{"nIndex", text.nIndice}, {"uTexto", object.Get("texto")}}));
       }
     }
     if (document->IsPageSpooling()) document->SetParchesTextoPagina(Value(p), patches);
@@ -309,27 +331,26 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
 }
 
 bool TKXEngine::Interno::FormulasPaginacion::UsaPaginacion(const Value& formula) {
-  for (const auto& [seen, uses] : aVistas) {
-    if (seen.SameRef(formula)) return uses;
+  auto& [seen, uses] = aVistas[formula.IdentityHash() % aVistas.size()];
+  if (!seen.SameRef(formula)) {
+    seen = formula;
+    uses = UsaFuncionPaginacion(ValueString(formula));
   }
-  const bool uses = UsaFuncionPaginacion(ValueString(formula));
-  // A template has a few texts; past that many, answers are not kept.
-  if (aVistas.size() < 64) aVistas.emplace_back(formula, uses);
   return uses;
 }
 
 bool TKXEngine::Interno::EsTextoPaginacion(const Value& object, FormulasPaginacion* cache) {
   if (!object.IsMap()) return false;
-  std::string_view kind = object.Get("tipo").Str();
+  std::string_view kind = (cache ? cache->oTipo.Get(object) : object.Get("tipo")).Str();
   if (kind != "texto" && kind != "texto_formateado") return false;
-  const Value& formula = object.Get("formula");
+  const Value& formula = cache ? cache->oFormula.Get(object) : object.Get("formula");
   // Every page object passes here: a formula without a call is no page-number text.
   if (formula.IsText() && formula.Str().find('(') == std::string_view::npos) return false;
   if (cache ? !cache->UsaPaginacion(formula) : !UsaFuncionPaginacion(ValueString(formula)))
     return false;
   // A fragment of a text split over pages is no whole text: such texts are
   // composed with the total known in the first place (two passes).
-  return !object.Has("nPaginaContinuacion");
+  return cache ? !cache->oContinuacion.Find(object.AsMap()) : !object.Has("nPaginaContinuacion");
 }
 
 // `object` is a handle to the page's own map: its text is replaced in place.
@@ -338,7 +359,7 @@ bool TKXEngine::ActualizarTextoPaginacion(Value object, TContextoEjecucion& cont
   if (!Interno::EsTextoPaginacion(object)) return false;
   std::string formula = ValueString(object.Get("formula"));
   int64_t record = IndiceRegistroRender(ValueString(object.Get("id")));
-  const List& list = records.AsList();
+  const ListaRegistros list(records);
   const int64_t count = static_cast<int64_t>(list.size());
   bool pushed = record >= 0 && record < count;
   if (pushed) {

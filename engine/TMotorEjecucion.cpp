@@ -1,5 +1,6 @@
 #include "TMotorEjecucion.h"
 
+#include <algorithm>
 #include <iterator>
 #include <string>
 
@@ -168,6 +169,10 @@ void TMotorEjecucion::AgregarRenderizableCompuesto(Value& lista, TObjectBase* ob
   // Only maps reach a page: a list (a table's pieces) is spliced element by
   // element, and a stray value that is not a map, alone or in a list, is dropped.
   if (const List* piezas = resultado.ListPtr()) {
+    // Room for all the pieces at once; growth stays geometric over many such objects.
+    const size_t hace_falta = destino.size() + piezas->size();
+    if (destino.Items().capacity() < hace_falta)
+      destino.Reserve(std::max(hace_falta, 2 * destino.Items().capacity()));
     for (const Value& pieza : *piezas)
       if (pieza.IsMap()) destino.Add(pieza);
   } else if (resultado.IsMap()) {
@@ -193,8 +198,11 @@ Value TMotorEjecucion::RecolocarFlujoTexto(const Value& lista) {
   Value cedido = Value::NewMap();
   const Value minimo = Value::Real(0.1, 1);
 
+  KeyHint claveGrupo("grupoFlujoTexto");  // asked of every object of the page
   for (const Value& elemento : *entrada) {
-    const std::string grupo(AllTrim(ValueString(HGet(elemento, "grupoFlujoTexto", Value("")))));
+    const Map* mapa = elemento.MapPtr();
+    const Value* valorGrupo = mapa ? claveGrupo.Find(*mapa) : nullptr;
+    const std::string grupo(AllTrim(ValueString(valorGrupo ? *valorGrupo : Value(""))));
     // Only members of a flow group are moved; every other element passes as it
     // is, without a copy (a table page alone brings hundreds of them).
     if (grupo.empty()) {

@@ -55,11 +55,11 @@ double NoNegativo(const Value& map, std::string_view key) {
 }
 
 // A rendered text that its own template allows to break over pages.
-bool EsTextoDivisible(const Value& map) {
+bool EsTextoDivisible(const Value& map, KeyHint& tipoClave, KeyHint& permiteClave) {
   if (!map.IsMap()) return false;
-  const Value& tipo = map.Get("tipo");
+  const Value& tipo = tipoClave.Get(map);
   if (!tipo.IsText() || (tipo.Str() != "texto" && tipo.Str() != "texto_formateado")) return false;
-  const Value& permite = map.Get("permiteSaltoPagina");
+  const Value& permite = permiteClave.Get(map);
   return permite.IsLogical() && permite.Bool();
 }
 
@@ -243,6 +243,7 @@ Value TMotorPaginacion::DividirObjetos(const Value& objects) {
   Value paginas = Value::NewList({Value::NewList()});
   if (!objects.IsList()) return paginas;
   List& lista = paginas.AsList();
+  lista[0].AsList().Reserve(objects.Len());
   for (const Value& objeto : objects.AsList()) {
     if (!objeto.IsMap()) continue;
     if (!SeDivide(objeto)) {
@@ -272,7 +273,7 @@ double TMotorPaginacion::CalcularAltoContenido(const Value& objects, const Value
 }
 
 bool TMotorPaginacion::SeDivide(const Value& map) const {
-  return !lIgnorarSaltosPagina && EsTextoDivisible(map);
+  return !lIgnorarSaltosPagina && EsTextoDivisible(map, oTipo_, oPermiteSalto_);
 }
 
 // ---------------------------------------------------------------------------

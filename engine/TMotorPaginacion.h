@@ -107,6 +107,10 @@ class TMotorPaginacion : public KXObject {
  private:
   // A rendered text that may break over pages, and page breaks are not ignored.
   bool SeDivide(const Value& map) const;
+
+  // The keys asked of every object of a page.
+  mutable KeyHint oTipo_{"tipo"};
+  mutable KeyHint oPermiteSalto_{"permiteSaltoPagina"};
 };
 
 }  // namespace kx

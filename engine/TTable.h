@@ -160,6 +160,7 @@ class TTable : public TRectangle {
                      const std::function<void(const std::vector<bool>& visible)>& row);
 
   std::unique_ptr<TTablePlano> oPlano_;  // the normalised sections in compiled form
+  size_t nPiezasPrevias_ = 0;  // pieces the last page rendered: the next one reserves as many
 };
 
 }  // namespace kx

@@ -11,12 +11,6 @@ namespace kx {
 
 namespace {
 
-// A hex colour in lower case, or "" when the text is not one.
-std::string HexMinusculas(const Value& v) {
-  const Value t(AllTrim(StringValue(v)));
-  return ISHEXCOLOR6(t) ? Lower(t.Str()) : std::string();
-}
-
 Value Copia(const Value& prototipo) {
   return Value(MakeRef<Map>(prototipo.AsMap()));
 }
@@ -26,6 +20,14 @@ void Orden(Map& m, size_t desde, double z) {
   m.ValueAt(desde) = zv;
   m.ValueAt(desde + 1) = zv;
   m.ValueAt(desde + 2) = zv;
+}
+
+// The "texto" of a rendered text: in the place the text object's order gives it
+// (id, tipo, x, y, ancho, alto, texto), else wherever the map holds it.
+Value* TextoRenderizado(Map& m) {
+  constexpr size_t kPosicion = 6;
+  if (m.size() > kPosicion && m.KeyAt(kPosicion) == "texto") return &m.ValueAt(kPosicion);
+  return m.Find("texto");
 }
 
 // The cell content objects the table can make, by their content kind.
@@ -102,12 +104,10 @@ double TTableRender::LineRenderLeft(const TTableLinea& l, double ancho, int secc
   return ancho >= total ? nLeft : nLeft + (total - ancho) / 2.0;
 }
 
-std::string TTableRender::LineBackgroundColor(const Value& fondo) {
-  const std::string formula(AllTrim(StringValue(HGet(fondo, "cColorFormula"))));
-  if (!formula.empty())
-    return Lower(t.EvaluarColor(ctx, Value(formula), HGet(fondo, "cColor"), Value(true)));
-  const std::string hex = HexMinusculas(HGet(fondo, "cColor"));
-  return hex.empty() ? "transparent" : hex;
+std::string TTableRender::LineBackgroundColor(const Value& fondo, const TTableColor& color) {
+  if (!color.cFormula.empty())
+    return Lower(t.EvaluarColor(ctx, Value(color.cFormula), HGet(fondo, "cColor"), Value(true)));
+  return color.cFijo.IsText() ? std::string(color.cFijo.Str()) : "transparent";
 }
 
 Value TTableRender::LineaCabeceraRenderizable(const Value& id, double x, double yy, double h,
@@ -150,12 +150,12 @@ void TTableRender::RenderLinea(int seccion, const TTableLinea& l, double& yy, in
                                fijas ? false : l.bLeft};
   const double bw = l.nGrosor;
   const Value bc = LineBorderColor(l);
-  std::string relleno = LineBackgroundColor(l.hFondo);
+  std::string relleno = LineBackgroundColor(l.hFondo, l.oFondo);
   Value opacidad(1);
   if (seccion == kDetail && r >= 0 && l.lZebra) {
     const bool par = GlobalRecordIndex(r) % 2 == 0;
-    const Value& color = par ? l.cZebra1 : l.cZebra2;
-    if (ISHEXCOLOR6(color)) relleno = Lower(color.Str());
+    const std::string& color = par ? l.cZebra1 : l.cZebra2;
+    if (!color.empty()) relleno = color;
     opacidad = par ? l.nZebraOpacidad1 : l.nZebraOpacidad2;
   }
   if (lados[0] && PreviousAdjacentBottomBorderExists(x, yy, w)) lados[0] = false;
@@ -198,7 +198,9 @@ void TTableRender::RenderLinea(int seccion, const TTableLinea& l, double& yy, in
 Value TTableRender::CellBackgroundRenderizable(const TTableCelda& c, std::string_view prefijo,
                                                int64_t linea, size_t k, double x, double yy,
                                                double w, double h) {
-  const std::string relleno = LineBackgroundColor(c.hFondo);
+  // Most cells have no background of their own: nothing is made for them.
+  if (c.oFondo.cFormula.empty() && !c.oFondo.cFijo.IsText()) return Value();
+  const std::string relleno = LineBackgroundColor(c.hFondo, c.oFondo);
   if (relleno == "transparent") return Value();
   Value v = Copia(ProtoFondoCelda());
   Map& m = v.AsMap();
@@ -281,10 +283,9 @@ Value TTableRender::CellContentRenderizable(const TTableLinea& l, const TTableCe
     resultado = objeto->GenerarRenderizable(ctx);
     nCellContentTicks += platform::TickCount() - t0;
     if (c.cTipo == "TText" && resultado.IsMap()) {
-      const Value& texto = resultado.Get("texto");
-      if (texto.IsText()) {
-        const std::string_view recortado = RTrim(texto.Str());
-        if (recortado.size() != texto.Str().size()) resultado.Set("texto", Value(recortado));
+      if (Value* texto = TextoRenderizado(resultado.AsMap()); texto && texto->IsText()) {
+        const std::string_view recortado = RTrim(texto->Str());
+        if (recortado.size() != texto->Str().size()) *texto = Value(recortado);
       }
     }
   }
@@ -295,12 +296,11 @@ Value TTableRender::CellContentRenderizable(const TTableLinea& l, const TTableCe
 // ---- Borders and separators
 
 Value TTableRender::LineBorderColor(const TTableLinea& l) {
-  const std::string formula(AllTrim(StringValue(HGet(l.hBorde, "cColorFormula"))));
-  if (!formula.empty())
-    return Value(Lower(t.EvaluarColor(ctx, Value(formula), HGet(l.hBorde, "cColor"), Value(true))));
-  const std::string hex = HexMinusculas(HGet(l.hBorde, "cColor"));
-  if (!hex.empty()) return Value(hex);
-  return marco.IsMap() ? marco.Get("colorBorde") : t.cBorderColor;
+  const TTableColor& color = l.oBorde;
+  if (!color.cFormula.empty())
+    return Value(
+        Lower(t.EvaluarColor(ctx, Value(color.cFormula), HGet(l.hBorde, "cColor"), Value(true))));
+  return color.cFijo.IsText() ? color.cFijo : cColorBordeMarco;
 }
 
 double TTableRender::LineBorderRadiusMm(double alto, const TTableLinea& l) const {

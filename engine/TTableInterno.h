@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Platform.h"
+#include "RegistrosDetalle.h"
 #include "TContextoEjecucion.h"
 #include "TTable.h"
 #include "ValoresObjeto.h"
@@ -70,6 +71,12 @@ inline bool ISHEXCOLOR6(const Value& v) {
   return v.IsText() && EsColorHex(v.Str());
 }
 
+// A hex colour in lower case, or "" when the value's text is not one.
+inline std::string HexMinusculas(const Value& v) {
+  const Value t(AllTrim(StringValue(v)));
+  return ISHEXCOLOR6(t) ? Lower(t.Str()) : std::string();
+}
+
 // The numeric value of the key (the default when absent) clamped to lo..hi.
 inline Value NumeroEntre(const Value& m, std::string_view key, const Value& def, const Value& lo,
                          const Value& hi) {
@@ -111,6 +118,20 @@ inline double Clock() {
 
 using namespace tabla;
 
+// A colour map's colour as compiled: its formula, or the colour it gives without one.
+struct TTableColor {
+  std::string cFormula;  // "cColorFormula" trimmed; "" when there is none
+  Value cFijo;           // without a formula: "cColor" as a lower-case hex colour, else nothing
+
+  static TTableColor De(const Value& mapa) {
+    TTableColor c;
+    c.cFormula = std::string(AllTrim(StringValue(HGet(mapa, "cColorFormula"))));
+    const std::string hex = HexMinusculas(HGet(mapa, "cColor"));
+    if (!hex.empty()) c.cFijo = Value(hex);
+    return c;
+  }
+};
+
 struct TTableCelda {
   Value hCelda;
   double nAncho = 1.0;       // the cell box ("nWidth", default 1)
@@ -119,6 +140,7 @@ struct TTableCelda {
   bool lIzquierda = false;   // its border's "lLeft" is the logical true
   bool lDerecha = false;     // its border's "lRight" is the logical true
   Value hFondo;              // the cell's background map
+  TTableColor oFondo;        // its colour
   std::string cTipo;         // content kind, "" without content
   Value hObjeto;             // the content's template object
   std::string_view cSufijo;  // "text", "barcode" or "image"
@@ -147,9 +169,14 @@ struct TTableLinea {
   std::string cExpresionGrupo;  // trimmed
   Value aResetAcumuladores;     // texts; nothing when there are none
   bool lZebra = false;
-  Value cZebra1, cZebra2, nZebraOpacidad1, nZebraOpacidad2;
+  // The zebra colours in lower case, "" for one that is not a hex colour (the
+  // line keeps its own background), and their opacities.
+  std::string cZebra1, cZebra2;
+  Value nZebraOpacidad1, nZebraOpacidad2;
   Value hFondo;
+  TTableColor oFondo;  // its colour
   Value hBorde;
+  TTableColor oBorde;  // its colour
   bool bTop = true, bRight = true, bBottom = true, bLeft = true, bSeparadores = true;
   double nGrosor = 0.1;    // the border width drawn
   double nRedondeo = 0.0;  // the border's rounding percentage, 0..100
@@ -346,8 +373,15 @@ class TTableRender {
   // ---- Records and the context protocol
   Value TablePreviewRecords();
   int64_t GlobalRecordIndex(int64_t i) const { return lGlobal ? i : nBaseOpciones + i; }
-  const Value& Registro(int64_t i) const;
+  // Record i of the table's list (nothing outside it); element i of the run's list.
+  Value Registro(int64_t i);
+  Value RegistroRuntime(int64_t i);
+  // Element i of the list, the last few read of a run's records kept: a record
+  // read as the next one is not made again as the current one.
+  Value Leer(const ListaRegistros& lista, int64_t i);
   bool PushRecordVariables(const Value& registro, int64_t i);
+  // The record count the context is given: the option's, when larger than the list's.
+  int64_t TotalRegistros();
   void PopRecordVariables() { ctx.PopRegistroDetalle(); }
   void ResetLineAcumuladores(const Items& items);
   void AcumularDetalle();
@@ -382,7 +416,7 @@ class TTableRender {
   void GroupValues(const Value& registro, Valores& valores);
   static bool GroupValueIsEmpty(const Value& v);
   static bool GroupValuesEqual(const Value& a, const Value& b);
-  Value AdjacentRuntimeRecord(int64_t i, int64_t desplazamiento) const;
+  Value AdjacentRuntimeRecord(int64_t i, int64_t desplazamiento);
   EstadoGrupo GroupState(const Value& registro, int64_t i, int64_t continuacion);
   void GroupBoundaryLines(Items& items, int seccion, const Valores& actual, const Value& otro,
                           const Valores& valoresOtro);
@@ -396,7 +430,7 @@ class TTableRender {
                                   double bw, double z, const std::string& relleno,
                                   const Value& colorBorde, const std::array<bool, 4>& lados,
                                   const Value& opacidad, double radio);
-  std::string LineBackgroundColor(const Value& fondo);
+  std::string LineBackgroundColor(const Value& fondo, const TTableColor& color);
   Value CellBackgroundRenderizable(const TTableCelda& c, std::string_view prefijo, int64_t linea,
                                    size_t k, double x, double y, double w, double h);
   Value CellContentRenderizable(const TTableLinea& l, const TTableCelda& c, size_t k, int seccion,
@@ -442,17 +476,25 @@ class TTableRender {
   bool lDisenador = false;
   int64_t nBase = 0;          // the first loop index
   int64_t nBaseOpciones = 0;  // the options' record base (global index in the local mode)
-  const List* aRuntime = nullptr;
-  Value registros;
-  const List* aRegistros = nullptr;
+  ListaRegistros oRuntime;    // the run's records (the option)
+  ListaRegistros oRegistros;  // the table's records: the run's, or the ones it previews
+  struct Leido {
+    const void* pLista = nullptr;
+    int64_t nIndice = -1;
+    Value vRegistro;
+  };
+  std::array<Leido, 4> aLeidos;
+  size_t nLeido = 0;
   int64_t nCount = 0;
   int64_t nFin = 0;
+  int64_t nTotalRegistros = -1;  // TotalRegistros once asked; -1 before
 
   std::string cId;
   double nLeft = 0, nTop = 0, nAncho = 0, nAlto = 0;
   Value salida;
   List* aSalida = nullptr;
   Value marco;
+  Value cColorBordeMarco;  // the border colour of lines whose own is no hex colour
   double z = 0.0;
 
   double y = 0.0;

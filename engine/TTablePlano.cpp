@@ -29,6 +29,7 @@ TTableCelda CompilarCelda(const Value& celda) {
   c.lDerecha = SoloVerdadero(HGet(borde, "lRight"));
   c.hFondo = HGet(celda, "hBackground").IsMap() ? HGet(celda, "hBackground")
                                                 : TTable::DefaultHeaderCellBackground();
+  c.oFondo = TTableColor::De(c.hFondo);
   const Value& contenido = HGet(celda, "hContent");
   const Value& tipo = HGet(contenido, "cType");
   if (HGet(contenido, "hObject").IsMap() && tipo.IsText()) {
@@ -83,15 +84,21 @@ TTableLinea CompilarLinea(const Value& linea, int64_t indice, double grosorTabla
   const Value& zebra = HGet(linea, "hZebraPattern");
   l.lZebra = SoloVerdadero(HGet(zebra, "lEnabled"));
   if (l.lZebra) {
-    l.cZebra1 = HGet(zebra, "cColor1");
-    l.cZebra2 = HGet(zebra, "cColor2");
+    auto color = [&](std::string_view key) {
+      const Value& v = HGet(zebra, key);
+      return ISHEXCOLOR6(v) ? Lower(v.Str()) : std::string();
+    };
+    l.cZebra1 = color("cColor1");
+    l.cZebra2 = color("cColor2");
     l.nZebraOpacidad1 = NumeroEntre(zebra, "nColor1Opacity", Value(1), Value(0), Value(1));
     l.nZebraOpacidad2 = NumeroEntre(zebra, "nColor2Opacity", Value(1), Value(0), Value(1));
   }
   l.hFondo = HGet(linea, "hBackground").IsMap() ? HGet(linea, "hBackground")
                                                 : TTable::DefaultHeaderLineBackground();
+  l.oFondo = TTableColor::De(l.hFondo);
   l.hBorde =
       HGet(linea, "hBorder").IsMap() ? HGet(linea, "hBorder") : TTable::DefaultHeaderLineBorder();
+  l.oBorde = TTableColor::De(l.hBorde);
   l.bTop = Lado(l.hBorde, "lTop");
   l.bRight = Lado(l.hBorde, "lRight");
   l.bBottom = Lado(l.hBorde, "lBottom");

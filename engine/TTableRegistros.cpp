@@ -22,19 +22,22 @@ std::string NormalizeHashKeyName(const Value& v) {
 
 Value TTableRender::TablePreviewRecords() {
   const Value& runtime = opciones.Get(opcion::aRegistrosDetalleRuntime);
-  const List* lista = runtime.ListPtr();
+  const ListaRegistros lista(runtime);
+  const int64_t cuantos = static_cast<int64_t>(lista.size());
   if (SoloVerdadero(opciones.Get(opcion::lSemanticDataRuntime)))
-    return lista ? runtime : Value::NewList();
-  if (lGlobal && lista && !lista->empty() && static_cast<int64_t>(lista->size()) <= nBaseOpciones) {
+    return lista.Valida() ? runtime : Value::NewList();
+  if (lGlobal && lista.Valida() && cuantos > 0 && cuantos <= nBaseOpciones) {
     lTrasUltimoRegistro = true;
     return runtime;
   }
-  if (lista && static_cast<int64_t>(lista->size()) > nBaseOpciones) {
+  if (lista.Valida() && cuantos > nBaseOpciones) {
     // The page loop hands every page the job's one list: it is shared, never copied.
     if (lGlobal) return runtime;
     Value desde = Value::NewList();
-    for (size_t i = static_cast<size_t>(nBaseOpciones); i < lista->size(); ++i)
-      if ((*lista)[i].IsMap()) desde.Push((*lista)[i]);
+    for (int64_t i = nBaseOpciones; i < cuantos; ++i) {
+      Value registro = lista[static_cast<size_t>(i)];
+      if (registro.IsMap()) desde.Push(std::move(registro));
+    }
     if (desde.Len() > 0) return desde;
   }
 
@@ -70,7 +73,7 @@ Value TTableRender::TablePreviewRecords() {
   }
   // A run for a job names its records, even when it has none: sample articles would print
   // invented lines on a real document. Only a render without that list previews them.
-  if (lista) return Value::NewList();
+  if (lista.Valida()) return Value::NewList();
 
   auto muestra = [](const char* codigo, const char* descripcion, int cantidad, double precio,
                     double total) {
@@ -90,34 +93,46 @@ Value TTableRender::TablePreviewRecords() {
   });
 }
 
-const Value& TTableRender::Registro(int64_t i) const {
-  if (i < 0 || i >= nCount) return kNil;
-  return (*aRegistros)[static_cast<size_t>(i)];
+Value TTableRender::Leer(const ListaRegistros& lista, int64_t i) {
+  if (!lista.HaceMapas()) return lista[static_cast<size_t>(i)];
+  const void* id = lista.Origen().SharedPtr();
+  for (const Leido& leido : aLeidos)
+    if (leido.nIndice == i && leido.pLista == id) return leido.vRegistro;
+  Leido& nuevo = aLeidos[nLeido++ % aLeidos.size()];
+  // The record that leaves the slot is made into the new one when nobody else holds it.
+  Value previo = std::move(nuevo.vRegistro);
+  nuevo = {id, i, lista.Leer(static_cast<size_t>(i), std::move(previo))};
+  return nuevo.vRegistro;
+}
+
+Value TTableRender::Registro(int64_t i) {
+  if (i < 0 || i >= nCount) return Value();
+  return Leer(oRegistros, i);
+}
+
+Value TTableRender::RegistroRuntime(int64_t i) {
+  if (i < 0 || i >= static_cast<int64_t>(oRuntime.size())) return Value();
+  return Leer(oRuntime, i);
 }
 
 bool TTableRender::PushRecordVariables(const Value& registro, int64_t i) {
   const int64_t g = GlobalRecordIndex(i);
-  const Value& totalOpcion = opciones.Get(opcion::nTotalRegistrosRuntime);
-  const int64_t total =
-      std::max(nCount, HHas(opciones, opcion::nTotalRegistrosRuntime) ? NumValue(totalOpcion).Int()
-                                                                      : nCount);
-  auto runtime = [&](int64_t indice) -> const Value* {
-    if (!aRuntime || indice < 0 || indice >= static_cast<int64_t>(aRuntime->size())) return nullptr;
-    const Value& v = (*aRuntime)[static_cast<size_t>(indice)];
-    return v.IsMap() ? &v : nullptr;
-  };
-  Value anterior = Value::NewMap();
-  if (const Value* v = g >= 1 ? runtime(g - 1) : nullptr)
-    anterior = *v;
-  else if (i >= 1 && i - 1 < nCount)
-    anterior = Registro(i - 1);
-  Value siguiente = Value::NewMap();
-  if (const Value* v = runtime(g + 1))
-    siguiente = *v;
-  else if (i + 1 < nCount)
-    siguiente = Registro(i + 1);
-  ctx.PushRegistroDetalle(registro, Value(g), Value(total), anterior, siguiente);
+  // A missing neighbour is no map: the context stands an empty record for it.
+  Value anterior = g >= 1 ? RegistroRuntime(g - 1) : Value();
+  if (!anterior.IsMap()) anterior = i >= 1 && i - 1 < nCount ? Registro(i - 1) : Value();
+  Value siguiente = RegistroRuntime(g + 1);
+  if (!siguiente.IsMap()) siguiente = i + 1 < nCount ? Registro(i + 1) : Value();
+  ctx.PushRegistroDetalle(registro, Value(g), Value(TotalRegistros()), anterior, siguiente);
   return true;
+}
+
+int64_t TTableRender::TotalRegistros() {
+  if (nTotalRegistros < 0) {
+    const Value* total =
+        opciones.IsMap() ? opciones.AsMap().Find(opcion::nTotalRegistrosRuntime) : nullptr;
+    nTotalRegistros = std::max(nCount, total ? NumValue(*total).Int() : nCount);
+  }
+  return nTotalRegistros;
 }
 
 void TTableRender::ResetLineAcumuladores(const Items& items) {
@@ -137,7 +152,8 @@ void TTableRender::AcumularDetalle() {
 }
 
 int64_t TTableRender::DetailContinuationOffset(int64_t i) {
-  const Value entrada = ctx.GetContinuacionTabla(Value(cId));
+  // Read where the context keeps it: most records have none, and need no empty map made.
+  const Value& entrada = ctx.hContinuacionesTabla.Get(cId);
   if (!entrada.IsMap() || entrada.Len() == 0) return 0;
   const int64_t registro =
       HHas(entrada, "nRegistro") ? NumValue(entrada.Get("nRegistro")).Int() : -1;
@@ -158,14 +174,13 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
   lDisenador = ctx.EsModoDisenador();
   const std::unique_ptr<TTablePlano> propio = CompilarPlano(secciones, NumDouble(t.nBorderWidth));
   plano = propio.get();
-  registros = TablePreviewRecords();
-  aRegistros = registros.ListPtr();
-  nCount = aRegistros ? static_cast<int64_t>(aRegistros->size()) : 0;
-  aRuntime = opciones.Get(opcion::aRegistrosDetalleRuntime).ListPtr();
+  oRegistros = ListaRegistros(TablePreviewRecords());
+  nCount = static_cast<int64_t>(oRegistros.size());
+  oRuntime = ListaRegistros(opciones.Get(opcion::aRegistrosDetalleRuntime));
   const std::vector<TTableLinea>& detalle = plano->aLineas[kDetail];
   std::vector<bool> visibles(detalle.size());
   for (int64_t i = 0; i < nCount; ++i) {
-    const Value& registro = (*aRegistros)[static_cast<size_t>(i)];
+    const Value registro = Registro(i);
     if (!registro.IsMap() || !PushRecordVariables(registro, i)) continue;
     // Ignore-empty is a matter of printing: an exported line shows its blank values.
     for (size_t k = 0; k < detalle.size(); ++k)
@@ -267,13 +282,10 @@ bool TTableRender::GroupValuesEqual(const Value& a, const Value& b) {
   }
 }
 
-Value TTableRender::AdjacentRuntimeRecord(int64_t i, int64_t desplazamiento) const {
-  const int64_t g = GlobalRecordIndex(i) + desplazamiento;
-  if (aRuntime && g >= 0 && g < static_cast<int64_t>(aRuntime->size())) {
-    const Value& v = (*aRuntime)[static_cast<size_t>(g)];
-    if (v.IsMap()) return v;
-  }
-  const Value& propio = Registro(i + desplazamiento);
+Value TTableRender::AdjacentRuntimeRecord(int64_t i, int64_t desplazamiento) {
+  Value v = RegistroRuntime(GlobalRecordIndex(i) + desplazamiento);
+  if (v.IsMap()) return v;
+  Value propio = Registro(i + desplazamiento);
   return propio.IsMap() ? propio : Value();
 }
 

@@ -55,7 +55,7 @@ Value TTableRender::Ejecutar() {
   for (int64_t i = nBase; i < hasta; ++i) {
     ++nRecordsExamined;
     if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) break;
-    const Value& registro = i < nCount ? (*aRegistros)[static_cast<size_t>(i)] : (*aRegistros)[0];
+    const Value registro = Registro(i < nCount ? i : 0);
     if (!PushRecordVariables(registro, i)) break;
     const bool seguir = ProcesarRegistro(registro, i);
     PopRecordVariables();
@@ -73,6 +73,7 @@ Value TTableRender::Ejecutar() {
   perf.Set("nAccumulateMs", Value(platform::TicksToMs(nAccumulateTicks)));
   perf.Set("nRecordsExamined", Value(nRecordsExamined));
   perf.Set("nTotalMs", Value(fin - nInicio));
+  t.nPiezasPrevias_ = aSalida->size();
   return salida;
 }
 
@@ -87,6 +88,8 @@ bool TTableRender::Preparar() {
 
   salida = Value::NewList();
   aSalida = &salida.AsList();
+  // Pages of one table hold about as many pieces each: grown once, not doubled page after page.
+  aSalida->Reserve(t.nPiezasPrevias_);
   // The table already passed its visibility test: the frame is the rectangle's map as such.
   marco = t.RenderizableFigura(ctx, "rectangulo", t.nRounded);
   if (marco.IsMap()) {
@@ -101,6 +104,7 @@ bool TTableRender::Preparar() {
       RegistrarBordeInferior(x.Double(), ancho.Double(), my.Double() + alto.Double());
   }
   z = NumDouble(t.nZIndex) + 0.01;
+  cColorBordeMarco = marco.IsMap() ? marco.Get("colorBorde") : t.cBorderColor;
 
   if (!t.hNormalizedSectionsCache.IsMap()) t.hNormalizedSectionsCache = t.NormalizeSections();
   if (!t.oPlano_ || !t.oPlano_->hFuente.SameRef(t.hNormalizedSectionsCache))
@@ -120,14 +124,13 @@ bool TTableRender::Preparar() {
   const double techoPie = nTop + std::max(0.0, nAlto - alturaPie);
   nLimiteCuerpo = lContenido ? kSinLimite : std::max(nInicioCuerpo, techoPie);
 
-  registros = TablePreviewRecords();
-  aRegistros = registros.ListPtr();
-  nCount = aRegistros ? static_cast<int64_t>(aRegistros->size()) : 0;
+  oRegistros = ListaRegistros(TablePreviewRecords());
+  nCount = static_cast<int64_t>(oRegistros.size());
   const Value& finOpcion = opciones.Get(opcion::nRegistroFinRuntime);
   const int64_t fin =
       HHas(opciones, opcion::nRegistroFinRuntime) ? NumValue(finOpcion).Int() : nCount;
   nFin = std::min(nCount, std::max(nBase, fin));
-  aRuntime = opciones.Get(opcion::aRegistrosDetalleRuntime).ListPtr();
+  oRuntime = ListaRegistros(opciones.Get(opcion::aRegistrosDetalleRuntime));
 
   PrepararGrupos();
   return true;

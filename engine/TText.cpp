@@ -586,25 +586,50 @@ void TText::ApplyDynamicRenderValues(Map& map, const Value& text, int64_t blanks
 Value TText::RenderizableDesdePrototipo(TContextoEjecucion& context, const Contenido& contenido,
                                         int64_t blanks) {
   if (!hStaticRenderPrototype.IsMap()) {
-    hStaticRenderPrototype = BuildStaticRenderPrototype(context);
-    // The first copy keeps this rendering's formula text for the next ones.
-    hStaticRenderPrototype.AsMap().ValueAt(kProtoFormula) = Value(cText);
+    hStaticRenderPrototype = context.CompartirClaves(BuildStaticRenderPrototype(context));
+    // The first copy keeps this rendering's formula text for the next ones:
+    // the very text the plan was made for, so it is known again by identity.
+    hStaticRenderPrototype.AsMap().ValueAt(kProtoFormula) =
+        uTextFormulaText.IsText() && uTextFormulaText.Str() == cText ? uTextFormulaText
+                                                                     : Value(cText);
+    nVersionPrototipo_ = hStaticRenderPrototype.AsMap().KeyVersion();
   }
+  const Map& prototipo = hStaticRenderPrototype.AsMap();
+  Ref<Map> copy = MakeRef<Map>(prototipo);
+  Map& out = *copy;
+  const size_t n = out.size();
   // The prototype's values are scalars unless a template put a list or a map
   // under a base key: only those are cloned.
-  Ref<Map> copy = MakeRef<Map>(hStaticRenderPrototype.AsMap());
-  for (Map::Entry e : *copy)
-    if (e.value.IsList() || e.value.IsMap()) e.value = DeepClone(e.value);
-  ApplyDynamicRenderValues(*copy, contenido.cTexto, blanks);
-  auto put = [&](size_t pos, std::string_view key, const Value& v) {
-    if (pos < copy->size() && copy->KeyAt(pos) == key) {
-      copy->ValueAt(pos) = v;
-    } else {
-      copy->Set(key, v);
-    }
-  };
-  put(kProtoFormulaError, "formulaError", Value(contenido.lError));
-  put(kProtoFormulaErrorMessage, "formulaErrorMessage", contenido.cError);
+  const Value* valores = n > 0 ? &prototipo.ValueAt(0) : nullptr;
+  for (size_t i = 0; i < n; ++i) {
+    const Kind kind = valores[i].kind();
+    if (kind == Kind::List || kind == Kind::Map) out.ValueAt(i) = DeepClone(out.ValueAt(i));
+  }
+  if (prototipo.KeyVersion() != nVersionPrototipo_) {
+    // A prototype whose keys were changed from outside: every key is found by name.
+    ApplyDynamicRenderValues(out, contenido.cTexto, blanks);
+    out.Set("formulaError", Value(contenido.lError));
+    out.Set("formulaErrorMessage", contenido.cError);
+    return Value(copy);
+  }
+  // Every key stands where the prototype order puts it.
+  Value* v = &out.ValueAt(0);
+  v[kProtoId] = cId;
+  v[kProtoX] = nLeft;
+  v[kProtoY] = nTop;
+  v[kProtoAncho] = nWidth;
+  v[kProtoAlto] = nHeight;
+  v[kProtoTexto] = contenido.cTexto;
+  // The formula is shared with the prototype while it holds the same bytes.
+  if (!v[kProtoFormula].SameRef(uTextFormulaText) &&
+      !(v[kProtoFormula].IsText() && v[kProtoFormula].Str() == cText))
+    v[kProtoFormula] = Value(cText);
+  if (blanks > 0) v[kProtoAlturaSuprimida] = AlturaSuprimida(blanks);
+  v[kProtoOrdenOriginal] = nZIndex;
+  v[kProtoCapa] = nZIndex;
+  v[kProtoZIndex] = nZIndex;
+  v[kProtoFormulaError] = Value(contenido.lError);
+  v[kProtoFormulaErrorMessage] = contenido.cError;
   return Value(copy);
 }
 

@@ -91,6 +91,9 @@ class TText : public TObjectBase {
   Value uTextFormulaText;              // that `cText` as a shared text, handed to every evaluation
   bool lTextFormulaPageCount = false;  // that `cText` calls a page-count function
   Value hStaticRenderPrototype;        // rendered map of a table-cell text, or nothing
+  // The key version of that map as built: while it holds, every key stands
+  // where the prototype order puts it, and renderings write by position.
+  uint64_t nVersionPrototipo_ = 0;
 
  private:
   // The content as evaluated for one rendering.

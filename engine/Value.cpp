@@ -104,29 +104,29 @@ Value::Value(Ref<Callable> c) noexcept : Value() {
 }
 
 void Value::SetShared(Kind k, Shared* p) noexcept {
-  kind_ = k;
-  aux_ = 0;
   p->AddRef();
-  SetPayload<Shared*>(p);
+  SetWordsPayload(Head(k, 0), p);
 }
 
 void Value::SetText(std::string_view s) {
-  kind_ = Kind::Text;
   if (s.size() <= kInlineText) {
-    aux_ = static_cast<uint8_t>(s.size());
-    if (!s.empty()) std::memcpy(raw_, s.data(), s.size());
+    // Assembled aside, then written as the two words.
+    unsigned char bytes[sizeof(Value)] = {static_cast<unsigned char>(Kind::Text),
+                                          static_cast<unsigned char>(s.size())};
+    if (!s.empty()) std::memcpy(bytes + 2, s.data(), s.size());
+    uint64_t w0, w1;
+    std::memcpy(&w0, bytes, sizeof w0);
+    std::memcpy(&w1, bytes + 8, sizeof w1);
+    SetWords(w0, w1);
   } else {
     Shared* rep = TextRep::Make(s);
     rep->AddRef();
-    aux_ = kHeapText;
-    SetPayload<Shared*>(rep);
+    SetWordsPayload(Head(Kind::Text, kHeapText), rep);
   }
 }
 
 void Value::SetRealPayload(double d, uint8_t decimals) noexcept {
-  kind_ = Kind::Real;
-  aux_ = decimals;
-  SetPayload<double>(SaneDouble(d));
+  SetWordsPayload(Head(Kind::Real, decimals), SaneDouble(d));
 }
 
 Value Value::Real(double d, int decimals) {
@@ -145,8 +145,7 @@ int32_t DayOfValidDate(int32_t jdn) {
 
 Value Value::Date(int32_t jdn) {
   Value v;
-  v.kind_ = Kind::Date;
-  v.SetPayload<int64_t>(DayOfValidDate(jdn));
+  v.SetWordsPayload(Head(Kind::Date, 0), static_cast<int64_t>(DayOfValidDate(jdn)));
   return v;
 }
 
@@ -156,10 +155,9 @@ Value Value::DateYMD(int y, int m, int d) {
 
 Value Value::Timestamp(int32_t jdn, int32_t msOfDay) {
   Value v;
-  v.kind_ = Kind::Timestamp;
   const int32_t day = DayOfValidDate(jdn);
   const int64_t ms = day == 0 ? 0 : std::clamp<int64_t>(msOfDay, 0, kMsPerDay - 1);
-  v.SetPayload<int64_t>(int64_t{day} * kMsPerDay + ms);
+  v.SetWordsPayload(Head(Kind::Timestamp, 0), int64_t{day} * kMsPerDay + ms);
   return v;
 }
 

@@ -171,27 +171,25 @@ inline constexpr int kMaxDecimals = 30;
 
 class Value {
  public:
-  Value() noexcept { std::memset(raw_, 0, sizeof raw_); }
+  // A value is written and read as its two words whole, never byte by byte:
+  // a copy of a value just made reads what the making wrote, at once.
+  Value() noexcept { SetWords(0, 0); }
   Value(std::nullptr_t) noexcept : Value() {}
-  Value(bool b) noexcept : Value() {
-    kind_ = Kind::Logical;
-    aux_ = b ? 1 : 0;
-  }
+  Value(bool b) noexcept { SetWords(Head(Kind::Logical, b ? 1 : 0), 0); }
   template <class T>
   requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>) Value(T i)
-  noexcept : Value() {
+  noexcept {
     if constexpr (std::is_unsigned_v<T> && sizeof(T) >= sizeof(int64_t)) {
       if (i > static_cast<T>(INT64_MAX)) {
         SetRealPayload(static_cast<double>(i), 0);
         return;
       }
     }
-    kind_ = Kind::Integer;
-    SetPayload<int64_t>(static_cast<int64_t>(i));
+    SetWordsPayload(Head(Kind::Integer, 0), static_cast<int64_t>(i));
   }
   // A real with the natural decimals count (see kNaturalDecimals).
-  Value(double d) noexcept : Value() { SetRealPayload(d, kNaturalDecimals); }
-  Value(std::string_view s) : Value() { SetText(s); }
+  Value(double d) noexcept { SetRealPayload(d, kNaturalDecimals); }
+  Value(std::string_view s) { SetText(s); }
   Value(const char* s) : Value(std::string_view(s ? s : "")) {}
   Value(const std::string& s) : Value(std::string_view(s)) {}
   Value(Ref<List> l) noexcept;
@@ -199,14 +197,13 @@ class Value {
   Value(Ref<KXObject> o) noexcept;
   Value(Ref<Callable> c) noexcept;
 
-  Value(const Value& o) noexcept : kind_(o.kind_), aux_(o.aux_) {
-    std::memcpy(raw_, o.raw_, sizeof raw_);
+  Value(const Value& o) noexcept {
+    SetWords(o.Word(0), o.Word(1));
     if (IsShared()) Ptr()->AddRef();
   }
-  Value(Value&& o) noexcept : kind_(o.kind_), aux_(o.aux_) {
-    std::memcpy(raw_, o.raw_, sizeof raw_);
-    o.kind_ = Kind::Nil;
-    o.aux_ = 0;
+  Value(Value&& o) noexcept {
+    SetWords(o.Word(0), o.Word(1));
+    o.SetWords(0, 0);
   }
   Value& operator=(const Value& o) noexcept {
     Value tmp(o);
@@ -222,10 +219,9 @@ class Value {
     if (IsShared()) Ptr()->Release();
   }
   void Swap(Value& o) noexcept {
-    char tmp[sizeof(Value)];
-    std::memcpy(tmp, static_cast<void*>(this), sizeof(Value));
-    std::memcpy(static_cast<void*>(this), static_cast<void*>(&o), sizeof(Value));
-    std::memcpy(static_cast<void*>(&o), tmp, sizeof(Value));
+    const uint64_t w0 = Word(0), w1 = Word(1);
+    SetWords(o.Word(0), o.Word(1));
+    o.SetWords(w0, w1);
   }
 
   // Factories.
@@ -302,10 +298,8 @@ class Value {
   // Same reference (lists, maps, objects, callables) or same scalar bits.
   bool SameRef(const Value& o) const noexcept {
     // Identical bits answer at once; the slow road handles values whose
-    // unused bytes differ (a moved-from nothing, say).
-    if (std::memcmp(static_cast<const void*>(this), static_cast<const void*>(&o), sizeof(Value)) ==
-        0)
-      return true;
+    // unused bytes differ.
+    if (((Word(0) ^ o.Word(0)) | (Word(1) ^ o.Word(1))) == 0) return true;
     return SameRefSlow(o);
   }
   // A hash that agrees with SameRef: equal for values that are SameRef.
@@ -333,17 +327,39 @@ class Value {
     std::memcpy(&v, raw_ + 6, sizeof(T));
     return v;
   }
+  // Word 0 holds the kind, the auxiliary byte and the first six inline text
+  // bytes; word 1 the payload (or the last eight inline text bytes).
+  uint64_t Word(int i) const noexcept {
+    uint64_t w;
+    std::memcpy(&w, reinterpret_cast<const char*>(this) + 8 * i, sizeof w);
+    return w;
+  }
+  void SetWords(uint64_t w0, uint64_t w1) noexcept {
+    std::memcpy(reinterpret_cast<char*>(this), &w0, sizeof w0);
+    std::memcpy(reinterpret_cast<char*>(this) + 8, &w1, sizeof w1);
+  }
+  // Word 0 of a value with nothing in the six inline bytes.
+  static uint64_t Head(Kind k, uint8_t aux) noexcept {
+    const unsigned char bytes[8] = {static_cast<unsigned char>(k), aux, 0, 0, 0, 0, 0, 0};
+    uint64_t w;
+    std::memcpy(&w, bytes, sizeof w);
+    return w;
+  }
   template <class T>
-  void SetPayload(T v) noexcept {
-    std::memcpy(raw_ + 6, &v, sizeof(T));
+  void SetWordsPayload(uint64_t head, T payload) noexcept {
+    static_assert(sizeof(T) == sizeof(uint64_t));
+    uint64_t w;
+    std::memcpy(&w, &payload, sizeof w);
+    SetWords(head, w);
   }
   Shared* Ptr() const noexcept { return Payload<Shared*>(); }
   void SetShared(Kind k, Shared* p) noexcept;
   void SetText(std::string_view s);
   void SetRealPayload(double d, uint8_t decimals) noexcept;
 
-  Kind kind_ = Kind::Nil;
-  uint8_t aux_ = 0;  // logical flag, real decimals, inline text length or kHeapText
+  // Every constructor writes both words whole.
+  Kind kind_;
+  uint8_t aux_;  // logical flag, real decimals, inline text length or kHeapText
   alignas(2) char raw_[14];
 };
 static_assert(sizeof(Value) == 16, "Value must stay two words");
@@ -452,6 +468,12 @@ class Map : public Shared {
   // on a value replacement; unique across all maps, so a cache of key
   // positions may validate itself with (map, KeyVersion()).
   uint64_t KeyVersion() const noexcept { return nKeyVersion_; }
+  // Maps whose keys are one table (copies of one map, until either changes
+  // its keys) answer the same identity; two maps with the same identity at
+  // one moment hold the same keys in the same order.
+  const void* KeyTableIdentity() const noexcept {
+    return shared_ ? static_cast<const void*>(shared_.get()) : static_cast<const void*>(&own_);
+  }
 
   Entry EntryAt(size_t i) noexcept { return {Keys().keys[i], values_[i]}; }
   Entry EntryAt(size_t i) const noexcept {
@@ -482,6 +504,34 @@ class Map : public Shared {
   mutable Ref<SharedKeys> shared_;
   std::vector<Value> values_;
   uint64_t nKeyVersion_ = 0;
+};
+
+// A key read in many maps of one layout (every object of a page): the place
+// where it stood in the last map is tried first, by the key's bytes, before
+// the map is searched. Belongs to its reader, like any cache of the engine.
+class KeyHint {
+ public:
+  explicit KeyHint(std::string_view key) : key_(KeyText(key)) {}
+  const Value* Find(const Map& m) noexcept {
+    if (at_ < m.size()) {
+      const Value& k = m.EntryAt(at_).key;
+      if (k.SameRef(key_) || k.Str() == key_.Str()) return &m.ValueAt(at_);
+    }
+    const size_t i = m.IndexOf(key_.Str());
+    if (i == Map::npos) return nullptr;
+    at_ = i;
+    return &m.ValueAt(i);
+  }
+  // The value under the key when `map` is a map holding it, else nothing.
+  const Value& Get(const Value& map) noexcept {
+    const Map* m = map.MapPtr();
+    const Value* v = m ? Find(*m) : nullptr;
+    return v ? *v : kNil;
+  }
+
+ private:
+  Value key_;
+  size_t at_ = Map::npos;
 };
 
 inline std::string_view Value::Str() const noexcept {

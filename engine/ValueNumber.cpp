@@ -224,8 +224,48 @@ RoundedDecimal RoundDecimal(double d, int decimals) {
 
 }  // namespace
 
+namespace {
+
+// FormatFixed for the common case, from the double alone: a number whose
+// scaled value is below 1e9 in magnitude lies within 1e-6 of the scaled
+// 16-digit text, so unless that is within 1e-5 of a half the two round alike.
+// False when the text must come from the digits.
+bool FormatFixedFast(double d, int decimals, std::string& out) {
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+  if (decimals > 9) return false;
+  const double scaled = std::fabs(d) * kPow10[decimals];
+  if (!(scaled < 1e9)) return false;
+  double whole = std::floor(scaled);
+  const double frac = scaled - whole;
+  if (std::fabs(frac - 0.5) < 1e-5) return false;
+  if (frac > 0.5) whole += 1.0;
+  const auto units = static_cast<uint64_t>(whole);
+  char digits[24];
+  char* end = std::to_chars(digits, digits + sizeof digits, units).ptr;
+  const int n = static_cast<int>(end - digits);
+  out.clear();
+  if (d < 0 && units != 0) out.push_back('-');
+  // The whole part, then the point and the decimals, zeros in front as needed.
+  if (n > decimals) {
+    out.append(digits, static_cast<size_t>(n - decimals));
+  } else {
+    out.push_back('0');
+  }
+  if (decimals > 0) {
+    out.push_back('.');
+    if (n < decimals) out.append(static_cast<size_t>(decimals - n), '0');
+    const int fromDigit = n > decimals ? n - decimals : 0;
+    out.append(digits + fromDigit, end);
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string FormatFixed(double d, int decimals) {
   decimals = std::clamp(decimals, 0, 400);
+  std::string fast;
+  if (FormatFixedFast(SaneDouble(d), decimals, fast)) return fast;
   RoundedDecimal r = RoundDecimal(d, decimals);
   std::string out;
   out.reserve(r.intPart.size() + r.fracPart.size() + 2);

@@ -8,7 +8,8 @@ namespace kx {
 namespace {
 
 // Tag bytes of the format, as a damaged or hand-made file would hold them.
-constexpr char kNil = 0, kInteger = 3, kList = 8, kMap = 9, kRepeat = 10;
+constexpr char kNil = 0, kInteger = 3, kList = 8, kMap = 9, kRepeat = 10, kMapSameKeys = 11,
+               kRepeatRun = 12;
 
 std::string Write(const Value& page) {
   std::string out;
@@ -44,11 +45,47 @@ TEST(PageFile, KeysAndRepeatedValuesAreWrittenOnce) {
   EXPECT_EQ(ExprText(back), ExprText(many));
 }
 
+TEST(PageFile, CopiesOfOnePrototypeWriteTheirKeysOnce) {
+  // Cell texts are copies of one prototype: one key table, mostly the same values.
+  Value prototype = Objeto(0);
+  Value page = Value::NewList();
+  for (int i = 0; i < 40; ++i) {
+    Value copy(MakeRef<Map>(prototype.AsMap()));
+    copy.Set("texto", Value("linea " + std::to_string(i)));
+    if (i % 7 == 4) copy.Set("zIndex", Value::Real(i, 2));  // a value that breaks a run
+    page.Push(copy);
+  }
+  page.Push(Objeto(99));  // the same keys in a table of its own
+  const std::string file = Write(page);
+
+  // The same maps each with a table of their own name their four keys every time.
+  Value separate = Value::NewList();
+  for (const Value& object : page.AsList()) {
+    Value own = Value::NewMap();
+    for (const Map::Entry& e : object.AsMap()) own.Set(e.key.Str(), e.value);
+    separate.Push(own);
+  }
+  EXPECT_LE(file.size() + 39 * 4, Write(separate).size());
+
+  Value back;
+  ASSERT_TRUE(ReadPageFile(file, back));
+  EXPECT_EQ(ExprText(back), ExprText(page));
+  // Read back, the copies share one key table again.
+  const List& objects = back.AsList();
+  EXPECT_EQ(objects[5].AsMap().KeyTableIdentity(), objects[6].AsMap().KeyTableIdentity());
+  EXPECT_EQ(objects[39].Get("zIndex").Decimals(), 2);
+}
+
 TEST(PageFile, MalformedBytesAreRefused) {
   // {"a": nothing}, spelt out by hand, is well formed.
   Value ok;
   ASSERT_TRUE(ReadPageFile(std::string{kMap, 1, 2, 'a', kNil}, ok));
   EXPECT_EQ(ExprText(ok), R"({"a"=>NIL})");
+  // So is a second map of the same keys that repeats both values in one run.
+  ASSERT_TRUE(ReadPageFile(std::string{kList, 2, kMap, 2, 2, 'a', kNil, 2, 'b', kInteger, 4,
+                                       kMapSameKeys, 2, kRepeatRun, 2},
+                           ok));
+  EXPECT_EQ(ExprText(ok), R"({{"a"=>NIL, "b"=>2}, {"a"=>NIL, "b"=>2}})");
 
   const struct {
     std::string bytes;
@@ -56,6 +93,14 @@ TEST(PageFile, MalformedBytesAreRefused) {
   } cases[] = {
       {{kMap, 2, 2, 'a', kNil, 1, kNil}, "one key twice in a map"},
       {{kMap, 1, 2, 'a', kRepeat}, "a repeat with nothing before it"},
+      {{kMapSameKeys, 1, kNil}, "known keys with no map before"},
+      {{kList, 2, kMap, 1, 2, 'a', kNil, kMapSameKeys, 2, kNil, kNil},
+       "known keys of another size"},
+      {{kList, 2, kMap, 2, 2, 'a', kNil, 2, 'b', kNil, kMapSameKeys, 2, kRepeatRun, 3},
+       "a run longer than the map"},
+      {{kList, 2, kMap, 2, 2, 'a', kNil, 2, 'b', kNil, kMapSameKeys, 2, kRepeatRun, 1, kNil},
+       "a run of one"},
+      {{kMap, 2, 2, 'a', kNil, 2, 'b', kRepeatRun, 2}, "a run in a map that spells its keys"},
       {{kMap, 1, 3, kNil}, "a key number never spelt out"},
       {{kList, 2, kNil, kList, 2, 2, 'a', kNil, 2, 'a', kNil}, "a key spelt out twice"},
       {{kList, 100, kNil}, "a count the bytes cannot hold"},

@@ -116,6 +116,27 @@ TEST(TConectorDatosReg, DetailRowsBecomeRecordsGroupAfterGroup) {
   }
 }
 
+TEST(TConectorDatosReg, TheSameDefinitionsSentAgainAreReadAsTheyStandNow) {
+  auto c = MakeRef<TConectorDatosReg>();
+  Value defs = J(R"([{"grupo":"L","nombre":"f"},{"grupo":"L","nombre":"g"}])");
+  auto records = [&](const char* rows) {
+    c->SendDataLine(defs, J(rows));
+    return JsonEncode(c->GetRegistrosDetalle());
+  };
+  EXPECT_EQ(records(R"([[1,2]])"), R"([{"L.f":1,"L.g":2}])");
+  EXPECT_EQ(records(R"([[3,4]])"), R"([{"L.f":3,"L.g":4}])");
+  // A definition changed in place, a definition added, the default group changed.
+  defs.AsList()[1].Set("nombre", Value("h"));
+  EXPECT_EQ(records(R"([[5,6]])"), R"([{"L.f":5,"L.h":6}])");
+  defs.Push(J(R"({"nombre":"k"})"));
+  EXPECT_EQ(records(R"([[7,8,9]])"), R"([{"L.f":7,"L.h":8},{"LINEAS.k":9}])");
+  c->cGrupoLineDefecto = "OTRO";
+  EXPECT_EQ(records(R"([[7,8,9]])"), R"([{"L.f":7,"L.h":8},{"OTRO.k":9}])");
+  // The definitions handed out are the connector's own copy.
+  c->GetData().Get("_StructLine").AsList()[0].Set("nombre", Value("x"));
+  EXPECT_EQ(records(R"([[1,2,3]])"), R"([{"L.f":1,"L.h":2},{"OTRO.k":3}])");
+}
+
 TEST(TConectorDatosReg, VariablesCarryTheFirstRecordAndCachesFollowTheSends) {
   auto c = MakeRef<TConectorDatosReg>();
   c->SendDataVar(J(R"([{"grupo":"L","nombre":"f"},{"grupo":"G","nombre":"v"}])"),

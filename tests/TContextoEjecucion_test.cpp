@@ -664,5 +664,22 @@ TEST(TContextoEjecucion, BookkeepingModeAndProgress) {
   EXPECT_FALSE(ctx->HasErrorCriticoComposicion());
 }
 
+TEST(TContextoEjecucion, PrototypesOfTheSameKeysShareOneKeyTable) {
+  auto ctx = Contexto("{}", "{}");
+  const Value first = J(R"({"id":"a","x":1,"texto":"uno"})");
+  EXPECT_TRUE(ctx->CompartirClaves(first).SameRef(first));  // the first of its keys stays itself
+  const Value same = ctx->CompartirClaves(J(R"({"id":"b","x":2.50,"texto":"dos"})"));
+  EXPECT_EQ(same.AsMap().KeyTableIdentity(), first.AsMap().KeyTableIdentity());
+  EXPECT_EQ(E(same), R"({"id":"b","x":2.50,"texto":"dos"})");
+  EXPECT_EQ(E(first), R"({"id":"a","x":1,"texto":"uno"})");
+  // Other keys, or the same keys in another order, keep a table of their own.
+  for (std::string_view other : {R"({"x":1,"id":"a","texto":"uno"})", R"({"id":"a","x":1})"}) {
+    const Value map = ctx->CompartirClaves(J(other));
+    EXPECT_NE(map.AsMap().KeyTableIdentity(), first.AsMap().KeyTableIdentity()) << other;
+    EXPECT_EQ(E(map), E(J(other)));
+  }
+  EXPECT_EQ(E(ctx->CompartirClaves(Value(3))), "3");
+}
+
 }  // namespace
 }  // namespace kx

@@ -419,6 +419,16 @@ TEST(TKXEngineInput, CachedKeysFollowEncodingChanges) {
   engine.SendDetalle(Value("G"), Fields({{"Pa\xC3\xADs", 2}}));
   ASSERT_EQ(engine.aStructLine.Len(), 1u);  // both spellings reach the one column "Pais"
   EXPECT_EQ(engine.aRegLine.AsList()[1].AsList()[0].Int(), 2);
+
+  // A group name read under one encoding is read again under the next.
+  TKXEngine groups;
+  groups.OpenJob();
+  groups.SendDetalle(Value("L\xEDnea"), Fields({{"a", 1}}));
+  groups.SetInputEncoding(Value("UTF-8"));
+  groups.SendDetalle(Value("L\xEDnea"), Fields({{"a", 2}}));
+  ASSERT_EQ(groups.aStructLine.Len(), 2u);
+  EXPECT_EQ(groups.aStructLine.AsList()[0].Get("grupo").Str(), "L\xC3\xADNEA");
+  EXPECT_EQ(groups.aStructLine.AsList()[1].Get("grupo").Str(), "L\xEDNEA");
 }
 
 }  // namespace
@@ -735,6 +745,7 @@ struct Ledger {
   std::string pageText = "PAGE() + ' de ' + TOTALPAGES()";
   std::string extraObjects;
   std::string rectangleCondition;
+  std::string idCell = "LIN.id";
 
   std::string Json() const {
     auto cell = [](const std::string& formula) {
@@ -760,7 +771,7 @@ struct Ledger {
         "hSections":{"header":{"aLines":[{"nHeight":5,"aCells":[)J" +
            cell("'Id'") + R"J(]}]},
           "detail":{"aLines":[{"nHeight":5,"aCells":[)J" +
-           cell("LIN.id") + "," + cell("LIN.importe") + R"J(]}]},
+           cell(idCell) + "," + cell("LIN.importe") + R"J(]}]},
           "footer":{"aLines":[{"nHeight":5,"aCells":[)J" +
            cell("'Total ' + SUM.TOTAL") + "]}" + summary + R"J(]}}}]})J";
   }
@@ -815,6 +826,16 @@ void ExpectEveryRecordOnce(const RunResult& r, int records) {
 
 bool Has(const std::string& page, const std::string& text) {
   return page.find(text) != std::string::npos;
+}
+
+TEST(TKXEngineRun, RecordsSeeTheirNeighboursAndRunningSumsAcrossPages) {
+  Ledger ledger;
+  ledger.idCell = "LIN.id + '|' + PREVIOUS(LIN.id) + '|' + NEXT(LIN.id) + '|' + SUM(LIN.importe)";
+  RunResult r = RunLedger(ledger, 25, 2);  // 10 records a page
+  ASSERT_EQ(r.pages.size(), 3u);
+  EXPECT_TRUE(Has(r.pages[0], "\"R1X||R2X|2\""));
+  EXPECT_TRUE(Has(r.pages[1], "\"R11X|R10X|R12X|22\""));  // the previous page's last record
+  EXPECT_TRUE(Has(r.pages[2], "\"R25X|R24X||50\""));
 }
 
 TEST(TKXEngineFinalisation, PageTotalsAndLastPageContentInOnePass) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <random>
 
 namespace kx {
 namespace {
@@ -176,6 +178,23 @@ TEST(Value, RoundingAndTextForms) {
   };
   for (const Row& row : rows) {
     EXPECT_EQ(FormatFixed(row.d, row.decimals), row.text) << row.d << " " << row.decimals;
+  }
+  // Away from a half, and with few enough digits that sixteen hold them all,
+  // the text is the double's own rounding, as printf gives it (without the
+  // sign of a negative that rounds to zero).
+  std::mt19937_64 rng(42);
+  for (int i = 0; i < 200000; ++i) {
+    const int decimals = static_cast<int>(rng() % 10);
+    const double magnitude = std::pow(10.0, static_cast<double>(rng() % 12) - 3.0);
+    double d = std::uniform_real_distribution<double>(-magnitude, magnitude)(rng);
+    if (i % 3 == 0) d = std::round(d * 100.0) / 100.0;  // amounts of cents
+    const long double scaled = std::fabs(static_cast<long double>(d)) * std::pow(10.0L, decimals);
+    if (scaled >= 1e9L || std::fabs(scaled - std::floor(scaled) - 0.5L) < 1e-4L) continue;
+    char expected[512];
+    std::snprintf(expected, sizeof expected, "%.*f", decimals, d);
+    std::string want = expected;
+    if (want[0] == '-' && want.find_first_not_of("-0.") == std::string::npos) want.erase(0, 1);
+    ASSERT_EQ(FormatFixed(d, decimals), want) << d << " " << decimals;
   }
   EXPECT_EQ(WidthText(Value(3.14159), 8, 2), "    3.14");
   EXPECT_EQ(WidthText(Value(123456), 4, 0), "****");
@@ -448,6 +467,41 @@ TEST(Map, CopiesShareKeysUntilEitherChangesThem) {
   for (Map::Entry e : copy) e.value = Value(0);
   EXPECT_EQ(copy.Get("extra").Int(), 0);
   EXPECT_EQ(original.ValueAt(0).Int(), 1);
+}
+
+TEST(Map, KeyTableIdentityFollowsTheKeys) {
+  Map original;
+  original.Set("a", 1);
+  original.Set("b", 2);
+  Map copy(original);
+  EXPECT_EQ(copy.KeyTableIdentity(), original.KeyTableIdentity());
+  copy.ValueAt(0) = Value(5);  // a new value keeps the keys
+  EXPECT_EQ(copy.KeyTableIdentity(), original.KeyTableIdentity());
+  copy.Set("c", 3);
+  EXPECT_NE(copy.KeyTableIdentity(), original.KeyTableIdentity());
+  Map same;  // the same keys, built on their own
+  same.Set("a", 1);
+  same.Set("b", 2);
+  EXPECT_NE(same.KeyTableIdentity(), original.KeyTableIdentity());
+}
+
+TEST(Map, AKeyHintFindsItsKeyWhereverItStands) {
+  KeyHint hint("alineacionVertical");
+  Map first;
+  first.Set("id", 1);
+  first.Set("alineacionVertical", "top");
+  Map moved;
+  moved.Set("alineacionVertical", "center");
+  Map other;
+  other.Set("id", 2);
+  other.Set("x", 3);
+  // Found in its place, then in another place, then absent at the place it last stood.
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(hint.Get(Value(MakeRef<Map>(first))).Str(), "top");
+    EXPECT_EQ(hint.Get(Value(MakeRef<Map>(moved))).Str(), "center");
+    EXPECT_EQ(hint.Find(other), nullptr);
+  }
+  EXPECT_TRUE(hint.Get(Value(3)).IsNil());
 }
 
 TEST(Map, LongKeysAreSharedTexts) {

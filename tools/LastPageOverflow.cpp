@@ -46,6 +46,7 @@ struct SampleData {
   bool lRead = false;
   Value data;
   Value rows;
+  Value plainRows;  // the rows as records are made from them (SampleLedgerRows)
 
   size_t Count() const { return rows.IsList() ? rows.Len() : 0; }
 };
@@ -58,6 +59,7 @@ SampleData LoadSampleData() {
   sample.lRead = platform::ReadTextFile(sample.cPath, text);
   sample.data = JsonDecode(text);
   sample.rows = sample.data.Get("DetalleVar").Get("OMEMQUERY");
+  sample.plainRows = SampleLedgerRows(sample.rows);
   return sample;
 }
 
@@ -96,7 +98,7 @@ void SendSampleJob(TKXEngine& engine, const SampleData& sample, const LastPageOv
     for (const Map::Entry& g : *groups) engine.SendDataVar(g.key, SampleRecordLarge(g.value));
   }
   for (int64_t i = 1; sample.Count() > 0 && i <= n; ++i) {
-    Value rec = SampleLedgerRecord(sample.rows, i, n);
+    Value rec = SampleLedgerRecord(sample.plainRows, i, n);
     if (a.lUniqueTexts) {
       MakeTextsUnique(rec, i, kTiposIva[(i - 1) % std::size(kTiposIva)]);
       if (i == n) rec.Set("rsocialc", LastRecordMark(n));
@@ -176,9 +178,20 @@ Value ReadSampleData() {
   return LoadSampleData().data;
 }
 
+Value SampleLedgerRows(const Value& rows) {
+  Value plain = Value::NewList();
+  if (const List* list = rows.ListPtr()) {
+    plain.AsList().Reserve(list->size());
+    for (const Value& row : *list) plain.Push(SampleRecordLarge(row));
+  }
+  return plain;
+}
+
 Value SampleLedgerRecord(const Value& rows, int64_t i, int64_t n) {
   const int64_t sampleRows = static_cast<int64_t>(rows.Len());
-  Value rec = SampleRecordLarge(rows.AsList()[static_cast<size_t>((i - 1) % sampleRows)]);
+  // A copy of the plain row shares its keys: only the values are the record's own.
+  const Value& row = rows.AsList()[static_cast<size_t>((i - 1) % sampleRows)];
+  Value rec = row.IsMap() ? Value(MakeRef<Map>(row.AsMap())) : Value::NewMap();
   int64_t rate = kTiposIva[(i - 1) % std::size(kTiposIva)];
   rec.Set("seriefac", i > n - kRegistrosSerieFinal ? "ZZ" : "AA");
   rec.Set("numfac", i);

@@ -34,9 +34,12 @@ Value SampleRecordLarge(const Value& map);
 std::string SampleTemplatePath();
 // The sample data file (under "lbl" and "demo"), decoded; nothing when it cannot be read.
 Value ReadSampleData();
-// Record i (1-based) of a sample job of n records: the data file's detail
-// rows (a non-empty list) in turn, each numbered, with the VAT rates taken in
-// turn, the second series on the last records and the last one marked.
+// The data file's detail rows, each with every TypedValue replaced by its
+// "valor" (as SampleRecordLarge), made once for all the records of a job.
+Value SampleLedgerRows(const Value& rows);
+// Record i (1-based) of a sample job of n records: the rows SampleLedgerRows
+// gives (a non-empty list) in turn, each numbered, with the VAT rates taken
+// in turn, the second series on the last records and the last one marked.
 Value SampleLedgerRecord(const Value& rows, int64_t i, int64_t n);
 
 // What surrounds one run of the program: the console entry reads the stop
