@@ -17,8 +17,8 @@ std::string HexMinusculas(const Value& v) {
   return ISHEXCOLOR6(t) ? Lower(t.Str()) : std::string();
 }
 
-Value Copia(const Value& prototipo) {
-  return Value(MakeRef<Map>(prototipo.AsMap()));
+Value Copia(const Map& prototipo) {
+  return Value(MakeRef<Map>(prototipo));
 }
 
 void Orden(Map& m, size_t desde, double z) {
@@ -252,7 +252,7 @@ Value TTableRender::CellContentRenderizable(const TTableLinea& l, const TTableCe
       const Value guardado = *previo;
       if (!cacheable) cache.Remove(claveCache);
       if (!guardado.IsMap()) return Value();
-      Value copia = Copia(guardado);
+      Value copia = Copia(guardado.AsMap());
       Map& m = copia.AsMap();
       m.Set("id", idContenido);
       m.Set("x", Value(x));
@@ -288,7 +288,7 @@ Value TTableRender::CellContentRenderizable(const TTableLinea& l, const TTableCe
       }
     }
   }
-  if (cacheable) cache.Set(claveCache, resultado.IsMap() ? Copia(resultado) : Value(false));
+  if (cacheable) cache.Set(claveCache, resultado.IsMap() ? Copia(resultado.AsMap()) : Value(false));
   return resultado;
 }
 
