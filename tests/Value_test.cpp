@@ -456,11 +456,11 @@ TEST(Map, KeyVersionsAreUniqueAcrossThreads) {
 
 TEST(Map, ConstantMapHoldsItsEntriesWithoutReferences) {
   const std::string longText(40, 't');
-  const Map& m = ConstantMap({{"tipo", "rectangulo"},
-                              {"sombraTransparencia", 50},
-                              {"largo", longText},
-                              {"lista", Value::NewList({1})},
-                              {"tipo", "linea"}});
+  static const Map& m = ConstantMap({{"tipo", "rectangulo"},
+                                     {"sombraTransparencia", 50},
+                                     {"largo", longText},
+                                     {"lista", Value::NewList({1})},
+                                     {"tipo", "linea"}});
   ASSERT_EQ(m.size(), 4u);
   // A repeated key keeps its first place and takes the last value.
   EXPECT_EQ(m.KeyAt(0), "tipo");
