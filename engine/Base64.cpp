@@ -53,8 +53,8 @@ bool Base64DecodeStrict(std::string_view text, std::string& out) {
   size_t data = text.size();
   while (data > 0 && text[data - 1] == '=') --data;
   if (text.size() - data > 2) return false;
-  // A last group of one character holds six bits: no byte.
-  if (data % 4 == 1) return false;
+  // A last group of one character holds six bits: no byte; padding alone holds none either.
+  if (data % 4 == 1 || data == 0) return false;
 
   out.reserve(data / 4 * 3 + 2);
   uint32_t acc = 0;

@@ -51,6 +51,27 @@ bool EsCaracterIdentificador(char c) {
          c == '.' || c == '$';
 }
 
+// Tried in this order at every position: the first that matches splits.
+constexpr std::string_view kOperadoresComparacion[] = {">=", "<=", "==", "!=", "<>", ">", "<"};
+
+// The length of the comparison operator at the start of the text, or 0.
+size_t LongitudOperadorComparacion(std::string_view text) {
+  for (std::string_view op : kOperadoresComparacion) {
+    if (text.substr(0, op.size()) == op) return op.size();
+  }
+  return 0;
+}
+
+// The length of ".AND." or ".OR." (in any case) at the start of the text, or 0.
+size_t LongitudOperadorLogico(std::string_view text) {
+  for (std::string_view op : {std::string_view(".AND."), std::string_view(".OR.")}) {
+    if (text.size() >= op.size() && EqualsIgnoreCase(text.substr(0, op.size()), op)) {
+      return op.size();
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::string_view QuitarParentesisExternos(std::string_view text) {
@@ -85,6 +106,64 @@ std::string_view QuitarParentesisExternos(std::string_view text) {
     if (l > r) return {};
   }
   return t.substr(l, r - l + 1);
+}
+
+size_t LongitudPrefijoNot(std::string_view t) {
+  if (t.size() >= 4 && EqualsIgnoreCase(t.substr(0, 4), "NOT ")) return 4;
+  if (t.size() >= 5 && EqualsIgnoreCase(t.substr(0, 5), ".NOT.")) return 5;
+  return !t.empty() && t[0] == '!' ? 1 : 0;
+}
+
+bool AnidamientoExcede(std::string_view t, size_t limit) {
+  // Per open parenthesis, the state of the part it stands in. The stack
+  // never holds more than `limit` entries.
+  struct Parte {
+    size_t nBase;
+    size_t nCadena;
+  };
+  std::vector<Parte> pila;
+  size_t nBase = 0;     // levels around the current part
+  size_t nCadena = 0;   // NOTs and comparisons chained in the current part
+  bool lInicio = true;  // a NOT here starts or goes on with the chain
+  char cComilla = 0;
+  for (size_t i = 0; i < t.size(); ++i) {
+    const char c = t[i];
+    if (cComilla != 0) {
+      if (c == cComilla) cComilla = 0;
+      continue;
+    }
+    if (EsBlanco(c)) continue;
+    const std::string_view resto = t.substr(i);
+    size_t n = 0;
+    if (c == '(') {
+      pila.push_back({nBase, nCadena});
+      nBase += nCadena + 1;
+      nCadena = 0;
+      lInicio = true;
+    } else if (c == ')') {
+      if (!pila.empty()) {
+        nBase = pila.back().nBase;
+        nCadena = pila.back().nCadena;
+        pila.pop_back();
+      }
+      lInicio = false;
+    } else if (c == ',' || c == ';' || (n = LongitudOperadorLogico(resto)) != 0) {
+      // A new part: an argument, or an operand of .AND. or .OR.
+      nCadena = 0;
+      lInicio = true;
+    } else if ((n = LongitudOperadorComparacion(resto)) != 0) {
+      ++nCadena;  // the right operand holds the rest of the chain
+      lInicio = true;
+    } else if (lInicio && (n = LongitudPrefijoNot(resto)) != 0) {
+      ++nCadena;
+    } else {
+      if (c == '"' || c == '\'') cComilla = c;
+      lInicio = false;
+    }
+    if (n > 1) i += n - 1;
+    if (nBase + nCadena > limit) return true;
+  }
+  return false;
 }
 
 bool ParentesisExternosEnvuelvenTodo(std::string_view text) {
@@ -126,14 +205,12 @@ std::vector<std::string_view> SepararPorOperadorLogico(std::string_view text, st
 }
 
 std::optional<Comparacion> SepararComparacion(std::string_view text) {
-  static constexpr std::string_view kOperadores[] = {">=", "<=", "==", "!=", "<>", ">", "<"};
   Escaner escaner;
   for (size_t i = 0; i < text.size(); ++i) {
     if (!escaner.Avanzar(text[i])) continue;
-    for (std::string_view op : kOperadores) {
-      if (text.substr(i, op.size()) == op) {
-        return Comparacion{AllTrim(text.substr(0, i)), op, AllTrim(text.substr(i + op.size()))};
-      }
+    if (size_t n = LongitudOperadorComparacion(text.substr(i))) {
+      return Comparacion{AllTrim(text.substr(0, i)), text.substr(i, n),
+                         AllTrim(text.substr(i + n))};
     }
   }
   return std::nullopt;

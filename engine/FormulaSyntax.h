@@ -26,6 +26,17 @@ std::string_view QuitarParentesisExternos(std::string_view text);
 // The text begins with "(" and that parenthesis is closed by its last character.
 bool ParentesisExternosEnvuelvenTodo(std::string_view text);
 
+// The length of the NOT prefix the text starts with ("NOT " in any case,
+// ".NOT." in any case, or "!"), or 0.
+size_t LongitudPrefijoNot(std::string_view text);
+
+// Whether the text nests deeper than `limit` levels: every parenthesis, and
+// every prefix NOT and comparison of a chain (a NOT NOT x, a < b < c), opens
+// one level, as each opens one level of the parse. One scan, with quoted runs
+// respected, that stops at the first level past the limit: a hostile text is
+// judged before anything of it is built.
+bool AnidamientoExcede(std::string_view text, size_t limit);
+
 // A formula text as the evaluator normalises it: fully trimmed, then outer
 // wrapping parentheses removed.
 inline std::string_view NormalizarFormula(std::string_view text) {

@@ -19,8 +19,17 @@ namespace kx::platform {
 
 namespace {
 
-std::string PathText(std::string_view path) {
-  return std::string(path);
+// A NUL would end the name early and so name another file.
+bool HasNul(std::string_view path) {
+  return path.find('\0') != std::string_view::npos;
+}
+
+// The path as the system takes it; false for "" and for a name holding NUL:
+// no operation ever acts on a file other than the one named.
+bool SystemPath(std::string_view path, std::string& out) {
+  if (path.empty() || HasNul(path)) return false;
+  out.assign(path);
+  return true;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -47,9 +56,8 @@ char PathSeparator() {
 }
 
 bool FileExists(std::string_view path) {
-  if (path.empty()) return false;
-  std::string p = PathText(path);
-  return IsRegularFile(p) && ::access(p.c_str(), R_OK) == 0;
+  std::string p;
+  return SystemPath(path, p) && IsRegularFile(p) && ::access(p.c_str(), R_OK) == 0;
 }
 
 namespace {
@@ -95,11 +103,6 @@ FileRead ReadOpened(const std::string& path, size_t maxBytes, std::string& out, 
   return FileRead::kRead;
 }
 
-// A NUL would end the name early and open another file.
-bool HasNul(std::string_view path) {
-  return path.find('\0') != std::string_view::npos;
-}
-
 // A name that is data rather than a file name: empty, or holding NUL, CR or LF.
 bool NoFileName(std::string_view path) {
   return path.empty() || HasNul(path) || path.find_first_of("\r\n") != std::string_view::npos;
@@ -109,21 +112,21 @@ bool NoFileName(std::string_view path) {
 
 bool ReadFile(std::string_view path, std::string& out) {
   out.clear();
-  if (path.empty() || HasNul(path)) return false;
-  return ReadOpened(PathText(path), SIZE_MAX, out, nullptr) == FileRead::kRead;
+  std::string p;
+  return SystemPath(path, p) && ReadOpened(p, SIZE_MAX, out, nullptr) == FileRead::kRead;
 }
 
 FileRead ReadRegularFile(std::string_view path, size_t maxBytes, std::string& out,
                          FileStamp* stamp) {
   out.clear();
   if (NoFileName(path)) return FileRead::kNotFound;
-  return ReadOpened(PathText(path), maxBytes, out, stamp);
+  return ReadOpened(std::string(path), maxBytes, out, stamp);
 }
 
 bool StatRegularFile(std::string_view path, uint64_t maxBytes, FileStamp& stamp) {
   if (NoFileName(path)) return false;
   struct stat st;
-  if (::stat(PathText(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
+  if (::stat(std::string(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0 ||
       static_cast<uint64_t>(st.st_size) > maxBytes)
     return false;
   stamp = StampOf(st);
@@ -132,12 +135,12 @@ bool StatRegularFile(std::string_view path, uint64_t maxBytes, FileStamp& stamp)
 
 bool ReadTextFile(std::string_view path, std::string& out) {
   if (!ReadFile(path, out)) return false;
-  // Editors on Windows start UTF-8 files with a byte-order mark.
-  if (out.size() >= 3 && out.compare(0, 3, "\xEF\xBB\xBF") == 0) out.erase(0, 3);
+  out.erase(0, out.size() - WithoutByteOrderMark(out).size());
   return true;
 }
 
 std::string CreateTempFile(std::string_view prefix) {
+  if (HasNul(prefix)) return "";
   std::error_code ec;
   std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
   if (ec) dir = "/tmp";
@@ -149,8 +152,8 @@ std::string CreateTempFile(std::string_view prefix) {
 }
 
 bool WriteFile(std::string_view path, std::string_view bytes) {
-  if (path.empty()) return false;
-  std::string p = PathText(path);
+  std::string p;
+  if (!SystemPath(path, p)) return false;
   int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   size_t done = 0;
@@ -167,8 +170,8 @@ bool WriteFile(std::string_view path, std::string_view bytes) {
 }
 
 bool EraseFile(std::string_view path) {
-  if (path.empty()) return false;
-  return ::unlink(PathText(path).c_str()) == 0;
+  std::string p;
+  return SystemPath(path, p) && ::unlink(p.c_str()) == 0;
 }
 
 TempFile::~TempFile() {

@@ -13,6 +13,9 @@ namespace kx::platform {
 // The platform's path separator.
 char PathSeparator();
 
+// A name holding NUL names no file for any operation below: the system would
+// take the name only up to the NUL, and so act on another file.
+
 // A regular file exists at the path and can be opened for reading.
 bool FileExists(std::string_view path);
 

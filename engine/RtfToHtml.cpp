@@ -525,7 +525,7 @@ void AppendEscapedHtml(std::string& out, std::string_view text) {
 
 std::string KXRICHTEXTNORMALIZEINPUT(const Value& value) {
   std::string text = value.IsText() ? std::string(value.Str()) : ValueString(value);
-  if (text.starts_with("\xEF\xBB\xBF")) text.erase(0, 3);
+  text.erase(0, text.size() - WithoutByteOrderMark(text).size());
   while (!text.empty() && text.back() == '\0') text.pop_back();
   return text;
 }

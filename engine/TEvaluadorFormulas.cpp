@@ -226,9 +226,7 @@ Value NodoAritmetico(const std::vector<ParAritmetico>& pares) {
 
 // The operand of a NOT prefix, when the text has one.
 std::optional<std::string_view> OperandoNot(std::string_view t) {
-  if (t.size() >= 4 && EqualsIgnoreCase(t.substr(0, 4), "NOT ")) return AllTrim(t.substr(4));
-  if (t.size() >= 5 && EqualsIgnoreCase(t.substr(0, 5), ".NOT.")) return AllTrim(t.substr(5));
-  if (!t.empty() && t[0] == '!') return AllTrim(t.substr(1));
+  if (size_t n = LongitudPrefijoNot(t)) return AllTrim(t.substr(n));
   return std::nullopt;
 }
 

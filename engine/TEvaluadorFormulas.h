@@ -144,6 +144,7 @@ class TEvaluadorFormulas : public KXObject {
   FormulaPlanRef Ruta(std::string_view text);
   FormulaPlanRef RutaNormalizada(std::string_view text);
   FormulaPlanRef Compilar(std::string_view text);
+  FormulaPlanRef TextoDemasiadoProfundo(std::string_view text);
   Ref<FormulaPlan> BuildExecutablePlan(std::string_view text);
   FormulaPlanRef Interpretado(std::string_view text);
   Ref<FormulaPlan> BuildInterpretedPlan(std::string_view text);

@@ -51,6 +51,8 @@ FormulaPlanRef TEvaluadorFormulas::CompileFormulaPlan(const Value& formula) {
 // Builds are cut at the height limit. A text whose build meets the cut is too
 // deep as a whole, so the rest of that build stops at once, and what depends
 // on where the build started is not remembered: a text always compiles alike.
+// A text that nests past the limit is known to be cut before anything of it
+// is built (its every level would otherwise be scanned and remembered).
 FormulaPlanRef TEvaluadorFormulas::Compilar(std::string_view t) {
   if (IsBlank(t)) return FormulaPlan::NuevoValor(Value(""), "");
   Map& cache = hExecutablePlanCache.AsMap();
@@ -61,16 +63,28 @@ FormulaPlanRef TEvaluadorFormulas::Compilar(std::string_view t) {
     lConstruccionCortada = true;
     return nullptr;
   }
+  if (lExterior && AnidamientoExcede(t, kMaxAlturaPlan)) return TextoDemasiadoProfundo(t);
   if (lExterior) lConstruccionCortada = false;
   ++nConstruccion;
   Ref<FormulaPlan> plan = BuildExecutablePlan(t);
   --nConstruccion;
+  if (lExterior && lConstruccionCortada) return TextoDemasiadoProfundo(t);
   if (plan && (plan->Altura() > kMaxAlturaPlan || lConstruccionCortada)) plan.reset();
   if (lExterior || !lConstruccionCortada) {
     cache.Set(t, plan ? FormulaPlan::AsValue(plan) : Value(false));
   }
-  if (lExterior) lConstruccionCortada = false;
   return plan;
+}
+
+// A text too deep as a whole compiles to nothing and interprets to the
+// invalid-expression error. Its interpreted build is never shallower than
+// its compiled one, so it is not built again only to be cut again.
+FormulaPlanRef TEvaluadorFormulas::TextoDemasiadoProfundo(std::string_view t) {
+  lConstruccionCortada = false;
+  hExecutablePlanCache.AsMap().Set(t, Value(false));
+  hInterpretedPlanCache.AsMap().Set(
+      t, FormulaPlan::AsValue(FormulaPlan::NuevoError(ErrorExpresion(t), t)));
+  return nullptr;
 }
 
 Ref<FormulaPlan> TEvaluadorFormulas::BuildExecutablePlan(std::string_view t) {
@@ -188,6 +202,10 @@ FormulaPlanRef TEvaluadorFormulas::Interpretado(std::string_view t) {
   if (nConstruccion >= kMaxAlturaPlan) {
     lConstruccionCortada = true;
     return FormulaPlan::NuevoError(ErrorExpresion(t), t);
+  }
+  if (lExterior && AnidamientoExcede(t, kMaxAlturaPlan)) {
+    TextoDemasiadoProfundo(t);
+    return FormulaPlan::FromValue(*cache.Find(t));
   }
   if (lExterior) lConstruccionCortada = false;
   ++nConstruccion;

@@ -143,11 +143,9 @@ Value FnAddDays(const Llamada& c) {
   if (!EsNumero(c[1])) return c.Error();
   int32_t jdn = LeerFecha(c[0]);
   if (jdn == 0) return c.Error();
-  static const int64_t kPrimero = JdnFromYMD(1, 1, 1);
-  static const int64_t kUltimo = JdnFromYMD(9999, 12, 31);
-  int64_t dias = std::clamp<int64_t>(Entero(c[1]), -kUltimo, kUltimo);
+  int64_t dias = std::clamp<int64_t>(Entero(c[1]), -kLastDateJdn, kLastDateJdn);
   int64_t nuevo = jdn + dias;
-  if (nuevo < kPrimero || nuevo > kUltimo) return c.Error();
+  if (nuevo < kFirstDateJdn || nuevo > kLastDateJdn) return c.Error();
   return Value(FechaVisible(static_cast<int32_t>(nuevo)));
 }
 

@@ -289,8 +289,10 @@ TKXEngine& TKXEngine::SetPlantillaContent(const Value& text) {
 }
 
 std::string TKXEngine::ExtraerJsonPlantilla(const Value& text) {
-  if (!text.IsText() || text.Str().empty()) return "";
-  std::string_view s = text.Str();
+  if (!text.IsText()) return "";
+  // Text handed over is read like a file: a leading byte-order mark is not template.
+  std::string_view s = WithoutByteOrderMark(text.Str());
+  if (s.empty()) return "";
   constexpr std::string_view kMarker = "[UserSection]";
   for (size_t from = 0;;) {
     size_t hit = s.find(kMarker, from);
@@ -327,16 +329,19 @@ std::string TKXEngine::GetPlantillaContent() const {
 }
 
 bool TKXEngine::IsPlantillaKXTarvex(const Value& text) const {
-  if (!text.IsText() || text.Str().empty() || !IsValidUtf8(text.Str())) return false;
-  Value map = JsonDecode(text.Str());
+  const std::string_view s = WithoutByteOrderMark(text.Str());
+  if (!text.IsText() || s.empty() || !IsValidUtf8(s)) return false;
+  Value map = JsonDecode(s);
   if (!map.IsMap() || !map.Has("cFormatVersion")) return false;
   if (AllTrim(ValueString(map.Get("cFormatVersion"))).empty()) return false;
   return map.Get("aObjects").IsList();
 }
 
 bool TKXEngine::IsPlantillaKX12(const Value& text) const {
-  if (!text.IsText() || text.Str().empty()) return false;
-  Value converted = ConvertirEntradaUtf8(text);
+  // The mark goes before the conversion, which would make it three characters.
+  const std::string_view s = WithoutByteOrderMark(text.Str());
+  if (!text.IsText() || s.empty()) return false;
+  Value converted = ConvertirEntradaUtf8(Value(s));
   std::vector<std::string> lines = TrimmedLines(converted.Str());
   const std::string* header = nullptr;
   bool description = false, layout = false, units = false;
@@ -358,9 +363,11 @@ std::string TKXEngine::GetTipoPlantilla(const Value& text) const {
 
 Ref<TPlantilla> TKXEngine::CrearPlantilla() const {
   if (cPlantillaMode == "PlantillaContent") {
-    Value map = cPlantillaContent.empty() ? Value() : JsonDecode(cPlantillaContent);
+    // No text is no source: the empty template. Text that is no JSON object is
+    // handed on as it decodes, so the template knows its source gave none.
+    Value map = cPlantillaContent.empty() ? Value::NewMap() : JsonDecode(cPlantillaContent);
     auto plantilla = MakeRef<TPlantilla>();
-    plantilla->SetData(map.IsMap() ? map : Value::NewMap());
+    plantilla->SetData(map);
     plantilla->Create();
     return plantilla;
   }
@@ -372,6 +379,19 @@ Ref<TPlantilla> TKXEngine::CrearPlantilla() const {
 Ref<TPlantilla> TKXEngine::Interno::PlantillaActual(bool& temporary) const {
   temporary = !(e.oPlantillaRuntime && lPlantillaRuntimeActual);
   return temporary ? e.CrearPlantilla() : e.oPlantillaRuntime;
+}
+
+std::string TKXEngine::Interno::MotivoPlantillaNoValida(const TPlantilla& plantilla) const {
+  // A template made from a file knows its path; one made from text has none.
+  std::string texto;
+  if (plantilla.cRuta.empty()) {
+    texto = e.cPlantillaContent;
+  } else {
+    platform::ReadFile(plantilla.cRuta, texto);
+  }
+  std::string motivo(facade::kPlantillaNoCargada);
+  if (e.IsPlantillaKX12(Value(texto))) return motivo.append(facade::kPlantillaKX12);
+  return motivo.append(plantilla.cRuta.empty() ? facade::kContenidoNoValido : plantilla.cRuta);
 }
 
 // ---------------------------------------------------------------------------

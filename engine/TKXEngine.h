@@ -52,7 +52,10 @@ class TKXEngine {
   TKXEngine& OpenJob(const Value& cTemplate = Value());
   // Ends the input and answers the job summary.
   Value CloseJob();
-  // Runs the job: the renderable document, or nothing on failure or cancel.
+  // Runs the job: the renderable document, or nothing on failure or cancel. A
+  // template that was named or handed over and gives none (no such file, an
+  // unreadable, empty or blank one, text that is no JSON object, the KX12
+  // kind) fails the run; with no template source at all the report is empty.
   Ref<TDocumentoRenderizable> RunEngine();
   // Empties the input buffers; the job stays open or closed as it was.
   TKXEngine& ReleaseInputData();
@@ -75,7 +78,8 @@ class TKXEngine {
 
   // Template from a file name (looked up as given, then under "lbl").
   TKXEngine& SetPlantillaName(const Value& name);
-  // Template from text, cut before a "[UserSection]" line.
+  // Template from text, cut before a "[UserSection]" line, without a leading
+  // byte-order mark (the kind tests read past one too).
   TKXEngine& SetPlantillaContent(const Value& text);
   // The template text of the current source ("" when there is none).
   std::string GetPlantillaContent() const;

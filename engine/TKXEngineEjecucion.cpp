@@ -335,6 +335,11 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
   Interno::PlantillaDeLaEjecucion propia(*this, oPlantillaRuntime);
   const Ref<TPlantilla>& plantilla = propia.plantilla;
   oInterno_->SumarRendimiento("nTemplateMs", platform::MillisecondClock() - t);
+  // A template that was named, or handed over, and cannot be used is no blank report.
+  if (!plantilla->FuenteValida()) {
+    cLastError = oInterno_->MotivoPlantillaNoValida(*plantilla);
+    return finish(nullptr);
+  }
 
   Ref<TDocumentoRenderizable> document;
   auto definitive = [&](auto&& work) {

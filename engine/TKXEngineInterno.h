@@ -36,6 +36,11 @@ namespace facade {
 // A run that answers no document says why; only a cancel stays silent.
 inline constexpr std::string_view kSinDocumento =
     "No se ha podido generar el documento del informe.";
+// A named template that cannot be used: this, then its name or what was wrong with it.
+inline constexpr std::string_view kPlantillaNoCargada =
+    "No se ha podido cargar la plantilla del informe: ";
+inline constexpr std::string_view kContenidoNoValido = "contenido no valido";
+inline constexpr std::string_view kPlantillaKX12 = "plantilla de tipo KX12 no admitida";
 
 // The host's progress callback is called at most this often; the first
 // notification and the forced ones (a pass starting, the run ending) always
@@ -159,6 +164,10 @@ class TKXEngine::Interno {
   TKXEngine& AbrirTrabajo(const Ref<TPlantilla>& plantilla, const TKXEngine* parent);
   // Ends the job's template unless it is borrowed, and lets it go.
   void SoltarPlantilla();
+  // Why a run cannot use the template, whose source gave none: the message
+  // names the template file, or says the text handed over was not valid, or
+  // that it is of the foreign KX12 kind.
+  std::string MotivoPlantillaNoValida(const TPlantilla& plantilla) const;
 
   // ---- Executions (TKXEngineEjecucion.cpp)
 

@@ -13,6 +13,7 @@ TPlantilla& TPlantilla::Init(const Value& path) {
   cRuta = path.IsText() ? std::string(path.Str()) : "";
   hPlantilla = Value::NewMap();
   oDocumento.reset();
+  lFuenteValida = true;
   return *this;
 }
 
@@ -23,11 +24,12 @@ TPlantilla& TPlantilla::SetRuta(const Value& path) {
 
 TPlantilla& TPlantilla::SetData(const Value& map) {
   hPlantilla = map.IsMap() ? map : Value::NewMap();
+  lFuenteValida = map.IsMap();
   return *this;
 }
 
 TPlantilla& TPlantilla::Create() {
-  if (!cRuta.empty()) hPlantilla = CargarJson(Value(cRuta));
+  if (!cRuta.empty()) hPlantilla = CargarJson(Value(cRuta), lFuenteValida);
   Value document = NormalizarDocumento(hPlantilla);
   if (oDocumento) oDocumento->End();
   oDocumento = MakeRef<TDocument>();
@@ -41,15 +43,24 @@ void TPlantilla::End() {
   hPlantilla = Value::NewMap();
   oDocumento.reset();
   cRuta.clear();
+  lFuenteValida = true;
 }
 
 Value TPlantilla::CargarJson(const Value& path) {
+  bool cargada = false;
+  return CargarJson(path, cargada);
+}
+
+Value TPlantilla::CargarJson(const Value& path, bool& cargada) {
   std::string p = ValueString(path);
   std::string content;
+  Value decoded;
   // A missing file, a folder or an unreadable path all give the empty template.
-  if (p.empty() || !platform::ReadTextFile(p, content) || IsBlank(content)) return Value::NewMap();
-  Value decoded = JsonDecode(content);
-  return decoded.IsMap() ? decoded : Value::NewMap();
+  if (!p.empty() && platform::ReadTextFile(p, content) && !IsBlank(content)) {
+    decoded = JsonDecode(content);
+  }
+  cargada = decoded.IsMap();
+  return cargada ? decoded : Value::NewMap();
 }
 
 Value TPlantilla::NormalizarDocumento(const Value& input) {

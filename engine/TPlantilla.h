@@ -19,6 +19,11 @@ class TPlantilla : public KXObject {
   TPlantilla& SetRuta(const Value& path);
   // Holds the given map (an empty map for anything else) as the raw template.
   TPlantilla& SetData(const Value& map);
+  // Whether the source gave a template: false when the path names no file, or a
+  // file that cannot be read, is empty or blank, or holds no JSON object, and
+  // when SetData was given something other than a map. Without any source (no
+  // path, no map given) the empty template is the template: true.
+  bool FuenteValida() const { return lFuenteValida; }
   // Reads the file when a path is set, converts the older form and builds the document.
   TPlantilla& Create();
   void End();
@@ -40,12 +45,17 @@ class TPlantilla : public KXObject {
 
   // Reads and decodes a template file; an empty map when it is missing, blank or not a JSON object.
   static Value CargarJson(const Value& path);
+  // The same, telling whether the file gave a map.
+  static Value CargarJson(const Value& path, bool& cargada);
   // The document form of a template map; older flat maps are converted.
   static Value NormalizarDocumento(const Value& map);
 
   Value hPlantilla = Value::NewMap();
   Ref<TDocument> oDocumento;
   std::string cRuta;
+
+ private:
+  bool lFuenteValida = true;
 };
 
 }  // namespace kx

@@ -31,6 +31,59 @@ uint64_t HashBytes(std::string_view s) noexcept {
 
 }  // namespace
 
+namespace detail {
+
+namespace {
+
+// Values nested up to this depth are released in place, child before parent,
+// as any destructor would; deeper ones go through a work list.
+constexpr int kReleaseInPlaceDepth = 64;
+
+// How deep the releases under way on this thread are nested.
+thread_local int tReleaseDepth = 0;
+// The work list of the release that went past the depth, or null.
+thread_local std::vector<Value>* tPendingRelease = nullptr;
+
+bool LastHolderOfContainer(const Value& v) noexcept {
+  return (v.IsList() || v.IsMap()) && v.SharedPtr()->RefCount() == 1;
+}
+
+}  // namespace
+
+// Past the depth, a container released while the work list is in use moves
+// its own last-held containers onto that list instead of releasing them in
+// place, so destructors never nest deeper than the depth and one level.
+void ReleaseNested(std::vector<Value>& values) noexcept {
+  if (tReleaseDepth < kReleaseInPlaceDepth) {
+    ++tReleaseDepth;
+    values.clear();
+    --tReleaseDepth;
+    return;
+  }
+  if (tPendingRelease) {
+    for (Value& v : values) {
+      if (LastHolderOfContainer(v)) tPendingRelease->push_back(std::move(v));
+    }
+    return;
+  }
+  // Child by child, depth first: the work list holds one path's worth of
+  // pending siblings, not every container of a wide value at once.
+  std::vector<Value> pending;
+  tPendingRelease = &pending;
+  for (Value& v : values) {
+    if (!LastHolderOfContainer(v)) continue;
+    pending.push_back(std::move(v));
+    while (!pending.empty()) {
+      Value last = std::move(pending.back());
+      pending.pop_back();
+      // `last` goes at the end of this step: its own last-held containers join `pending`.
+    }
+  }
+  tPendingRelease = nullptr;
+}
+
+}  // namespace detail
+
 Value Callable::Call(std::span<const Value> args) const {
   return fn_ ? fn_(args) : Value();
 }
@@ -83,10 +136,18 @@ Value Value::Real(double d, int decimals) {
   return v;
 }
 
+namespace {
+
+int32_t DayOfValidDate(int32_t jdn) {
+  return jdn < kFirstDateJdn || jdn > kLastDateJdn ? 0 : jdn;
+}
+
+}  // namespace
+
 Value Value::Date(int32_t jdn) {
   Value v;
   v.kind_ = Kind::Date;
-  v.SetPayload<int64_t>(jdn < 0 ? 0 : jdn);
+  v.SetPayload<int64_t>(DayOfValidDate(jdn));
   return v;
 }
 
@@ -97,7 +158,9 @@ Value Value::DateYMD(int y, int m, int d) {
 Value Value::Timestamp(int32_t jdn, int32_t msOfDay) {
   Value v;
   v.kind_ = Kind::Timestamp;
-  v.SetPayload<int64_t>(static_cast<int64_t>(jdn) * kMsPerDay + msOfDay);
+  const int32_t day = DayOfValidDate(jdn);
+  const int64_t ms = day == 0 ? 0 : std::clamp<int64_t>(msOfDay, 0, kMsPerDay - 1);
+  v.SetPayload<int64_t>(int64_t{day} * kMsPerDay + ms);
   return v;
 }
 

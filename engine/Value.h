@@ -4,7 +4,8 @@
 //  - Texts up to 14 bytes live inline; longer texts are shared, immutable,
 //    reference-counted byte strings. Copying a text never allocates.
 //  - Lists, maps, objects and callables are shared by reference (intrusive
-//    counts, single-threaded); `DeepClone` copies lists and maps.
+//    counts, single-threaded); `DeepClone` copies lists and maps. Releasing
+//    the last reference to a value nested any depth does not recurse.
 //  - Threads: a value belongs to one engine, and an engine is used by one
 //    thread at a time, so counts need no atomics. What every engine reads
 //    (pooled keys, constant maps) is permanent and never counted.
@@ -233,9 +234,12 @@ class Value {
   // Factories.
   static Value Real(double d, int decimals);
   static Value Text(std::string_view s) { return Value(s); }
-  static Value Date(int32_t jdn);             // 0 is the empty date
+  // 0, and any day number outside the years 1 to 9999, is the empty date.
+  static Value Date(int32_t jdn);
   static Value DateYMD(int y, int m, int d);  // an invalid date gives the empty date
   static Value EmptyDate() { return Date(0); }
+  // A day outside the years 1 to 9999 gives the empty date's timestamp; the
+  // milliseconds are kept inside the day.
   static Value Timestamp(int32_t jdn, int32_t msOfDay);
   static Value NewList();
   static Value NewList(std::initializer_list<Value> items);
@@ -364,10 +368,18 @@ extern const Value kNil;
 // again. Any thread may ask.
 Value KeyText(std::string_view key);
 
+namespace detail {
+// Releases the lists and maps among `values` that nothing else holds, without
+// recursion: the last reference to a value nested any number of levels deep
+// goes with a bounded stack. The destructors of List and Map call it.
+void ReleaseNested(std::vector<Value>& values) noexcept;
+}  // namespace detail
+
 class List : public Shared {
  public:
   List() = default;
   explicit List(std::vector<Value> items) : items_(std::move(items)) {}
+  ~List() override { detail::ReleaseNested(items_); }
   size_t size() const noexcept { return items_.size(); }
   bool empty() const noexcept { return items_.empty(); }
   // 0-based element access.
@@ -452,6 +464,7 @@ class Map : public Shared {
   };
 
   Map() = default;
+  ~Map() override { detail::ReleaseNested(values_); }
   // A copy shares the key table (and its index) until either map changes its keys.
   // A copy of a constant map (ConstantMap) changes nothing in it.
   Map(const Map& o);

@@ -1,5 +1,10 @@
 // Dates of the value type: Julian day numbers of the proleptic Gregorian
 // calendar, the compact YYYYMMDD form and the calendar parts.
+//
+// Dates run from 1 January of the year 1 to 31 December 9999. A date made of
+// any other day number (a host's `Value::Date(600000000)`, a timestamp's day)
+// is the empty date, as the compact form's reader makes of anything that is
+// not a valid date: every conversion below holds inside those years.
 // Part of the value type's vocabulary: include Value.h, which includes this.
 #pragma once
 
@@ -10,6 +15,10 @@
 namespace kx {
 
 class Value;
+
+// The day numbers of the first and the last date.
+inline constexpr int32_t kFirstDateJdn = 1721426;  // 1 January 1
+inline constexpr int32_t kLastDateJdn = 5373484;   // 31 December 9999
 
 int32_t JdnFromYMD(int y, int m, int d);  // 0 when invalid
 void YMDFromJdn(int32_t jdn, int& y, int& m, int& d);

@@ -176,6 +176,10 @@ std::string_view Utf8Substr(std::string_view s, int64_t start, int64_t count) {
   return rest.substr(0, CharOffset(rest, chars));
 }
 
+std::string_view WithoutByteOrderMark(std::string_view s) {
+  return s.substr(0, 3) == "\xEF\xBB\xBF" ? s.substr(3) : s;
+}
+
 bool IsValidUtf8(std::string_view s) {
   uint32_t cp;
   for (size_t i = 0; i < s.size();) {

@@ -34,6 +34,8 @@ size_t Utf8Length(std::string_view s);
 std::string_view Utf8Substr(std::string_view s, int64_t start);
 std::string_view Utf8Substr(std::string_view s, int64_t start, int64_t count);
 bool IsValidUtf8(std::string_view s);
+// The text without a leading UTF-8 byte-order mark (editors on Windows write one).
+std::string_view WithoutByteOrderMark(std::string_view s);
 // Byte length of the well-formed UTF-8 character at `offset` (1 for ASCII), with its
 // code point in `codePoint`; 0 when the bytes there form none (or `offset` is past the end).
 size_t Utf8SequenceAt(std::string_view s, size_t offset, uint32_t& codePoint);

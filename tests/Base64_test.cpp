@@ -40,6 +40,7 @@ TEST(Base64, StrictDecoding) {
       {"Q=JD", false, ""},                         // likewise
       {"QU=D", false, ""},                         // a character after "="
       {"Q==", false, ""},                          // one character carries no byte
+      {"==", false, ""},     {"=", false, ""},     // padding alone carries none
       {"QUJD\n", false, ""},                       // a line break
       {"QU JD", false, ""},  {"QUJ-", false, ""},  // the URL-safe alphabet is another code
   };

@@ -60,6 +60,32 @@ TEST(FormulaSyntax, PeelingManyParenthesesStaysLinear) {
   EXPECT_EQ(QuitarParentesisExternos(abierto).size(), abierto.size());
 }
 
+TEST(FormulaSyntax, AnidamientoExcede) {
+  struct Row {
+    const char* text;
+    size_t limit;
+    bool deeper;
+  } rows[] = {
+      {"f(a, g(b))", 2, false},
+      {"f(a, g(b))", 1, true},
+      {"((a))", 1, true},               // every parenthesis counts
+      {"'((((' + \"))((\"", 0, false},  // quoted runs hold no nesting
+      {"a) + (b", 1, false},            // the depth never falls below 0
+      {"NOT NOT x", 1, true},
+      {"NOT NOT x", 2, false},
+      {".not. !x", 1, true},
+      {"x + NOT y", 0, false},  // a NOT inside an operand starts no chain
+      {"a < b < c", 1, true},
+      {"a < b .AND. c < d", 1, false},  // each operand of .AND. is a chain of its own
+      {"f(a < b, c < d)", 2, false},
+      {"NOT f(NOT g(x))", 3, true},
+      {"a != b", 1, false},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(AnidamientoExcede(r.text, r.limit), r.deeper) << r.text << " / " << r.limit;
+  }
+}
+
 TEST(FormulaSyntax, Splitters) {
   EXPECT_EQ(Unir(SepararPorOperadorLogico("a .or. b .Or. 'x .OR. y' .OR.", ".OR.")),
             "a|b|'x .OR. y'|");

@@ -48,6 +48,24 @@ TEST(Platform, WholeFileReadsTakeOnlyTheRegularFileNamed) {
   }
 }
 
+TEST(Platform, NamesHoldingNulNameNoFile) {
+  // The system would take the name up to the NUL: "a.lbl", a file that exists.
+  TempDir dir;
+  const std::string file = dir.Write("a.lbl", "{}");
+  const std::string named = file + std::string("\0.bak", 5);
+  std::string out;
+  EXPECT_FALSE(platform::FileExists(named));
+  EXPECT_FALSE(platform::ReadFile(named, out));
+  EXPECT_FALSE(platform::ReadTextFile(named, out));
+  EXPECT_FALSE(platform::WriteFile(named, "x"));
+  EXPECT_FALSE(platform::EraseFile(named));
+  EXPECT_EQ(platform::CreateTempFile(std::string("kxt_\0", 5)), "");
+  // The file before the NUL is untouched.
+  ASSERT_TRUE(platform::ReadFile(file, out));
+  EXPECT_EQ(out, "{}");
+  EXPECT_TRUE(platform::FileExists(file));
+}
+
 TEST(Platform, StatsAndStampsOfRegularFiles) {
   TempDir dir;
   const std::string ten = dir.Write("ten.bin", "0123456789");

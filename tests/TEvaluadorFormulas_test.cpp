@@ -553,13 +553,24 @@ TEST_F(Evaluador, HostileNestingAnswersAnInvalidExpression) {
       {"nested calls", Repetir("LEFT(", 3000) + "x" + Repetir(")", 3000)},
       {"nested arithmetic", Repetir("1 - (", 2000) + "1" + Repetir(")", 2000)},
       {"nested comparisons", Repetir("(x == ", 2000) + "1" + Repetir(")", 2000) + " + 1"},
+      // Nested 100,000 deep (the IIF text is 1.3 MB): judged before anything is built.
+      {"IIF 100,000 deep", Repetir("IIF(.T., ", 100000) + "1" + Repetir(", 2)", 100000)},
+      {"NOT words", Repetir("NOT ", 100000) + "x"},
+      {"a chain of comparisons", Repetir("1 < ", 100000) + "2"},
+      {"calls in a sum", Repetir("1 + UPPER(", 100000) + "x" + Repetir(")", 100000)},
+      {"just past the height limit",
+       Repetir("LEFT(", kMaxAlturaPlan + 1) + "x" + Repetir(")", kMaxAlturaPlan + 1)},
   };
   for (const Row& r : rows) {
+    // The whole formula is the invalid expression, as a build cut at the limit makes it.
+    const std::string expected =
+        "[Expresion no valida: " + std::string(NormalizarFormula(r.formula)) + "]";
     Value v = ev.Evaluar(r.formula, vars);
-    EXPECT_TRUE(EsExpresionNoValida(v)) << r.name << ": " << X(v).substr(0, 80);
+    EXPECT_TRUE(v.Str() == expected) << r.name << ": " << X(v).substr(0, 80);
     EXPECT_TRUE(ev.EsResultadoError()) << r.name;
     EXPECT_FALSE(ev.CompileFormulaPlan(r.formula)) << r.name;
-    EXPECT_TRUE(EsExpresionNoValida(ev.Evaluar(r.formula, vars))) << r.name;  // and again
+    EXPECT_TRUE(ev.Evaluar(r.formula, vars).Str() == expected) << r.name;  // and again
+    EXPECT_TRUE(ev.CumpleCondicion(r.formula, vars) == false) << r.name;
   }
   // Parentheses that wrap the whole formula are peeled, however many.
   EXPECT_EQ(X(ev.Evaluar(Repetir("(", 100000) + "x" + Repetir(")", 100000), vars)), "5");
@@ -568,6 +579,7 @@ TEST_F(Evaluador, HostileNestingAnswersAnInvalidExpression) {
   EXPECT_EQ(X(ev.Evaluar(Repetir("!", 60) + "x", vars)), ".T.");
   EXPECT_EQ(X(ev.Evaluar(Repetir("IIF(T, ", 30) + "1" + Repetir(", 0)", 30), vars)), "1");
   EXPECT_EQ(X(ev.Evaluar(Repetir("1 - (", 31) + "1" + Repetir(")", 31), vars)), "0");
+  EXPECT_EQ(X(ev.Evaluar(Repetir("LEFT(", 100) + "'ab'" + Repetir(", 1)", 100), vars)), R"("a")");
 }
 
 TEST_F(Evaluador, LongChainsOfFormulaVariablesStop) {

@@ -61,6 +61,7 @@ TEST(TImageUtil, DataUriStrictness) {
       {"data:image/gif;base64,iVBORw0KGgo=", "image/gif", "data:image/gif;base64,iVBORw0KGgo="},
       {"data:image/png;base64,Q", kFailure, ""},
       {"data:image/png;base64,Q==", kFailure, ""},  // padding around no whole byte
+      {"data:image/png;base64,==", kFailure, ""},   // padding alone: an image of no bytes
       {"data:image/png;base64,Q=JD", kFailure, ""},
       {"data:image/png;base64,QU=D", kFailure, ""},
       {"data:image/png;base64,QUJD\n", kFailure, ""},

@@ -355,6 +355,36 @@ TEST(Value, DeepCloneKeepsSharingAndSurvivesCycles) {
   EXPECT_FALSE(deepCopy.SameRef(deep));
 }
 
+// Lists and maps nested 200,000 deep, as a host may build them.
+Value DeeplyNested(bool maps, int depth) {
+  Value v = maps ? Value::NewMap() : Value::NewList();
+  for (int i = 0; i < depth; ++i) {
+    v = maps ? Value::NewMap({{"k", v}}) : Value::NewList({v});
+  }
+  return v;
+}
+
+TEST(Value, DeepValuesAreReleasedAndWalkedWithABoundedStack) {
+  for (bool maps : {false, true}) {
+    Value deep = DeeplyNested(maps, 200000);
+    // Every walk over a value stops at its depth bound.
+    EXPECT_FALSE(ExprText(deep).empty());
+    Value copy = DeepClone(deep);
+    EXPECT_TRUE(Equal(copy, copy));
+    EXPECT_EQ(ValueString(deep), "");
+    // A value that holds the last reference to another's inside is released too.
+    Value holder = Value::NewList({deep});
+    deep = Value();
+    copy = Value();
+    holder = Value();  // the last reference: released without recursion
+  }
+  // Shared parts stay alive for their other holders.
+  Value inner = DeeplyNested(false, 10);
+  Value outer = Value::NewList({inner, DeeplyNested(true, 200000)});
+  outer = Value();
+  EXPECT_EQ(ExprText(inner), std::string(10, '{') + "{}" + std::string(10, '}'));
+}
+
 TEST(Value, Dates) {
   Value d = DateFromCompact("20240229");
   EXPECT_EQ(DateYear(d), 2024);
@@ -367,6 +397,33 @@ TEST(Value, Dates) {
   EXPECT_EQ(DateFromCompact("2024022").Jdn(), 0);
   EXPECT_EQ(DateYear(Value::EmptyDate()), 0);
   EXPECT_EQ(DateDow(Value::EmptyDate()), 0);
+}
+
+TEST(Value, DatesOfAnyDayNumber) {
+  struct Row {
+    int32_t jdn;
+    const char* compact;
+  } rows[] =
+      {
+          {kFirstDateJdn, "00010101"},     {kLastDateJdn, "99991231"},
+          {kFirstDateJdn - 1, "        "}, {kLastDateJdn + 1, "        "},
+          {600000000, "        "},  // its year used to overflow the calendar conversion
+          {INT32_MAX, "        "},         {-5, "        "},
+      };
+  for (const Row& r : rows) {
+    const Value d = Value::Date(r.jdn);
+    EXPECT_EQ(DateCompact(d), r.compact) << r.jdn;
+    EXPECT_EQ(IsEmpty(d), std::string(r.compact) == "        ") << r.jdn;
+    const Value ts = Value::Timestamp(r.jdn, 1000);
+    EXPECT_EQ(ts.Jdn(), d.Jdn()) << r.jdn;
+  }
+  EXPECT_EQ(JdnFromYMD(1, 1, 1), kFirstDateJdn);
+  EXPECT_EQ(JdnFromYMD(9999, 12, 31), kLastDateJdn);
+  EXPECT_EQ(DisplayText(Value::Date(600000000)), DisplayText(Value::EmptyDate()));
+  EXPECT_EQ(ExprText(Value::Date(600000000)), "0d00000000");
+  // A timestamp keeps its time inside its day.
+  EXPECT_EQ(Value::Timestamp(kFirstDateJdn, -1).MsOfDay(), 0);
+  EXPECT_EQ(Value::Timestamp(kFirstDateJdn, INT32_MAX).Jdn(), kFirstDateJdn);
 }
 
 }  // namespace
