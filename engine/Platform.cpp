@@ -8,6 +8,7 @@
 #include <x86intrin.h>
 #endif
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -259,16 +260,13 @@ uint64_t SteadyNs() {
 struct TickOrigin {
   uint64_t ticks = 0;
   uint64_t ns = 0;
-  double msPerTick = 0;  // fixed once a long enough span was seen
+  // Fixed once a long enough span was seen; engines on other threads may
+  // fix it at the same time, with rates as good as each other.
+  std::atomic<double> msPerTick{0};
 };
 
 // Taken when the program loads, so the first spans converted are already long.
-TickOrigin gOrigin = [] {
-  TickOrigin o;
-  o.ns = SteadyNs();
-  o.ticks = TickCount();
-  return o;
-}();
+TickOrigin gOrigin{TickCount(), SteadyNs()};
 
 }  // namespace
 
@@ -283,14 +281,15 @@ uint64_t TickCount() {
 double TicksToMs(uint64_t ticks) {
 #if defined(__x86_64__)
   TickOrigin& o = gOrigin;
-  if (o.msPerTick > 0) return static_cast<double>(ticks) * o.msPerTick;
+  const double fixed = o.msPerTick.load(std::memory_order_relaxed);
+  if (fixed > 0) return static_cast<double>(ticks) * fixed;
   // The counter's rate, from the span since the program loaded; fixed once
   // that span is long enough for the steady clock's reading error to vanish.
   const uint64_t ns = SteadyNs() - o.ns;
   const uint64_t elapsed = TickCount() - o.ticks;
   if (elapsed == 0 || ns == 0) return 0;
   const double rate = static_cast<double>(ns) / 1e6 / static_cast<double>(elapsed);
-  if (ns >= 50000000) o.msPerTick = rate;
+  if (ns >= 50000000) o.msPerTick.store(rate, std::memory_order_relaxed);
   return static_cast<double>(ticks) * rate;
 #else
   return static_cast<double>(ticks) / 1e6;

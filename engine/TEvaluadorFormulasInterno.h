@@ -74,7 +74,7 @@ inline FuncionMotor CodigoFuncionMotor(std::string_view name) {
 // Values
 
 inline const Map& MapaVacio() {
-  static const Map kVacio;
+  static const Map& kVacio = ConstantMap({});
   return kVacio;
 }
 

@@ -41,42 +41,38 @@ enum : size_t {
 };
 
 const Map& Prototipo() {
-  static const Value proto = [] {
-    Value map = Value::NewMap();
-    for (std::string_view key : {"id",
-                                 "tipo",
-                                 "x",
-                                 "y",
-                                 "ancho",
-                                 "alto",
-                                 "dataUri",
-                                 "mime",
-                                 "error",
-                                 "ajuste",
-                                 "mantenerProporcion",
-                                 "colorFondo",
-                                 "colorBorde",
-                                 "grosorBorde",
-                                 "bordeSuperior",
-                                 "bordeDerecho",
-                                 "bordeInferior",
-                                 "bordeIzquierdo",
-                                 "redondeo",
-                                 "rotacion",
-                                 "opacidad",
-                                 "sombraTamano",
-                                 "sombraTransparencia",
-                                 "sombraColor",
-                                 "zIndex",
-                                 "paddingSuperior",
-                                 "paddingDerecho",
-                                 "paddingInferior",
-                                 "paddingIzquierdo"})
-      map.AsMap().Append(KeyText(key), Value());
-    map.AsMap().ValueAt(kTipo) = Value("imagen");
-    return map;
-  }();
-  return proto.AsMap();
+  static const Map& proto = ConstantMap({
+      {"id", Value()},
+      {"tipo", Value("imagen")},
+      {"x", Value()},
+      {"y", Value()},
+      {"ancho", Value()},
+      {"alto", Value()},
+      {"dataUri", Value()},
+      {"mime", Value()},
+      {"error", Value()},
+      {"ajuste", Value()},
+      {"mantenerProporcion", Value()},
+      {"colorFondo", Value()},
+      {"colorBorde", Value()},
+      {"grosorBorde", Value()},
+      {"bordeSuperior", Value()},
+      {"bordeDerecho", Value()},
+      {"bordeInferior", Value()},
+      {"bordeIzquierdo", Value()},
+      {"redondeo", Value()},
+      {"rotacion", Value()},
+      {"opacidad", Value()},
+      {"sombraTamano", Value()},
+      {"sombraTransparencia", Value()},
+      {"sombraColor", Value()},
+      {"zIndex", Value()},
+      {"paddingSuperior", Value()},
+      {"paddingDerecho", Value()},
+      {"paddingInferior", Value()},
+      {"paddingIzquierdo", Value()},
+  });
+  return proto;
 }
 
 }  // namespace

@@ -11,6 +11,14 @@
 //
 // Nothing here throws; a failed run answers no document and leaves its
 // message in cLastError.
+//
+// Threads: engines share nothing with each other, so a host may run one
+// engine per thread, all at once. One engine, with its documents and every
+// value it answers or was sent, belongs to one thread at a time: it may move
+// to another thread between calls, but is never called from two threads at
+// once, and none of those values is used on another thread meanwhile (so
+// one value is not sent to engines on two threads; each thread builds its
+// own).
 #pragma once
 
 #include <cstdint>

@@ -31,9 +31,9 @@ double Numero(const Value& layout, std::string_view key) {
 
 // {"nRegistro", "nSlot", "nOffsetX", "nOffsetY"}, on one shared key table.
 Value MarcaEtiqueta(int64_t registro, int64_t slot, double x, double y) {
-  static const Value proto = Value::NewMap(
+  static const Map& proto = ConstantMap(
       {{"nRegistro", Value()}, {"nSlot", Value()}, {"nOffsetX", Value()}, {"nOffsetY", Value()}});
-  Value marca(MakeRef<Map>(proto.AsMap()));
+  Value marca(MakeRef<Map>(proto));
   Map& m = marca.AsMap();
   m.ValueAt(0) = Value(registro);
   m.ValueAt(1) = Value(slot);

@@ -11,8 +11,8 @@ namespace kx {
 
 namespace {
 
-Value Copia(const Value& prototipo) {
-  return Value(MakeRef<Map>(prototipo.AsMap()));
+Value Copia(const Map& prototipo) {
+  return Value(MakeRef<Map>(prototipo));
 }
 
 void Orden(Map& m, size_t desde, double z) {
@@ -254,7 +254,7 @@ Value TTableRender::CellContentRenderizable(const TTableLinea& l, const TTableCe
       const Value guardado = *previo;
       if (!cacheable) cache.Remove(claveCache);
       if (!guardado.IsMap()) return Value();
-      Value copia = Copia(guardado);
+      Value copia = Copia(guardado.AsMap());
       Map& m = copia.AsMap();
       m.Set("id", idContenido);
       m.Set("x", Value(x));
@@ -289,7 +289,7 @@ Value TTableRender::CellContentRenderizable(const TTableLinea& l, const TTableCe
       }
     }
   }
-  if (cacheable) cache.Set(claveCache, resultado.IsMap() ? Copia(resultado) : Value(false));
+  if (cacheable) cache.Set(claveCache, resultado.IsMap() ? Copia(resultado.AsMap()) : Value(false));
   return resultado;
 }
 

@@ -230,7 +230,7 @@ enum : size_t {
   kLCapa,
   kLZ,
 };
-const Value& ProtoLinea();
+const Map& ProtoLinea();
 
 // Cell background: 27 keys.
 enum : size_t {
@@ -262,7 +262,7 @@ enum : size_t {
   kFCapa,
   kFZ,
 };
-const Value& ProtoFondoCelda();
+const Map& ProtoFondoCelda();
 
 // Stroke: 27 keys.
 enum : size_t {
@@ -294,7 +294,7 @@ enum : size_t {
   kTCapa,
   kTZ,
 };
-const Value& ProtoTrazo();
+const Map& ProtoTrazo();
 
 // Edges of the fixed separators: 23 keys.
 enum : size_t {
@@ -322,7 +322,7 @@ enum : size_t {
   kECapa,
   kEZ,
 };
-const Value& ProtoBordesFijos();
+const Map& ProtoBordesFijos();
 
 }  // namespace tabla
 

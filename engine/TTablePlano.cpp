@@ -137,16 +137,8 @@ std::unique_ptr<TTablePlano> CompilarPlano(const Value& secciones, double grosor
   return plano;
 }
 
-namespace {
-
-Value Prototipo(std::initializer_list<std::pair<std::string_view, Value>> claves) {
-  return Value::NewMap(claves);
-}
-
-}  // namespace
-
-const Value& ProtoLinea() {
-  static const Value v = Prototipo({
+const Map& ProtoLinea() {
+  static const Map& v = ConstantMap({
       {"id", ""},
       {"tipo", "rectangulo"},
       {"x", 0},
@@ -179,8 +171,8 @@ const Value& ProtoLinea() {
   return v;
 }
 
-const Value& ProtoFondoCelda() {
-  static const Value v = Prototipo({
+const Map& ProtoFondoCelda() {
+  static const Map& v = ConstantMap({
       {"id", ""},
       {"tipo", "rectangulo"},
       {"x", 0},
@@ -212,8 +204,8 @@ const Value& ProtoFondoCelda() {
   return v;
 }
 
-const Value& ProtoTrazo() {
-  static const Value v = Prototipo({
+const Map& ProtoTrazo() {
+  static const Map& v = ConstantMap({
       {"id", ""},
       {"tipo", "linea"},
       {"x", 0},
@@ -245,8 +237,8 @@ const Value& ProtoTrazo() {
   return v;
 }
 
-const Value& ProtoBordesFijos() {
-  static const Value v = Prototipo({
+const Map& ProtoBordesFijos() {
+  static const Map& v = ConstantMap({
       {"id", ""},
       {"tipo", "rectangulo"},
       {"x", 0},

@@ -1,6 +1,7 @@
 #include "Value.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -253,43 +254,106 @@ uint64_t Value::IdentityHash() const noexcept {
   return h ^ (h >> 31);
 }
 
+Value Value::PermanentText(const detail::TextRep* rep) noexcept {
+  Value text;
+  text.SetWordsPayload(Head(Kind::Text, kPermanentText), static_cast<Shared*>(const_cast<TextRep*>(rep)));
+  return text;
+}
+
+Value Value::Permanent(const Value& v) {
+  if (!v.IsShared()) return v;
+  // Never freed: a permanent text may be copied anywhere until the process ends.
+  return v.IsText() ? PermanentText(TextRep::Make(v.Str())) : Value();
+}
+
+namespace {
+
+// The pool of long keys: the engine's maps use a fixed vocabulary of them
+// ("alineacionVertical", "OMEMQUERY.rsocialc"), one permanent text each
+// instead of one per map. Every engine on every thread reads it, without a
+// lock: open addressing over slots that only ever go from empty to a key,
+// each published with release and read with acquire. It is bounded, so keys
+// from arbitrary data cannot grow it without end: past its size, or for a
+// key too long to be vocabulary, KeyText answers a counted text of its own.
+constexpr size_t kPoolSlots = 16384;
+constexpr size_t kMaxPooled = kPoolSlots / 2;  // probe chains stay short
+constexpr size_t kMaxPooledKey = 128;
+std::atomic<const TextRep*> gPool[kPoolSlots];
+std::atomic<size_t> gPooled{0};
+
+}  // namespace
+
 Value KeyText(std::string_view key) {
   if (key.size() <= kInlineText) return Value(key);
-  // The engine's maps use a fixed vocabulary of long keys ("alineacionVertical",
-  // "OMEMQUERY.rsocialc"): one shared text each, instead of one per map. The
-  // pool is bounded, so keys from arbitrary data cannot grow it without end.
-  constexpr size_t kMaxPooled = 8192;
-  static auto* pool = new std::unordered_map<std::string_view, Value>();
-  auto it = pool->find(key);
-  if (it != pool->end()) return it->second;
-  Value text(key);
-  if (pool->size() < kMaxPooled) pool->emplace(text.Str(), text);
-  return text;
+  if (key.size() > kMaxPooledKey) return Value(key);
+  constexpr size_t mask = kPoolSlots - 1;
+  TextRep* made = nullptr;
+  for (size_t slot = HashBytes(key) & mask;; slot = (slot + 1) & mask) {
+    const TextRep* rep = gPool[slot].load(std::memory_order_acquire);
+    if (rep == nullptr) {
+      if (!made) {
+        if (gPooled.fetch_add(1, std::memory_order_relaxed) >= kMaxPooled) {
+          gPooled.fetch_sub(1, std::memory_order_relaxed);
+          return Value(key);
+        }
+        made = TextRep::Make(key);
+      }
+      // Another thread may fill the slot first: then it is looked at as any other.
+      if (gPool[slot].compare_exchange_strong(rep, made, std::memory_order_acq_rel,
+                                              std::memory_order_acquire))
+        return Value::PermanentText(made);
+    }
+    if (rep->View() == key) {
+      if (made) {
+        delete made;  // another thread pooled the same key first
+        gPooled.fetch_sub(1, std::memory_order_relaxed);
+      }
+      return Value::PermanentText(rep);
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------
 // List and Map
 
 namespace {
-uint64_t gKeyVersions = 0;
-}
+
+// Key versions are unique in the process: each thread takes a block of them
+// at a time from one atomic counter and hands them out on its own.
+constexpr uint64_t kKeyVersionBlock = 4096;
+std::atomic<uint64_t> gKeyVersionBlocks{0};
+thread_local uint64_t tNextKeyVersion = 0;
+thread_local uint64_t tKeyVersionsEnd = 0;
+
+}  // namespace
 
 void Map::Touch() noexcept {
-  nKeyVersion_ = ++gKeyVersions;
+  if (tNextKeyVersion == tKeyVersionsEnd) [[unlikely]] {
+    // Versions start at 1: 0 is the version of a map that was never touched.
+    tNextKeyVersion = gKeyVersionBlocks.fetch_add(kKeyVersionBlock, std::memory_order_relaxed) + 1;
+    tKeyVersionsEnd = tNextKeyVersion + kKeyVersionBlock;
+  }
+  nKeyVersion_ = tNextKeyVersion++;
+}
+
+const Map::KeysRef& Map::ShareKeys() const {
+  // A map that shares its keys already (a constant map always does) is left
+  // untouched: other threads may be copying a constant map at the same time.
+  if (!shared_) {
+    shared_ = KeysRef(new SharedKeys(std::move(own_), false));
+    own_ = KeyStore{};
+  }
+  return shared_;
 }
 
 Map::Map(const Map& o) : Shared(), values_(o.values_) {
-  if (!o.shared_) o.shared_ = MakeRef<SharedKeys>(std::move(o.own_));
-  o.own_ = KeyStore{};
-  shared_ = o.shared_;
+  shared_ = o.ShareKeys();
   Touch();
 }
 
 Map& Map::operator=(const Map& o) {
   if (this == &o) return *this;
-  if (!o.shared_) o.shared_ = MakeRef<SharedKeys>(std::move(o.own_));
-  o.own_ = KeyStore{};
-  shared_ = o.shared_;
+  shared_ = o.ShareKeys();
   own_ = KeyStore{};
   values_ = o.values_;
   Touch();
@@ -299,7 +363,7 @@ Map& Map::operator=(const Map& o) {
 Map::KeyStore& Map::MutableKeys() {
   if (shared_) {
     // The last holder takes the keys back; otherwise this map copies them.
-    if (shared_->RefCount() == 1) {
+    if (shared_.Unique()) {
       own_ = std::move(shared_->store);
     } else {
       own_ = shared_->store;
@@ -441,6 +505,23 @@ bool Map::PopBack() {
   k.keys.pop_back();
   values_.pop_back();
   return true;
+}
+
+void Map::MakeConstant() {
+  KeyStore& k = MutableKeys();
+  for (Value& key : k.keys) key = Value::Permanent(key);
+  for (Value& v : values_) v = Value::Permanent(v);
+  shared_ = KeysRef(new SharedKeys(std::move(k), true));
+  own_ = KeyStore{};
+}
+
+const Map& ConstantMap(std::initializer_list<std::pair<std::string_view, Value>> items) {
+  // Never freed: engines may hold copies of it until the process ends.
+  auto* m = new Map();
+  m->Reserve(items.size());
+  for (const auto& [k, v] : items) m->Set(k, v);
+  m->MakeConstant();
+  return *m;
 }
 
 void Map::Clear() noexcept {

@@ -6,6 +6,9 @@
 //  - Lists, maps, objects and callables are shared by reference (intrusive
 //    counts, single-threaded); `DeepClone` copies lists and maps. Releasing
 //    the last reference to a value nested any depth does not recurse.
+//  - Threads: a value belongs to one engine, and an engine is used by one
+//    thread at a time, so counts need no atomics. What every engine reads
+//    (pooled keys, constant maps) is permanent and never counted.
 //  - A real carries a decimals count that decides its text form only.
 //
 // `Map` invariants (tested in Value_test):
@@ -56,8 +59,8 @@ enum class Kind : uint8_t {
   Callable,
 };
 
-// Base of everything a Value holds by reference. Counts are not atomic: the
-// engine runs on the host's thread only.
+// Base of everything a Value holds by reference. Counts are not atomic: no
+// counted object is reachable from two engines (see the header comment).
 class Shared {
  public:
   Shared() = default;
@@ -310,7 +313,16 @@ class Value {
   uint8_t RawDecimals() const noexcept { return kind_ == Kind::Real ? aux_ : 0; }
 
  private:
+  // Markers of a long text in aux_: counted, or permanent (never counted nor
+  // freed, so any thread may copy it). Both point at a TextRep.
   static constexpr uint8_t kHeapText = 0xFF;
+  static constexpr uint8_t kPermanentText = 0xFE;
+  friend class Map;
+  friend Value KeyText(std::string_view key);
+  // `v` with no count to follow: a long text as a permanent copy, a list,
+  // map, object or callable as nothing. For what every engine reads.
+  static Value Permanent(const Value& v);
+  static Value PermanentText(const detail::TextRep* rep) noexcept;
   bool SameRefSlow(const Value& o) const noexcept;
 
   // Every copy and destruction asks this: one mask test for the reference kinds.
@@ -367,8 +379,9 @@ static_assert(sizeof(Value) == 16, "Value must stay two words");
 // The shared nothing, for readers that answer a reference.
 extern const Value kNil;
 
-// A text value for a map key: long keys of the engine's vocabulary are shared
-// texts, so building maps does not allocate their keys again and again.
+// A text value for a map key: long keys of the engine's vocabulary are pooled
+// permanent texts, so building maps does not allocate their keys again and
+// again. Any thread may ask.
 Value KeyText(std::string_view key);
 
 namespace detail {
@@ -409,8 +422,37 @@ class Map : public Shared {
     std::vector<uint32_t> index;  // open addressing: position + 1, 0 = empty slot
   };
   struct SharedKeys final : public Shared {
-    explicit SharedKeys(KeyStore k) : store(std::move(k)) {}
+    SharedKeys(KeyStore k, bool constant) : store(std::move(k)), lConstante(constant) {}
     KeyStore store;
+    // The table of a constant map: never counted, never freed.
+    const bool lConstante;
+  };
+  // Holds a shared key table, counting the reference unless it is a constant map's.
+  class KeysRef {
+   public:
+    KeysRef() noexcept = default;
+    explicit KeysRef(SharedKeys* p) noexcept : p_(p) { Hold(); }
+    KeysRef(const KeysRef& o) noexcept : p_(o.p_) { Hold(); }
+    KeysRef& operator=(KeysRef o) noexcept {
+      std::swap(p_, o.p_);
+      return *this;
+    }
+    ~KeysRef() {
+      if (p_ && !p_->lConstante) p_->Release();
+    }
+    SharedKeys* operator->() const noexcept { return p_; }
+    SharedKeys* get() const noexcept { return p_; }
+    explicit operator bool() const noexcept { return p_ != nullptr; }
+    void reset() noexcept { KeysRef().swap(*this); }
+    void swap(KeysRef& o) noexcept { std::swap(p_, o.p_); }
+    // Nobody else holds the table, so its keys may be taken rather than copied.
+    bool Unique() const noexcept { return !p_->lConstante && p_->RefCount() == 1; }
+
+   private:
+    void Hold() const noexcept {
+      if (p_ && !p_->lConstante) p_->AddRef();
+    }
+    SharedKeys* p_ = nullptr;
   };
 
  public:
@@ -441,6 +483,7 @@ class Map : public Shared {
   Map() = default;
   ~Map() override { detail::ReleaseNested(values_); }
   // A copy shares the key table (and its index) until either map changes its keys.
+  // A copy of a constant map (ConstantMap) changes nothing in it.
   Map(const Map& o);
   Map& operator=(const Map& o);
 
@@ -465,8 +508,9 @@ class Map : public Shared {
   void Reserve(size_t n);
 
   // Changes whenever the set of keys changes (append, remove, clear), never
-  // on a value replacement; unique across all maps, so a cache of key
-  // positions may validate itself with (map, KeyVersion()).
+  // on a value replacement; unique across all maps of the process (on every
+  // thread), so a cache of key positions may validate itself with (map,
+  // KeyVersion()).
   uint64_t KeyVersion() const noexcept { return nKeyVersion_; }
   // Maps whose keys are one table (copies of one map, until either changes
   // its keys) answer the same identity; two maps with the same identity at
@@ -491,17 +535,22 @@ class Map : public Shared {
  private:
   static constexpr size_t kIndexThreshold = 8;
   const KeyStore& Keys() const noexcept { return shared_ ? shared_->store : own_; }
+  // The keys as a shared table, turning the map's own keys into one first.
+  const KeysRef& ShareKeys() const;
   KeyStore& MutableKeys();
   void RebuildIndex(KeyStore& k);
   static void IndexInsert(KeyStore& k, uint32_t pos, uint64_t hash);
   size_t Lookup(const KeyStore& k, std::string_view key, uint64_t hash) const noexcept;
 
   void Touch() noexcept;
+  // Turns a map just built into a constant one (see ConstantMap).
+  void MakeConstant();
+  friend const Map& ConstantMap(std::initializer_list<std::pair<std::string_view, Value>> items);
 
   // The keys are the map's own, or shared with copies (mutable: copying a map
   // turns its own keys into shared ones without changing what it holds).
   mutable KeyStore own_;
-  mutable Ref<SharedKeys> shared_;
+  mutable KeysRef shared_;
   std::vector<Value> values_;
   uint64_t nKeyVersion_ = 0;
 };
@@ -536,7 +585,7 @@ class KeyHint {
 
 inline std::string_view Value::Str() const noexcept {
   if (kind_ != Kind::Text) return {};
-  if (aux_ == kHeapText) return static_cast<const detail::TextRep*>(Ptr())->View();
+  if (aux_ >= kPermanentText) return static_cast<const detail::TextRep*>(Ptr())->View();
   return {raw_, aux_};
 }
 
@@ -558,6 +607,15 @@ inline int64_t Value::Int() const noexcept {
   if (kind_ == Kind::Real) return DoubleToInt(Payload<double>());
   return 0;
 }
+
+// A map made once for the whole process and never changed nor released: the
+// prototype of a kind of rendered object, kept as
+// `static const Map& proto = ConstantMap({...});`. A copy of it (Map's copy)
+// shares its key table without counting, so engines on separate threads may
+// copy it at once. It holds no reference: long texts become permanent
+// copies; lists, maps, objects and callables become nothing. As with
+// Value::NewMap, a repeated key keeps its first place and its last value.
+const Map& ConstantMap(std::initializer_list<std::pair<std::string_view, Value>> items);
 
 // ---------------------------------------------------------------------------
 // Structure

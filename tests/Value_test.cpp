@@ -4,8 +4,13 @@
 
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace kx {
 namespace {
@@ -509,6 +514,105 @@ TEST(Map, LongKeysAreSharedTexts) {
   Value b = KeyText("alineacionVertical");
   EXPECT_TRUE(a.SameRef(b));
   EXPECT_EQ(a.Str(), "alineacionVertical");
+  // A key far longer than any of the vocabulary is a text of its own.
+  const std::string huge(300, 'k');
+  EXPECT_FALSE(KeyText(huge).SameRef(KeyText(huge)));
+  EXPECT_EQ(KeyText(huge).Str(), huge);
+}
+
+// Runs `work(t)` on eight threads at once and waits for them.
+void OnEightThreads(const std::function<void(int)>& work) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) threads.emplace_back(work, t);
+  for (std::thread& th : threads) th.join();
+}
+
+// Every thread gets the one pooled text of a key, also when several threads
+// pool a new key at the same moment.
+TEST(Map, EveryThreadGetsTheSamePooledKey) {
+  constexpr int kKeys = 200;
+  std::vector<std::vector<const char*>> seen(8, std::vector<const char*>(kKeys));
+  OnEightThreads([&](int t) {
+    for (int k = 0; k < kKeys; ++k) {
+      const int key = (k + t * 25) % kKeys;  // the threads meet the keys in different orders
+      const Value text = KeyText("clave_de_hilos_" + std::to_string(key));
+      Map m;
+      m.SetKey(text, key);  // shared into a map and released again
+      seen[t][key] = text.Str().data();
+    }
+  });
+  for (int k = 0; k < kKeys; ++k) {
+    const Value text = KeyText("clave_de_hilos_" + std::to_string(k));
+    EXPECT_EQ(text.Str(), "clave_de_hilos_" + std::to_string(k));
+    for (int t = 0; t < 8; ++t) EXPECT_EQ(seen[t][k], text.Str().data()) << k << " " << t;
+  }
+}
+
+// Key versions stay unique in the process when maps change on many threads.
+TEST(Map, KeyVersionsAreUniqueAcrossThreads) {
+  constexpr int kMaps = 20000;  // several blocks of versions per thread
+  std::vector<std::vector<uint64_t>> versions(8);
+  OnEightThreads([&](int t) {
+    for (int i = 0; i < kMaps; ++i) {
+      Map m;
+      m.Set("a", i);
+      versions[t].push_back(m.KeyVersion());
+    }
+  });
+  std::set<uint64_t> all;
+  for (const auto& v : versions) all.insert(v.begin(), v.end());
+  EXPECT_EQ(all.size(), 8u * kMaps);
+  EXPECT_EQ(all.count(0), 0u);
+}
+
+TEST(Map, ConstantMapHoldsItsEntriesWithoutReferences) {
+  const std::string longText(40, 't');
+  static const Map& m = ConstantMap({{"tipo", "rectangulo"},
+                                     {"sombraTransparencia", 50},
+                                     {"largo", longText},
+                                     {"lista", Value::NewList({1})},
+                                     {"tipo", "linea"}});
+  ASSERT_EQ(m.size(), 4u);
+  // A repeated key keeps its first place and takes the last value.
+  EXPECT_EQ(m.KeyAt(0), "tipo");
+  EXPECT_EQ(m.ValueAt(0).Str(), "linea");
+  EXPECT_EQ(m.KeyAt(1), "sombraTransparencia");
+  EXPECT_EQ(m.Get("sombraTransparencia").Int(), 50);
+  EXPECT_EQ(m.Get("largo").Str(), longText);
+  EXPECT_TRUE(m.Has("lista"));
+  EXPECT_TRUE(m.Get("lista").IsNil());  // a constant holds no reference
+}
+
+// Copies of a constant map made and changed on many threads at once leave
+// it as it was (the thread sanitizer build sees any write to it).
+TEST(Map, ConstantMapCopiesOnManyThreads) {
+  static const Map& proto = ConstantMap({{"id", ""},
+                                         {"tipo", "rectangulo"},
+                                         {"colorBordeLargo", "#000000 largo de mas"},
+                                         {"alineacionVertical", "top"},
+                                         {"a", 1},
+                                         {"b", 2},
+                                         {"c", 3},
+                                         {"d", 4},
+                                         {"e", 5}});
+  OnEightThreads([](int t) {
+    for (int i = 0; i < 2000; ++i) {
+      Value copy(MakeRef<Map>(proto));
+      Map& m = copy.AsMap();
+      m.ValueAt(0) = Value(std::to_string(t * 10000 + i));
+      if (i % 3 == 0) m.Set("extra", i);  // a new key: the copy takes keys of its own
+      if (i % 5 == 0) m.Remove("tipo");
+      Map again(m);  // a copy of the copy shares the copy's keys
+      ASSERT_EQ(again.Get("id").Str(), std::to_string(t * 10000 + i));
+      ASSERT_EQ(again.Get("alineacionVertical").Str(), "top");
+    }
+  });
+  ASSERT_EQ(proto.size(), 9u);
+  EXPECT_EQ(proto.Get("id").Str(), "");
+  EXPECT_EQ(proto.Get("tipo").Str(), "rectangulo");
+  EXPECT_EQ(proto.Get("colorBordeLargo").Str(), "#000000 largo de mas");
+  EXPECT_FALSE(proto.Has("extra"));
+  EXPECT_EQ(proto.IndexOf("e"), 8u);
 }
 
 }  // namespace
