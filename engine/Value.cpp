@@ -109,8 +109,44 @@ void Value::SetShared(Kind k, Shared* p) noexcept {
   SetWordsPayload(Head(k, 0), p);
 }
 
+namespace {
+
+uint64_t LoadLittle(const char* p, size_t n) noexcept {
+  uint64_t w = 0;
+  std::memcpy(&w, p, n);
+  return w;
+}
+
+// Bytes 0 to 7 of a text of at most 16 bytes in `lo`, the rest in `hi`
+// (little endian, zeros past the end), read without passing its last byte.
+void InlineTextWords(std::string_view s, uint64_t& lo, uint64_t& hi) noexcept {
+  const char* p = s.data();
+  const size_t n = s.size();
+  if (n >= 8) {
+    lo = LoadLittle(p, 8);
+    hi = n > 8 ? LoadLittle(p + n - 8, 8) >> (8 * (16 - n)) : 0;
+  } else if (n >= 4) {
+    // Two overlapping reads: the bytes they share are the same.
+    lo = LoadLittle(p, 4) | LoadLittle(p + n - 4, 4) << (8 * (n - 4));
+  } else if (n > 0) {
+    lo = uint64_t{static_cast<uint8_t>(p[0])} |
+         uint64_t{static_cast<uint8_t>(p[n / 2])} << (8 * (n / 2)) |
+         uint64_t{static_cast<uint8_t>(p[n - 1])} << (8 * (n - 1));
+  }
+}
+
+}  // namespace
+
 void Value::SetText(std::string_view s) {
   if (s.size() <= kInlineText) {
+    if constexpr (std::endian::native == std::endian::little) {
+      // The text's bytes go straight into the two words: bytes copied aside
+      // and read back as words would make the processor wait for the copy.
+      uint64_t lo = 0, hi = 0;
+      InlineTextWords(s, lo, hi);
+      SetWords(Head(Kind::Text, static_cast<uint8_t>(s.size())) | lo << 16, lo >> 48 | hi << 16);
+      return;
+    }
     // Assembled aside, then written as the two words.
     unsigned char bytes[sizeof(Value)] = {static_cast<unsigned char>(Kind::Text),
                                           static_cast<unsigned char>(s.size())};
@@ -256,7 +292,8 @@ uint64_t Value::IdentityHash() const noexcept {
 
 Value Value::PermanentText(const detail::TextRep* rep) noexcept {
   Value text;
-  text.SetWordsPayload(Head(Kind::Text, kPermanentText), static_cast<Shared*>(const_cast<TextRep*>(rep)));
+  text.SetWordsPayload(Head(Kind::Text, kPermanentText),
+                       static_cast<Shared*>(const_cast<TextRep*>(rep)));
   return text;
 }
 

@@ -25,6 +25,7 @@
 // texts, trimming, case) and ValueDate.h (dates).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -352,10 +353,16 @@ class Value {
   }
   // Word 0 of a value with nothing in the six inline bytes.
   static uint64_t Head(Kind k, uint8_t aux) noexcept {
-    const unsigned char bytes[8] = {static_cast<unsigned char>(k), aux, 0, 0, 0, 0, 0, 0};
-    uint64_t w;
-    std::memcpy(&w, bytes, sizeof w);
-    return w;
+    // Computed in a register: bytes stored one by one and read back as one
+    // word make the processor wait for the stores.
+    if constexpr (std::endian::native == std::endian::little) {
+      return uint64_t{static_cast<uint8_t>(k)} | uint64_t{aux} << 8;
+    } else {
+      const unsigned char bytes[8] = {static_cast<unsigned char>(k), aux, 0, 0, 0, 0, 0, 0};
+      uint64_t w;
+      std::memcpy(&w, bytes, sizeof w);
+      return w;
+    }
   }
   template <class T>
   void SetWordsPayload(uint64_t head, T payload) noexcept {
