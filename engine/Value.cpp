@@ -162,10 +162,6 @@ void Value::SetText(std::string_view s) {
   }
 }
 
-void Value::SetRealPayload(double d, uint8_t decimals) noexcept {
-  SetWordsPayload(Head(Kind::Real, decimals), SaneDouble(d));
-}
-
 Value Value::Real(double d, int decimals) {
   Value v;
   v.SetRealPayload(d, static_cast<uint8_t>(std::clamp(decimals, 0, kMaxDecimals)));

@@ -374,7 +374,10 @@ class Value {
   Shared* Ptr() const noexcept { return Payload<Shared*>(); }
   void SetShared(Kind k, Shared* p) noexcept;
   void SetText(std::string_view s);
-  void SetRealPayload(double d, uint8_t decimals) noexcept;
+  // Inline, so that a real just made is written whole where it goes.
+  void SetRealPayload(double d, uint8_t decimals) noexcept {
+    SetWordsPayload(Head(Kind::Real, decimals), SaneDouble(d));
+  }
 
   // Every constructor writes both words whole.
   Kind kind_;
