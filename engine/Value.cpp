@@ -50,19 +50,23 @@ bool LastHolderOfContainer(const Value& v) noexcept {
 
 }  // namespace
 
+bool EnterInPlaceRelease() noexcept {
+  if (tReleaseDepth >= kReleaseInPlaceDepth) return false;
+  ++tReleaseDepth;
+  return true;
+}
+
+void LeaveInPlaceRelease() noexcept {
+  --tReleaseDepth;
+}
+
 // Past the depth, a container released while the work list is in use moves
 // its own last-held containers onto that list instead of releasing them in
 // place, so destructors never nest deeper than the depth and one level.
-void ReleaseNested(std::vector<Value>& values) noexcept {
-  if (tReleaseDepth < kReleaseInPlaceDepth) {
-    ++tReleaseDepth;
-    values.clear();
-    --tReleaseDepth;
-    return;
-  }
+void ReleaseDeep(Value* values, size_t n) noexcept {
   if (tPendingRelease) {
-    for (Value& v : values) {
-      if (LastHolderOfContainer(v)) tPendingRelease->push_back(std::move(v));
+    for (size_t i = 0; i < n; ++i) {
+      if (LastHolderOfContainer(values[i])) tPendingRelease->push_back(std::move(values[i]));
     }
     return;
   }
@@ -70,9 +74,9 @@ void ReleaseNested(std::vector<Value>& values) noexcept {
   // pending siblings, not every container of a wide value at once.
   std::vector<Value> pending;
   tPendingRelease = &pending;
-  for (Value& v : values) {
-    if (!LastHolderOfContainer(v)) continue;
-    pending.push_back(std::move(v));
+  for (size_t i = 0; i < n; ++i) {
+    if (!LastHolderOfContainer(values[i])) continue;
+    pending.push_back(std::move(values[i]));
     while (!pending.empty()) {
       Value last = std::move(pending.back());
       pending.pop_back();
@@ -80,6 +84,84 @@ void ReleaseNested(std::vector<Value>& values) noexcept {
     }
   }
   tPendingRelease = nullptr;
+}
+
+namespace {
+
+// Sanitizers see every block come and go: nothing is kept for them.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kPoolKeeps = false;
+#else
+constexpr bool kPoolKeeps = true;
+#endif
+constexpr size_t kPoolGranule = 16;
+constexpr size_t kPoolClasses = 128;        // blocks up to 2 KiB
+constexpr size_t kPoolMaxBytes = 8u << 20;  // kept per thread at most
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+// Constant-initialised, no destructor: read without a guard on every block.
+struct BlockPool {
+  FreeBlock* aLibres[kPoolClasses];
+  size_t nBytes;
+  bool lRegistrado;  // the thread's drain is set up
+  bool lCerrado;     // the thread is ending: blocks go straight back
+};
+thread_local BlockPool tBlockPool{};
+
+// Hands every kept block back when its thread ends.
+struct PoolDrain {
+  ~PoolDrain() {
+    BlockPool& pool = tBlockPool;
+    pool.lCerrado = true;
+    for (size_t c = 0; c < kPoolClasses; ++c) {
+      while (FreeBlock* b = pool.aLibres[c]) {
+        pool.aLibres[c] = b->next;
+        ::operator delete(b);
+      }
+    }
+    pool.nBytes = 0;
+  }
+};
+
+size_t PoolClass(size_t bytes) noexcept {
+  return bytes == 0 ? 1 : (bytes + kPoolGranule - 1) / kPoolGranule;
+}
+
+}  // namespace
+
+void* PoolAllocate(size_t bytes) {
+  const size_t c = PoolClass(bytes);
+  if (c >= kPoolClasses) return ::operator new(bytes);
+  BlockPool& pool = tBlockPool;
+  if (FreeBlock* b = pool.aLibres[c]) {
+    pool.aLibres[c] = b->next;
+    pool.nBytes -= c * kPoolGranule;
+    return b;
+  }
+  return ::operator new(c* kPoolGranule);
+}
+
+void PoolFree(void* p, size_t bytes) noexcept {
+  if (!p) return;
+  const size_t c = PoolClass(bytes);
+  BlockPool& pool = tBlockPool;
+  if (!kPoolKeeps || c >= kPoolClasses || pool.lCerrado ||
+      pool.nBytes + c * kPoolGranule > kPoolMaxBytes) {
+    ::operator delete(p);
+    return;
+  }
+  if (!pool.lRegistrado) {
+    pool.lRegistrado = true;
+    static thread_local PoolDrain drain;
+    (void)drain;
+  }
+  FreeBlock* b = static_cast<FreeBlock*>(p);
+  b->next = pool.aLibres[c];
+  pool.aLibres[c] = b;
+  pool.nBytes += c * kPoolGranule;
 }
 
 }  // namespace detail

@@ -586,6 +586,32 @@ TEST(Map, KeyVersionsAreUniqueAcrossThreads) {
   EXPECT_EQ(all.count(0), 0u);
 }
 
+TEST(Map, MapsMadeOnOneThreadAndReleasedOnAnotherStayWhole) {
+  // An engine may be handed from thread to thread: its maps and texts are
+  // then freed where they were not made, and the freeing thread ends.
+  const auto key = [](int k) {
+    std::string s = "k";
+    s += std::to_string(k);
+    return s;
+  };
+  std::vector<Value> made;
+  for (int i = 0; i < 2000; ++i) {
+    Value m = Value::NewMap({{"clave", Value(std::string(20 + i % 40, 'a' + i % 26))}});
+    for (int k = 0; k < i % 70; ++k) m.Set(key(k), Value(k));
+    made.push_back(std::move(m));
+  }
+  std::thread releaser([&made] { made.clear(); });
+  releaser.join();
+  // Blocks of every size are made again here, and read back whole.
+  for (int i = 0; i < 2000; ++i) {
+    Value m = Value::NewMap({{"clave", Value(std::string(20 + i % 40, 'b'))}});
+    for (int k = 0; k < i % 70; ++k) m.Set(key(k), Value(k));
+    ASSERT_EQ(m.Get("clave").Str(), std::string(20 + i % 40, 'b'));
+    ASSERT_EQ(m.Len(), static_cast<size_t>(1 + i % 70));
+    for (int k = 0; k < i % 70; ++k) ASSERT_EQ(m.Get(key(k)).Int(), k);
+  }
+}
+
 TEST(Map, ConstantMapHoldsItsEntriesWithoutReferences) {
   const std::string longText(40, 't');
   static const Map& m = ConstantMap({{"tipo", "rectangulo"},
