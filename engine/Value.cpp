@@ -126,8 +126,17 @@ struct PoolDrain {
   }
 };
 
+// Classes follow the general allocator's own steps (16 bytes, a word of
+// which its header takes), so a block asked for a class takes no more
+// memory than the block the allocator would have given for the request.
+constexpr size_t kPoolHeader = 8;
+
 size_t PoolClass(size_t bytes) noexcept {
-  return bytes == 0 ? 1 : (bytes + kPoolGranule - 1) / kPoolGranule;
+  return (bytes + kPoolHeader + kPoolGranule - 1) / kPoolGranule;
+}
+
+size_t PoolBlockBytes(size_t c) noexcept {
+  return c * kPoolGranule - kPoolHeader;
 }
 
 }  // namespace
@@ -141,7 +150,7 @@ void* PoolAllocate(size_t bytes) {
     pool.nBytes -= c * kPoolGranule;
     return b;
   }
-  return ::operator new(c* kPoolGranule);
+  return ::operator new(PoolBlockBytes(c));
 }
 
 void PoolFree(void* p, size_t bytes) noexcept {
