@@ -89,7 +89,13 @@ void ReleaseDeep(Value* values, size_t n) noexcept {
 namespace {
 
 // Sanitizers see every block come and go: nothing is kept for them.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define KX_POOL_BYPASS 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(KX_POOL_BYPASS)
 constexpr bool kPoolKeeps = false;
 #else
 constexpr bool kPoolKeeps = true;
