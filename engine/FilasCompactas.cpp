@@ -17,6 +17,9 @@ enum Tag : uint8_t {
   kTagFecha,
   kTagMarcaTiempo,
   kTagReferencia,
+  // A byte (prefix length << 4 | suffix length), then the suffix: the text
+  // begins as the column's previous inline text does.
+  kTagTextoPrefijo,
   kTagTexto,  // + the text's length, 0 to kTextoEnLinea
 };
 constexpr size_t kTextoEnLinea = 14;
@@ -33,6 +36,26 @@ uint8_t* EscribirVarint(uint8_t* p, uint64_t v) {
   }
   *p++ = static_cast<uint8_t>(v);
   return p;
+}
+
+static_assert(kTextoEnLinea < 16, "a prefix and a suffix length share one byte");
+
+// An inline text: by its bytes, or by the bytes after the part it shares
+// with the previous one (amounts and numbers of one column mostly differ
+// only in their last digits).
+uint8_t* EscribirTexto(uint8_t* p, std::string_view s, std::string_view previo) {
+  size_t comun = 0;
+  const size_t n = std::min(s.size(), previo.size());
+  while (comun < n && s[comun] == previo[comun]) ++comun;
+  if (comun >= 2) {
+    *p++ = kTagTextoPrefijo;
+    *p++ = static_cast<uint8_t>(comun << 4 | (s.size() - comun));
+  } else {
+    comun = 0;
+    *p++ = static_cast<uint8_t>(kTagTexto + s.size());
+  }
+  std::memcpy(p, s.data() + comun, s.size() - comun);
+  return p + (s.size() - comun);
 }
 
 uint64_t Zigzag(int64_t v) {
@@ -81,7 +104,10 @@ class Lector {
 }  // namespace
 
 FilasCompactas::FilasCompactas(size_t nColumnas)
-    : nColumnas_(nColumnas), aRecientes_(nColumnas * kRecientes), aSiguiente_(nColumnas, 0) {}
+    : nColumnas_(nColumnas),
+      aRecientes_(nColumnas * kRecientes),
+      aSiguiente_(nColumnas, 0),
+      aUltimoTexto_(nColumnas) {}
 
 void FilasCompactas::Agregar(std::span<const Value> fila) {
   for (size_t c = 0; c < nColumnas_; ++c) Escribir(c, c < fila.size() ? fila[c] : kNil);
@@ -148,10 +174,8 @@ void FilasCompactas::Escribir(size_t columna, const Value& v) {
       break;
     default:
       if (v.IsText() && v.Str().size() <= kTextoEnLinea && !v.SharedPtr()) {
-        const std::string_view s = v.Str();
-        *p++ = static_cast<uint8_t>(kTagTexto + s.size());
-        std::memcpy(p, s.data(), s.size());
-        p += s.size();
+        p = EscribirTexto(p, v.Str(), aUltimoTexto_[columna].Str());
+        aUltimoTexto_[columna] = v;
       } else {
         *p++ = kTagReferencia;
         aReferencias_.push_back(v);
@@ -176,6 +200,7 @@ Value FilasCompactas::Lista() const {
   Lector lector(bloques, usados);
   std::vector<Value> recientes(nColumnas_ * kRecientes);
   std::vector<uint8_t> siguiente(nColumnas_, 0);
+  std::vector<Value> ultimoTexto(nColumnas_);
   auto referencia = aReferencias_.begin();
 
   Value lista = Value::NewList();
@@ -219,9 +244,20 @@ Value FilasCompactas::Lista() const {
         case kTagReferencia:
           v = *referencia++;
           break;
+        case kTagTextoPrefijo: {
+          const uint8_t largos = lector.Byte();
+          const size_t comun = largos >> 4, resto = largos & 0x0F;
+          char texto[kTextoEnLinea];
+          std::memcpy(texto, ultimoTexto[c].Str().data(), comun);
+          std::memcpy(texto + comun, lector.Bytes(resto), resto);
+          v = Value(std::string_view(texto, comun + resto));
+          ultimoTexto[c] = v;
+          break;
+        }
         default: {
           const size_t n = tag - kTagTexto;
           v = Value(std::string_view(reinterpret_cast<const char*>(lector.Bytes(n)), n));
+          ultimoTexto[c] = v;
           break;
         }
       }

@@ -7,7 +7,8 @@
 //  - nothing, false and true are one tag byte;
 //  - integers are zigzag varints, dates and timestamps their day (and
 //    milliseconds), a real its raw decimals byte and its eight bytes;
-//  - a text of up to 14 bytes that holds no reference is written inline;
+//  - a text of up to 14 bytes that holds no reference is written inline,
+//    without the first bytes it shares with the column's previous one;
 //  - a value equal (same bits or same reference) to one of the last few
 //    values of its column is one byte naming that one;
 //  - anything else (a long text, a list, a map, an object, a callable) is
@@ -63,6 +64,8 @@ class FilasCompactas : public KXObject {
   // Per column: its last values and the place the next one takes.
   std::vector<Value> aRecientes_;
   std::vector<uint8_t> aSiguiente_;
+  // Per column: the last inline text written, which the next may begin as.
+  std::vector<Value> aUltimoTexto_;
 };
 
 // A data table (a map) whose "aRows" holds compact rows gets their list in

@@ -62,24 +62,29 @@ TEST(FilasCompactas, EveryValueReadsBackExactly) {
   }
 }
 
+std::string Numerado(const char* prefijo, size_t i) {
+  std::string s(prefijo);
+  s += std::to_string(i);
+  return s;
+}
+
 TEST(FilasCompactas, ManyRowsSpanBlocksAndReadBackInOrder) {
   // Unique numbers and texts, more than one block of bytes can hold, and
   // values that recur after the column has forgotten them.
   FilasCompactas filas(4);
   const size_t n = 50000;
   for (size_t i = 0; i < n; ++i) {
-    const Value fila[] = {Value(static_cast<int64_t>(i)), Value("r" + std::to_string(i)),
+    const Value fila[] = {Value(static_cast<int64_t>(i)), Value(Numerado("r", i)),
                           Value::Real(static_cast<double>(i % 13) / 4, 2),
-                          Value("Registro " + std::to_string(i * 1000))};
+                          Value(Numerado("Registro ", i * 1000))};
     filas.Agregar(fila);
   }
   const Value lista = filas.Lista();
   ASSERT_EQ(lista.Len(), n);
   for (size_t i : {size_t{0}, size_t{1}, size_t{12}, size_t{13}, size_t{4097}, n - 1}) {
-    const Value esperada =
-        Value::NewList({Value(static_cast<int64_t>(i)), Value("r" + std::to_string(i)),
-                        Value::Real(static_cast<double>(i % 13) / 4, 2),
-                        Value("Registro " + std::to_string(i * 1000))});
+    const Value esperada = Value::NewList({Value(static_cast<int64_t>(i)), Value(Numerado("r", i)),
+                                           Value::Real(static_cast<double>(i % 13) / 4, 2),
+                                           Value(Numerado("Registro ", i * 1000))});
     EXPECT_EQ(JsonEncode(lista.AsList()[i]), JsonEncode(esperada)) << i;
     EXPECT_EQ(lista.AsList()[i].AsList()[2].Decimals(), 2);
   }
