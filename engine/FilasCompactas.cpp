@@ -114,8 +114,8 @@ void FilasCompactas::Agregar(std::span<const Value> fila) {
   ++nFilas_;
 }
 
-void FilasCompactas::Anexar(const uint8_t* bytes, size_t n) {
-  if (aBloques_.empty() || aBloques_.back().nCapacidad - aBloques_.back().nUsados < n) {
+uint8_t* FilasCompactas::Reservar() {
+  if (aBloques_.empty() || aBloques_.back().nCapacidad - aBloques_.back().nUsados < kMaxValor) {
     Bloque b;
     b.nCapacidad =
         aBloques_.empty() ? kPrimerBloque : std::min(kMaxBloque, 2 * aBloques_.back().nCapacidad);
@@ -123,31 +123,33 @@ void FilasCompactas::Anexar(const uint8_t* bytes, size_t n) {
     aBloques_.push_back(std::move(b));
   }
   Bloque& b = aBloques_.back();
-  std::memcpy(b.datos.get() + b.nUsados, bytes, n);
-  b.nUsados += n;
+  return b.datos.get() + b.nUsados;
 }
 
 void FilasCompactas::Escribir(size_t columna, const Value& v) {
-  uint8_t buf[kMaxValor];
-  uint8_t* p = buf;
+  uint8_t* p = Reservar();
+  Bloque& bloque = aBloques_.back();
+  const auto confirmar = [&bloque](const uint8_t* fin) {
+    bloque.nUsados = static_cast<size_t>(fin - bloque.datos.get());
+  };
   switch (v.kind()) {
     case Kind::Nil:
       *p++ = kTagNada;
-      Anexar(buf, 1);
-      return;
+      return confirmar(p);
     case Kind::Logical:
       *p++ = v.Bool() ? kTagVerdadero : kTagFalso;
-      Anexar(buf, 1);
-      return;
+      return confirmar(p);
     default:
       break;
   }
   Value* recientes = &aRecientes_[columna * kRecientes];
   for (size_t i = 0; i < kRecientes; ++i) {
-    if (recientes[i].SameRef(v)) {
+    // The same bits: the same scalar or the same reference. Equal values
+    // whose unused bytes differ are merely written again.
+    if (std::memcmp(static_cast<const void*>(&recientes[i]), static_cast<const void*>(&v),
+                    sizeof(Value)) == 0) {
       *p++ = static_cast<uint8_t>(i);
-      Anexar(buf, 1);
-      return;
+      return confirmar(p);
     }
   }
   switch (v.kind()) {
@@ -172,17 +174,19 @@ void FilasCompactas::Escribir(size_t columna, const Value& v) {
       p = EscribirVarint(p, Zigzag(v.Jdn()));
       p = EscribirVarint(p, Zigzag(v.MsOfDay()));
       break;
-    default:
-      if (v.IsText() && v.Str().size() <= kTextoEnLinea && !v.SharedPtr()) {
-        p = EscribirTexto(p, v.Str(), aUltimoTexto_[columna].Str());
+    default: {
+      const std::string_view texto = v.Str();
+      if (v.IsText() && texto.size() <= kTextoEnLinea && !v.SharedPtr()) {
+        p = EscribirTexto(p, texto, aUltimoTexto_[columna].Str());
         aUltimoTexto_[columna] = v;
       } else {
         *p++ = kTagReferencia;
         aReferencias_.push_back(v);
       }
       break;
+    }
   }
-  Anexar(buf, static_cast<size_t>(p - buf));
+  confirmar(p);
   uint8_t& siguiente = aSiguiente_[columna];
   recientes[siguiente] = v;
   siguiente = static_cast<uint8_t>((siguiente + 1) % kRecientes);

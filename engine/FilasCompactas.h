@@ -9,7 +9,7 @@
 //    milliseconds), a real its raw decimals byte and its eight bytes;
 //  - a text of up to 14 bytes that holds no reference is written inline,
 //    without the first bytes it shares with the column's previous one;
-//  - a value equal (same bits or same reference) to one of the last few
+//  - a value with the same bits (the same scalar or reference) as one of the last few
 //    values of its column is one byte naming that one;
 //  - anything else (a long text, a list, a map, an object, a callable) is
 //    kept as it stands, in order, beside the bytes.
@@ -53,8 +53,9 @@ class FilasCompactas : public KXObject {
     size_t nCapacidad = 0;
   };
   void Escribir(size_t columna, const Value& v);
-  // Appends the bytes of one value; a value never spans two blocks.
-  void Anexar(const uint8_t* bytes, size_t n);
+  // Room for one more value at the end of the last block: a value never
+  // spans two blocks.
+  uint8_t* Reservar();
 
   size_t nColumnas_;
   size_t nFilas_ = 0;
