@@ -9,8 +9,8 @@
 //    milliseconds), a real its raw decimals byte and its eight bytes;
 //  - a text of up to 14 bytes that holds no reference is written inline,
 //    without the first bytes it shares with the column's previous one;
-//  - a value with the same bits (the same scalar or reference) as one of the last few
-//    values of its column is one byte naming that one;
+//  - a value with the same bits (the same scalar or the same reference) as
+//    one of the last few values of its column is one byte naming that one;
 //  - anything else (a long text, a list, a map, an object, a callable) is
 //    kept as it stands, in order, beside the bytes.
 // `Lista` reads every row back exactly: kind, value, a real's decimals
@@ -34,7 +34,6 @@ class FilasCompactas : public KXObject {
   explicit FilasCompactas(size_t nColumnas);
   std::string_view ClassName() const override { return "FilasCompactas"; }
 
-  size_t Columnas() const { return nColumnas_; }
   // The rows appended so far.
   size_t size() const { return nFilas_; }
   // Appends a row. A shorter row is completed with nothing; values past the
