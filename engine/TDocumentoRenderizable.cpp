@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "FilasCompactas.h"
 #include "PageFile.h"
 
 namespace kx {
@@ -192,10 +193,19 @@ TDocumentoRenderizable& TDocumentoRenderizable::SetDataTables(const Value& table
   return *this;
 }
 
+const Value& TDocumentoRenderizable::GetDataTables() const {
+  if (const List* tables = aDataTables.ListPtr())
+    for (const Value& table : *tables) LeerFilasCompactas(table);
+  return aDataTables;
+}
+
 Value TDocumentoRenderizable::GetDataTable(const Value& id) const {
   if (!aDataTables.IsList()) return Value();
   for (const Value& table : aDataTables.AsList()) {
-    if (table.IsMap() && table.Has("cId") && Equal(table.Get("cId"), id)) return table;
+    if (table.IsMap() && table.Has("cId") && Equal(table.Get("cId"), id)) {
+      LeerFilasCompactas(table);
+      return table;
+    }
   }
   return Value();
 }

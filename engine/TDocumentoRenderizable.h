@@ -88,8 +88,9 @@ class TDocumentoRenderizable : public KXObject {
 
   // Sets the exported data tables (not a list: none).
   TDocumentoRenderizable& SetDataTables(const Value& tables);
-  // The exported data tables.
-  const Value& GetDataTables() const { return aDataTables; }
+  // The exported data tables. A table's rows may be held compactly (see
+  // FilasCompactas) until the tables are read here: they become lists then.
+  const Value& GetDataTables() const;
   // The first data table whose "cId" equals the id exactly, or nothing.
   Value GetDataTable(const Value& id) const;
 
@@ -101,7 +102,7 @@ class TDocumentoRenderizable : public KXObject {
   int64_t nTotalObjects = 0;
   int64_t nAutoSpoolObjectLimit = 0;  // 0 = never
   std::string cSpoolError;
-  Value aDataTables;
+  Value aDataTables;  // read through GetDataTables: rows may still be compact
 
  private:
   // Appends the page to the spool: its stub, or the page itself on failure.

@@ -293,7 +293,8 @@ Ref<TDocumentoRenderizable> TKXEngine::AdjuntarDatosTabulares(Ref<TDocumentoRend
     Interno::Colaboradores c;
     oInterno_->CrearContexto(c, oInterno_->FilaDesde(0), options);
     for (const Ref<TObjectBase>& exporter : exporters) {
-      Value table = exporter->GenerarDatosExportables(*c.contexto);
+      // The document turns the rows into lists when the tables are read.
+      Value table = exporter->GenerarDatosExportablesCompactos(*c.contexto);
       if (!table.IsMap()) continue;
       table.Set("cEncoding", "UTF-8");
       tables.Push(table);

@@ -231,6 +231,9 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
       tallest = std::max(tallest, state.nAlto);
     if (tallest > 0.0) result->SetTamano(Value(result->nAncho), Value(tallest));
   }
+  // The page states served the finalisation and the page-number pass: a
+  // million-record run need not carry them (and their sums) into the export.
+  std::vector<Interno::EstadoPagina>().swap(in.aEstadosPagina);
   return result;
 }
 

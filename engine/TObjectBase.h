@@ -90,6 +90,11 @@ class TObjectBase : public TReportNode {
     (void)context;
     return Value();
   }
+  // The same, except that the table's rows may be held compactly until read
+  // (see FilasCompactas): for a document that may never read them.
+  virtual Value GenerarDatosExportablesCompactos(TContextoEjecucion& context) {
+    return GenerarDatosExportables(context);
+  }
 
   // ---- Parent walk
 

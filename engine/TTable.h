@@ -70,6 +70,8 @@ class TTable : public TRectangle {
   bool AnswersGenerarDatosExportables() const override { return true; }
   // The data table: one column per detail cell, one row per record that shows a detail line.
   Value GenerarDatosExportables(TContextoEjecucion& context) override;
+  // The data table, its rows held compactly until read.
+  Value GenerarDatosExportablesCompactos(TContextoEjecucion& context) override;
 
   // ---- Normalisation of the template model (each treats a non-map as an empty map)
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "FilasCompactas.h"
 #include "TContextoEjecucion.h"
 #include "TTable.h"
 #include "TText.h"
@@ -104,7 +105,7 @@ std::string TTable::ExportHeaderTitle(const Value& cell, const std::string& defa
   return std::string(AllTrim(titulo.Str()));
 }
 
-Value TTable::GenerarDatosExportables(TContextoEjecucion& context) {
+Value TTable::GenerarDatosExportablesCompactos(TContextoEjecucion& context) {
   const Value secciones = NormalizeSections();
 
   std::vector<Value> cabecera;
@@ -141,14 +142,14 @@ Value TTable::GenerarDatosExportables(TContextoEjecucion& context) {
     }
   }
 
-  Value aFilas = Value::NewList();
+  auto filas = MakeRef<FilasCompactas>(columnas.size());
+  std::vector<Value> fila(columnas.size());
   ExportRecords(context, secciones, [&](const std::vector<bool>& visibles) {
     bool alguna = false;
     for (const bool v : visibles) alguna = alguna || v;
     if (!alguna) return;
-    Value fila(MakeRef<List>());
-    fila.AsList().Reserve(columnas.size());
-    for (Columna& c : columnas) {
+    for (size_t k = 0; k < columnas.size(); ++k) {
+      Columna& c = columnas[k];
       Value valor;
       if (visibles[c.nLinea])
         valor = c.lVacia ? Value("") : context.EvaluarPlanFormula(c.oPlan, c.cFormula);
@@ -156,20 +157,26 @@ Value TTable::GenerarDatosExportables(TContextoEjecucion& context) {
         c.hColumna.Set("cType", Value(LetraTipo(valor)));
         c.lTipada = true;
       }
-      fila.Push(std::move(valor));
+      fila[k] = std::move(valor);
     }
-    aFilas.Push(std::move(fila));
+    filas->Agregar(fila);
   });
 
   const Value nombre = IsBlank(ValorAString(cName)) ? cId : cName;
   return Value::NewMap({{"cId", cId},
                         {"cName", nombre},
                         {"aColumns", aColumnas},
-                        {"aRows", aFilas},
-                        {"nRecordCount", static_cast<int64_t>(aFilas.Len())},
+                        {"aRows", Value(Ref<KXObject>(filas))},
+                        {"nRecordCount", static_cast<int64_t>(filas->size())},
                         {"lHasGroupHeaders", false},
                         {"lHasGroupFooters", false},
                         {"lHasTotals", false}});
+}
+
+Value TTable::GenerarDatosExportables(TContextoEjecucion& context) {
+  Value tabla = GenerarDatosExportablesCompactos(context);
+  LeerFilasCompactas(tabla);
+  return tabla;
 }
 
 }  // namespace kx

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "FilasCompactas.h"
+#include "Json.h"
 #include "Platform.h"
 #include "TestFolder.h"
 
@@ -729,6 +731,19 @@ TEST_F(DocumentoTest, DataTablesAreFoundByTheirExactId) {
   doc.SetDataTables("no es una lista");
   EXPECT_TRUE(doc.GetDataTables().IsList());
   EXPECT_EQ(doc.GetDataTables().Len(), 0u);
+}
+
+TEST_F(DocumentoTest, CompactRowsOfADataTableAreListsWhenRead) {
+  const Value fila[] = {Value("a"), Value(1)};
+  for (const bool porId : {false, true}) {
+    auto filas = MakeRef<FilasCompactas>(2);
+    filas->Agregar(fila);
+    TDocumentoRenderizable doc;
+    doc.SetDataTables(
+        Value::NewList({Value::NewMap({{"cId", "T"}, {"aRows", Value(Ref<KXObject>(filas))}})}));
+    const Value tabla = porId ? doc.GetDataTable("T") : doc.GetDataTables().AsList()[0];
+    EXPECT_EQ(JsonEncode(tabla), R"({"cId":"T","aRows":[["a",1]]})") << porId;
+  }
 }
 
 }  // namespace
