@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "LastPageOverflow.h"
+#include "Platform.h"
 
 namespace {
 
@@ -160,7 +161,10 @@ Measure RunOnce(const char* self, long records, bool unique) {
   return m;
 }
 
+// The child stands in for the console program's process: it prepares the
+// heap as the program's main does.
 int Child(long records, bool unique) {
+  kx::platform::PrepareLargeHeap(kx::kHeapAhead);
   kx::LastPageOverflowArgs a;
   a.nRecords = records;
   a.lUniqueTexts = unique;

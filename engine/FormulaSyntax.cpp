@@ -386,9 +386,27 @@ std::string SinEspacios(std::string_view text) {
   return s;
 }
 
+// Every paging function's name holds "page": a text without it, in any case
+// and with any spaces between its letters, calls none of them.
+bool PuedeNombrarPagina(std::string_view text) {
+  static constexpr std::string_view kPage = "page";
+  for (size_t i = 0; i < text.size(); ++i) {
+    if ((text[i] | 0x20) != 'p') continue;
+    size_t k = 1;
+    for (size_t j = i + 1; j < text.size() && k < kPage.size(); ++j) {
+      if (text[j] == ' ') continue;
+      if ((text[j] | 0x20) != kPage[k]) break;
+      ++k;
+    }
+    if (k == kPage.size()) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 bool UsaFuncionPaginacion(std::string_view text) {
+  if (!PuedeNombrarPagina(text)) return false;
   const std::string s = SinEspacios(text);
   for (std::string_view f : kFuncionesPaginacion) {
     if (s.find(f) != std::string::npos) return true;

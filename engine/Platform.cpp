@@ -7,13 +7,20 @@
 #if defined(__x86_64__)
 #include <x86intrin.h>
 #endif
+#if defined(__linux__) && defined(__GLIBC__)
+#include <malloc.h>
+#include <sys/mman.h>
+#endif
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 
 namespace kx::platform {
 
@@ -341,6 +348,36 @@ void NoteStopSignal(int signal) {
 }
 
 }  // namespace
+
+void PrepareLargeHeap(size_t bytes) {
+#if defined(__linux__) && defined(__GLIBC__)
+  if (bytes == 0) return;
+  // Every growth of the heap from now on takes `bytes` more than asked.
+  if (mallopt(M_TOP_PAD, static_cast<int>(std::min<size_t>(bytes, INT32_MAX))) == 0) return;
+  // Blocks below the allocator's mapping threshold come from the heap: a
+  // few make it grow once (a handful at most, whatever room it had left).
+  constexpr size_t kBlock = 64 << 10;
+  void* const before = sbrk(0);
+  // Volatile: the compiler may not drop blocks it sees freed unused.
+  void* volatile blocks[64];
+  size_t n = 0;
+  while (n < std::size(blocks) && sbrk(0) == before) {
+    blocks[n] = std::malloc(kBlock);
+    if (!blocks[n]) break;
+    ++n;
+  }
+  for (size_t i = 0; i < n; ++i) std::free(blocks[i]);
+  // The part of the heap grown ahead, from its first large-page boundary:
+  // large pages are a hint, so a failure here changes nothing.
+  constexpr uintptr_t kLargePage = uintptr_t{2} << 20;
+  const uintptr_t end = reinterpret_cast<uintptr_t>(sbrk(0));
+  if (end == reinterpret_cast<uintptr_t>(before) || end < bytes) return;
+  const uintptr_t start = (end - bytes + kLargePage - 1) & ~(kLargePage - 1);
+  if (start < end) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+  (void)bytes;
+#endif
+}
 
 void InstallStopSignalHandlers() {
   gStopSignal = 0;

@@ -114,6 +114,14 @@ void ConsoleWrite(std::string_view text);
 // Writes text to standard error.
 void ConsoleWriteError(std::string_view text);
 
+// For a program's start, before it builds much: has the memory allocator keep
+// `bytes` of heap ahead of use, and asks the system to back that heap with
+// large memory pages (Linux with the GNU C library; elsewhere it does
+// nothing). A run that holds tens of megabytes of rendered objects then
+// takes a small part of the page faults it would. It sets up the process,
+// not an engine: a program calls it, an engine never does.
+void PrepareLargeHeap(size_t bytes);
+
 // Makes SIGTERM and SIGINT only note their number, so that a program can
 // wind down at a point of its own choosing (and erase what it made) instead
 // of dying where it stands. Each handler serves once: a second such signal

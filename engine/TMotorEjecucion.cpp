@@ -202,9 +202,14 @@ Value TMotorEjecucion::RecolocarFlujoTexto(const Value& lista) {
   for (const Value& elemento : *entrada) {
     const Map* mapa = elemento.MapPtr();
     const Value* valorGrupo = mapa ? claveGrupo.Find(*mapa) : nullptr;
-    const std::string grupo(AllTrim(ValueString(valorGrupo ? *valorGrupo : Value(""))));
     // Only members of a flow group are moved; every other element passes as it
-    // is, without a copy (a table page alone brings hundreds of them).
+    // is, without a copy (a table page alone brings hundreds of them), and
+    // without a text made of an absent or empty group.
+    if (!valorGrupo || (valorGrupo->IsText() && valorGrupo->Str().empty())) {
+      out.Add(elemento);
+      continue;
+    }
+    const std::string grupo(AllTrim(ValueString(*valorGrupo)));
     if (grupo.empty()) {
       out.Add(elemento);
       continue;

@@ -50,19 +50,23 @@ bool LastHolderOfContainer(const Value& v) noexcept {
 
 }  // namespace
 
+bool EnterInPlaceRelease() noexcept {
+  if (tReleaseDepth >= kReleaseInPlaceDepth) return false;
+  ++tReleaseDepth;
+  return true;
+}
+
+void LeaveInPlaceRelease() noexcept {
+  --tReleaseDepth;
+}
+
 // Past the depth, a container released while the work list is in use moves
 // its own last-held containers onto that list instead of releasing them in
 // place, so destructors never nest deeper than the depth and one level.
-void ReleaseNested(std::vector<Value>& values) noexcept {
-  if (tReleaseDepth < kReleaseInPlaceDepth) {
-    ++tReleaseDepth;
-    values.clear();
-    --tReleaseDepth;
-    return;
-  }
+void ReleaseDeep(Value* values, size_t n) noexcept {
   if (tPendingRelease) {
-    for (Value& v : values) {
-      if (LastHolderOfContainer(v)) tPendingRelease->push_back(std::move(v));
+    for (size_t i = 0; i < n; ++i) {
+      if (LastHolderOfContainer(values[i])) tPendingRelease->push_back(std::move(values[i]));
     }
     return;
   }
@@ -70,9 +74,9 @@ void ReleaseNested(std::vector<Value>& values) noexcept {
   // pending siblings, not every container of a wide value at once.
   std::vector<Value> pending;
   tPendingRelease = &pending;
-  for (Value& v : values) {
-    if (!LastHolderOfContainer(v)) continue;
-    pending.push_back(std::move(v));
+  for (size_t i = 0; i < n; ++i) {
+    if (!LastHolderOfContainer(values[i])) continue;
+    pending.push_back(std::move(values[i]));
     while (!pending.empty()) {
       Value last = std::move(pending.back());
       pending.pop_back();
@@ -80,6 +84,99 @@ void ReleaseNested(std::vector<Value>& values) noexcept {
     }
   }
   tPendingRelease = nullptr;
+}
+
+namespace {
+
+// Sanitizers see every block come and go: nothing is kept for them.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define KX_POOL_BYPASS 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(KX_POOL_BYPASS)
+constexpr bool kPoolKeeps = false;
+#else
+constexpr bool kPoolKeeps = true;
+#endif
+constexpr size_t kPoolGranule = 16;
+constexpr size_t kPoolClasses = 128;        // blocks up to 2 KiB
+constexpr size_t kPoolMaxBytes = 8u << 20;  // kept per thread at most
+
+struct FreeBlock {
+  FreeBlock* next;
+};
+
+// Constant-initialised, no destructor: read without a guard on every block.
+struct BlockPool {
+  FreeBlock* aLibres[kPoolClasses];
+  size_t nBytes;
+  bool lRegistrado;  // the thread's drain is set up
+  bool lCerrado;     // the thread is ending: blocks go straight back
+};
+thread_local BlockPool tBlockPool{};
+
+// Hands every kept block back when its thread ends.
+struct PoolDrain {
+  ~PoolDrain() {
+    BlockPool& pool = tBlockPool;
+    pool.lCerrado = true;
+    for (size_t c = 0; c < kPoolClasses; ++c) {
+      while (FreeBlock* b = pool.aLibres[c]) {
+        pool.aLibres[c] = b->next;
+        ::operator delete(b);
+      }
+    }
+    pool.nBytes = 0;
+  }
+};
+
+// Classes follow the general allocator's own steps (16 bytes, a word of
+// which its header takes), so a block asked for a class takes no more
+// memory than the block the allocator would have given for the request.
+constexpr size_t kPoolHeader = 8;
+
+size_t PoolClass(size_t bytes) noexcept {
+  return (bytes + kPoolHeader + kPoolGranule - 1) / kPoolGranule;
+}
+
+size_t PoolBlockBytes(size_t c) noexcept {
+  return c * kPoolGranule - kPoolHeader;
+}
+
+}  // namespace
+
+void* PoolAllocate(size_t bytes) {
+  const size_t c = PoolClass(bytes);
+  if (c >= kPoolClasses) return ::operator new(bytes);
+  BlockPool& pool = tBlockPool;
+  if (FreeBlock* b = pool.aLibres[c]) {
+    pool.aLibres[c] = b->next;
+    pool.nBytes -= c * kPoolGranule;
+    return b;
+  }
+  return ::operator new(PoolBlockBytes(c));
+}
+
+void PoolFree(void* p, size_t bytes) noexcept {
+  if (!p) return;
+  const size_t c = PoolClass(bytes);
+  BlockPool& pool = tBlockPool;
+  if (!kPoolKeeps || c >= kPoolClasses || pool.lCerrado ||
+      pool.nBytes + c * kPoolGranule > kPoolMaxBytes) {
+    ::operator delete(p);
+    return;
+  }
+  if (!pool.lRegistrado) {
+    pool.lRegistrado = true;
+    static thread_local PoolDrain drain;
+    (void)drain;
+  }
+  FreeBlock* b = static_cast<FreeBlock*>(p);
+  b->next = pool.aLibres[c];
+  pool.aLibres[c] = b;
+  pool.nBytes += c * kPoolGranule;
 }
 
 }  // namespace detail
@@ -109,8 +206,44 @@ void Value::SetShared(Kind k, Shared* p) noexcept {
   SetWordsPayload(Head(k, 0), p);
 }
 
+namespace {
+
+uint64_t LoadLittle(const char* p, size_t n) noexcept {
+  uint64_t w = 0;
+  std::memcpy(&w, p, n);
+  return w;
+}
+
+// Bytes 0 to 7 of a text of at most 16 bytes in `lo`, the rest in `hi`
+// (little endian, zeros past the end), read without passing its last byte.
+void InlineTextWords(std::string_view s, uint64_t& lo, uint64_t& hi) noexcept {
+  const char* p = s.data();
+  const size_t n = s.size();
+  if (n >= 8) {
+    lo = LoadLittle(p, 8);
+    hi = n > 8 ? LoadLittle(p + n - 8, 8) >> (8 * (16 - n)) : 0;
+  } else if (n >= 4) {
+    // Two overlapping reads: the bytes they share are the same.
+    lo = LoadLittle(p, 4) | LoadLittle(p + n - 4, 4) << (8 * (n - 4));
+  } else if (n > 0) {
+    lo = uint64_t{static_cast<uint8_t>(p[0])} |
+         uint64_t{static_cast<uint8_t>(p[n / 2])} << (8 * (n / 2)) |
+         uint64_t{static_cast<uint8_t>(p[n - 1])} << (8 * (n - 1));
+  }
+}
+
+}  // namespace
+
 void Value::SetText(std::string_view s) {
   if (s.size() <= kInlineText) {
+    if constexpr (std::endian::native == std::endian::little) {
+      // The text's bytes go straight into the two words: bytes copied aside
+      // and read back as words would make the processor wait for the copy.
+      uint64_t lo = 0, hi = 0;
+      InlineTextWords(s, lo, hi);
+      SetWords(Head(Kind::Text, static_cast<uint8_t>(s.size())) | lo << 16, lo >> 48 | hi << 16);
+      return;
+    }
     // Assembled aside, then written as the two words.
     unsigned char bytes[sizeof(Value)] = {static_cast<unsigned char>(Kind::Text),
                                           static_cast<unsigned char>(s.size())};
@@ -124,10 +257,6 @@ void Value::SetText(std::string_view s) {
     rep->AddRef();
     SetWordsPayload(Head(Kind::Text, kHeapText), rep);
   }
-}
-
-void Value::SetRealPayload(double d, uint8_t decimals) noexcept {
-  SetWordsPayload(Head(Kind::Real, decimals), SaneDouble(d));
 }
 
 Value Value::Real(double d, int decimals) {
@@ -256,7 +385,8 @@ uint64_t Value::IdentityHash() const noexcept {
 
 Value Value::PermanentText(const detail::TextRep* rep) noexcept {
   Value text;
-  text.SetWordsPayload(Head(Kind::Text, kPermanentText), static_cast<Shared*>(const_cast<TextRep*>(rep)));
+  text.SetWordsPayload(Head(Kind::Text, kPermanentText),
+                       static_cast<Shared*>(const_cast<TextRep*>(rep)));
   return text;
 }
 

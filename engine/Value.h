@@ -25,6 +25,7 @@
 // texts, trimming, case) and ValueDate.h (dates).
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -132,22 +133,35 @@ class Map;
 
 namespace detail {
 
+// Blocks of the sizes values are made of (maps, their value arrays, long
+// texts), freed and made again by the thousand per page: a freed one is
+// kept (per thread, up to a bound) for the next one of its size, where the
+// general allocator keeps a handful at most.
+void* PoolAllocate(size_t bytes);
+void PoolFree(void* p, size_t bytes) noexcept;
+
 // Heap storage of a text longer than the inline capacity: the bytes follow
 // the header in one allocation.
 class TextRep final : public Shared {
  public:
   static TextRep* Make(std::string_view s) {
-    void* mem = ::operator new(sizeof(TextRep) + s.size() + 1);
+    void* mem = PoolAllocate(Bytes(s.size()));
     auto* rep = new (mem) TextRep(s.size());
     std::memcpy(rep->Data(), s.data(), s.size());
     rep->Data()[s.size()] = '\0';
     return rep;
   }
-  static void operator delete(void* p) { ::operator delete(p); }
+  // The block's size follows from the text's length, read before it goes.
+  static void operator delete(TextRep* rep, std::destroying_delete_t) noexcept {
+    const size_t bytes = Bytes(rep->n_);
+    rep->~TextRep();
+    PoolFree(rep, bytes);
+  }
   std::string_view View() const { return {Data(), n_}; }
 
  private:
   explicit TextRep(size_t n) : n_(n) {}
+  static size_t Bytes(size_t n) noexcept { return sizeof(TextRep) + n + 1; }
   char* Data() { return reinterpret_cast<char*>(this + 1); }
   const char* Data() const { return reinterpret_cast<const char*>(this + 1); }
   size_t n_;
@@ -352,10 +366,16 @@ class Value {
   }
   // Word 0 of a value with nothing in the six inline bytes.
   static uint64_t Head(Kind k, uint8_t aux) noexcept {
-    const unsigned char bytes[8] = {static_cast<unsigned char>(k), aux, 0, 0, 0, 0, 0, 0};
-    uint64_t w;
-    std::memcpy(&w, bytes, sizeof w);
-    return w;
+    // Computed in a register: bytes stored one by one and read back as one
+    // word make the processor wait for the stores.
+    if constexpr (std::endian::native == std::endian::little) {
+      return uint64_t{static_cast<uint8_t>(k)} | uint64_t{aux} << 8;
+    } else {
+      const unsigned char bytes[8] = {static_cast<unsigned char>(k), aux, 0, 0, 0, 0, 0, 0};
+      uint64_t w;
+      std::memcpy(&w, bytes, sizeof w);
+      return w;
+    }
   }
   template <class T>
   void SetWordsPayload(uint64_t head, T payload) noexcept {
@@ -367,7 +387,10 @@ class Value {
   Shared* Ptr() const noexcept { return Payload<Shared*>(); }
   void SetShared(Kind k, Shared* p) noexcept;
   void SetText(std::string_view s);
-  void SetRealPayload(double d, uint8_t decimals) noexcept;
+  // Inline, so that a real just made is written whole where it goes.
+  void SetRealPayload(double d, uint8_t decimals) noexcept {
+    SetWordsPayload(Head(Kind::Real, decimals), SaneDouble(d));
+  }
 
   // Every constructor writes both words whole.
   Kind kind_;
@@ -388,7 +411,34 @@ namespace detail {
 // Releases the lists and maps among `values` that nothing else holds, without
 // recursion: the last reference to a value nested any number of levels deep
 // goes with a bounded stack. The destructors of List and Map call it.
-void ReleaseNested(std::vector<Value>& values) noexcept;
+bool EnterInPlaceRelease() noexcept;  // true: release in place, then leave
+void LeaveInPlaceRelease() noexcept;
+void ReleaseDeep(Value* values, size_t n) noexcept;
+template <class Vector>
+void ReleaseNested(Vector& values) noexcept {
+  if (values.empty()) return;
+  if (EnterInPlaceRelease()) {
+    values.clear();
+    LeaveInPlaceRelease();
+    return;
+  }
+  ReleaseDeep(values.data(), values.size());
+}
+
+// A standard allocator over the pool.
+template <class T>
+struct PoolAllocator {
+  using value_type = T;
+  PoolAllocator() noexcept = default;
+  template <class U>
+  PoolAllocator(const PoolAllocator<U>&) noexcept {}
+  T* allocate(size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(PoolAllocate(n * sizeof(T)));
+  }
+  void deallocate(T* p, size_t n) noexcept { PoolFree(p, n * sizeof(T)); }
+  friend bool operator==(const PoolAllocator&, const PoolAllocator&) noexcept { return true; }
+};
 }  // namespace detail
 
 class List : public Shared {
@@ -482,6 +532,8 @@ class Map : public Shared {
 
   Map() = default;
   ~Map() override { detail::ReleaseNested(values_); }
+  static void* operator new(size_t bytes) { return detail::PoolAllocate(bytes); }
+  static void operator delete(void* p, size_t bytes) noexcept { detail::PoolFree(p, bytes); }
   // A copy shares the key table (and its index) until either map changes its keys.
   // A copy of a constant map (ConstantMap) changes nothing in it.
   Map(const Map& o);
@@ -551,7 +603,7 @@ class Map : public Shared {
   // turns its own keys into shared ones without changing what it holds).
   mutable KeyStore own_;
   mutable KeysRef shared_;
-  std::vector<Value> values_;
+  std::vector<Value, detail::PoolAllocator<Value>> values_;
   uint64_t nKeyVersion_ = 0;
 };
 

@@ -60,13 +60,6 @@ int64_t DoubleToInt(double d) noexcept {
   return static_cast<int64_t>(d);
 }
 
-double SaneDouble(double d) noexcept {
-  if (std::isnan(d)) return 0.0;
-  if (std::isinf(d))
-    return d > 0 ? std::numeric_limits<double>::max() : -std::numeric_limits<double>::max();
-  return d;
-}
-
 namespace {
 
 int DecimalsOf(const Value& v) {

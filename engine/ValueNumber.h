@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -30,7 +31,13 @@ Value Round(const Value& n, int decimals);
 // A double truncated toward zero into int64, saturating; NaN gives 0.
 int64_t DoubleToInt(double d) noexcept;
 // Finite doubles pass; NaN becomes 0 and infinities the largest finite values.
-double SaneDouble(double d) noexcept;
+// Inline: every real value made passes here.
+inline double SaneDouble(double d) noexcept {
+  if (d != d) return 0.0;
+  if (d > std::numeric_limits<double>::max()) return std::numeric_limits<double>::max();
+  if (d < -std::numeric_limits<double>::max()) return -std::numeric_limits<double>::max();
+  return d;
+}
 
 // Plain form of a number (integers as digits, reals with their decimals count).
 std::string PlainText(const Value& n);

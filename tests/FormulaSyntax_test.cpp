@@ -160,6 +160,26 @@ TEST(FormulaSyntax, FunctionNamesAndCalls) {
   EXPECT_FALSE(EsLlamadaFuncion("f(a) x"));
 }
 
+TEST(FormulaSyntax, PagingFunctionsAreFoundInAnyCaseAndSpacing) {
+  const struct {
+    const char* formula;
+    bool uses;
+  } cases[] = {
+      {"'Hoja ' + PAGE() + ' de ' + TOTALPAGES()", true},
+      {"totalpages()", true},
+      {"T O T A L P A G E S ( )", true},
+      {"LastPageBy('x')", true},
+      {"Pages ()", true},
+      {"Transform(SUM.TOTAL, '99,999,999.99')", false},
+      {"PAGE()", false},  // the current page needs no count
+      {"pageX(1)", false},
+      {"'pages' + 1", false},
+      {"P\tAGES()", false},  // only blanks are skipped
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(UsaFuncionPaginacion(c.formula), c.uses) << c.formula;
+}
+
 TEST(FormulaSyntax, LiteralUnescaping) {
   struct Row {
     const char* body;

@@ -27,6 +27,27 @@ TEST(Value, CopyingTextsSharesBytes) {
   EXPECT_TRUE(a.IsNil());
 }
 
+TEST(Value, TextsOfEveryShortLengthKeepTheirBytes) {
+  // Each text is the whole of a buffer of its own size, so a read past its
+  // end shows under the address sanitizer.
+  const std::string source = "abcdefghijklmnopqrstuvwxyz";
+  for (size_t n = 0; n <= 20; ++n) {
+    std::unique_ptr<char[]> a(new char[n ? n : 1]), b(new char[n ? n : 1]);
+    std::memcpy(a.get(), source.data(), n);
+    std::memcpy(b.get(), source.data(), n);
+    const Value x(std::string_view(a.get(), n));
+    const Value y(std::string_view(b.get(), n));
+    a.reset();
+    b.reset();
+    EXPECT_EQ(x.Str(), source.substr(0, n)) << n;
+    EXPECT_TRUE(x.IsText()) << n;
+    // Short texts hold nothing but their bytes: equal texts are the same bits.
+    if (n <= 14) {
+      EXPECT_TRUE(x.SameRef(y)) << n;
+    }
+  }
+}
+
 TEST(Value, ListsAndMapsAreSharedByReference) {
   Value m = Value::NewMap();
   Value alias = m;
@@ -563,6 +584,32 @@ TEST(Map, KeyVersionsAreUniqueAcrossThreads) {
   for (const auto& v : versions) all.insert(v.begin(), v.end());
   EXPECT_EQ(all.size(), 8u * kMaps);
   EXPECT_EQ(all.count(0), 0u);
+}
+
+TEST(Map, MapsMadeOnOneThreadAndReleasedOnAnotherStayWhole) {
+  // An engine may be handed from thread to thread: its maps and texts are
+  // then freed where they were not made, and the freeing thread ends.
+  const auto key = [](int k) {
+    std::string s = "k";
+    s += std::to_string(k);
+    return s;
+  };
+  std::vector<Value> made;
+  for (int i = 0; i < 2000; ++i) {
+    Value m = Value::NewMap({{"clave", Value(std::string(20 + i % 40, 'a' + i % 26))}});
+    for (int k = 0; k < i % 70; ++k) m.Set(key(k), Value(k));
+    made.push_back(std::move(m));
+  }
+  std::thread releaser([&made] { made.clear(); });
+  releaser.join();
+  // Blocks of every size are made again here, and read back whole.
+  for (int i = 0; i < 2000; ++i) {
+    Value m = Value::NewMap({{"clave", Value(std::string(20 + i % 40, 'b'))}});
+    for (int k = 0; k < i % 70; ++k) m.Set(key(k), Value(k));
+    ASSERT_EQ(m.Get("clave").Str(), std::string(20 + i % 40, 'b'));
+    ASSERT_EQ(m.Len(), static_cast<size_t>(1 + i % 70));
+    for (int k = 0; k < i % 70; ++k) ASSERT_EQ(m.Get(key(k)).Int(), k);
+  }
 }
 
 TEST(Map, ConstantMapHoldsItsEntriesWithoutReferences) {

@@ -12,6 +12,10 @@ namespace kx {
 
 class TDocumentoRenderizable;
 
+// The heap the program prepares at its start (see platform::PrepareLargeHeap):
+// room for the pages a document holds before it spools them.
+inline constexpr size_t kHeapAhead = size_t{128} << 20;
+
 // The records a run sends when no usable count is given.
 inline constexpr int64_t kRegistrosPorDefecto = 170;
 

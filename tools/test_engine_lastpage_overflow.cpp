@@ -10,6 +10,7 @@
 #include "Platform.h"
 
 int main(int argc, char** argv) {
+  kx::platform::PrepareLargeHeap(kx::kHeapAhead);
   kx::platform::InstallStopSignalHandlers();
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string out;
