@@ -132,7 +132,7 @@ TEST(TChart, CrossTableWithSummaries) {
 }
 
 TEST(TChart, CrossTableLabelsAndStylesOfTheFirstDefinitionUntilOverwritten) {
-  // The specification itself is the only definition when it has no list of them.
+  // The chart's hChartSpec is itself the only definition when it has no list of them.
   auto c = Grafico(R"({"cChartKind":"crosstab","hChartSpec":{"cRowFormula":"mes",
       "cColumnFormula":"'Importe'","cCellFormula":"importe","cColumnLabelFormula":"'  '",
       "hRowStyle":{"negrita":true}}})");
