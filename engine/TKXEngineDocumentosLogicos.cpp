@@ -131,12 +131,12 @@ TKXEngine& TKXEngine::DisableLogicalDocumentBreak() {
 void TKXEngine::LoadLogicalDocumentBreak(const Ref<TPlantilla>& plantilla) {
   if (lLogicalDocumentBreakDisabled || !plantilla) return;
   const Value& data = plantilla->GetData();
-  const Value spec = HGet(data, "hLogicalDocumentBreak", Value::NewMap());
-  if (!spec.IsMap()) return;
-  Value fields = HGet(spec, "aFields", Value::NewList());
-  if (!fields.IsList() || fields.Len() == 0) fields = HGet(spec, "cSourceExpression", Value(""));
+  const Value ruptura = HGet(data, "hLogicalDocumentBreak", Value::NewMap());
+  if (!ruptura.IsMap()) return;
+  Value fields = HGet(ruptura, "aFields", Value::NewList());
+  if (!fields.IsList() || fields.Len() == 0) fields = HGet(ruptura, "cSourceExpression", Value(""));
   hLogicalDocumentBreak =
-      NormalizeLogicalDocumentBreak(HGet(spec, "cDetailGroup", Value("OMEMQUERY")), fields);
+      NormalizeLogicalDocumentBreak(HGet(ruptura, "cDetailGroup", Value("OMEMQUERY")), fields);
 }
 
 Value TKXEngine::NormalizeLogicalDocumentBreak(const Value& group, const Value& fields) {

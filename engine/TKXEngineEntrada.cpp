@@ -1,6 +1,7 @@
 // The engine's job data input: variables, variable changes, detail columns
 // and detail records, normalised and kept in the input buffers.
 #include <algorithm>
+#include <type_traits>
 
 #include "Platform.h"
 #include "RuntimeOptions.h"
@@ -73,19 +74,15 @@ std::string FoldAccents(std::string_view key) {
 
 // Adds to a key of the input diagnostics in its place: milliseconds as a real
 // number, a count as an integer.
-void SumarDiagnosticoEntrada(Value& diagnostics, std::string_view key, double ms) {
+template <class Numero>
+void SumarDiagnosticoEntrada(Value& diagnostics, std::string_view key, Numero n) {
   Value* current = diagnostics.IsMap() ? diagnostics.AsMap().Find(key) : nullptr;
-  const Value sum(current ? current->Double() + ms : ms);
-  if (current) {
-    *current = sum;
+  Value sum;
+  if constexpr (std::is_floating_point_v<Numero>) {
+    sum = Value(current ? current->Double() + n : n);
   } else {
-    diagnostics.Set(key, sum);
+    sum = Value(current ? current->Int() + n : n);
   }
-}
-
-void ContarDiagnosticoEntrada(Value& diagnostics, std::string_view key, int64_t n) {
-  Value* current = diagnostics.IsMap() ? diagnostics.AsMap().Find(key) : nullptr;
-  const Value sum(current ? current->Int() + n : n);
   if (current) {
     *current = sum;
   } else {
@@ -355,8 +352,8 @@ TKXEngine& TKXEngine::SendDetalle(const Value& group, const Value& fields) {
     // The cached road normalises while it stores: its time counts as accumulating.
     SumarDiagnosticoEntrada(hInputDiagnostics, "nAccumulateMs",
                             platform::TicksToMs(platform::TickCount() - t));
-    ContarDiagnosticoEntrada(hInputDiagnostics, "nRecords", 1);
-    ContarDiagnosticoEntrada(hInputDiagnostics, "nValues", static_cast<int64_t>(values));
+    SumarDiagnosticoEntrada(hInputDiagnostics, "nRecords", int64_t{1});
+    SumarDiagnosticoEntrada(hInputDiagnostics, "nValues", static_cast<int64_t>(values));
   }
   return *this;
 }
