@@ -26,6 +26,11 @@ bool MismasClavesQue(const Value& antes, uint64_t versionAntes, const Value& aho
   return MismasClaves(antes.AsMap(), ahora.AsMap());
 }
 
+// The "formula" of a user variable's definition; false for one that is no map.
+Value FormulaDe(const Value& definicion) {
+  return definicion.IsMap() ? definicion.Get("formula") : Value(false);
+}
+
 }  // namespace
 
 bool MismasClaves(const Map& a, const Map& b) {
@@ -164,8 +169,7 @@ std::vector<Value> CapasVariables::FormulasDe(const Value& userVars) {
   std::vector<Value> formulas;
   if (const Map* m = userVars.MapPtr()) {
     formulas.reserve(m->size());
-    for (const Map::Entry& def : *m)
-      formulas.push_back(def.value.IsMap() ? def.value.Get("formula") : Value(false));
+    for (const Map::Entry& def : *m) formulas.push_back(FormulaDe(def.value));
   }
   return formulas;
 }
@@ -174,11 +178,8 @@ bool CapasVariables::MismasFormulas(const Value& userVars) const {
   const Map* m = userVars.MapPtr();
   const size_t n = m ? m->size() : 0;
   if (n != aFormulasUserVars_.size()) return false;
-  for (size_t i = 0; i < n; ++i) {
-    const Value& def = m->ValueAt(i);
-    const Value& formula = def.IsMap() ? def.Get("formula") : Value(false);
-    if (!formula.SameRef(aFormulasUserVars_[i])) return false;
-  }
+  for (size_t i = 0; i < n; ++i)
+    if (!FormulaDe(m->ValueAt(i)).SameRef(aFormulasUserVars_[i])) return false;
   return true;
 }
 

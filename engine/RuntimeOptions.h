@@ -40,6 +40,7 @@ inline constexpr std::string_view cProjectPath = "cProjectPath";
 inline constexpr std::string_view cProjectFileName = "cProjectFileName";
 inline constexpr std::string_view hAskStringValues = "hAskStringValues";
 inline constexpr std::string_view nEtiquetaInicial = "nEtiquetaInicial";
+inline constexpr std::string_view modoEjecucion = "modoEjecucion";
 
 // Progress.
 inline constexpr std::string_view lProgressActive = "lProgressActive";

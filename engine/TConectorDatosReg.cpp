@@ -224,10 +224,9 @@ TConectorDatosReg& TConectorDatosReg::SendDataLine(const Value& aStructLine,
   if (!oEstructuraLine_.Vigente(aStructLine, cGrupoLineDefecto))
     oEstructuraLine_.Tomar(aStructLine, cGrupoLineDefecto);
   // The definitions handed out are a copy: the cached ones stay as they were made.
-  Estructura e;
-  e.aDefiniciones = CopiaDefiniciones(oEstructuraLine_.aDefiniciones);
-  e.aPosiciones = oEstructuraLine_.aPosiciones;
-  const List& definiciones = e.aDefiniciones.AsList();
+  const Value aDefiniciones = CopiaDefiniciones(oEstructuraLine_.aDefiniciones);
+  const std::vector<size_t>& posiciones = oEstructuraLine_.aPosiciones;
+  const List& definiciones = aDefiniciones.AsList();
   std::string_view primerGrupo =
       definiciones.empty() ? std::string_view() : definiciones[0].Get("grupo").Str();
   cGrupoLineActual = primerGrupo.empty() ? cGrupoLineDefecto : std::string(primerGrupo);
@@ -251,12 +250,12 @@ TConectorDatosReg& TConectorDatosReg::SendDataLine(const Value& aStructLine,
         }
         List& lista = listas[i].AsList();
         while (lista.size() <= r) lista.Add(Value::NewMap());
-        lista[r].Set(nombre, ValorTipado(def, ElementoFila(fila, e.aPosiciones[i])));
+        lista[r].Set(nombre, ValorTipado(def, ElementoFila(fila, posiciones[i])));
       }
     }
   }
   hDatos.Set("DetalleVar", detalleVar);
-  hDatos.Set("_StructLine", e.aDefiniciones);
+  hDatos.Set("_StructLine", aDefiniciones);
   hDatos.Set("_RegLine", aRegLine.IsList() ? aRegLine : Value::NewList());
   hVariablesCache = Value();
   aRegistrosDetalleCache = Value();

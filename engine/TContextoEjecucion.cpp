@@ -547,13 +547,13 @@ TContextoEjecucion& TContextoEjecucion::SetErrorCriticoComposicion(const Value& 
 }
 
 std::string TContextoEjecucion::GetModoEjecucion() const {
-  const Value& modo = Opcion(hOpciones, oEstado_->oModo, "modoEjecucion");
+  const Value& modo = Opcion(hOpciones, oEstado_->oModo, opcion::modoEjecucion);
   return modo.IsText() ? std::string(modo.Str()) : std::string("real");
 }
 
 bool TContextoEjecucion::EsModoDisenador() const {
   // Asked by every object rendered: read in place, without a copy of the text.
-  const Value& modo = Opcion(hOpciones, oEstado_->oModo, "modoEjecucion");
+  const Value& modo = Opcion(hOpciones, oEstado_->oModo, opcion::modoEjecucion);
   return modo.IsText() && modo.Str() == "disenador";
 }
 

@@ -556,11 +556,10 @@ Value TText::BuildStaticRenderPrototype(TContextoEjecucion& context) {
   return map;
 }
 
-void TText::ApplyDynamicRenderValues(Map& map, const Value& text, int64_t blanks) const {
-  // The prototype order fixes where each key stands; a map of another shape
-  // (the member is public) is refreshed by key instead.
+void TText::ApplyDynamicRenderValues(Map& map, const Contenido& contenido, int64_t blanks,
+                                     bool porPosicion) const {
   auto put = [&](size_t pos, std::string_view key, const Value& v) {
-    if (pos < map.size() && map.KeyAt(pos) == key) {
+    if (porPosicion) {
       map.ValueAt(pos) = v;
     } else {
       map.Set(key, v);
@@ -571,16 +570,17 @@ void TText::ApplyDynamicRenderValues(Map& map, const Value& text, int64_t blanks
   put(kProtoY, "y", nTop);
   put(kProtoAncho, "ancho", nWidth);
   put(kProtoAlto, "alto", nHeight);
-  put(kProtoTexto, "texto", text);
+  put(kProtoTexto, "texto", contenido.cTexto);
   // The formula is shared with the prototype while it holds the same bytes.
-  const bool sameFormula = kProtoFormula < map.size() && map.KeyAt(kProtoFormula) == "formula" &&
-                           map.ValueAt(kProtoFormula).IsText() &&
-                           map.ValueAt(kProtoFormula).Str() == cText;
-  if (!sameFormula) put(kProtoFormula, "formula", Value(cText));
+  const Value& formula = porPosicion ? map.ValueAt(kProtoFormula) : map.Get("formula");
+  if (!formula.SameRef(uTextFormulaText) && !(formula.IsText() && formula.Str() == cText))
+    put(kProtoFormula, "formula", Value(cText));
   put(kProtoAlturaSuprimida, "alturaSuprimidaFlujoTexto", AlturaSuprimida(blanks));
   put(kProtoOrdenOriginal, "ordenOriginal", nZIndex);
   put(kProtoCapa, "capa", nZIndex);
   put(kProtoZIndex, "zIndex", nZIndex);
+  put(kProtoFormulaError, "formulaError", Value(contenido.lError));
+  put(kProtoFormulaErrorMessage, "formulaErrorMessage", contenido.cError);
 }
 
 Value TText::RenderizableDesdePrototipo(TContextoEjecucion& context, const Contenido& contenido,
@@ -596,40 +596,14 @@ Value TText::RenderizableDesdePrototipo(TContextoEjecucion& context, const Conte
   }
   const Map& prototipo = hStaticRenderPrototype.AsMap();
   Ref<Map> copy = MakeRef<Map>(prototipo);
-  Map& out = *copy;
-  const size_t n = out.size();
   // The prototype's values are scalars unless a template put a list or a map
   // under a base key: only those are cloned.
-  const Value* valores = n > 0 ? &prototipo.ValueAt(0) : nullptr;
-  for (size_t i = 0; i < n; ++i) {
-    const Kind kind = valores[i].kind();
-    if (kind == Kind::List || kind == Kind::Map) out.ValueAt(i) = DeepClone(out.ValueAt(i));
+  for (size_t i = 0; i < copy->size(); ++i) {
+    Value& v = copy->ValueAt(i);
+    if (v.IsList() || v.IsMap()) v = DeepClone(v);
   }
-  if (prototipo.KeyVersion() != nVersionPrototipo_) {
-    // A prototype whose keys were changed from outside: every key is found by name.
-    ApplyDynamicRenderValues(out, contenido.cTexto, blanks);
-    out.Set("formulaError", Value(contenido.lError));
-    out.Set("formulaErrorMessage", contenido.cError);
-    return Value(copy);
-  }
-  // Every key stands where the prototype order puts it.
-  Value* v = &out.ValueAt(0);
-  v[kProtoId] = cId;
-  v[kProtoX] = nLeft;
-  v[kProtoY] = nTop;
-  v[kProtoAncho] = nWidth;
-  v[kProtoAlto] = nHeight;
-  v[kProtoTexto] = contenido.cTexto;
-  // The formula is shared with the prototype while it holds the same bytes.
-  if (!v[kProtoFormula].SameRef(uTextFormulaText) &&
-      !(v[kProtoFormula].IsText() && v[kProtoFormula].Str() == cText))
-    v[kProtoFormula] = Value(cText);
-  if (blanks > 0) v[kProtoAlturaSuprimida] = AlturaSuprimida(blanks);
-  v[kProtoOrdenOriginal] = nZIndex;
-  v[kProtoCapa] = nZIndex;
-  v[kProtoZIndex] = nZIndex;
-  v[kProtoFormulaError] = Value(contenido.lError);
-  v[kProtoFormulaErrorMessage] = contenido.cError;
+  // Keys changed from outside (the member is public) are found by name.
+  ApplyDynamicRenderValues(*copy, contenido, blanks, prototipo.KeyVersion() == nVersionPrototipo_);
   return Value(copy);
 }
 

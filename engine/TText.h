@@ -132,8 +132,10 @@ class TText : public TObjectBase {
   bool DecideStaticRenderPrototype() const;
   // The prototype map, in prototype order, with the per-cell keys left neutral.
   Value BuildStaticRenderPrototype(TContextoEjecucion& context);
-  // Refreshes the per-cell keys of a copy of the prototype, in place.
-  void ApplyDynamicRenderValues(Map& map, const Value& text, int64_t blanks) const;
+  // Refreshes the per-cell keys of a copy of the prototype, in place: by
+  // position while the prototype's keys stand in its order, else by name.
+  void ApplyDynamicRenderValues(Map& map, const Contenido& contenido, int64_t blanks,
+                                bool porPosicion) const;
 
   // Compiles the content formula when it changed since the plan was made.
   void PrepararPlan(TContextoEjecucion& context);

@@ -503,6 +503,32 @@ TEST(TText, TwoCellRenderingsDifferOnlyInTheRefreshedKeys) {
   EXPECT_EQ(r.Render().Get("fuente").Str(), "Courier");
 }
 
+TEST(TText, ACellPrototypeWhoseKeysChangedIsRefreshedByName) {
+  TableParent table;
+  Rendered r(R"({"cText":"X"})", R"({"X":"first"})", &table);
+  r.object.cId = Value("a");
+  r.Render();
+  // Keys removed from the prototype move every later key out of its place.
+  Map& prototype = r.object.hStaticRenderPrototype.AsMap();
+  prototype.Remove("tipo");
+  prototype.Remove("fuente");
+
+  r.ctx.contexto->PushVariablesLocales(JsonDecode(R"({"X":"second"})"));
+  r.object.cId = Value("b");
+  r.object.nLeft = Value(11);
+  r.object.nZIndex = Value(2.03);
+  const Value second = r.Render();
+  EXPECT_FALSE(second.AsMap().Has("tipo"));
+  EXPECT_FALSE(second.AsMap().Has("fuente"));
+  EXPECT_EQ(second.AsMap().size(), prototype.size());
+  EXPECT_EQ(JsonEncode(second.Get("id")), R"("b")");
+  EXPECT_EQ(JsonEncode(second.Get("x")), "11");
+  EXPECT_EQ(JsonEncode(second.Get("texto")), R"("second")");
+  EXPECT_EQ(JsonEncode(second.Get("zIndex")), "2.03");
+  EXPECT_EQ(JsonEncode(second.Get("formulaError")), "false");
+  EXPECT_EQ(Keys(second).back(), "formulaErrorMessage");
+}
+
 TEST(TText, ACellTextWithAStyleFormulaRendersDynamically) {
   TableParent table;
   for (const char* formula :
