@@ -34,11 +34,8 @@ std::vector<std::string> TrimmedLines(std::string_view text) {
     for (char c : raw) {
       if (c != '\r') line.push_back(c);
     }
-    size_t start = line.find_first_not_of(" \t");
-    line = start == std::string::npos ? "" : line.substr(start);
-    size_t end = line.find_last_not_of(' ');
-    line = end == std::string::npos ? "" : line.substr(0, end + 1);
-    lines.push_back(std::move(line));
+    // No CR or LF is left, so the trim takes leading tabs and spaces, trailing spaces.
+    lines.emplace_back(AllTrim(line));
   }
   return lines;
 }
