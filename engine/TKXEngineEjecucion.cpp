@@ -101,12 +101,8 @@ void TKXEngine::Interno::CrearContexto(Colaboradores& c, const Value& rows,
 void TKXEngine::Interno::CrearColaboradores(Colaboradores& c, const Value& rows,
                                             const Value& options,
                                             const Ref<TPlantilla>& plantilla) const {
-  c.conector = e.CrearConector(rows);
-  c.evaluador = MakeRef<TEvaluadorFormulas>();
-  c.evaluador->Create();
-  c.contexto = MakeRef<TContextoEjecucion>(c.conector, c.evaluador, options);
+  CrearContexto(c, rows, options);
   c.contexto->SetCacheImagenes(oCacheImagenes);
-  c.contexto->Create();
   c.composicion = MakeRef<TMotorComposicion>();
   c.composicion->Create();
   c.paginacion = MakeRef<TMotorPaginacion>();
