@@ -380,11 +380,8 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
       return finish(nullptr);
     }
     if (lCanceled) return finish(nullptr);
-    lProgressDefinitive = true;
-    nProgressLine = 0;
-    nProgressPages = 0;
-    nProgressLastTime = 0.0;
-    lProgressNotified = false;
+    // The definitive pass reports its progress afresh, as a run does.
+    ResetProgress();
     if (!NotifyProgress(Value(0), Value(nProgressTotal), Value(0), true)) return finish(nullptr);
     definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla, lastPage); });
   }
