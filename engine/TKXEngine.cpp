@@ -373,9 +373,8 @@ Ref<TPlantilla> TKXEngine::CrearPlantilla() const {
   return plantilla;
 }
 
-Ref<TPlantilla> TKXEngine::Interno::PlantillaActual(bool& temporary) const {
-  temporary = !(e.oPlantillaRuntime && lPlantillaRuntimeActual);
-  return temporary ? e.CrearPlantilla() : e.oPlantillaRuntime;
+Ref<TPlantilla> TKXEngine::Interno::PlantillaActual() const {
+  return lPlantillaRuntimeActual ? e.oPlantillaRuntime : nullptr;
 }
 
 std::string TKXEngine::Interno::MotivoPlantillaNoValida(const TPlantilla& plantilla) const {
@@ -401,8 +400,8 @@ TKXEngine& TKXEngine::SetEtiquetaInicial(const Value& label) {
 }
 
 Value TKXEngine::GetLabelPrintLayout() {
-  bool temporary;
-  Ref<TPlantilla> plantilla = oInterno_->PlantillaActual(temporary);
+  Interno::PlantillaDeLaEjecucion actual(*this, oInterno_->PlantillaActual());
+  const Ref<TPlantilla>& plantilla = actual.plantilla;
   Value answer = Value::NewMap({{"lLabelDocument", false},
                                 {"nPaperWidth", Value::Real(0.0, 1)},
                                 {"nPaperHeight", Value::Real(0.0, 1)},
@@ -421,7 +420,6 @@ Value TKXEngine::GetLabelPrintLayout() {
     if (__builtin_mul_overflow(count("nRows"), count("nColumns"), &capacity)) capacity = INT64_MAX;
     answer.Set("nCapacity", std::max<int64_t>(1, capacity));
   }
-  if (temporary) plantilla->End();
   return answer;
 }
 

@@ -217,11 +217,8 @@ Value TKXEngine::Interno::ConstruirRegistrosDetalle() const {
 }
 
 bool TKXEngine::EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const {
-  if (plantilla) return plantilla->IsLabelDocument();
-  Ref<TPlantilla> temporary = CrearPlantilla();
-  bool label = temporary->IsLabelDocument();
-  temporary->End();
-  return label;
+  Interno::PlantillaDeLaEjecucion given(*this, plantilla);
+  return given.plantilla->IsLabelDocument();
 }
 
 Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& rows,

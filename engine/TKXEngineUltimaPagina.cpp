@@ -30,11 +30,8 @@ int64_t WholeCount(const Value& v) {
 }  // namespace
 
 bool TKXEngine::UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const {
-  if (plantilla) return ContieneFuncionPaginacionPrevia(plantilla->GetData());
-  Ref<TPlantilla> temporary = CrearPlantilla();
-  bool uses = ContieneFuncionPaginacionPrevia(temporary->GetData());
-  temporary->End();
-  return uses;
+  Interno::PlantillaDeLaEjecucion given(*this, plantilla);
+  return ContieneFuncionPaginacionPrevia(given.plantilla->GetData());
 }
 
 bool TKXEngine::ContieneFuncionPaginacionPrevia(const Value& value, int depth) {
