@@ -67,8 +67,9 @@ Value CopiaOpciones(const Value& options) {
     copy.AsMap().Reserve(m->size());
     for (const Map::Entry& e : *m) {
       std::string_view key = e.key.Str();
-      bool shared =
-          key == opcion::aDataVarChangesRuntime || key == opcion::aRegistrosDetalleRuntime;
+      bool shared = key == opcion::aDataVarChangesRuntime ||
+                    key == opcion::aRegistrosDetalleRuntime || key == opcion::hUserVars ||
+                    key == opcion::hAcumVars;
       copy.AsMap().Append(e.key, shared ? e.value : DeepClone(e.value));
     }
   }

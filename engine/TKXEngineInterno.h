@@ -96,7 +96,9 @@ Value InitialPaginationDiagnostics();
 Value InitialPerformanceDiagnostics();
 
 // A copy of run options in which an execution may change every key: the
-// record list and the variable changes, which it only reads, stay shared.
+// record list, the variable changes and the template's variable definitions,
+// which it only reads, stay shared (so the variable layers a context built
+// on those definitions still stand for the copy).
 Value CopiaOpciones(const Value& options);
 
 // Whether a page-loop step that consumed `consumed` records made no progress:
