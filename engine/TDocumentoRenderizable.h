@@ -36,7 +36,7 @@ class TDocumentoRenderizable : public KXObject {
  public:
   // New(width, height): both through the value-to-number rule.
   explicit TDocumentoRenderizable(const Value& width = Value(0), const Value& height = Value(0));
-  // Erases every page file the document created.
+  // Erases the document's spool file.
   ~TDocumentoRenderizable() override;
   // The spool file belongs to one document: a copy would erase it twice.
   TDocumentoRenderizable(const TDocumentoRenderizable&) = delete;
@@ -48,7 +48,7 @@ class TDocumentoRenderizable : public KXObject {
   TDocumentoRenderizable& Init(const Value& width, const Value& height);
   // Empties pages and data tables, spooling off, counts 0; size and mode stay.
   TDocumentoRenderizable& Create();
-  // Erases every page file the document created and resets every member.
+  // Erases the spool file and resets every member.
   void End();
 
   // Sets the paper size of every page, in mm.
@@ -60,9 +60,9 @@ class TDocumentoRenderizable : public KXObject {
   TDocumentoRenderizable& EnablePageSpooling();
   // A number sets the object count at which spooling switches itself on (0 never).
   TDocumentoRenderizable& SetAutoPageSpooling(const Value& limit);
-  // Pages live in temporary files.
+  // Pages live in the spool file.
   bool IsPageSpooling() const { return lPageSpooling; }
-  // A store or load of a page file has failed.
+  // A store or load of a spooled page has failed.
   bool HasPageSpoolError() const { return !cSpoolError.empty(); }
   // The latest spool failure's message, or "".
   const std::string& GetPageSpoolError() const { return cSpoolError; }
@@ -115,7 +115,7 @@ class TDocumentoRenderizable : public KXObject {
   int64_t StoredSegment(const Value& entry) const;
   // Objects of the entry: from the segment table when it is stored.
   int64_t EntryObjectCount(const Value& entry) const;
-  // Puts the page in the entry's place, in its file while spooling.
+  // Puts the page in the entry's place, in the spool while spooling.
   void ReplaceEntry(Value& entry, const Value& page);
   // 0-based index of page n, or -1 when n is not a page number.
   int64_t PageIndex(const Value& n) const;

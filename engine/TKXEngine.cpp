@@ -34,11 +34,8 @@ std::vector<std::string> TrimmedLines(std::string_view text) {
     for (char c : raw) {
       if (c != '\r') line.push_back(c);
     }
-    size_t start = line.find_first_not_of(" \t");
-    line = start == std::string::npos ? "" : line.substr(start);
-    size_t end = line.find_last_not_of(' ');
-    line = end == std::string::npos ? "" : line.substr(0, end + 1);
-    lines.push_back(std::move(line));
+    // No CR or LF is left, so the trim takes leading tabs and spaces, trailing spaces.
+    lines.emplace_back(AllTrim(line));
   }
   return lines;
 }
@@ -376,9 +373,8 @@ Ref<TPlantilla> TKXEngine::CrearPlantilla() const {
   return plantilla;
 }
 
-Ref<TPlantilla> TKXEngine::Interno::PlantillaActual(bool& temporary) const {
-  temporary = !(e.oPlantillaRuntime && lPlantillaRuntimeActual);
-  return temporary ? e.CrearPlantilla() : e.oPlantillaRuntime;
+Ref<TPlantilla> TKXEngine::Interno::PlantillaActual() const {
+  return lPlantillaRuntimeActual ? e.oPlantillaRuntime : nullptr;
 }
 
 std::string TKXEngine::Interno::MotivoPlantillaNoValida(const TPlantilla& plantilla) const {
@@ -404,8 +400,8 @@ TKXEngine& TKXEngine::SetEtiquetaInicial(const Value& label) {
 }
 
 Value TKXEngine::GetLabelPrintLayout() {
-  bool temporary;
-  Ref<TPlantilla> plantilla = oInterno_->PlantillaActual(temporary);
+  Interno::PlantillaDeLaEjecucion actual(*this, oInterno_->PlantillaActual());
+  const Ref<TPlantilla>& plantilla = actual.plantilla;
   Value answer = Value::NewMap({{"lLabelDocument", false},
                                 {"nPaperWidth", Value::Real(0.0, 1)},
                                 {"nPaperHeight", Value::Real(0.0, 1)},
@@ -424,7 +420,6 @@ Value TKXEngine::GetLabelPrintLayout() {
     if (__builtin_mul_overflow(count("nRows"), count("nColumns"), &capacity)) capacity = INT64_MAX;
     answer.Set("nCapacity", std::max<int64_t>(1, capacity));
   }
-  if (temporary) plantilla->End();
   return answer;
 }
 

@@ -310,12 +310,10 @@ Value TKXEngine::EvaluarParametroAskString(const std::string& text, const Value&
 
 Value TKXEngine::GetAskStrings() {
   if (!lAskStringsAnalizados) {
-    bool temporary;
-    Ref<TPlantilla> plantilla = oInterno_->PlantillaActual(temporary);
+    Interno::PlantillaDeLaEjecucion actual(*this, oInterno_->PlantillaActual());
     hAskStrings = Value::NewMap();
-    AnalizarAskStringsNodo(plantilla->GetData(), "");
+    AnalizarAskStringsNodo(actual.plantilla->GetData(), "");
     lAskStringsAnalizados = true;
-    if (temporary) plantilla->End();
   }
   return DeepClone(hAskStrings);
 }

@@ -67,8 +67,9 @@ Value CopiaOpciones(const Value& options) {
     copy.AsMap().Reserve(m->size());
     for (const Map::Entry& e : *m) {
       std::string_view key = e.key.Str();
-      bool shared =
-          key == opcion::aDataVarChangesRuntime || key == opcion::aRegistrosDetalleRuntime;
+      bool shared = key == opcion::aDataVarChangesRuntime ||
+                    key == opcion::aRegistrosDetalleRuntime || key == opcion::hUserVars ||
+                    key == opcion::hAcumVars;
       copy.AsMap().Append(e.key, shared ? e.value : DeepClone(e.value));
     }
   }
@@ -101,12 +102,8 @@ void TKXEngine::Interno::CrearContexto(Colaboradores& c, const Value& rows,
 void TKXEngine::Interno::CrearColaboradores(Colaboradores& c, const Value& rows,
                                             const Value& options,
                                             const Ref<TPlantilla>& plantilla) const {
-  c.conector = e.CrearConector(rows);
-  c.evaluador = MakeRef<TEvaluadorFormulas>();
-  c.evaluador->Create();
-  c.contexto = MakeRef<TContextoEjecucion>(c.conector, c.evaluador, options);
+  CrearContexto(c, rows, options);
   c.contexto->SetCacheImagenes(oCacheImagenes);
-  c.contexto->Create();
   c.composicion = MakeRef<TMotorComposicion>();
   c.composicion->Create();
   c.paginacion = MakeRef<TMotorPaginacion>();
@@ -221,11 +218,8 @@ Value TKXEngine::Interno::ConstruirRegistrosDetalle() const {
 }
 
 bool TKXEngine::EsDocumentoEtiquetas(const Ref<TPlantilla>& plantilla) const {
-  if (plantilla) return plantilla->IsLabelDocument();
-  Ref<TPlantilla> temporary = CrearPlantilla();
-  bool label = temporary->IsLabelDocument();
-  temporary->End();
-  return label;
+  Interno::PlantillaDeLaEjecucion given(*this, plantilla);
+  return given.plantilla->IsLabelDocument();
 }
 
 Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& rows,
@@ -384,11 +378,8 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
       return finish(nullptr);
     }
     if (lCanceled) return finish(nullptr);
-    lProgressDefinitive = true;
-    nProgressLine = 0;
-    nProgressPages = 0;
-    nProgressLastTime = 0.0;
-    lProgressNotified = false;
+    // The definitive pass reports its progress afresh, as a run does.
+    ResetProgress();
     if (!NotifyProgress(Value(0), Value(nProgressTotal), Value(0), true)) return finish(nullptr);
     definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla, lastPage); });
   }

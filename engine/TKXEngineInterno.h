@@ -96,7 +96,9 @@ Value InitialPaginationDiagnostics();
 Value InitialPerformanceDiagnostics();
 
 // A copy of run options in which an execution may change every key: the
-// record list and the variable changes, which it only reads, stay shared.
+// record list, the variable changes and the template's variable definitions,
+// which it only reads, stay shared (so the variable layers a context built
+// on those definitions still stand for the copy).
 Value CopiaOpciones(const Value& options);
 
 // Whether a page-loop step that consumed `consumed` records made no progress:
@@ -158,9 +160,9 @@ class TKXEngine::Interno {
 
   // ---- Template (TKXEngine.cpp)
 
-  // The template of the current source: the job's own while the source is
-  // unchanged since OpenJob, else a temporary one the caller ends.
-  Ref<TPlantilla> PlantillaActual(bool& temporary) const;
+  // The job's template while the source is unchanged since OpenJob, else
+  // nothing: a PlantillaDeLaEjecucion given it makes one of the current source.
+  Ref<TPlantilla> PlantillaActual() const;
   // Opens a job on the template: from OpenJob with one it has just built;
   // for a logical document with the parent's (`parent`), which the child
   // borrows, never ends, and takes the analysis of instead of scanning it again.
@@ -197,8 +199,8 @@ class TKXEngine::Interno {
   void CrearColaboradores(Colaboradores& c, const Value& rows, const Value& options,
                           const Ref<TPlantilla>& plantilla) const;
 
-  // The template of one run or execution: the one given (the job's own), or
-  // one made for it alone, which is ended when the run or execution is over.
+  // The template of one run, execution or template query: the one given (the
+  // job's own), or one made for it alone, which is ended when it is over.
   struct PlantillaDeLaEjecucion {
     PlantillaDeLaEjecucion(const TKXEngine& engine, const Ref<TPlantilla>& given)
         : plantilla(given), lPropia(!given) {

@@ -99,12 +99,8 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
   Interno::Colaboradores c;
   in.CrearColaboradores(c, in.FilaDesde(0), Value::NewMap(), plantilla);
 
-  hPaginationDiagnostics = Value::NewMap({{"nTotalDataLines", n},
-                                          {"nLastDataLine", 0},
-                                          {"nPages", 0},
-                                          {"cTerminationReason", ""},
-                                          {"lLastPageSplit", false},
-                                          {"nLastPageSplitPages", 0}});
+  hPaginationDiagnostics = InitialPaginationDiagnostics();
+  hPaginationDiagnostics.Set("nTotalDataLines", n);
   in.EscribirTerminacion(Terminacion::kEnCurso);
   bool spoolError = false;
   // Where the last step started, for the last-page finalisation.

@@ -30,11 +30,8 @@ int64_t WholeCount(const Value& v) {
 }  // namespace
 
 bool TKXEngine::UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const {
-  if (plantilla) return ContieneFuncionPaginacionPrevia(plantilla->GetData());
-  Ref<TPlantilla> temporary = CrearPlantilla();
-  bool uses = ContieneFuncionPaginacionPrevia(temporary->GetData());
-  temporary->End();
-  return uses;
+  Interno::PlantillaDeLaEjecucion given(*this, plantilla);
+  return ContieneFuncionPaginacionPrevia(given.plantilla->GetData());
 }
 
 bool TKXEngine::ContieneFuncionPaginacionPrevia(const Value& value, int depth) {
@@ -304,10 +301,6 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
       }
       Value stateOptions = CopiaOpciones(options);
       stateOptions.Set(opcion::nRegistroBase, state->nBase);
-      // The template's variable definitions, which a context only reads, stay
-      // shared: the variable layers built for one page stand for the next.
-      stateOptions.Set(opcion::hUserVars, options.Get(opcion::hUserVars));
-      stateOptions.Set(opcion::hAcumVars, options.Get(opcion::hAcumVars));
       context.SetOpciones(stateOptions);
       context.Create();
       appliedBase = state->nBase;
