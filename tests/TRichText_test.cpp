@@ -181,6 +181,7 @@ TEST(TRichText, PlainText) {
       {"<p>x</p>", Value("TEXT"), "<p>x</p>"},
       // RTF goes through its HTML; tabs and bullets come back as themselves.
       {R"({\rtf1 a\tab b\par\bullet c &amp;emsp;})", Value(), "a\tb\r\n\xE2\x80\xA2 c &amp;emsp;"},
+      {R"({\rtf1 don\rquote t\~\emdash})", Value(), "don\xE2\x80\x99t\xC2\xA0\xE2\x80\x94"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(KXRICHTEXTPLAINTEXT(Value(c.content), c.format), c.plain) << c.content;
