@@ -103,6 +103,20 @@ const std::vector<Case> kCases = {
        };
        return KXRICHTEXTINTERPOLATE(Value(content), "rtf", evaluate);
      }},
+    // Groups opening together ahead of one far "}}": each "{{" is judged once.
+    {"richtext_rtf_groups_before_one_close",
+     [] { return "{\\rtf1 " + Repeat("{{\\b x}", 200000) + "}}}"; },
+     [](const std::string& content) {
+       const RichTextEvaluator evaluate = [](std::string_view) { return Value("v"); };
+       return KXRICHTEXTINTERPOLATE(Value(content), "rtf", evaluate);
+     }},
+    // Job data full of calls that stay as written.
+    {"richtext_data_calls_left_as_written",
+     [] { return Repeat("{{LoadFile('x')}} {{a{{b", 100000) + "}}"; },
+     [](const std::string& content) {
+       const RichTextEvaluator evaluate = [](std::string_view) { return Value("v"); };
+       return KXRICHTEXTINTERPOLATE(Value(content), "html", evaluate, RichTextSource::kData);
+     }},
     {"richtext_plain_text_of_nested_rtf",
      [] { return "{\\rtf1 " + std::string(1000000, '{') + "x" + std::string(1000000, '}') + "}"; },
      [](const std::string& content) { return KXRICHTEXTPLAINTEXT(Value(content)); }},

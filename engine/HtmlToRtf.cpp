@@ -38,6 +38,7 @@ constexpr Entity kEntities[] = {
     {"&emsp;", "\t"}, {"&#8226;", "\xE2\x80\xA2"},  // only for HTML made from RTF
 };
 constexpr size_t kHtmlEntities = 8;
+constexpr std::string_view kEmsp = "&emsp;";
 
 // Tags and their styles split at any of HTML's white space, so a tag written
 // over two lines is still recognised.
@@ -82,6 +83,68 @@ std::string DecodeEntities(std::string_view text, size_t count) {
   }
   out.append(text.substr(std::min(i, text.size())));
   return out;
+}
+
+// The code point of a well-formed numeric character reference at the start of
+// the text ("&#233;", "&#xE9;"), with the reference's length; 0 for anything
+// else: no digits, no ";", or a number that names no character (NUL, a
+// surrogate, beyond U+10FFFF).
+size_t NumericReference(std::string_view text, uint32_t& codePoint) {
+  if (!text.starts_with("&#")) return 0;
+  size_t i = 2;
+  const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
+  if (hex) ++i;
+  const size_t digits = i;
+  uint32_t n = 0;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    uint32_t d;
+    if (c >= '0' && c <= '9')
+      d = static_cast<uint32_t>(c - '0');
+    else if (hex && IsHexDigit(c))
+      d = static_cast<uint32_t>((c | 0x20) - 'a' + 10);
+    else
+      break;
+    // Past the last character the number only has to stay too large.
+    n = std::min<uint32_t>(0x110000, n * (hex ? 16 : 10) + d);
+  }
+  if (i == digits || i >= text.size() || text[i] != ';') return 0;
+  if (n == 0 || n >= 0x110000 || (n >= 0xD800 && n <= 0xDFFF)) return 0;
+  codePoint = n;
+  return i + 1;
+}
+
+// HTML text as RTF text in one pass: the eight entities, "&emsp;" and every
+// well-formed numeric reference become characters, so text sent from RTF to
+// HTML and back keeps its tabs and bullets; "&emsp;", which the RTF to HTML
+// conversion writes for a tab, is a tab again. Anything else after "&" is text.
+void AppendHtmlTextAsRtf(std::string& out, std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const size_t amp = text.find('&', i);
+    if (amp == std::string_view::npos) break;
+    AppendRtfText(out, text.substr(i, amp - i));
+    const std::string_view rest = text.substr(amp);
+    uint32_t codePoint = 0;
+    const auto named = std::find_if(kEntities, kEntities + kHtmlEntities,
+                                    [&](const Entity& e) { return rest.starts_with(e.name); });
+    if (named != kEntities + kHtmlEntities) {
+      AppendRtfText(out, named->text);
+      i = amp + named->name.size();
+    } else if (rest.starts_with(kEmsp)) {
+      out.append("\\tab ");
+      i = amp + kEmsp.size();
+    } else if (const size_t length = NumericReference(rest, codePoint)) {
+      std::string character;
+      AppendUtf8(character, codePoint);
+      AppendRtfText(out, character);
+      i = amp + length;
+    } else {
+      out.push_back('&');
+      i = amp + 1;
+    }
+  }
+  AppendRtfText(out, text.substr(std::min(i, text.size())));
 }
 
 // The font-size value in half points, or 0 when it gives no positive size.
@@ -171,7 +234,7 @@ class HtmlBodyWriter {
     int64_t nCounter;
   };
 
-  void Text(std::string_view text) { AppendRtfText(out_, KXRICHTEXTDECODEENTITIES(text)); }
+  void Text(std::string_view text) { AppendHtmlTextAsRtf(out_, text); }
 
   void Tag(std::string_view tagText) {
     std::string lower = Lower(tagText);

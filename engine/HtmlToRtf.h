@@ -49,7 +49,8 @@ class HtmlRtfTables {
 // The RTF of a content in its format ("rtf", "html", anything else is plain
 // text); a content that is not a text counts as "", a format that is not a text as "text".
 std::string KXRICHTEXTTORTF(const Value& content, const Value& format);
-// The RTF document of an HTML fragment.
+// The RTF document of an HTML fragment. Its text's entities and numeric character
+// references are written as RTF characters; a malformed reference stays as text.
 std::string KXRICHTEXTHTMLTORTF(std::string_view html);
 // The control words of a tag and its style, each followed by a blank.
 std::string KXRICHTEXTTAGRTFCONTROLS(std::string_view tag, std::string_view style,

@@ -14,6 +14,17 @@ constexpr int64_t kNumberLimit = std::numeric_limits<int32_t>::max();
 // runs times name length. A Windows face name has at most 31 UTF-16 units (93 bytes).
 constexpr size_t kFontNameLimit = 128;
 constexpr uint32_t kReplacement = 0xFFFD;
+constexpr uint32_t kNoBreakSpace = 0xA0;  // "\~"
+
+// The control words that stand for a typographic character.
+struct SymbolWord {
+  std::string_view word;
+  uint32_t codePoint;
+};
+constexpr SymbolWord kSymbolWords[] = {
+    {"lquote", 0x2018}, {"rquote", 0x2019}, {"ldblquote", 0x201C}, {"rdblquote", 0x201D},
+    {"emdash", 0x2014}, {"endash", 0x2013}, {"emspace", 0x2003},   {"enspace", 0x2002},
+};
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
@@ -272,20 +283,34 @@ class RtfReader {
       state_.skip = true;
     } else if (IsLetter(d)) {
       ControlWord();
+    } else if (d == '~') {
+      i_ += 2;
+      if (!state_.skip) AppendCharacter(kNoBreakSpace);
     } else {
-      // A control symbol ("\~", "\-" ...) leaves nothing; its character goes whole.
+      // Any other control symbol ("\-", "\_" ...) leaves nothing; its character goes whole.
       uint32_t cp;
       i_ += 1 + std::max<size_t>(1, Utf8SequenceAt(s_, i_ + 1, cp));
     }
   }
 
+  // "\'" and the two characters after it. Two hexadecimal digits name a byte;
+  // any other two are dropped with the escape, so they never become text. A
+  // backslash or brace among them is left to the reader: it is RTF syntax, and
+  // taking it would leave a group open or closed.
   void HexEscape() {
     size_t j = i_ + 2;
-    while (j < s_.size() && j < i_ + 4 && IsHex(s_[j])) ++j;
-    const bool complete = j == i_ + 4;
+    size_t taken = 0;
+    bool hex = true;
+    for (; taken < 2 && j < s_.size(); ++taken) {
+      const char c = s_[j];
+      if (c == '\\' || c == '{' || c == '}') break;
+      hex = hex && IsHex(c);
+      uint32_t cp;
+      j += std::max<size_t>(1, Utf8SequenceAt(s_, j, cp));
+    }
+    const bool complete = hex && taken == 2;
     const std::string_view digits = s_.substr(i_ + 2, j - i_ - 2);
     i_ = j;
-    // Without two hex digits the escape names no byte: it is dropped whole.
     if (!complete || TakeFallback() || state_.skip) return;
     const auto byte = static_cast<unsigned char>(HexToNumber(digits));
     if (byte == 0) return;
@@ -323,6 +348,13 @@ class RtfReader {
       UnicodeUnit(value);
       return;
     }
+    // A typographic symbol is a character of the run, not a change of its format.
+    for (const SymbolWord& symbol : kSymbolWords) {
+      if (Is(w, symbol.word)) {
+        AppendCharacter(symbol.codePoint);
+        return;
+      }
+    }
     EndOfRun();
     RtfCharState& st = state_;
     if (Is(w, "b"))
@@ -357,6 +389,26 @@ class RtfReader {
       html_.append("&#8226; ");
     else if (Is(w, "uc"))
       st.uc = std::max(0, value);
+    else if (Is(w, "plain"))
+      Plain();
+    else if (Is(w, "deff"))
+      st.font = nDefaultFont_ = value;
+  }
+
+  // "\plain" ends every character format: writers start each paragraph with it
+  // to end a heading's bold. The font goes back to the document's default; the
+  // group's destination and its fallback count are no character format.
+  void Plain() {
+    RtfCharState plain;
+    plain.font = nDefaultFont_;
+    plain.skip = state_.skip;
+    plain.uc = state_.uc;
+    state_ = plain;
+  }
+
+  void AppendCharacter(uint32_t codePoint) {
+    SettleSurrogate();
+    AppendUtf8(run_, codePoint);
   }
 
   // "\u" carries a UTF-16 code unit, negative above 32767. A pair of units is joined; a
@@ -389,6 +441,7 @@ class RtfReader {
   std::string run_;  // UTF-8, not yet escaped
   int64_t nFallback_ = 0;
   uint32_t nHighSurrogate_ = 0;
+  int32_t nDefaultFont_ = 0;  // "\deff"
 };
 
 }  // namespace

@@ -4,8 +4,10 @@
 // highlight colour), turns paragraph and line ends into "<br>", skips the
 // destinations that hold no text and decodes the three ways RTF carries
 // non-ASCII text ("\'hh" as Windows-1252, "\u" code units, raw bytes as UTF-8
-// when they form it, else as Windows-1252). Paragraph formatting, tables,
-// pictures and objects are not converted.
+// when they form it, else as Windows-1252); the typographic symbol words
+// (quotes, dashes, spaces, "\~") write their characters and "\plain" ends the
+// character format. Paragraph formatting, tables, pictures and objects are not
+// converted.
 //
 // Hostile input is expected: the reader keeps no recursion (the group states
 // are a flat stack that stores a run of equal states once), the font table is

@@ -49,12 +49,16 @@ bool ModuleText(const Value& v) {
   return true;
 }
 
+// A quiet zone a renderer can draw: none given (the renderer's own), or a
+// finite number of modules, 0 or more.
 bool Margin(const Map& descriptor, std::string_view key) {
   const Value* v = descriptor.Find(key);
-  return v && v->IsNumber() && std::isfinite(v->Double()) && v->Double() >= 0.0;
+  return !v || (v->IsNumber() && std::isfinite(v->Double()) && v->Double() >= 0.0);
 }
 
-// A renderer can draw the descriptor's pattern as it stands.
+// A renderer can draw the descriptor's pattern as it stands: modules of 0 and 1,
+// the rows of a matrix of one width. A host that builds its own pattern need not
+// give the quiet zones.
 bool DrawablePattern(const Map& descriptor) {
   if (const Value* bits = descriptor.Find("bits")) {
     if (!ModuleText(*bits) || !Margin(descriptor, "margenIzquierdoModulos") ||

@@ -35,6 +35,14 @@ bool PuedeSerNombreArchivo(std::string_view text) {
   return text.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
 }
 
+// A file name without blanks, tabs, CR and LF at either end.
+std::string_view RecortarNombre(std::string_view text) {
+  const auto blanco = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blanco(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blanco(text.back())) text.remove_suffix(1);
+  return text;
+}
+
 Value Descriptor(Value mime, Value dataUri, Value error) {
   return Value::NewMap(
       {{"mime", std::move(mime)}, {"dataUri", std::move(dataUri)}, {"error", std::move(error)}});
@@ -47,11 +55,14 @@ Value TImageUtil::Resolver(const Value& fuente, const Value& tipoFuente, TImageC
   const std::string_view texto = fuente.Str();
   const bool soloDatos = Lower(AllTrim(ValueString(tipoFuente))) == "datos";
 
-  if (!soloDatos && PuedeSerNombreArchivo(texto)) {
+  // A value read from a multi-line field may end or begin with a line break:
+  // the name is what lies between, and only a break inside it makes it data.
+  const std::string_view nombre = RecortarNombre(texto);
+  if (!soloDatos && PuedeSerNombreArchivo(nombre)) {
     Value descriptor;
-    if (ResolverRuta(texto, cache, descriptor)) return descriptor;
+    if (ResolverRuta(nombre, cache, descriptor)) return descriptor;
     // The source as it stands, blanks included, when trimming changed it.
-    if (AllTrim(texto).size() != texto.size()) {
+    if (nombre.size() != texto.size() && PuedeSerNombreArchivo(texto)) {
       const std::string tal(texto);
       if (DesdeArchivo(tal, cache, descriptor)) return descriptor;
       const std::string separada = NormalizarSeparadores(tal);

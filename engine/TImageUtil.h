@@ -9,9 +9,10 @@
 // given, then under the folder "public", and a text that starts with
 // "public/" also without that prefix. A file is opened once, without
 // blocking, and judged on its descriptor: only a readable regular file of 1
-// byte to 64 MiB counts; anything else is no file. A source holding a NUL, CR
-// or LF byte is never taken as a file name (raw PNG bytes hold CR LF). Then a
-// strict data URI, then the text as raw bytes.
+// byte to 64 MiB counts; anything else is no file. The name is the source
+// without blanks, tabs, CR and LF at either end; one that still holds a NUL,
+// CR or LF byte is never taken as a file name (raw PNG bytes hold CR LF). Then
+// a strict data URI, then the text as raw bytes.
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "FormulaSyntax.h"
 #include "HtmlToRtf.h"
 #include "RtfToHtml.h"
 #include "TContextoEjecucion.h"
@@ -92,8 +93,8 @@ Value TRichText::GenerarRenderizable(TContextoEjecucion& context) {
   const RichTextEvaluator evaluate = [&context](std::string_view expression) {
     return Value(ValorAString(context.EvaluarFormula(Value(expression))));
   };
-  const Value content(
-      KXRICHTEXTINTERPOLATE(evaluated, KXRICHTEXTDETECTFORMAT(evaluated), evaluate));
+  const Value content(KXRICHTEXTINTERPOLATE(evaluated, KXRICHTEXTDETECTFORMAT(evaluated), evaluate,
+                                            KXRICHTEXTCONTENTSOURCE(cContent)));
   // Filled placeholders may change the format: plain text that received HTML is HTML.
   const Value format(KXRICHTEXTDETECTFORMAT(content));
   const std::string plain = KXRICHTEXTPLAINTEXT(content, format);
@@ -139,34 +140,98 @@ std::string KXRICHTEXTDETECTFORMAT(const Value& value) {
   return HasHtmlMark(text) ? "html" : "text";
 }
 
+RichTextSource KXRICHTEXTCONTENTSOURCE(const Value& formula) {
+  if (!formula.IsText()) return RichTextSource::kTemplate;
+  const std::string_view text = NormalizarFormula(formula.Str());
+  if (text.empty() || EsLiteralTextoCompleto(text)) return RichTextSource::kTemplate;
+  for (std::string_view part : SepararPorSuma(text))
+    if (!EsLiteralTextoCompleto(NormalizarFormula(part))) return RichTextSource::kData;
+  return RichTextSource::kTemplate;
+}
+
+bool KXRICHTEXTISVARIABLENAME(std::string_view text) {
+  const std::string_view name = AllTrim(text);
+  bool partStart = true;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+    const bool digit = c >= '0' && c <= '9';
+    if (c == '.') {
+      if (partStart) return false;  // an empty part: ".x", "a..b"
+      partStart = true;
+    } else if (letter || (digit && i > 0)) {
+      partStart = false;
+    } else {
+      return false;
+    }
+  }
+  return !name.empty() && !partStart;
+}
+
+namespace {
+
+// The next place at or after a start that never moves back where the search
+// finds something: kept while it lies ahead, so the text is read once.
+template <class Search>
+class Ahead {
+ public:
+  explicit Ahead(Search search) : search_(search) {}
+  size_t From(size_t from) {
+    if (!searched_ || (at_ != std::string_view::npos && at_ < from)) {
+      at_ = search_(from);
+      searched_ = true;
+    }
+    return at_;
+  }
+
+ private:
+  Search search_;
+  size_t at_ = 0;
+  bool searched_ = false;
+};
+
+}  // namespace
+
 std::string KXRICHTEXTINTERPOLATE(const Value& content, std::string_view format,
-                                  const RichTextEvaluator& evaluate) {
+                                  const RichTextEvaluator& evaluate, RichTextSource source) {
   const std::string_view text = content.Str();
   if (!content.IsText() || !evaluate) return std::string(text);
+  const bool rtf = format == "rtf";
   std::string out;
   out.reserve(text.size());
-  size_t pos = 0;
-  for (size_t open = text.find("{{"); open != std::string_view::npos; open = text.find("{{", pos)) {
-    out.append(text.substr(pos, open - pos));
-    const size_t close = text.find("}}", open + 2);
-    if (close == std::string_view::npos) {
-      pos = open;  // an unclosed placeholder stays as text
-      break;
+  Ahead closes([text](size_t from) { return text.find("}}", from); });
+  // What RTF syntax a placeholder never holds.
+  Ahead syntax([text](size_t from) { return text.find_first_of("\\{}", from); });
+  size_t pos = 0;   // copied up to here
+  size_t from = 0;  // the next "{{" is looked for from here
+  for (size_t open = text.find("{{"); open != std::string_view::npos;
+       open = text.find("{{", from)) {
+    const size_t close = closes.From(open + 2);
+    if (close == std::string_view::npos) break;  // an unclosed placeholder stays as text
+    if (rtf && syntax.From(open + 2) < close) {
+      // Groups opening together, as writers put hyperlinks: the second brace may
+      // still open a placeholder.
+      from = open + 1;
+      continue;
     }
-    const std::string value =
-        KXRICHTEXTNORMALIZEINPUT(evaluate(AllTrim(text.substr(open + 2, close - open - 2))));
+    const std::string_view expression = AllTrim(text.substr(open + 2, close - open - 2));
+    from = close + 2;
+    if (source == RichTextSource::kData && !KXRICHTEXTISVARIABLENAME(expression))
+      continue;  // stays as written
+    out.append(text.substr(pos, open - pos));
+    const std::string value = KXRICHTEXTNORMALIZEINPUT(evaluate(expression));
     if (format == "html") {
       if (KXRICHTEXTDETECTFORMAT(Value(value)) == "rtf")
         out.append(KXRICHTEXTRTFTOHTML(Value(value)));
       else
         AppendEscapedHtml(out, value);
-    } else if (format == "rtf") {
+    } else if (rtf) {
       // A value such as C:\new or "}" must not change the document's structure.
       AppendRtfText(out, value);
     } else {
       out.append(value);
     }
-    pos = close + 2;
+    pos = from;
   }
   out.append(text.substr(pos));
   return out;

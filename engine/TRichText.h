@@ -5,6 +5,11 @@
 // form, whether anything visible is left, and an RTF form for renderers that
 // want RTF; the engine itself reads none of them.
 //
+// Only the template is code: a content whose text may carry job data (its
+// formula is anything but a text literal) fills only the placeholders that
+// name a variable, so a customer's note cannot run LoadFile or any other
+// function; the others stay as written.
+//
 // Placeholder values are written so that they cannot change the structure of
 // their content: into HTML escaped (an RTF value converted to HTML), into RTF
 // with the RTF-text rule (backslash, braces and non-ASCII escaped), into plain
@@ -12,6 +17,7 @@
 // content and every placeholder again.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -49,12 +55,29 @@ class TRichText : public TObjectBase {
 // Answers the text a placeholder's expression gives.
 using RichTextEvaluator = std::function<Value(std::string_view expression)>;
 
+// Who wrote a content's text, which decides what its placeholders may run.
+enum class RichTextSource : uint8_t {
+  kTemplate,  // the template's own text: a placeholder holds any expression
+  kData,      // text that carries job data: only a placeholder naming a variable is filled
+};
+
+// Where the value of a content formula comes from: the template's own text when the
+// formula is a text literal (or literals joined with "+"), or a value that is no text;
+// any other formula may bring job data.
+RichTextSource KXRICHTEXTCONTENTSOURCE(const Value& formula);
+// Whether the text, trimmed, is a plain variable name ("CLI.nombre"): names made of
+// letters, digits and "_", joined by ".", the first starting with a letter or "_".
+bool KXRICHTEXTISVARIABLENAME(std::string_view text);
+
 // "rtf", "html" or "text".
 std::string KXRICHTEXTDETECTFORMAT(const Value& value);
 // The content with every placeholder filled; a content that is not a text gives "" and,
-// without an evaluator, a text comes back unchanged.
+// without an evaluator, a text comes back unchanged. In text from job data a placeholder
+// whose expression is not a plain variable name stays as written. In RTF a "{{" whose text
+// up to "}}" holds a backslash or a brace is two groups opening, not a placeholder.
 std::string KXRICHTEXTINTERPOLATE(const Value& content, std::string_view format,
-                                  const RichTextEvaluator& evaluate);
+                                  const RichTextEvaluator& evaluate,
+                                  RichTextSource source = RichTextSource::kTemplate);
 // A text without leading NUL, tab, LF, CR and space bytes (a blank text stays); other values "".
 std::string KXRICHTEXTTRIMSTART(const Value& value);
 // The plain text of a content in its format (nothing: the detected format).

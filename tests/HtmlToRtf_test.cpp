@@ -4,6 +4,9 @@
 
 #include <string>
 
+#include "RtfToHtml.h"
+#include "TRichText.h"
+
 namespace kx {
 namespace {
 
@@ -179,6 +182,35 @@ TEST(HtmlToRtf, Entities) {
             " &<>\"''\xE2\x82\xAC&copy;&lt;&");
   EXPECT_EQ(KXRICHTEXTDECODEENTITIES("&emsp;&#8226;"), "&emsp;&#8226;");
   EXPECT_EQ(DecodeEntitiesOfRtfHtml("&emsp;&#8226; &amp;emsp;"), "\t\xE2\x80\xA2 &emsp;");
+}
+
+// Mend: the text's numeric character references and the entities the RTF to HTML
+// conversion writes become RTF characters; a malformed reference stays as text.
+TEST(HtmlToRtf, CharacterReferencesBecomeCharacters) {
+  const std::pair<std::string, std::string> bodies[] = {
+      {"&#8226;&emsp;item", R"(\u8226?\tab item)"},
+      {"&#65;&#x42;&#X43;&#x00044;&#233;&#xe9;", R"(ABCD\u233?\u233?)"},
+      {"&#128512;&#8195;", R"(\u-10179?\u-8704?\u8195?)"},
+      {"&#123;&#92;&#10;", R"(\{\\\line )"},
+      {"&amp;#233; &#x26;amp;", "&#233; &amp;"},
+      {"&#;&#x;&#65&#xG;&#0;&#55296;&#1114112;&#99999999999999999999;&#-1;&emsp",
+       "&#;&#x;&#65&#xG;&#0;&#55296;&#1114112;&#99999999999999999999;&#-1;&emsp"},
+  };
+  // Digits after "#" may also read as a colour: only the text after the header counts here.
+  const std::string start = R"(\viewkind4\uc1\pard\f0\fs24 )";
+  for (const auto& [html, body] : bodies) {
+    const std::string rtf = KXRICHTEXTHTMLTORTF(html);
+    EXPECT_EQ(rtf.substr(rtf.find(start) + start.size()), body + "}") << html;
+  }
+}
+
+// RTF sent to HTML and back keeps its tabs and bullets as characters, not entity texts.
+TEST(HtmlToRtf, RoundTripKeepsTabsAndBullets) {
+  const Value rtf(R"({\rtf1 \bullet\tab uno\par 1.\tab d\'f3s\par})");
+  const std::string back = KXRICHTEXTHTMLTORTF(KXRICHTEXTRTFTOHTML(rtf));
+  EXPECT_EQ(back.find('&'), std::string::npos) << back;
+  EXPECT_EQ(KXRICHTEXTPLAINTEXT(Value(back)), KXRICHTEXTPLAINTEXT(rtf));
+  EXPECT_EQ(KXRICHTEXTPLAINTEXT(rtf), "\xE2\x80\xA2 \tuno\r\n1.\td\xC3\xB3s\r\n");
 }
 
 }  // namespace

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "HtmlToRtf.h"
+#include "ObjectTestContext.h"
+#include "Platform.h"
+#include "TRichText.h"
 
 namespace kx {
 namespace {
@@ -50,7 +56,10 @@ TEST(RtfToHtml, DestinationsAndSymbols) {
       {R"({\info{\title t}}y)", "<span>y</span>"},
       {R"({\stylesheet{\s0 Normal;}}{\pict 0102}{\object o}y)", "<span>y</span>"},
       {R"(a\{b\}c\\d)", "<span>a{b}c\\d</span>"},
-      {R"(a\~b\-c\_d)", "<span>abcd</span>"},
+      // A no-break space stays; the optional and the no-break hyphen leave nothing.
+      {R"(a\~b\-c\_d)",
+       "<span>a\xC2\xA0"
+       "bcd</span>"},
       {"x < y & \"z\" 'w'", "<span>x &lt; y &amp; &quot;z&quot; &#039;w&#039;</span>"},
       {"a\r\nb\tc", "<span>ab\tc</span>"},
       // Unterminated documents, surplus braces and a final backslash.
@@ -90,8 +99,59 @@ TEST(RtfToHtml, UnicodeValuesAreRangeChecked) {
       {R"(\u-40000?)", "<span>" + fffd + "</span>"},
       {R"(\u99999999999999999999?)", "<span>" + fffd + "</span>"},
       {R"(a\u0?b)", "<span>ab</span>"},
-      {R"(a\'4gb\'zz\'0)", "<span>agbzz</span>"},
+      {R"(a\'4gb\'zz\'0)", "<span>ab</span>"},
       {R"(a\'00b)", "<span>ab</span>"},
+  });
+}
+
+// Mend: "\'" takes the two characters after it even when they are no hexadecimal digits,
+// and writes nothing for them; a brace or backslash among them is left to the reader.
+TEST(RtfToHtml, HexEscapeTakesTwoCharacters) {
+  ExpectConversions({
+      {R"(x\'qqy)", "<span>xy</span>"},
+      {R"(x\'e)", "<span>x</span>"},
+      {"x\\'\xC3\xA9\xC3\xA9y", "<span>xy</span>"},
+      {R"({\b x\'}y)", "<span><strong>x</strong>y</span>"},
+      {R"(x\'a\par y)", "<span>x<br>y</span>"},
+      {R"({\b x\'a{\i y}})", "<span><strong>x</strong><strong><em>y</em></strong></span>"},
+  });
+}
+
+// Mend: "\plain" ends every character format, as writers that start each
+// paragraph with it expect; the font goes back to the document's default.
+TEST(RtfToHtml, PlainEndsTheCharacterFormat) {
+  ExpectConversions({
+      {R"({\rtf1 \pard\b Title\par\pard\plain body\par})",
+       "<span><strong>Title</strong><br>body<br></span>"},
+      {R"({\rtf1\deff1{\fonttbl{\f0 A;}{\f1 B;}}{\colortbl;\red255\green0\blue0;})"
+       R"(a\f0\fs30\cf1\highlight1\b\i\ul\strike\super b\plain c})",
+       R"(<span><span style="font-family:B;">a</span>)"
+       R"(<span style="font-family:A;font-size:15.00pt;color:#FF0000;background-color:#FF0000;">)"
+       "<strong><em><u><s><sup>b</sup></s></u></em></strong></span>"
+       R"(<span style="font-family:B;">c</span></span>)"},
+      // The group's state comes back at its end; a skipped destination stays skipped.
+      {R"({\b a{\plain b}c})", "<span><strong>a</strong>b<strong>c</strong></span>"},
+      {R"({\*\x \plain hidden}{\uc0 \plain\u233 x})", "<span>\xC3\xA9x</span>"},
+  });
+}
+
+// Mend: the typographic symbol words write their characters, in the run they stand in.
+TEST(RtfToHtml, SymbolWordsWriteTheirCharacters) {
+  ExpectConversions({
+      {R"({\b don\rquote t})", "<span><strong>don\xE2\x80\x99t</strong></span>"},
+      {R"(\lquote a\rquote \ldblquote b\rdblquote )",
+       "<span>\xE2\x80\x98"
+       "a\xE2\x80\x99\xE2\x80\x9C"
+       "b\xE2\x80\x9D</span>"},
+      {R"(1\endash 2\emdash 3\emspace 4\enspace 5\~6)",
+       "<span>1\xE2\x80\x93"
+       "2\xE2\x80\x94"
+       "3\xE2\x80\x83"
+       "4\xE2\x80\x82"
+       "5\xC2\xA0"
+       "6</span>"},
+      {R"(\qc \emdash\emdash\emdash\par)", "<span>\xE2\x80\x94\xE2\x80\x94\xE2\x80\x94<br></span>"},
+      {R"({\*\x \emdash\~}{\info \rquote}y)", "<span>y</span>"},
   });
 }
 
@@ -215,6 +275,125 @@ TEST(RtfToHtml, OutputIsAlwaysValidUtf8) {
     const std::string html = KXRICHTEXTRTFTOHTML(Value(rtf));
     EXPECT_TRUE(IsValidUtf8(html)) << html;
     EXPECT_EQ(html.find('\0'), std::string::npos) << html;
+  }
+}
+
+// ---- Documents made by real writers (tests/rtf, written by `scripts/setup rtf-fixtures`)
+
+std::string Fixture(const std::string& name) {
+  std::string text;
+  EXPECT_TRUE(platform::ReadTextFile(std::string(KX_SOURCE_DIR) + "/tests/rtf/" + name, text))
+      << name;
+  return text;
+}
+
+// The words of a text: what stands between blanks, line breaks and the Unicode
+// spaces, leaving out those without a letter or digit (list bullets, dashes,
+// rules), which each writer draws its own way.
+std::vector<std::string> Words(std::string_view text) {
+  std::string spaced(text);
+  for (std::string_view space : {"\xC2\xA0", "\xE2\x80\x82", "\xE2\x80\x83"})
+    spaced = ReplaceAll(spaced, space, " ");
+  std::vector<std::string> words;
+  std::string word;
+  const auto end = [&] {
+    const bool letters = std::any_of(word.begin(), word.end(), [](char c) {
+      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+    if (letters) words.push_back(word);
+    word.clear();
+  };
+  for (char c : spaced) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n')
+      end();
+    else
+      word.push_back(c);
+  }
+  end();
+  return words;
+}
+
+// Whether the RTF's groups close as they open.
+bool BracesBalance(std::string_view rtf) {
+  int64_t depth = 0;
+  for (size_t i = 0; i < rtf.size(); ++i) {
+    if (rtf[i] == '\\')
+      ++i;
+    else if (rtf[i] == '{')
+      ++depth;
+    else if (rtf[i] == '}' && --depth < 0)
+      return false;
+  }
+  return depth == 0;
+}
+
+// The HTML's elements nest and close (<br> stands alone), and the text inside
+// <strong>; false as the first when they do not.
+std::pair<bool, std::string> TagsAndBold(std::string_view html) {
+  std::vector<std::string> open;
+  std::string bold;
+  size_t strong = 0;
+  for (size_t pos = 0; pos < html.size();) {
+    const size_t lt = html.find('<', pos);
+    const std::string_view text = html.substr(pos, lt - pos);
+    // Text outside <strong> parts two bold runs; runs that touch make one text.
+    bold += strong > 0 ? DecodeEntitiesOfRtfHtml(text) : text.empty() ? "" : " ";
+    if (lt == std::string_view::npos) break;
+    const size_t gt = html.find('>', lt);
+    if (gt == std::string_view::npos) return {false, bold};
+    std::string_view tag = html.substr(lt + 1, gt - lt - 1);
+    pos = gt + 1;
+    if (tag == "br") {
+      bold += ' ';
+      continue;
+    }
+    const bool closing = tag.starts_with('/');
+    if (closing) tag.remove_prefix(1);
+    const std::string name(tag.substr(0, tag.find(' ')));
+    if (closing) {
+      if (open.empty() || open.back() != name) return {false, bold};
+      open.pop_back();
+    } else {
+      open.push_back(name);
+    }
+    if (name == "strong") strong += closing ? -1 : 1;
+  }
+  return {open.empty(), bold};
+}
+
+// Three documents from pandoc and LibreOffice (headings, bold and italic runs, lists,
+// hyperlinks, typographic quotes and dashes) keep their groups, their text and their bold
+// runs, checked against what the writer itself gives as the document's text and bold; and
+// so does their round trip through HTML.
+TEST(RtfToHtml, DocumentsOfRealWriters) {
+  for (const std::string name : {"pandoc-informe", "libreoffice-pedido", "libreoffice-acta"}) {
+    const std::string rtf = Fixture(name + ".rtf");
+    const std::vector<std::string> text = Words(Fixture(name + ".txt"));
+    const std::vector<std::string> bold = Words(Fixture(name + ".bold"));
+    ASSERT_TRUE(BracesBalance(rtf)) << name;
+    ASSERT_GT(text.size(), 20u) << name;
+    ASSERT_GT(bold.size(), 3u) << name;
+
+    // As the content of a rich text: no hyperlink's "{{" is taken for a placeholder.
+    ObjectTestContext ctx;
+    TRichText object;
+    object.cContent = Value(KXRICHTEXTENCODELITERAL(rtf));
+    const Value map = object.GenerarRenderizable(*ctx.contexto);
+    EXPECT_EQ(map.Get("contentFormat").Str(), "rtf") << name;
+    EXPECT_EQ(map.Get("content").Str(), rtf) << name;
+    EXPECT_EQ(Words(map.Get("plainContent").Str()), text) << name;
+
+    const std::string html = KXRICHTEXTRTFTOHTML(Value(rtf));
+    const auto [nested, boldText] = TagsAndBold(html);
+    EXPECT_TRUE(nested) << name << ": " << html;
+    EXPECT_EQ(Words(boldText), bold) << name << ": " << html;
+
+    // Through HTML and back to RTF: balanced, no entity left as text, the same words and bold.
+    const std::string back = KXRICHTEXTHTMLTORTF(html);
+    EXPECT_TRUE(BracesBalance(back)) << name;
+    EXPECT_EQ(back.find('&'), std::string::npos) << name << ": " << back;
+    EXPECT_EQ(Words(KXRICHTEXTPLAINTEXT(Value(back))), text) << name;
+    EXPECT_EQ(Words(TagsAndBold(KXRICHTEXTRTFTOHTML(Value(back))).second), bold) << name;
   }
 }
 

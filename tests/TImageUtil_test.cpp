@@ -192,8 +192,27 @@ TEST_F(ImageFiles, LineBreaksAndNulsAreNeverFileNames) {
   EXPECT_EQ(Mime(Value(std::string("logo.png\0.txt", 13))), kFailure);
   EXPECT_EQ(Mime(Value("a\nb.png")), kFailure);
   EXPECT_EQ(Mime(Value("c\rd.png")), kFailure);
-  EXPECT_EQ(Mime(Value("logo.png\n")), kFailure);
-  EXPECT_EQ(Mime(Value("\nlogo.png")), kFailure);
+  EXPECT_EQ(Mime(Value("lo\ngo.png\n")), kFailure);
+}
+
+// A value read from a multi-line field: the name is what lies between its
+// blanks, tabs and line breaks, and only a break inside it makes it data.
+TEST_F(ImageFiles, ANameIsTrimmedBeforeItsLineBreaksAreTested) {
+  Write("logo.png", kGif);
+  Write("img/logo.png", kGif);
+  const std::pair<std::string, std::string> cases[] = {
+      {"\nlogo.png", "image/gif"},
+      {"logo.png\n", "image/gif"},
+      {"\r\n\t logo.png \t\r\n", "image/gif"},
+      {"\nimg/logo.png\r\n", "image/gif"},
+      {"\npublic/img/logo.png", "image/gif"},
+      {"\nimg/\nlogo.png", kFailure},
+      {std::string("\nlogo.png\0", 10), kFailure},
+  };
+  for (const auto& [source, mime] : cases) EXPECT_EQ(Mime(Value(source)), mime) << source;
+  // Raw image bytes still count as data, whatever blanks they begin or end with.
+  EXPECT_EQ(Mime(Value("\n" + kPng)), kFailure);
+  EXPECT_EQ(Mime(Value(kPng + "\n")), "image/png");
 }
 
 TEST_F(ImageFiles, FileFirstUnlessDatos) {

@@ -5,7 +5,9 @@
 #include "Json.h"
 #include "ObjectTestContext.h"
 #include "RtfToHtml.h"
+#include "TKXEngine.h"
 #include "TTable.h"
+#include "TestFolder.h"
 
 namespace kx {
 namespace {
@@ -179,6 +181,7 @@ TEST(TRichText, PlainText) {
       {"<p>x</p>", Value("TEXT"), "<p>x</p>"},
       // RTF goes through its HTML; tabs and bullets come back as themselves.
       {R"({\rtf1 a\tab b\par\bullet c &amp;emsp;})", Value(), "a\tb\r\n\xE2\x80\xA2 c &amp;emsp;"},
+      {R"({\rtf1 don\rquote t\~\emdash})", Value(), "don\xE2\x80\x99t\xC2\xA0\xE2\x80\x94"},
   };
   for (const Case& c : cases)
     EXPECT_EQ(KXRICHTEXTPLAINTEXT(Value(c.content), c.format), c.plain) << c.content;
@@ -270,6 +273,160 @@ TEST(TRichText, ATableCellRendersForEveryRecord) {
   EXPECT_EQ(cells, (std::vector<std::string>{"T_detail_r0_0_0_text <p>0</p>",
                                              "T_detail_r1_0_0_text <p>1</p>"}));
   EXPECT_EQ(table->hCellObjectCache.Len(), 1u);
+}
+
+// Which content formulas are the template's own text: only literals can hold no job data.
+TEST(TRichText, ContentSource) {
+  const std::pair<Value, RichTextSource> cases[] = {
+      {Value(R"("<p>{{Page()}}</p>")"), RichTextSource::kTemplate},
+      {Value(" ('<p>x</p>') "), RichTextSource::kTemplate},
+      {Value(R"("<p>" + '{{a}}' + "</p>")"), RichTextSource::kTemplate},
+      {Value(""), RichTextSource::kTemplate},
+      {Value(5), RichTextSource::kTemplate},
+      {Value("CLI.nota"), RichTextSource::kData},
+      {Value(R"("<p>" + CLI.nota + "</p>")"), RichTextSource::kData},
+      {Value(R"(IIf(.T., "a", "b"))"), RichTextSource::kData},
+      {Value("VAR.carta"), RichTextSource::kData},
+      {Value("LoadFile('carta.html')"), RichTextSource::kData},
+      {Value(R"("a" + "b" == "ab")"), RichTextSource::kData},
+  };
+  for (const auto& [formula, source] : cases)
+    EXPECT_EQ(KXRICHTEXTCONTENTSOURCE(formula), source) << ValueString(formula);
+}
+
+// In text from job data only a placeholder that names a variable is evaluated;
+// every other one stays as it was written.
+TEST(TRichText, DataTextFillsOnlyVariableNames) {
+  std::vector<std::string> asked;
+  const RichTextEvaluator evaluate = [&asked](std::string_view expression) {
+    asked.emplace_back(expression);
+    return Value("V");
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {"{{CLI.nombre}}|{{ nombre }}|{{_a.b1.C_2}}", "V|V|V"},
+      {"{{LoadFile('/etc/hostname')}}", "{{LoadFile('/etc/hostname')}}"},
+      {"{{ hb_MemoRead(CLI.ruta) }}", "{{ hb_MemoRead(CLI.ruta) }}"},
+      {"{{1+1}}{{a + b}}{{'x'}}{{}}{{ }}", "{{1+1}}{{a + b}}{{'x'}}{{}}{{ }}"},
+      {"{{.a}}{{a.}}{{a..b}}{{1a}}{{a b}}{{@a}}{{a$}}",
+       "{{.a}}{{a.}}{{a..b}}{{1a}}{{a b}}{{@a}}{{a$}}"},
+      {"{{a{{b}}|{{c}}", "{{a{{b}}|V"},
+      {"x {{a", "x {{a"},
+  };
+  for (const auto& [content, filled] : cases)
+    EXPECT_EQ(KXRICHTEXTINTERPOLATE(Value(content), "text", evaluate, RichTextSource::kData),
+              filled)
+        << content;
+  EXPECT_EQ(asked, (std::vector<std::string>{"CLI.nombre", "nombre", "_a.b1.C_2", "c"}));
+}
+
+// A rendered object whose content formula reads a field: the field's placeholders
+// are data, while a template literal keeps its formulas.
+TEST(TRichText, AFieldsPlaceholdersDoNotRun) {
+  const std::string vars =
+      R"({"CLI.nombre":"Ana","CLI.nota":"<p>{{CLI.nombre}} {{Upper(CLI.nombre)}}</p>"})";
+  Rendered data(R"({"cContent":"CLI.nota"})", vars);
+  EXPECT_EQ(data.Render().Get("content").Str(), "<p>Ana {{Upper(CLI.nombre)}}</p>");
+  Rendered joined(R"({"cContent":"'<div>' + CLI.nota + '</div>'"})", vars);
+  EXPECT_EQ(joined.Render().Get("content").Str(), "<div><p>Ana {{Upper(CLI.nombre)}}</p></div>");
+  Rendered literal(Contenido("<p>{{Upper(CLI.nombre)}} {{CLI.nota}}</p>"), vars);
+  // The field's text is a value here: it is escaped and never scanned for placeholders.
+  EXPECT_EQ(literal.Render().Get("content").Str(),
+            "<p>ANA &lt;p&gt;{{CLI.nombre}} {{Upper(CLI.nombre)}}&lt;/p&gt;</p>");
+}
+
+// "{{" in RTF is two groups opening (writers put every hyperlink so): it is a
+// placeholder only when its text up to "}}" holds no backslash and no brace.
+TEST(TRichText, RtfGroupsAreNotPlaceholders) {
+  const std::string link =
+      R"({\rtf1 see {{\field{\*\fldinst HYPERLINK "x" }{\fldrslt {link}}}} end})";
+  Rendered r(Contenido(link));
+  const Value map = r.Render();
+  EXPECT_EQ(map.Get("content").Str(), link);
+  EXPECT_EQ(map.Get("plainContent").Str(), "see link end");
+  EXPECT_TRUE(r.ctx.Avisos().empty());
+
+  std::vector<std::string> asked;
+  const RichTextEvaluator evaluate = [&asked](std::string_view expression) {
+    asked.emplace_back(expression);
+    return Value("V");
+  };
+  const std::pair<std::string, std::string> cases[] = {
+      {R"({\rtf1 {{{v}}}})", R"({\rtf1 {V}})"},
+      {R"({\rtf1 {{a{{b}}})", R"({\rtf1 {{aV})"},
+      {R"({\rtf1 {{\b x}} {{w}}})", R"({\rtf1 {{\b x}} V})"},
+      {R"({\rtf1 {{x}y}}})", R"({\rtf1 {{x}y}}})"},
+  };
+  for (const auto& [content, filled] : cases)
+    EXPECT_EQ(KXRICHTEXTINTERPOLATE(Value(content), "rtf", evaluate), filled) << content;
+  EXPECT_EQ(asked, (std::vector<std::string>{"v", "b", "w"}));
+  // HTML and plain text have no groups: there the expression is anything up to "}}".
+  EXPECT_EQ(KXRICHTEXTINTERPOLATE(Value("{{\\x}}"), "text", evaluate), "V");
+}
+
+// Job data that names a file holding a marker: the marker reaches no page, from
+// header data, variable changes, detail records or a table cell, in HTML and RTF.
+TEST(TRichText, JobDataNeverReadsAFile) {
+  TempDir folder;
+  ASSERT_FALSE(folder.path().empty());
+  const std::string marker = "MARCA-7f3a9c";
+  const std::string secret = folder.Write("secreto.txt", marker);
+  const std::string calls = "{{LoadFile('" + secret + "')}} {{ hb_MemoRead(\"" + secret + "\") }}";
+  const std::string html = "<p>Hola {{CLI.nombre}} " + calls + "</p>";
+  const std::string rtf = "{\\rtf1 Hola {{CLI.nombre}} " + calls + "}";
+
+  const std::string richText = R"({"cType":"richText","nWidth":100,"nHeight":8,)";
+  const std::string cell = R"({"nWidth":50,"hContent":{"cType":"richText","hObject":{"cContent":)";
+  const std::string templateText = R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+    "aObjects":[)" + richText + R"("cId":"hh","cContent":"CLI.nota"},)" +
+                                   richText + R"("cId":"hr","cContent":"CLI.notartf"},)" +
+                                   richText +
+                                   R"("cId":"ch","cContent":"'<div>' + CAM.nota + '</div>'"},)" +
+                                   richText + R"("cId":"cr","cContent":"CAM.notartf"},)" +
+                                   richText + R"("cId":"dh","cContent":"DET.nota"},)" + richText +
+                                   R"("cId":"dr","cContent":"DET.notartf"},
+      {"cType":"TTable","cId":"T","nTop":60,"nWidth":100,"nHeight":200,
+       "hSections":{"detail":{"aLines":[{"nHeight":8,"aCells":[)" +
+                                   cell + R"("DET.nota"}}},)" + cell +
+                                   R"("DET.notartf"}}}]}]}}}]})";
+  const Value notes = Value::NewMap({{"nombre", "Ana"}, {"nota", html}, {"notartf", rtf}});
+
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(templateText));
+  engine.SetInputEncoding(Value("UTF-8"));
+  engine.OpenJob();
+  engine.SendDataVar(Value("CLI"), notes);
+  engine.SendDataVar(Value("CAM"), Value::NewMap({{"nota", "x"}, {"notartf", "x"}}));
+  engine.SendDataVarAt(Value(0), Value("CAM"), Value::NewMap({{"nota", html}, {"notartf", rtf}}));
+  engine.SendDetalle(Value("DET"), notes);
+  engine.SendDetalle(Value("DET"), notes);
+  engine.CloseJob();
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  ASSERT_TRUE(doc) << engine.cLastError;
+
+  std::vector<std::string> rich;
+  for (int64_t p = 1; p <= doc->TotalPaginas(); ++p) {
+    const Value page = doc->GetPagina(p);
+    EXPECT_EQ(JsonEncode(page).find(marker), std::string::npos) << "page " << p;
+    for (const Value& o : page.Get("objetos").AsList())
+      if (o.Get("tipo").Str() == "texto_enriquecido") rich.push_back(ValueString(o.Get("id")));
+    for (const Value& o : page.Get("objetos").AsList()) {
+      if (o.Get("tipo").Str() != "texto_enriquecido") continue;
+      // The plain variable name merges; the calls stay as they were written.
+      const std::string content = ValueString(o.Get("content"));
+      EXPECT_NE(content.find("Hola Ana {{LoadFile('" + secret + "')}} {{ hb_MemoRead("),
+                std::string::npos)
+          << content;
+    }
+  }
+  EXPECT_EQ(rich, (std::vector<std::string>{"hh", "hr", "ch", "cr", "dh", "dr",
+                                            "T_detail_r0_0_0_text", "T_detail_r0_0_1_text",
+                                            "T_detail_r1_0_0_text", "T_detail_r1_0_1_text"}));
+  doc.reset();
+  engine.End();
+
+  // The same call written in the template does read the file: the probe can see a leak.
+  Rendered own(Contenido("<p>" + calls + "</p>"));
+  EXPECT_NE(own.Render().Get("content").Str().find(marker), std::string::npos);
 }
 
 }  // namespace
