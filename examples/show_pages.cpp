@@ -1,0 +1,79 @@
+// The example host: runs one report and prints what a viewer would draw,
+// page by page, one line per rendered object.
+//   show_pages TEMPLATE [DATA] [--first-label N] [--json FILE]
+// TEMPLATE is a template file; DATA a data file (see ExampleHost.h); a label
+// template may start on label N of its first sheet; --json also writes the
+// pages as one JSON map {"ancho", "alto", "pages"} for a viewer. The run's
+// failure, if any, goes to standard error and the exit code is 1.
+#include <cstdio>
+#include <string>
+
+#include "ExampleHost.h"
+#include "Json.h"
+#include "TKXEngine.h"
+
+int main(int argc, char** argv) {
+  using namespace kx;
+  std::string templatePath, dataPath, jsonPath;
+  int64_t firstLabel = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--first-label" && i + 1 < argc) {
+      firstLabel = std::stoll(argv[++i]);
+    } else if (arg == "--json" && i + 1 < argc) {
+      jsonPath = argv[++i];
+    } else if (templatePath.empty()) {
+      templatePath = arg;
+    } else {
+      dataPath = arg;
+    }
+  }
+  if (templatePath.empty()) {
+    std::fprintf(stderr, "usage: show_pages TEMPLATE [DATA] [--first-label N] [--json FILE]\n");
+    return 2;
+  }
+  // The data file is read with the engine's own JSON reader (engine/Json.h,
+  // part of the build tree); a host decodes its data its own way.
+  Value data = Value::NewMap();
+  if (!dataPath.empty()) {
+    std::string text;
+    if (!examples::ReadFile(dataPath, text) || !(data = JsonDecode(text)).IsMap()) {
+      std::fprintf(stderr, "show_pages: cannot read the data file %s\n", dataPath.c_str());
+      return 1;
+    }
+  }
+
+  TKXEngine engine;
+  engine.Create();
+  // Templates and data files are UTF-8: the data reaches the engine as it stands.
+  engine.SetEncodingUTF8();
+  engine.OpenJob(Value(templatePath));
+  examples::SendData(engine, data);
+  engine.CloseJob();
+  if (firstLabel > 0) engine.SetEtiquetaInicial(Value(firstLabel));
+
+  Ref<TDocumentoRenderizable> document = engine.RunEngine();
+  if (!document) {
+    std::fprintf(stderr, "show_pages: %s\n", engine.cLastError.c_str());
+    engine.End();
+    return 1;
+  }
+  std::string pages = examples::DescribePages(*document);
+  std::fwrite(pages.data(), 1, pages.size(), stdout);
+  if (!jsonPath.empty()) {
+    Value all = Value::NewMap({{"ancho", document->nAncho},
+                               {"alto", document->nAlto},
+                               {"pages", document->GetPaginas()}});
+    std::string json = JsonEncode(all);
+    std::FILE* f = std::fopen(jsonPath.c_str(), "wb");
+    if (!f || std::fwrite(json.data(), 1, json.size(), f) != json.size()) {
+      std::fprintf(stderr, "show_pages: cannot write %s\n", jsonPath.c_str());
+    }
+    if (f) std::fclose(f);
+  }
+  // Every page read back, the spool too: a page that could not be read is a failure.
+  const bool spoolOk = !document->HasPageSpoolError();
+  if (!spoolOk) std::fprintf(stderr, "show_pages: %s\n", document->GetPageSpoolError().c_str());
+  engine.End();
+  return spoolOk ? 0 : 1;
+}
