@@ -625,8 +625,9 @@ Value TText::NormalizarParrafosVacios(const Value& text) const {
     if (kept++ > 0) out.push_back('\n');
     out.append(piece);
   });
-  // Only LF line ends and no blank piece: the text is already in its form.
-  if (!changed && out.size() == whole.size()) return text;
+  // Only LF line ends and no blank piece: the text is already in its form. A
+  // lone CR keeps the length when it becomes LF, so the length cannot tell.
+  if (!changed && whole.find('\r') == std::string_view::npos) return text;
   return Value(out);
 }
 
