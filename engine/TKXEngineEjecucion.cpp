@@ -193,6 +193,44 @@ void TKXEngine::Interno::EscribirModo(ModoEjecucion modo) {
 // ---------------------------------------------------------------------------
 // Single executions
 
+Ref<TDocumentoRenderizable> TKXEngine::Interno::EjecucionSinDetalle(
+    const Ref<TPlantilla>& plantilla) {
+  // Without detail records the template is composed once, as page 1 of 1;
+  // only texts that break over pages make more pages. Those are numbered
+  // with the count they make, as a page loop's are: by the page-number pass,
+  // or, where the count is used elsewhere than in a text's content (a text
+  // that breaks over pages among them), by composing again with that count.
+  // Everything is composed on the first page, which is thus where LASTPAGE holds.
+  const bool counts = e.UsaPaginacionPrevia(plantilla);
+  bool measuring = counts && !e.PermiteFinalizacionSelectiva(plantilla->GetData(), "");
+  Value options;
+  int64_t total = 1;
+  for (int repeats = 0;; measuring = false) {
+    Value result = e.EjecutarMotorResultado(options, Value(), plantilla);
+    Ref<TDocumentoRenderizable> document(result.Get("oDocumento").As<TDocumentoRenderizable>());
+    if (!document || !counts || document->TotalPaginas() == total) return document;
+    const int64_t count = document->TotalPaginas();
+    if (!measuring) {
+      aEstadosPagina.clear();
+      nUltimaPagina = 1;
+      e.ActualizarTextosPaginacion(document, count, plantilla, e.RegistrosDetalleRuntime());
+      nUltimaPagina = 0;
+      if (cTextoSinAsentar.empty()) return document;
+      if (repeats++ == kMaxRemediciones) {
+        document->End();
+        e.cLastError = TotalSinAsentar(cTextoSinAsentar);
+        return nullptr;
+      }
+    }
+    document->End();
+    total = count;
+    options = OpcionesPersistentes();
+    options.Set(opcion::nTotalPaginasRuntime, total);
+    options.Set(opcion::lTotalPaginasConocido, true);
+    options.Set(opcion::nUltimaPaginaRuntime, 1);
+  }
+}
+
 Ref<TConectorDatosReg> TKXEngine::CrearConector(const Value& rows) const {
   auto connector = MakeRef<TConectorDatosReg>();
   connector->Create();
@@ -362,6 +400,8 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
     oInterno_->EscribirModo(ModoEjecucion::kEtiquetasOSinDetalle);
     lProgressDefinitive = true;
     definitive([&] {
+      if (aRegLine.Len() == 0 && !EsDocumentoEtiquetas(plantilla))
+        return oInterno_->EjecucionSinDetalle(plantilla);
       Value result = EjecutarMotorResultado(Value(), Value(), plantilla);
       return Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
     });

@@ -224,6 +224,9 @@ class TKXEngine::Interno {
   // stays as it was for the next try.
   Value OpcionesEjecucion(const facade::PuntoEjecucion& p, const Ref<TPlantilla>& plantilla,
                           bool copiar) const;
+  // The run of a job without detail records: one execution, whose pages
+  // are numbered when its texts break over more than one.
+  Ref<TDocumentoRenderizable> EjecucionSinDetalle(const Ref<TPlantilla>& plantilla);
   // The project path keys, when absent (or always).
   void EscribirClavesProyecto(Value& options, bool always) const;
 

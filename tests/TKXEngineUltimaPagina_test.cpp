@@ -251,6 +251,38 @@ TEST(TKXEngineUltimaPagina, ASpooledDocumentGetsEveryPartsTotal) {
   ExpectPageCounts(run, "largo", "spooled");
 }
 
+// ---- Runs without detail records
+
+TEST(TKXEngineUltimaPagina, ARunWithoutRecordsNumbersThePagesItsTextsMake) {
+  struct Row {
+    const char* name;
+    std::string json;
+    const char* summary;
+  };
+  const Row rows[] = {
+      {"a text that shows the count",
+       Template({TextBox("largo", 20, 40, 3.6, "CAB.TXT + '#' + PAGE() + '/' + TOTALPAGES()", true),
+                 kHoja}),
+       "one P1/4 | two | three | #1/4"},
+      {"a text that does not",
+       Template({TextBox("largo", 20, 40, 3.6, "CAB.TXT + 'four'", true), kHoja}),
+       "one P1/4 | two | three | four"},
+      {"the last page's content stays on the first page",
+       Template({TextBox("largo", 20, 40, 3.6, "CAB.TXT + 'four'", true), kHoja,
+                 TextBox("fin", 40, 40, 5, "IIF(LASTPAGE(), 'ultima', 'sigue')", false)}),
+       "one P1/4 ultima | two | three | four"},
+      {"one page",
+       Template({TextBox("largo", 20, 40, 20, "CAB.TXT + '#' + TOTALPAGES()", true), kHoja}),
+       "one\ntwo\nthree\n#1 P1/1"},
+  };
+  for (const Row& row : rows) {
+    JobRun run = RunJob(row.json, Cab("one\ntwo\nthree\n"), 0);
+    ASSERT_TRUE(run.doc) << row.name << ": " << run.error;
+    EXPECT_EQ(run.mode, "single-pass-label-or-no-detail") << row.name;
+    EXPECT_EQ(Summary(run), row.summary) << row.name;
+  }
+}
+
 // ---- Counts that settle late or never
 
 TEST(TKXEngineUltimaPagina, ATotalThatChangesTheLayoutIsMeasuredAgainUntilItSettles) {
@@ -277,9 +309,13 @@ TEST(TKXEngineUltimaPagina, ATotalThatChangesTheLayoutIsMeasuredAgainUntilItSett
       {"settles, beside a table",
        Template({TextBox("largo", 20, 40, 3.6, settles, true), kHoja, Table(60, 5, 0)}), 2,
        "a P1/4 Cab R1 R2 Total | b | c | d", ""},
+      {"settles, without records", Template({TextBox("largo", 20, 40, 3.6, settles, true), kHoja}),
+       0, "a P1/4 | b | c | d", ""},
       {"never settles, beside a table",
        Template({TextBox("largo", 20, 40, 3.6, swings, true), kHoja, Table(60, 5, 0)}), 2, "",
        unsettled.c_str()},
+      {"never settles, without records",
+       Template({TextBox("largo", 20, 40, 3.6, swings, true), kHoja}), 0, "", unsettled.c_str()},
   };
   for (const Row& row : rows) {
     JobRun run = RunJob(row.json, cab, row.records);
@@ -287,6 +323,161 @@ TEST(TKXEngineUltimaPagina, ATotalThatChangesTheLayoutIsMeasuredAgainUntilItSett
     EXPECT_EQ(run.doc != nullptr, *row.error == 0) << row.name;
     EXPECT_EQ(Summary(run), row.summary) << row.name;
   }
+}
+
+// ---- Random reports
+
+// splitmix64: the same reports on every machine and standard library.
+class Azar {
+ public:
+  explicit Azar(uint64_t seed) : s_(seed) {}
+  uint64_t Next() {
+    uint64_t z = (s_ += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  // An integer from lo to hi, both included.
+  int64_t Entre(int64_t lo, int64_t hi) {
+    return lo + static_cast<int64_t>(Next() % static_cast<uint64_t>(hi - lo + 1));
+  }
+  bool Una(int in) { return Entre(1, in) == 1; }
+
+ private:
+  uint64_t s_;
+};
+
+// Words, blanks, line ends of every kind and blank paragraphs; a few
+// characters of two bytes, and never a '#'.
+std::string RandomText(Azar& azar, bool utf8) {
+  std::string text;
+  const int64_t pieces = azar.Entre(0, azar.Una(4) ? 60 : 12);
+  for (int64_t i = 0; i < pieces; ++i) {
+    const int64_t letters = azar.Entre(1, azar.Una(8) ? 30 : 7);
+    for (int64_t k = 0; k < letters; ++k) {
+      if (azar.Una(15)) {
+        text += utf8 ? "\xC3\xB1" : "\xF1";  // n with a tilde
+      } else {
+        text.push_back(static_cast<char>('a' + azar.Entre(0, 25)));
+      }
+    }
+    switch (azar.Entre(0, 9)) {
+      case 0:
+        text += "\n";
+        break;
+      case 1:
+        text += "\r\n";
+        break;
+      case 2:
+        text += "\r";
+        break;
+      case 3:
+        text += "\n\n  \n";
+        break;
+      case 4:
+        text += "  ";
+        break;
+      default:
+        text += " ";
+        break;
+    }
+  }
+  return text;
+}
+
+struct RandomReport {
+  std::string json;
+  Value cab;
+  int records = 0;
+  bool utf8 = false;
+  bool table = false;
+  bool counted = false;  // a text that breaks over pages shows the page count
+};
+
+RandomReport MakeRandomReport(Azar& azar) {
+  RandomReport r;
+  r.utf8 = azar.Una(2);
+  r.records = azar.Una(3) ? 0 : static_cast<int>(azar.Entre(1, 25));
+  r.table = !azar.Una(3);
+  r.cab = Value::NewMap();
+  std::vector<std::string> objects{kHoja};
+  const int64_t texts = azar.Entre(1, 3);
+  for (int64_t t = 0; t < texts; ++t) {
+    const std::string name = Numbered("T", t);
+    r.cab.Set(name, RandomText(azar, r.utf8));
+    const std::string count = "'#' + PAGE() + '/' + TOTALPAGES()";
+    std::string formula;
+    switch (azar.Entre(0, 3)) {
+      case 0:
+        formula = "CAB." + name + " + " + count;
+        break;
+      case 1:
+        formula = count + " + '#' + CAB." + name;
+        break;
+      case 2:
+        formula = "CAB." + name + " + " + count + " + '#' + CAB." + name;
+        break;
+      default:
+        formula = "CAB." + name;
+        break;
+    }
+    const bool counts = formula.find("PAGE()") != std::string::npos;
+    r.counted = r.counted || counts;
+    std::string flags;
+    if (azar.Una(3)) flags += R"J(,"lKeepEmptyParagraphs":false)J";
+    if (azar.Una(3)) flags += R"J(,"lTrimSpaces":true)J";
+    if (azar.Una(4)) flags += R"J(,"nLineSpacing":2,"nParagraphSpacing":4)J";
+    // A formatted text draws its runs beside its text.
+    const bool formatted = azar.Una(5);
+    if (formatted) {
+      flags += R"J(,"aRichTextRuns":[{"cExpression":)J" + JsonEncode(Value(formula)) + "}]";
+    }
+    const double lines = static_cast<double>(azar.Entre(1, 5));
+    objects.push_back(TextBox(Numbered(counts ? "largo" : "nota", t),
+                              20 + 30.0 * static_cast<double>(t),
+                              static_cast<double>(azar.Entre(8, 70)), 3.6 * lines + 0.1, formula,
+                              true, flags, formatted ? "TFormattedText" : "TText"));
+  }
+  // A page count in a condition: two passes for every template.
+  if (azar.Una(4)) {
+    objects.push_back(
+        R"J({"cType":"TRectangle","cId":"dos","nLeft":0,"nTop":0,"nWidth":1,"nHeight":1,"cCondition":"TOTALPAGES() > 0"})J");
+  }
+  if (r.table) {
+    const double detail = static_cast<double>(azar.Entre(3, 15));
+    const double height = static_cast<double>(azar.Entre(25, 120));
+    const double last = azar.Una(2) ? static_cast<double>(azar.Entre(3, 20)) : 0.0;
+    objects.push_back(Table(height, detail, last));
+  }
+  r.json = Template(objects);
+  return r;
+}
+
+// Random reports of texts that break over pages, some showing their page
+// count, with and without detail records, beside a table and alone: every
+// page-count text shows its page and the document's total.
+TEST(TKXEngineUltimaPagina, RandomReportsShowEveryPageAndTheDocumentsTotal) {
+  Azar azar(20270527);
+  int counted = 0, withoutRecords = 0, alone = 0, manyPages = 0;
+  for (int i = 0; i < 400; ++i) {
+    const RandomReport r = MakeRandomReport(azar);
+    const std::string name = "report " + std::to_string(i);
+    JobRun run = RunJob(r.json, r.cab, r.records, r.utf8);
+    ASSERT_TRUE(run.doc) << name << ": " << run.error << "\n"
+                         << r.json << "\n"
+                         << JsonEncode(r.cab);
+    EXPECT_EQ(run.error, "") << name;
+    ExpectPageCounts(run, "largo", name);
+    counted += r.counted;
+    withoutRecords += r.records == 0;
+    alone += !r.table;
+    manyPages += run.pages.size() > 1;
+  }
+  // The reports cover the roads they are made for.
+  EXPECT_GT(counted, 200);
+  EXPECT_GT(withoutRecords, 80);
+  EXPECT_GT(alone, 80);
+  EXPECT_GT(manyPages, 200);
 }
 
 }  // namespace
