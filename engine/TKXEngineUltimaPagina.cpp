@@ -1,7 +1,8 @@
 // Last-page finalisation and page-number patching: the last page is rendered
 // again once it is known to be the last (and, while it overflows, the pages
 // before it as pages that are not), then every text that shows a page count
-// is evaluated again with the final total.
+// is evaluated again with the final total; a text cut over pages is cut
+// again, and each of its parts takes its new part.
 #include <algorithm>
 
 #include "FormulaSyntax.h"
