@@ -115,6 +115,25 @@ class CambiosPorDocumento {
   size_t nCursor_ = 0;          // entries before it lie before the current document
 };
 
+// How many of its `records` a logical document's run printed, and whether
+// that is all of them: a page loop counts what it consumed, and has printed
+// its range only when it ended by consuming it; a single execution (a label
+// sheet) takes every record.
+struct ImpresionHijo {
+  int64_t nImpresos;
+  bool lCompleta;
+};
+ImpresionHijo RegistrosImpresosHijo(const TKXEngine& child, int64_t records) {
+  const Value& pagination = child.hPaginationDiagnostics;
+  const std::string_view reason = pagination.Get("cTerminationReason").Str();
+  if (reason == TextoTerminacion(Terminacion::kNoIniciada)) return {records, true};
+  const int64_t consumed =
+      std::clamp<int64_t>(ValueInt(pagination.Get("nLastDataLine")), 0, records);
+  const bool finished = reason == TextoTerminacion(Terminacion::kTodoConsumido) ||
+                        reason == TextoTerminacion(Terminacion::kTodoConsumidoTrasDividirUltima);
+  return {consumed, finished && consumed == records};
+}
+
 }  // namespace
 
 TKXEngine& TKXEngine::SetLogicalDocumentBreak(const Value& group, const Value& fields) {
@@ -321,6 +340,20 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarDocumentosLogicos(const Ref<TPlant
     if (!doc) {
       cLastError = "No se ha podido generar el documento logico " + std::to_string(made + 1) +
                    (child.cLastError.empty() ? "." : ": " + child.cLastError);
+      end = Terminacion::kDetenidaAntesDeTerminar;
+      break;
+    }
+    // A document that printed only part of its records is lost in part: the
+    // job fails, as it does when a document gives no pages at all.
+    const int64_t records = last - first + 1;
+    const auto [printed, complete] = RegistrosImpresosHijo(child, records);
+    if (!complete) {
+      cLastError = "El documento logico " + std::to_string(made + 1) + " (desde el registro " +
+                   std::to_string(first) +
+                   ") no ha impreso todos sus registros: " + std::to_string(printed) + " de " +
+                   std::to_string(records) + " (" +
+                   ValueString(child.hPaginationDiagnostics.Get("cTerminationReason")) + ").";
+      done += printed;
       end = Terminacion::kDetenidaAntesDeTerminar;
       break;
     }

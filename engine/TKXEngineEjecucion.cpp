@@ -33,6 +33,16 @@ std::string FileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A text cut over pages whose parts change with the page total it shows is
+// laid out again with the count it gave, at most this many times: a count
+// that has not settled by then ends the run.
+constexpr int kMaxRemediciones = 3;
+
+std::string TotalSinAsentar(const std::string& text) {
+  return "No se ha podido fijar el total de paginas del informe: el texto " + text +
+         " ocupa otras paginas con cada total.";
+}
+
 }  // namespace
 
 namespace facade {
@@ -182,6 +192,44 @@ void TKXEngine::Interno::EscribirModo(ModoEjecucion modo) {
 
 // ---------------------------------------------------------------------------
 // Single executions
+
+Ref<TDocumentoRenderizable> TKXEngine::Interno::EjecucionSinDetalle(
+    const Ref<TPlantilla>& plantilla) {
+  // Without detail records the template is composed once, as page 1 of 1;
+  // only texts that break over pages make more pages. Those are numbered
+  // with the count they make, as a page loop's are: by the page-number pass,
+  // or, where the count is used elsewhere than in a text's content (a text
+  // that breaks over pages among them), by composing again with that count.
+  // Everything is composed on the first page, which is thus where LASTPAGE holds.
+  const bool counts = e.UsaPaginacionPrevia(plantilla);
+  bool measuring = counts && !e.PermiteFinalizacionSelectiva(plantilla->GetData(), "");
+  Value options;
+  int64_t total = 1;
+  for (int repeats = 0;; measuring = false) {
+    Value result = e.EjecutarMotorResultado(options, Value(), plantilla);
+    Ref<TDocumentoRenderizable> document(result.Get("oDocumento").As<TDocumentoRenderizable>());
+    if (!document || !counts || document->TotalPaginas() == total) return document;
+    const int64_t count = document->TotalPaginas();
+    if (!measuring) {
+      aEstadosPagina.clear();
+      nUltimaPagina = 1;
+      e.ActualizarTextosPaginacion(document, count, plantilla, e.RegistrosDetalleRuntime());
+      nUltimaPagina = 0;
+      if (cTextoSinAsentar.empty()) return document;
+      if (repeats++ == kMaxRemediciones) {
+        document->End();
+        e.cLastError = TotalSinAsentar(cTextoSinAsentar);
+        return nullptr;
+      }
+    }
+    document->End();
+    total = count;
+    options = OpcionesPersistentes();
+    options.Set(opcion::nTotalPaginasRuntime, total);
+    options.Set(opcion::lTotalPaginasConocido, true);
+    options.Set(opcion::nUltimaPaginaRuntime, 1);
+  }
+}
 
 Ref<TConectorDatosReg> TKXEngine::CrearConector(const Value& rows) const {
   auto connector = MakeRef<TConectorDatosReg>();
@@ -352,6 +400,8 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
     oInterno_->EscribirModo(ModoEjecucion::kEtiquetasOSinDetalle);
     lProgressDefinitive = true;
     definitive([&] {
+      if (aRegLine.Len() == 0 && !EsDocumentoEtiquetas(plantilla))
+        return oInterno_->EjecucionSinDetalle(plantilla);
       Value result = EjecutarMotorResultado(Value(), Value(), plantilla);
       return Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
     });
@@ -371,17 +421,34 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
     Ref<TDocumentoRenderizable> measuring = GenerarPaginasRuntime(Value(), plantilla);
     oInterno_->SumarRendimiento("nMeasurementMs", platform::MillisecondClock() - t0);
     int64_t total = measuring ? std::max<int64_t>(1, measuring->TotalPaginas()) : 1;
-    const int64_t lastPage = oInterno_->nUltimaPagina;
+    int64_t lastPage = oInterno_->nUltimaPagina;
     if (measuring) measuring->End();
     if (!measuring && !cLastError.empty()) {
       oInterno_->EscribirModo(ModoEjecucion::kErrorComposicion);
       return finish(nullptr);
     }
     if (lCanceled) return finish(nullptr);
-    // The definitive pass reports its progress afresh, as a run does.
-    ResetProgress();
-    if (!NotifyProgress(Value(0), Value(nProgressTotal), Value(0), true)) return finish(nullptr);
-    definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla, lastPage); });
+    for (int repeat = 0;; ++repeat) {
+      // The definitive pass reports its progress afresh, as a run does.
+      ResetProgress();
+      if (!NotifyProgress(Value(0), Value(nProgressTotal), Value(0), true)) return finish(nullptr);
+      oInterno_->cTextoSinAsentar.clear();
+      oInterno_->nTotalDado = total;
+      definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla, lastPage); });
+      oInterno_->nTotalDado = 0;
+      if (!document || oInterno_->cTextoSinAsentar.empty()) break;
+      // A text cut over pages is cut otherwise with the count the pass gave:
+      // the pass runs again with that count, until it no longer changes.
+      total = document->TotalPaginas();
+      lastPage = oInterno_->nUltimaPagina;
+      document->End();
+      document.reset();
+      if (repeat == kMaxRemediciones) {
+        cLastError = TotalSinAsentar(oInterno_->cTextoSinAsentar);
+        hPaginationDiagnostics.Set("nPages", 0);
+        return finish(nullptr);
+      }
+    }
   }
   // A logical document's data tables would be dropped: the job's own come from all its records.
   if (!oInterno_->lDocumentoLogico) document = AdjuntarDatosTabulares(document, plantilla);

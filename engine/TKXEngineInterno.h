@@ -224,6 +224,9 @@ class TKXEngine::Interno {
   // stays as it was for the next try.
   Value OpcionesEjecucion(const facade::PuntoEjecucion& p, const Ref<TPlantilla>& plantilla,
                           bool copiar) const;
+  // The run of a job without detail records: one execution, whose pages
+  // are numbered when its texts break over more than one.
+  Ref<TDocumentoRenderizable> EjecucionSinDetalle(const Ref<TPlantilla>& plantilla);
   // The project path keys, when absent (or always).
   void EscribirClavesProyecto(Value& options, bool always) const;
 
@@ -250,13 +253,23 @@ class TKXEngine::Interno {
   // page in memory (where the text is corrected in place); a page kept in the
   // spool takes its correction as a patch, for which the text's kind,
   // formula and id are enough, so a million spooled pages keep no maps.
+  //
+  // A text that may break over pages is composed once and cut into parts,
+  // one a page: its first part stands for the whole, the later ones
+  // (`nParte` above 1) take their part of it when it is cut again.
   struct TextoPaginacion {
     int64_t nIndice = 0;
     Value hTexto;  // the page's own map, or nothing for a spooled page
     Value cTipo, cFormula, cId;
     Value hSumas;
+    bool lDivisible = false;  // it may break over pages
+    int64_t nParte = 0;       // its number among the parts of a text cut over pages; 0: whole
+    Value cOrigen;            // a part's text id
+    Value aFinales;           // a part's paragraph ends, one per line
     // The map the correction is made on: the page's own, or one of the three keys.
     Value Objeto() const;
+    // How a message names it: its id, or its formula when it has none.
+    std::string Nombre() const;
   };
   // The state a page of the result was made from: its chunk's first record,
   // its height as its execution laid it out, and its page-number texts, found
@@ -281,7 +294,15 @@ class TKXEngine::Interno {
   // document holds these objects as its page (else the page is spooled).
   EstadoPagina EstadoDePagina(int64_t base, const Value& sums, double height, const Value& objects,
                               const Value& textStates, bool inMemory);
+  // A text, or a part of a text cut over pages, that shows a page count.
   static bool EsTextoPaginacion(const Value& object, FormulasPaginacion* cache = nullptr);
+  // The parts of texts cut over pages that the page-number pass has composed
+  // again and whose later parts are still to come, and the first text whose
+  // new composition is cut into other parts than the pages hold.
+  class TextosCortados;
+  // The value the text's formula takes with the final total, its record pushed.
+  static Value EvaluarTextoPaginacion(const Value& object, TContextoEjecucion& context,
+                                      const Value& records);
   // The detail row of the record a re-run starts at, as the connector takes it.
   Value FilaDesde(int64_t base) const;
   // Renders the pages from `page` on as `span` pages ending the document.
@@ -313,6 +334,11 @@ class TKXEngine::Interno {
   Ref<TImageCache> oCacheImagenes;
   // Per page of the last page loop's result, the state it was made from.
   std::vector<EstadoPagina> aEstadosPagina;
+  // Set by the page-number pass: a text cut over pages whose composition with
+  // the final total is cut into other parts than its pages hold, so the
+  // count it was laid out with is not the document's (how a message names
+  // it); empty when every such text keeps its layout.
+  std::string cTextoSinAsentar;
   FormulasPaginacion oFormulasPaginacion;
   // The detail records of the run under way, built once for the page loop,
   // the finalisation and the export; nothing between runs.
@@ -324,6 +350,9 @@ class TKXEngine::Interno {
   // The page the last page loop's tables finished on, where LASTPAGE holds
   // (0: its final page).
   int64_t nUltimaPagina = 0;
+  // The page total the run's page loop under way was given (0: none), which
+  // its last-page finalisation states on the pages that are not the last.
+  int64_t nTotalDado = 0;
   // The template source has not changed since the job's template was built.
   bool lPlantillaRuntimeActual = false;
   // The reason the last page loop ended, as written into the diagnostics.

@@ -1,7 +1,8 @@
 // Last-page finalisation and page-number patching: the last page is rendered
 // again once it is known to be the last (and, while it overflows, the pages
 // before it as pages that are not), then every text that shows a page count
-// is evaluated again with the final total.
+// is evaluated again with the final total; a text cut over pages is cut
+// again, and each of its parts takes its new part.
 #include <algorithm>
 
 #include "FormulaSyntax.h"
@@ -10,6 +11,7 @@
 #include "TConectorDatosReg.h"
 #include "TContextoEjecucion.h"
 #include "TKXEngineInterno.h"
+#include "TText.h"
 
 namespace kx {
 
@@ -22,6 +24,14 @@ namespace {
 constexpr int kMaxLastPageAttempts = 3;
 
 constexpr int kMaxScanDepth = 256;
+
+// The 1-based `index`th object of a page, as a map (an empty one when it has none).
+Value ObjetoDePagina(const Value& page, int64_t index) {
+  const List* objects = page.Get("objetos").ListPtr();
+  if (!objects || index < 1 || static_cast<size_t>(index) > objects->size()) return Value::NewMap();
+  const Value& object = (*objects)[static_cast<size_t>(index - 1)];
+  return object.IsMap() ? object : Value::NewMap();
+}
 
 int64_t WholeCount(const Value& v) {
   return std::max<int64_t>(0, IntPart(ValueNumber(v)).Int());
@@ -138,6 +148,13 @@ TKXEngine::Interno::EstadoPagina TKXEngine::Interno::EstadoDePagina(int64_t base
         text.cId = id;
       }
       text.hSumas = own ? *own : sums;
+      const Value& breaks = object.Get("permiteSaltoPagina");
+      text.lDivisible = breaks.IsLogical() && breaks.Bool();
+      if (const Value* part = oFormulasPaginacion.oContinuacion.Find(object.AsMap())) {
+        text.nParte = std::max<int64_t>(1, ValueInt(*part));
+        text.cOrigen = object.Get("idOrigenPaginacion");
+        text.aFinales = object.Get("finalesParrafo");
+      }
       state.aTextos.push_back(std::move(text));
     }
   }
@@ -148,6 +165,110 @@ Value TKXEngine::Interno::TextoPaginacion::Objeto() const {
   if (hTexto.IsMap()) return hTexto;
   return Value::NewMap({{"tipo", cTipo}, {"formula", cFormula}, {"id", cId}});
 }
+
+std::string TKXEngine::Interno::TextoPaginacion::Nombre() const {
+  const Value& id = nParte > 0 ? cOrigen : hTexto.IsMap() ? hTexto.Get("id") : cId;
+  if (std::string name = ValueString(id); !name.empty()) return name;
+  return ValueString(hTexto.IsMap() ? hTexto.Get("formula") : cFormula);
+}
+
+// The texts cut over pages that the page-number pass composes again. The
+// parts of one text stand on consecutive pages, and the pages after a
+// text's first part hold the later parts of the texts that step made, in
+// the order of their first parts: each page's parts are matched, in order,
+// with the texts still expecting one there.
+class TKXEngine::Interno::TextosCortados {
+ public:
+  explicit TextosCortados(std::string& unsettled) : cSinAsentar_(unsettled) {}
+
+  // The text `text` composed again as `whole` (its rendered map, holding the
+  // new text): false when it is cut into other parts than before, else its
+  // new first part (or itself whole) goes into `shown`.
+  bool Empezar(const TextoPaginacion& text, const Value& whole, int64_t page, Value& shown) {
+    std::vector<TMotorPaginacion::FragmentoTexto> parts = oCortador_.CortarTexto(whole);
+    const bool cut = text.nParte == 1;
+    if (cut ? parts.empty() : !parts.empty()) return SinAsentar(text);
+    if (!cut) return true;
+    if (!MismosFinales(parts[0].aFinalesParrafo, text.aFinales)) return SinAsentar(text);
+    shown = Value(std::move(parts[0].cTexto));
+    aPendientes_.push_back({page, 1, std::move(parts), text.Nombre()});
+    return true;
+  }
+
+  // A later part of a text cut over pages, on `page`: its new text, or
+  // nothing when the text has no such part now.
+  Value Continuar(const TextoPaginacion& text, int64_t page) {
+    while (nCursor_ < aPendientes_.size() && Parte(aPendientes_[nCursor_], page) < 2) ++nCursor_;
+    if (nCursor_ == aPendientes_.size()) {
+      SinAsentar(text);
+      return Value();
+    }
+    Pendiente& cut = aPendientes_[nCursor_++];
+    const int64_t k = Parte(cut, page);
+    TMotorPaginacion::FragmentoTexto& part = cut.aPartes[static_cast<size_t>(k - 1)];
+    if (text.nParte != k || !MismosFinales(part.aFinalesParrafo, text.aFinales)) {
+      SinAsentar(text);
+      return Value();
+    }
+    cut.nVistas = k;
+    return Value(std::move(part.cTexto));
+  }
+
+  // After `page`: a text that had a part due there and got none is cut into
+  // more parts than before; texts whose last part has come are done.
+  void CerrarPagina(int64_t page) {
+    nCursor_ = 0;
+    std::erase_if(aPendientes_, [&](const Pendiente& cut) {
+      const int64_t k = page - cut.nPagina + 1;
+      if (k <= static_cast<int64_t>(cut.aPartes.size()) && cut.nVistas < k) {
+        if (cSinAsentar_.empty()) cSinAsentar_ = cut.cNombre;
+        return true;
+      }
+      return k >= static_cast<int64_t>(cut.aPartes.size());
+    });
+  }
+
+  // After the last page: a text still expecting a part runs past the document.
+  void Terminar() {
+    if (!aPendientes_.empty() && cSinAsentar_.empty()) cSinAsentar_ = aPendientes_.front().cNombre;
+    aPendientes_.clear();
+  }
+
+ private:
+  struct Pendiente {
+    int64_t nPagina;  // where its first part stands
+    int64_t nVistas;  // parts matched so far
+    std::vector<TMotorPaginacion::FragmentoTexto> aPartes;
+    std::string cNombre;
+  };
+
+  // The number of the part `cut` has due on `page`; 0 when none.
+  static int64_t Parte(const Pendiente& cut, int64_t page) {
+    const int64_t k = page - cut.nPagina + 1;
+    return k >= 1 && k <= static_cast<int64_t>(cut.aPartes.size()) ? k : 0;
+  }
+
+  static bool MismosFinales(const Value& now, const Value& before) {
+    const List* a = now.ListPtr();
+    const List* b = before.ListPtr();
+    if (!a || !b) return !a && !b;
+    if (a->size() != b->size()) return false;
+    for (size_t i = 0; i < a->size(); ++i) {
+      if ((*a)[i].Bool() != (*b)[i].Bool()) return false;
+    }
+    return true;
+  }
+
+  bool SinAsentar(const TextoPaginacion& text) {
+    if (cSinAsentar_.empty()) cSinAsentar_ = text.Nombre();
+    return false;
+  }
+
+  TMotorPaginacion oCortador_;
+  std::vector<Pendiente> aPendientes_;
+  size_t nCursor_ = 0;
+  std::string& cSinAsentar_;
+};
 
 Ref<TDocumentoRenderizable> TKXEngine::Interno::EjecutarComoPaginas(
     Value& options, int64_t base, int64_t page, int64_t span, const Ref<TPlantilla>& plantilla,
@@ -226,7 +347,9 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
     // fitted there, they hold what a page that is not the last holds.
     const int64_t asLastPages = asLast->TotalPaginas();
     asLast->End();
-    Value splitOptions = opcionesDesde(pg + asLastPages, 0);
+    // They state the total the pass was given when it is larger: it is the
+    // count this finalisation gave last time, where it went on past them.
+    Value splitOptions = opcionesDesde(std::max(pg + asLastPages, oInterno_->nTotalDado), 0);
     if (consumed > 0) splitOptions.Set(opcion::nRegistroFinRuntime, base + consumed);
     Value splitStates;
     Value split =
@@ -280,6 +403,8 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
   const int64_t pages = document->TotalPaginas();
   int64_t appliedBase = -1;
   Value appliedSums;
+  in.cTextoSinAsentar.clear();
+  Interno::TextosCortados cut(in.cTextoSinAsentar);
   for (int64_t p = 1; p <= pages; ++p) {
     // Pages the loop added carry their page-number texts; any other page is read.
     Interno::EstadoPagina read;
@@ -291,7 +416,10 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
                                Value(), !document->IsPageSpooling());
       state = &read;
     }
-    if (state->aTextos.empty()) continue;
+    if (state->aTextos.empty()) {
+      cut.CerrarPagina(p);
+      continue;
+    }
     // A page-number text that also shows data shows that of its own place:
     // the first record of the chunk that made its page, and the sums in force
     // where it was rendered.
@@ -308,19 +436,45 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
     }
     context.SetEstadoPagina(Value(p), Value(total));
     Value patches = Value::NewList();
+    Value spooled;  // the stored page, read when a text on it is to be cut again
     for (const Interno::TextoPaginacion& text : state->aTextos) {
-      if (text.hSumas.IsMap() && !text.hSumas.SameRef(appliedSums)) {
-        context.SetAcumuladores(text.hSumas);
-        appliedSums = text.hSumas;
-      }
       // In memory the map is the page's own; a spooled page takes the new text as a patch.
-      const Value object = text.Objeto();
-      if (ActualizarTextoPaginacion(object, context, records)) {
-        patches.Push(Value::NewMap({{"nIndex", text.nIndice}, {"uTexto", object.Get("texto")}}));
+      Value object = text.Objeto();
+      if (text.nParte > 1) {
+        // A later part of a text cut over pages takes its part of the text
+        // composed again where its first part stands.
+        Value shown = cut.Continuar(text, p);
+        if (shown.IsNil()) continue;
+        object.Set("texto", shown);
+      } else {
+        if (text.hSumas.IsMap() && !text.hSumas.SameRef(appliedSums)) {
+          context.SetAcumuladores(text.hSumas);
+          appliedSums = text.hSumas;
+        }
+        if (!text.lDivisible) {
+          if (!ActualizarTextoPaginacion(object, context, records)) continue;
+        } else {
+          // A text that may break over pages is cut again as it is shown.
+          Value shown = Interno::EvaluarTextoPaginacion(object, context, records);
+          if (!text.hTexto.IsMap() && spooled.IsNil()) spooled = document->GetPagina(Value(p));
+          // A copy: the page keeps its own part.
+          const Value source =
+              text.hTexto.IsMap() ? text.hTexto : ObjetoDePagina(spooled, text.nIndice);
+          Value whole = Value(MakeRef<Map>(source.AsMap()));
+          const Value& trims = whole.Get("optimizarEspacios");
+          const Value& keeps = whole.Get("conservarParrafosVacios");
+          whole.Set("texto", TText::TextoMostrado(shown, trims.IsLogical() && trims.Bool(),
+                                                  !keeps.IsLogical() || keeps.Bool()));
+          if (!cut.Empezar(text, whole, p, shown)) continue;
+          object.Set("texto", shown);
+        }
       }
+      patches.Push(Value::NewMap({{"nIndex", text.nIndice}, {"uTexto", object.Get("texto")}}));
     }
     if (document->IsPageSpooling()) document->SetParchesTextoPagina(Value(p), patches);
+    cut.CerrarPagina(p);
   }
+  cut.Terminar();
 }
 
 bool TKXEngine::Interno::FormulasPaginacion::UsaPaginacion(const Value& formula) {
@@ -339,17 +493,21 @@ bool TKXEngine::Interno::EsTextoPaginacion(const Value& object, FormulasPaginaci
   const Value& formula = cache ? cache->oFormula.Get(object) : object.Get("formula");
   // Every page object passes here: a formula without a call is no page-number text.
   if (formula.IsText() && formula.Str().find('(') == std::string_view::npos) return false;
-  if (cache ? !cache->UsaPaginacion(formula) : !UsaFuncionPaginacion(ValueString(formula)))
-    return false;
-  // A fragment of a text split over pages is no whole text: such texts are
-  // composed with the total known in the first place (two passes).
-  return cache ? !cache->oContinuacion.Find(object.AsMap()) : !object.Has("nPaginaContinuacion");
+  return cache ? cache->UsaPaginacion(formula) : UsaFuncionPaginacion(ValueString(formula));
 }
 
 // `object` is a handle to the page's own map: its text is replaced in place.
+// A part of a text cut over pages is no whole text: it takes its part of the
+// whole composed again (see TextosCortados).
 bool TKXEngine::ActualizarTextoPaginacion(Value object, TContextoEjecucion& context,
                                           const Value& records) {
-  if (!Interno::EsTextoPaginacion(object)) return false;
+  if (!Interno::EsTextoPaginacion(object) || object.Has("nPaginaContinuacion")) return false;
+  object.Set("texto", Interno::EvaluarTextoPaginacion(object, context, records));
+  return true;
+}
+
+Value TKXEngine::Interno::EvaluarTextoPaginacion(const Value& object, TContextoEjecucion& context,
+                                                 const Value& records) {
   std::string formula = ValueString(object.Get("formula"));
   int64_t record = IndiceRegistroRender(ValueString(object.Get("id")));
   const ListaRegistros list(records);
@@ -361,9 +519,9 @@ bool TKXEngine::ActualizarTextoPaginacion(Value object, TContextoEjecucion& cont
                                 r > 0 ? list[r - 1] : Value::NewMap(),
                                 record + 1 < count ? list[r + 1] : Value::NewMap());
   }
-  object.Set("texto", context.EvaluarFormula(Value(formula)));
+  Value value = context.EvaluarFormula(Value(formula));
   if (pushed) context.PopRegistroDetalle();
-  return true;
+  return value;
 }
 
 int64_t TKXEngine::IndiceRegistroRender(std::string_view id) {

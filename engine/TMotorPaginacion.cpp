@@ -279,11 +279,31 @@ bool TMotorPaginacion::SeDivide(const Value& map) const {
 // ---------------------------------------------------------------------------
 // Splitting a text
 
-Value TMotorPaginacion::DividirTexto(const Value& map) const {
-  if (!SeDivide(map)) return Value::NewList({map});
+std::vector<TMotorPaginacion::FragmentoTexto> TMotorPaginacion::CortarTexto(
+    const Value& map) const {
+  if (!SeDivide(map)) return {};
   const LineasTexto lineas = LineasVisuales(map);
   const std::vector<Trozo> trozos = FragmentarLineas(map, lineas.aLineas);
-  if (trozos.size() <= 1) return Value::NewList({map});
+  if (trozos.size() <= 1) return {};
+  std::vector<FragmentoTexto> partes;
+  partes.reserve(trozos.size());
+  std::vector<std::string_view> textos;
+  for (const Trozo& trozo : trozos) {
+    textos.clear();
+    Value finales = Value::NewList();
+    finales.AsList().Reserve(trozo.nCuantas);
+    for (size_t i = trozo.nPrimera; i < trozo.nPrimera + trozo.nCuantas; ++i) {
+      textos.push_back(lineas.Texto(lineas.aLineas[i]));
+      finales.Push(Value(lineas.aLineas[i].lFinParrafo));
+    }
+    partes.push_back(FragmentoTexto{UnirLineas(textos), std::move(finales)});
+  }
+  return partes;
+}
+
+Value TMotorPaginacion::DividirTexto(const Value& map) const {
+  std::vector<FragmentoTexto> partes = CortarTexto(map);
+  if (partes.empty()) return Value::NewList({map});
 
   const bool formateado = map.Get("tipo").Str() == "texto_formateado";
   const Value runs = HGet(map, "runs", Value::NewList());
@@ -292,25 +312,16 @@ Value TMotorPaginacion::DividirTexto(const Value& map) const {
   CursorRuns cursor;
 
   Value fragmentos = Value::NewList();
-  fragmentos.AsList().Reserve(trozos.size());
-  std::vector<std::string_view> textos;
-  for (size_t k = 0; k < trozos.size(); ++k) {
-    const Trozo& trozo = trozos[k];
-    textos.clear();
-    Value finales = Value::NewList();
-    finales.AsList().Reserve(trozo.nCuantas);
-    for (size_t i = trozo.nPrimera; i < trozo.nPrimera + trozo.nCuantas; ++i) {
-      textos.push_back(lineas.Texto(lineas.aLineas[i]));
-      finales.Push(Value(lineas.aLineas[i].lFinParrafo));
-    }
-    const std::string texto = UnirLineas(textos);
+  fragmentos.AsList().Reserve(partes.size());
+  for (size_t k = 0; k < partes.size(); ++k) {
+    FragmentoTexto& parte = partes[k];
     const int64_t nPagina = static_cast<int64_t>(k) + 1;
 
     // The source's runs are re-cut below, so they are not copied first.
     Value fragmento = CopiaMapa(map.AsMap(), formateado ? "runs" : "");
-    fragmento.Set("texto", Value(texto));
-    if (formateado) fragmento.Set("runs", FragmentRichTextRuns(runs, texto, cursor));
-    fragmento.Set("finalesParrafo", finales);
+    if (formateado) fragmento.Set("runs", FragmentRichTextRuns(runs, parte.cTexto, cursor));
+    fragmento.Set("texto", Value(std::move(parte.cTexto)));
+    fragmento.Set("finalesParrafo", parte.aFinalesParrafo);
     fragmento.Set("idOrigenPaginacion", DeepClone(idOrigen));
     fragmento.Set("nPaginaContinuacion", Value(nPagina));
     if (nPagina > 1 && !cId.empty()) {

@@ -49,6 +49,16 @@ class TMotorPaginacion : public KXObject {
   // The objects distributed over pages: a list of pages, each a list of maps.
   Value DividirObjetos(const Value& objects);
 
+  // One page's part of a text cut over pages: its lines joined with LF, and
+  // for each line whether it ends a paragraph.
+  struct FragmentoTexto {
+    std::string cTexto;
+    Value aFinalesParrafo;  // a list of logicals
+  };
+  // The parts a rendered text is cut into, in page order, as `Paginar` cuts
+  // it; none when the text stays whole (it fits its box or may not break).
+  std::vector<FragmentoTexto> CortarTexto(const Value& map) const;
+
   Value hOpciones;  // stored, never read
   bool lCreated = false;
   bool lIgnorarSaltosPagina = false;

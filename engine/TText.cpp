@@ -316,11 +316,7 @@ Value TText::GenerarRenderizable(TContextoEjecucion& context) {
   PrepararPlan(context);
   Contenido contenido = EvaluarContenido(context);
 
-  if (lTrimSpaces) {
-    const std::string_view whole = contenido.cTexto.Str();
-    const std::string_view trimmed = AllTrim(whole);
-    if (trimmed.size() != whole.size()) contenido.cTexto = Value(trimmed);
-  }
+  if (lTrimSpaces) contenido.cTexto = Recortado(contenido.cTexto);
   // Blank paragraphs only give height back inside a flow group.
   const int64_t blanks = !cTextFlowGroup.empty() && !lKeepEmptyParagraphs
                              ? ContarParrafosVacios(contenido.cTexto.Str())
@@ -610,8 +606,24 @@ Value TText::RenderizableDesdePrototipo(TContextoEjecucion& context, const Conte
 // ---------------------------------------------------------------------------
 // Blank paragraphs
 
+Value TText::TextoMostrado(const Value& value, bool trimSpaces, bool keepEmptyParagraphs) {
+  Value text = value.IsText() ? value : Value(ValorAString(value));
+  if (trimSpaces) text = Recortado(text);
+  return SinParrafosVacios(text, keepEmptyParagraphs);
+}
+
+Value TText::Recortado(const Value& text) {
+  const std::string_view whole = text.Str();
+  const std::string_view trimmed = AllTrim(whole);
+  return trimmed.size() != whole.size() ? Value(trimmed) : text;
+}
+
 Value TText::NormalizarParrafosVacios(const Value& text) const {
-  if (lKeepEmptyParagraphs) return text;
+  return SinParrafosVacios(text, lKeepEmptyParagraphs);
+}
+
+Value TText::SinParrafosVacios(const Value& text, bool keep) {
+  if (keep) return text;
   const std::string_view whole = text.Str();
   std::string out;
   out.reserve(whole.size());
@@ -625,8 +637,9 @@ Value TText::NormalizarParrafosVacios(const Value& text) const {
     if (kept++ > 0) out.push_back('\n');
     out.append(piece);
   });
-  // Only LF line ends and no blank piece: the text is already in its form.
-  if (!changed && out.size() == whole.size()) return text;
+  // Only LF line ends and no blank piece: the text is already in its form. A
+  // lone CR keeps the length when it becomes LF, so the length cannot tell.
+  if (!changed && whole.find('\r') == std::string_view::npos) return text;
   return Value(out);
 }
 

@@ -47,6 +47,9 @@ class TText : public TObjectBase {
   // The content formula a template map gives: "cFormula" (exact key) when it is not blank,
   // else "cText" in any letter case; nothing when it gives neither.
   static std::optional<std::string> FormulaDeContenido(const Value& map);
+  // The text a rendering shows for a content value: its text form, trimmed
+  // when asked, then without its blank paragraphs unless they are kept.
+  static Value TextoMostrado(const Value& value, bool trimSpaces, bool keepEmptyParagraphs);
 
   // ---- Members, in declaration order
 
@@ -113,6 +116,9 @@ class TText : public TObjectBase {
   static Value NormalizarOpacity(const Value& value);
   // The text with blank paragraphs removed, unless they are kept.
   Value NormalizarParrafosVacios(const Value& text) const;
+  static Value SinParrafosVacios(const Value& text, bool keep);
+  // Without leading tabs, line ends and spaces, nor trailing spaces.
+  static Value Recortado(const Value& text);
   // Blank paragraphs of the text, the empty piece after a final line end included.
   static int64_t ContarParrafosVacios(std::string_view text);
   // The key is in the map, exactly, in upper case, or in any letter case.

@@ -340,6 +340,42 @@ TEST(TKXEngineLogicalDocuments, FailuresAnswerNoDocumentAndSayWhy) {
   }
 }
 
+// A document whose page loop ends before its last record is printed fails
+// the job: its message names the document by its first record and gives the
+// reason, and the diagnostics count only the records printed.
+TEST(TKXEngineLogicalDocuments, ADocumentThatStopsBeforeItsLastRecordFailsTheRun) {
+  struct Row {
+    const char* name;
+    std::string json;
+    std::string message;
+    int64_t printed;
+    int64_t documents;
+  };
+  const Row rows[] = {
+      {"nothing lists the records",
+       R"J({"cFormatVersion":"1.0","aObjects":[{"cType":"TRectangle","cId":"r","nLeft":1,"nTop":1,"nWidth":5,"nHeight":5}]})J",
+       "El documento logico 1 (desde el registro 1) no ha impreso todos sus registros: 0 de 2 "
+       "(stalled-without-consuming-data).",
+       0, 0},
+      {"the table hides for the second document",
+       Invoices("LIN.id", "", R"(,"cCondition":"LIN.doc != 'B'")"),
+       "El documento logico 2 (desde el registro 3) no ha impreso todos sus registros: 0 de 2 "
+       "(stalled-without-consuming-data).",
+       2, 1},
+  };
+  for (const Row& row : rows) {
+    Outcome r = RunJob({row.json, Records({"A", "A", "B", "B", "C"}), BreakOnDoc});
+    EXPECT_FALSE(r.doc) << row.name;
+    EXPECT_EQ(r.error, row.message) << row.name;
+    EXPECT_EQ(JsonEncode(r.pagination),
+              R"({"nTotalDataLines":5,"nLastDataLine":)" + std::to_string(row.printed) +
+                  R"(,"nPages":0,"nLogicalDocuments":)" + std::to_string(row.documents) +
+                  R"(,"cTerminationReason":"stopped-before-all-data","lLastPageSplit":false,)"
+                  R"("nLastPageSplitPages":0})")
+        << row.name;
+  }
+}
+
 TEST(TKXEngineLogicalDocuments, AMergedPageThatCannotBeSpooledEndsTheRun) {
   const char* old = std::getenv("TMPDIR");
   const std::string saved = old ? old : "";

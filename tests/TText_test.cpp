@@ -376,6 +376,33 @@ TEST(TText, TrimmingAndEmptyParagraphs) {
   }
 }
 
+// Dropping blank paragraphs cuts the text at every line end, CR LF and lone
+// CR alike, in a text of its own and in a table cell.
+TEST(TText, LineEndsBecomeLineFeedsWhenBlankParagraphsAreDropped) {
+  struct Row {
+    const char* object;
+    const char* value;
+    const char* texto;
+  };
+  const Row rows[] = {
+      {R"({"lKeepEmptyParagraphs":false})", "a\rb", "a\nb"},
+      {R"({"lKeepEmptyParagraphs":false})", "a\r\nb\rc", "a\nb\nc"},
+      {R"({"lKeepEmptyParagraphs":false})", "a\r\rb\r", "a\nb"},
+      {R"({"lKeepEmptyParagraphs":false})", "a\nb", "a\nb"},
+      {R"({"lKeepEmptyParagraphs":true})", "a\rb", "a\rb"},
+  };
+  TableParent table;
+  for (const Row& r : rows) {
+    Value object = JsonDecode(r.object);
+    object.Set("cText", Value("X"));
+    const std::string variables = JsonEncode(Value::NewMap({{"X", r.value}}));
+    Rendered asObject(JsonEncode(object), variables);
+    Rendered asCell(JsonEncode(object), variables, &table);
+    EXPECT_EQ(asObject.Render().Get("texto").Str(), r.texto) << r.object << " " << r.value;
+    EXPECT_EQ(asCell.Render().Get("texto").Str(), r.texto) << r.object << " " << r.value;
+  }
+}
+
 TEST(TText, StyleFormulas) {
   struct Row {
     const char* object;
