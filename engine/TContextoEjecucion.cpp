@@ -74,6 +74,8 @@ TContextoEjecucion& TContextoEjecucion::Init(Ref<TConectorDatos> conector,
   lEvaluatorStateSynchronized = false;
   nUltimoRegistroConsumido = -1;
   hContinuacionesTabla = Value::NewMap();
+  hEstadosTabla = Value::NewMap();
+  nMenorRegistroTabla = -1;
   cErrorCriticoComposicion.clear();
   lCreated = false;
   oCacheImagenes.reset();
@@ -116,6 +118,9 @@ TContextoEjecucion* TContextoEjecucion::Create() {
   hAcumuladores = iniciales.IsMap() ? iniciales : Value::NewMap();
   const Value& continuaciones = hOpciones.Get(opcion::hContinuacionesTabla);
   hContinuacionesTabla = continuaciones.IsMap() ? DeepClone(continuaciones) : Value::NewMap();
+  const Value& estados = hOpciones.Get(opcion::hEstadosTabla);
+  hEstadosTabla = estados.IsMap() ? DeepClone(estados) : Value::NewMap();
+  nMenorRegistroTabla = -1;
   cErrorCriticoComposicion.clear();
   nIndiceRegistro = -1;
   nTotalRegistros = 0;
@@ -175,6 +180,7 @@ void TContextoEjecucion::Sanear() {
   if (!aVariablesLocales.IsList()) aVariablesLocales = Value::NewList();
   if (!hDataVarRuntimeCache.IsMap()) hDataVarRuntimeCache = Value::NewMap();
   if (!hContinuacionesTabla.IsMap()) hContinuacionesTabla = Value::NewMap();
+  if (!hEstadosTabla.IsMap()) hEstadosTabla = Value::NewMap();
   if (!aAvisos.IsList()) aAvisos = Value::NewList();
   if (!aDescartados.IsList()) aDescartados = Value::NewList();
 }

@@ -257,7 +257,29 @@ TContextoEjecucion& TContextoEjecucion::MarcarRegistroDetalleConsumido(const Val
 
 int64_t TContextoEjecucion::GetRegistrosDetalleConsumidosRuntime() const {
   int64_t base = std::max<int64_t>(0, Entero(hOpciones.Get(opcion::nRegistroBase)));
+  if (nMenorRegistroTabla >= 0) return std::max<int64_t>(0, nMenorRegistroTabla - base);
   return nUltimoRegistroConsumido >= base ? nUltimoRegistroConsumido - base + 1 : 0;
+}
+
+const Value& TContextoEjecucion::GetEstadoTabla(const Value& idTabla) const {
+  return hEstadosTabla.Get(ValueString(idTabla));
+}
+
+TContextoEjecucion& TContextoEjecucion::SetEstadoTabla(const Value& idTabla, int64_t registro,
+                                                       const Value& sumas) {
+  Sanear();
+  registro = std::max<int64_t>(0, registro);
+  Value estado = Value::NewMap();
+  estado.AsMap().Append(KeyText("nRegistro"), Value(registro));
+  estado.AsMap().Append(KeyText("hAcumuladores"), sumas.IsMap() ? sumas : Value::NewMap());
+  hEstadosTabla.Set(ValueString(idTabla), estado);
+  nMenorRegistroTabla =
+      nMenorRegistroTabla < 0 ? registro : std::min(nMenorRegistroTabla, registro);
+  return *this;
+}
+
+Value TContextoEjecucion::GetEstadosTabla() const {
+  return DeepClone(hEstadosTabla);
 }
 
 }  // namespace kx

@@ -189,6 +189,9 @@ struct TTablePlano {
   std::array<std::vector<TTableLinea>, kSeccionesPlano> aLineas;
   bool lConcatNextDataLine = false;
   bool lAlsoOnEmptyGroup = false;
+  // Detail, group header or group footer lines: the table prints records. One without them
+  // is a grid of header and footer lines that takes none.
+  bool lListaRegistros = false;
 };
 
 namespace tabla {
@@ -390,6 +393,7 @@ class TTableRender {
   void ClearDetailContinuation() { ctx.ClearContinuacionTabla(Value(cId)); }
   void MarkRecordConsumed(int64_t i) {
     ctx.MarcarRegistroDetalleConsumido(Value(GlobalRecordIndex(i)));
+    nSiguiente = i + 1;
   }
 
   // ---- Visibility, conditions and measures
@@ -505,6 +509,11 @@ class TTableRender {
   bool lRepeticionHecha = false;
   bool lContenido = false;
   bool lTrasUltimoRegistro = false;  // the page starts past the job's last record
+  bool lRegistrosRun = false;        // the table's records are the run's own list
+  // The table lists the run's records and keeps its own place in them and its own sums
+  // from page to page (the context's table state).
+  bool lConEstado = false;
+  int64_t nSiguiente = 0;  // the record the table goes on with on its next page
 
   bool lAgrupando = false;
   bool lSaltarVacios = false;

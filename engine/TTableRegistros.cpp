@@ -28,11 +28,15 @@ Value TTableRender::TablePreviewRecords() {
     return lista.Valida() ? runtime : Value::NewList();
   if (lGlobal && lista.Valida() && cuantos > 0 && cuantos <= nBaseOpciones) {
     lTrasUltimoRegistro = true;
+    lRegistrosRun = true;
     return runtime;
   }
   if (lista.Valida() && cuantos > nBaseOpciones) {
     // The page loop hands every page the job's one list: it is shared, never copied.
-    if (lGlobal) return runtime;
+    if (lGlobal) {
+      lRegistrosRun = true;
+      return runtime;
+    }
     Value desde = Value::NewList();
     for (int64_t i = nBaseOpciones; i < cuantos; ++i) {
       Value registro = lista[static_cast<size_t>(i)];

@@ -50,8 +50,11 @@ Value TTableRender::Ejecutar() {
   t.hPerformanceDiagnostics.Set("nSetupMs", Value(reloj - nInicio));
   // Without records the loop takes no step: the page holds the header and footer only. So
   // it is on a page past the job's last record, the last page of a report whose records all
-  // went to earlier pages; any other page takes at least one record.
-  const int64_t hasta = nCount == 0 || lTrasUltimoRegistro ? nBase : std::max(nBase + 1, nFin);
+  // went to earlier pages, and so it is for a table without lines to print records with;
+  // any other page takes at least one record.
+  const int64_t hasta = nCount == 0 || lTrasUltimoRegistro || !plano->lListaRegistros
+                            ? nBase
+                            : std::max(nBase + 1, nFin);
   for (int64_t i = nBase; i < hasta; ++i) {
     ++nRecordsExamined;
     if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) break;
@@ -64,6 +67,9 @@ Value TTableRender::Ejecutar() {
   const double finBucle = Clock();
   t.hPerformanceDiagnostics.Set("nRecordLoopMs", Value(finBucle - reloj));
   Terminar();
+  // The sums map is the live one: what later objects of the page add to it stays the
+  // table's until it prints again.
+  if (lConEstado) ctx.SetEstadoTabla(Value(cId), nSiguiente, ctx.GetAcumuladores());
   const double fin = Clock();
   Map& perf = t.hPerformanceDiagnostics.AsMap();
   perf.Set("nFinishMs", Value(fin - finBucle));
@@ -86,6 +92,31 @@ bool TTableRender::Preparar() {
   lDisenador = ctx.EsModoDisenador();
   hEstadoSinUltima = Value::NewMap({{"lLastPageDisponible", false}});
 
+  if (!t.hNormalizedSectionsCache.IsMap()) t.hNormalizedSectionsCache = t.NormalizeSections();
+  if (!t.oPlano_ || !t.oPlano_->hFuente.SameRef(t.hNormalizedSectionsCache))
+    t.oPlano_ = CompilarPlano(t.hNormalizedSectionsCache, NumDouble(t.nBorderWidth));
+  plano = t.oPlano_.get();
+
+  oRegistros = ListaRegistros(TablePreviewRecords());
+  nCount = static_cast<int64_t>(oRegistros.size());
+  oRuntime = ListaRegistros(opciones.Get(opcion::aRegistrosDetalleRuntime));
+
+  // Every table that lists the run's records goes through all of them at its own pace:
+  // it starts where it stopped, with its own running sums.
+  lConEstado = lGlobal && lRegistrosRun && plano->lListaRegistros;
+  Value sumasPropias;
+  if (lConEstado) {
+    const Value& estado = ctx.GetEstadoTabla(Value(cId));
+    if (estado.IsMap()) {
+      nBase = std::max<int64_t>(0, NumValue(estado.Get("nRegistro")).Int());
+      sumasPropias = estado.Get("hAcumuladores");
+    }
+    nSiguiente = nBase;
+    // Done while others go on: nothing of it is drawn. A page past the run's last record
+    // (a closing page of last-page lines) shows its header and footer.
+    if (nBase >= nCount && !lTrasUltimoRegistro) return false;
+  }
+
   salida = Value::NewList();
   aSalida = &salida.AsList();
   // Pages of one table hold about as many pieces each: grown once, not doubled page after page.
@@ -106,12 +137,11 @@ bool TTableRender::Preparar() {
   z = NumDouble(t.nZIndex) + 0.01;
   cColorBordeMarco = marco.IsMap() ? marco.Get("colorBorde") : t.cBorderColor;
 
-  if (!t.hNormalizedSectionsCache.IsMap()) t.hNormalizedSectionsCache = t.NormalizeSections();
-  if (!t.oPlano_ || !t.oPlano_->hFuente.SameRef(t.hNormalizedSectionsCache))
-    t.oPlano_ = CompilarPlano(t.hNormalizedSectionsCache, NumDouble(t.nBorderWidth));
-  plano = t.oPlano_.get();
-
-  ctx.ResetAcumuladores();
+  // A table without records to print has no sums of its own: it shows them as they stand.
+  if (plano->lListaRegistros) {
+    ctx.ResetAcumuladores();
+    if (sumasPropias.IsMap()) ctx.SetAcumuladores(sumasPropias);
+  }
 
   Items cabecera;
   PartitionSectionLines(kHeader, -1, cabecera, nullptr);
@@ -124,13 +154,10 @@ bool TTableRender::Preparar() {
   const double techoPie = nTop + std::max(0.0, nAlto - alturaPie);
   nLimiteCuerpo = lContenido ? kSinLimite : std::max(nInicioCuerpo, techoPie);
 
-  oRegistros = ListaRegistros(TablePreviewRecords());
-  nCount = static_cast<int64_t>(oRegistros.size());
   const Value& finOpcion = opciones.Get(opcion::nRegistroFinRuntime);
   const int64_t fin =
       HHas(opciones, opcion::nRegistroFinRuntime) ? NumValue(finOpcion).Int() : nCount;
   nFin = std::min(nCount, std::max(nBase, fin));
-  oRuntime = ListaRegistros(opciones.Get(opcion::aRegistrosDetalleRuntime));
 
   PrepararGrupos();
   return true;

@@ -505,6 +505,32 @@ TEST(TContextoEjecucion, ContinuationsAndConsumedRecords) {
   EXPECT_EQ(E(ctx->GetContinuacionesTabla()), R"({"T0":{"nRegistro":1}})");
 }
 
+// Tables at different places in the records: the page consumed what the one furthest
+// behind printed, whatever the others marked; the states travel as deep copies.
+TEST(TContextoEjecucion, TableStatesCountTheTableFurthestBehind) {
+  auto ctx = Contexto("{}", R"({"nRegistroBase":8,"hEstadosTabla":{"R":{"nRegistro":20}}})");
+  EXPECT_EQ(E(ctx->GetEstadoTabla(Value("R"))), R"({"nRegistro":20})");
+  EXPECT_TRUE(ctx->GetEstadoTabla(Value("L")).IsNil());
+  for (int i = 8; i < 20; ++i) ctx->MarcarRegistroDetalleConsumido(i);
+  EXPECT_EQ(ctx->GetRegistrosDetalleConsumidosRuntime(), 12);
+  Value sumas = J(R"({"SUM.N":16})");
+  ctx->SetEstadoTabla(Value("L"), 16, sumas);
+  EXPECT_EQ(ctx->GetRegistrosDetalleConsumidosRuntime(), 8);
+  ctx->SetEstadoTabla(Value("R"), 20, J("{}"));
+  EXPECT_EQ(ctx->GetRegistrosDetalleConsumidosRuntime(), 8);
+  // Kept as given: the table's live sums.
+  EXPECT_TRUE(ctx->GetEstadoTabla(Value("L")).Get("hAcumuladores").SameRef(sumas));
+  Value copia = ctx->GetEstadosTabla();
+  Value copiadas = copia.Get("L").Get("hAcumuladores");
+  copiadas.Set("SUM.N", Value(0));
+  EXPECT_EQ(
+      E(ctx->GetEstadosTabla()),
+      R"({"R":{"nRegistro":20,"hAcumuladores":{}},"L":{"nRegistro":16,"hAcumuladores":{"SUM.N":16}}})");
+  ctx->Create();  // a new execution takes the option's states again
+  EXPECT_EQ(ctx->GetRegistrosDetalleConsumidosRuntime(), 0);
+  EXPECT_EQ(E(ctx->GetEstadosTabla()), R"({"R":{"nRegistro":20}})");
+}
+
 // ---------------------------------------------------------------------------
 // Evaluation entry points
 

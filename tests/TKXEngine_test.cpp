@@ -1605,3 +1605,129 @@ TEST(TKXEngineFinalisation, GroupedSampleLedgerShowsItsSubtotalsAndPageCounts) {
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+// The ids "R0", "R1", ... of `count` records from `first` on, prefixed and joined as
+// Matching joins the texts of one page.
+std::string Ids(const std::string& prefix, int first, int count) {
+  std::string out;
+  for (int i = first; i < first + count; ++i)
+    out += (i > first ? ", " : "") + prefix + Numbered("R", i);
+  return out;
+}
+
+// A table listing the job's records: a detail line and a footer with its running total,
+// and a last-page line when asked.
+std::string ListTable(const std::string& id, int left, int height, int line, bool lastPageLine) {
+  const std::string last = lastPageLine
+                               ? R"J(,{"nHeight":6,"cConditionFormula":"LASTPAGE()","aCells":[)J" +
+                                     Cell("'" + id + "FIN ' + SUM.N", 60) + "]}"
+                               : "";
+  return R"J({"cType":"TTable","cId":")J" + id + R"J(","nLeft":)J" + std::to_string(left) +
+         R"J(,"nTop":20,"nWidth":60,"nHeight":)J" + std::to_string(height) +
+         R"J(,"lFooterOnBottom":false,"hSections":{
+    "detail":{"aLines":[{"nHeight":)J" +
+         std::to_string(line) + R"J(,"aCells":[)J" + Cell("'" + id + " ' + LIN.id", 60) +
+         R"J(]}]},
+    "footer":{"aLines":[{"nHeight":)J" +
+         std::to_string(line) + R"J(,"aCells":[)J" + Cell("'" + id + "T ' + SUM.N", 60) + "]}" +
+         last + "]}}}";
+}
+
+// A grid of header lines only: it lists no record.
+const std::string kGrid =
+    R"J({"cType":"TTable","cId":"G","nLeft":10,"nTop":200,"nWidth":60,"nHeight":20,"hSections":{
+    "header":{"aLines":[{"nHeight":6,"aCells":[)J" +
+    Cell("'Grid'", 60) + "]}]}}}";
+
+std::string Report(const std::string& objects) {
+  return R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+    "hAcumVars":{"N":{"formula":"LIN.importe"}},"aObjects":[)J" +
+         objects +
+         R"J({"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Hoja ' + PAGE() + '/' + TOTALPAGES()"}]})J";
+}
+
+std::vector<Value> Records(int n) {
+  std::vector<Value> records;
+  for (int i = 0; i < n; ++i)
+    records.push_back(Value::NewMap({{"id", Numbered("R", i)}, {"importe", 1}}));
+  return records;
+}
+
+// Table L holds 8 records a page (48 mm of 6 mm lines), table R 24 (2 mm lines): each goes
+// through all 20 records at its own pace, with its own running total, and R, done on the
+// first page, draws nothing on the others. A grid without detail lines beside them takes
+// no record; alone it leaves the run without progress, as a template without tables does.
+TEST(TKXEngineRun, TablesOverTheJobsRecordsEachPrintEveryRecord) {
+  const std::string tables =
+      ListTable("L", 10, 54, 6, true) + "," + ListTable("R", 100, 50, 2, false) + ",";
+  for (const bool grid : {false, true}) {
+    for (const RunMode& mode : kBothModes) {
+      const std::string name = std::string(mode.mode) + (grid ? ", with a grid" : "");
+      JobRun run = RunJob(Report(mode.extra + tables + (grid ? kGrid + "," : "")), Records(20));
+      EXPECT_EQ(run.error, "") << name;
+      EXPECT_EQ(run.mode, mode.mode) << name;
+      ASSERT_EQ(run.texts.size(), 3u) << name;
+      EXPECT_EQ(Matching(run.texts, "L R"),
+                Ids("L ", 0, 8) + " | " + Ids("L ", 8, 8) + " | " + Ids("L ", 16, 4))
+          << name;
+      EXPECT_EQ(Matching(run.texts, "R R"), Ids("R ", 0, 20) + " |  | ") << name;
+      EXPECT_EQ(Matching(run.texts, "LT "), "LT 8 | LT 16 | LT 20") << name;
+      EXPECT_EQ(Matching(run.texts, "LFIN"), " |  | LFIN 20") << name;
+      EXPECT_EQ(Matching(run.texts, "RT "), "RT 20 |  | ") << name;
+      EXPECT_EQ(Matching(run.texts, "Hoja"), "Hoja 1/3 | Hoja 2/3 | Hoja 3/3") << name;
+      EXPECT_EQ(Matching(run.texts, "Grid"), grid ? "Grid | Grid | Grid" : " |  | ") << name;
+      EXPECT_EQ(JsonEncode(run.pagination),
+                R"({"nTotalDataLines":20,"nLastDataLine":20,"nPages":3,)"
+                R"("cTerminationReason":"all-data-consumed","lLastPageSplit":false,)"
+                R"("nLastPageSplitPages":0})")
+          << name;
+    }
+  }
+  JobRun alone = RunJob(Report(kGrid + ","), Records(20));
+  EXPECT_EQ(alone.texts.size(), 1u);
+  EXPECT_EQ(alone.pagination.Get("cTerminationReason").Str(), "stalled-without-consuming-data");
+  EXPECT_EQ(alone.pagination.Get("nLastDataLine").Int(), 0);
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// Both tables still print on the page where the last of them finishes, but beside its
+// last-page lines R holds only 4 records: that page is rendered again as one that is not
+// the last, and a page after it holds the rest of both tables and their last-page lines.
+TEST(TKXEngineFinalisation, TablesAtTheirOwnPaceShareTheLastPageSplit) {
+  std::string right = ListTable("R", 100, 48, 6, true);
+  const std::string more = R"J(,{"nHeight":6,"cConditionFormula":"LASTPAGE()"})J";
+  right.insert(right.rfind("]}}}"), more + more);
+  const std::string tables = ListTable("L", 10, 54, 6, true) + "," + right + ",";
+  for (const RunMode& mode : kBothModes) {
+    JobRun run = RunJob(Report(mode.extra + tables), Records(20));
+    EXPECT_EQ(run.error, "") << mode.mode;
+    ASSERT_EQ(run.texts.size(), 4u) << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "L R"), Ids("L ", 0, 8) + " | " + Ids("L ", 8, 8) + " | " +
+                                              Ids("L ", 16, 2) + " | " + Ids("L ", 18, 2))
+        << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "R R"), Ids("R ", 0, 7) + " | " + Ids("R ", 7, 7) + " | " +
+                                              Ids("R ", 14, 4) + " | " + Ids("R ", 18, 2))
+        << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "LT "), "LT 8 | LT 16 | LT 18 | LT 20") << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "RT "), "RT 7 | RT 14 | RT 18 | RT 20") << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "LFIN"), " |  |  | LFIN 20") << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "RFIN"), " |  |  | RFIN 20") << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "Hoja"), "Hoja 1/4 | Hoja 2/4 | Hoja 3/4 | Hoja 4/4")
+        << mode.mode;
+    EXPECT_EQ(run.pagination.Get("nLastDataLine").Int(), 20) << mode.mode;
+    EXPECT_EQ(run.pagination.Get("cTerminationReason").Str(),
+              "all-data-consumed-after-lastpage-split")
+        << mode.mode;
+  }
+}
+
+}  // namespace
+}  // namespace kx
