@@ -563,6 +563,14 @@ bool TContextoEjecucion::EsModoDisenador() const {
   return modo.IsText() && modo.Str() == "disenador";
 }
 
+bool TContextoEjecucion::EsUltimaPagina() const {
+  const Value& conocido = hOpciones.Get(opcion::lTotalPaginasConocido);
+  if (conocido.IsLogical() ? !conocido.Bool() : !conocido.IsNil()) return false;
+  const Value& u = hOpciones.Get(opcion::nUltimaPaginaRuntime);
+  const int64_t ultima = u.IsNumber() ? std::max<int64_t>(0, u.Int()) : 0;
+  return nPaginaActual >= (ultima > 0 ? std::min(ultima, nTotalPaginas) : nTotalPaginas);
+}
+
 bool TContextoEjecucion::TieneProgreso() const {
   const Value& activo = hOpciones.Get(opcion::lProgressActive);
   return activo.IsLogical() && activo.Bool();

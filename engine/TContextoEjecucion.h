@@ -197,6 +197,9 @@ class TContextoEjecucion : public KXObject {
   std::string GetModoEjecucion() const;
   // The run mode is exactly "disenador".
   bool EsModoDisenador() const;
+  // The page is known to be the document's last one: the total is known and the page is
+  // the one LASTPAGE holds on (as it answers without a current record).
+  bool EsUltimaPagina() const;
   // The option "lProgressActive" is the logical true.
   bool TieneProgreso() const;
   // Reports a record examined; false asks the caller to stop.

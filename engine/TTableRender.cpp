@@ -60,7 +60,7 @@ Value TTableRender::Ejecutar() {
     if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) break;
     const Value registro = Registro(i < nCount ? i : 0);
     if (!PushRecordVariables(registro, i)) break;
-    const bool seguir = ProcesarRegistro(registro, i);
+    const bool seguir = ProcesarRegistro(registro, i, false);
     PopRecordVariables();
     if (!seguir) break;
   }
@@ -151,6 +151,7 @@ bool TTableRender::Preparar() {
   y = RenderSectionLines(kHeader, cabecera, nTop, -1);
   nInicioCuerpo = y;
   lContenido = t.cHeightMode == "content";
+  lPorLineas = !ctx.EsUltimaPagina();
   const double techoPie = nTop + std::max(0.0, nAlto - alturaPie);
   nLimiteCuerpo = lContenido ? kSinLimite : std::max(nInicioCuerpo, techoPie);
 
@@ -372,11 +373,22 @@ void TTableRender::Deshacer(Marca& marca) {
   ctx.ResetAcumuladoresSeleccionados(Value::NewList());
 }
 
-bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
-  const int64_t continuacion = DetailContinuationOffset(i);
-  const EstadoGrupo g = GroupState(registro, i, continuacion);
+namespace {
 
-  if (TableRequestsPageBreakBefore() && !AtBodyStart(y)) return false;
+// Drops the first `n` lines (printed on earlier pages); n below 1 drops none.
+void QuitarPrimeras(std::vector<const TTableLinea*>& items, int64_t n) {
+  if (n <= 0) return;
+  const size_t quitar = std::min(items.size(), static_cast<size_t>(n));
+  items.erase(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(quitar));
+}
+
+}  // namespace
+
+bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLineas) {
+  const Continuacion c = LeerContinuacion(i);
+  const EstadoGrupo g = GroupState(registro, i, c.Continua() ? 1 : 0);
+
+  if (!porLineas && TableRequestsPageBreakBefore() && !AtBodyStart(y)) return false;
 
   // Where the record began: its page-break tests look here, and a record that prints none of
   // its detail lines takes back what it printed above them.
@@ -386,39 +398,71 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
     Deshacer(marca);
     return false;
   };
+  // What does not fit at the top of an empty body never will: the record is then laid out
+  // line by line, so no record is left behind and every page makes progress. Not on the
+  // document's last page, whose last-page lines may be what leaves no room: the record
+  // then goes to a page before it that is not the last.
+  auto sinSitio = [&] {
+    Deshacer(marca);
+    return alInicio && !porLineas && lPorLineas && ProcesarRegistro(registro, i, true);
+  };
+  // As many of the lines as fit from y on, the first one always at the top of the body.
+  auto caben = [&](const Items& items, double reserva) {
+    return FittingSectionLines(items, std::max(0.0, nLimiteCuerpo - y - reserva), AtBodyStart(y));
+  };
+  // The first n of the lines: the lines themselves when that is all of them.
+  auto primeras = [&](const Items& items, size_t n) -> const Items& {
+    if (n >= items.size()) return items;
+    aParte.assign(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(n));
+    return aParte;
+  };
 
   bool concatHonrado = false;
+  int64_t cabeceraImpresa = std::max<int64_t>(0, c.nCabecera);
   if (g.lEmpieza) {
     aCabecera.clear();
     if (g.lElegible) {
       PartitionSectionLines(kGroupHeader, i, aCabecera, nullptr);
       GroupBoundaryLines(aCabecera, kGroupHeader, g.vActual, g.hAnterior, g.vAnterior);
     }
-    const double alturaCabecera = SectionLinesHeight(aCabecera);
-    double alturaConcat = 0.0;
-    if (plano->lConcatNextDataLine && !aCabecera.empty()) {
-      PartitionSectionLines(kDetail, i, aConcat, nullptr);
-      if (!aConcat.empty())
-        alturaConcat = SectionKeepsTogether(aConcat) ? SectionLinesHeight(aConcat)
-                                                     : std::max(0.0, aConcat.front()->nAlto);
-      if (SectionRequestsPageBreakBefore(aConcat) && !alInicio) return false;
-      concatHonrado = true;
+    QuitarPrimeras(aCabecera, c.nCabecera);
+    size_t cuantas = aCabecera.size();
+    if (!porLineas) {
+      const double alturaCabecera = SectionLinesHeight(aCabecera);
+      double alturaConcat = 0.0;
+      if (plano->lConcatNextDataLine && !aCabecera.empty()) {
+        PartitionSectionLines(kDetail, i, aConcat, nullptr);
+        if (!aConcat.empty())
+          alturaConcat = SectionKeepsTogether(aConcat) ? SectionLinesHeight(aConcat)
+                                                       : std::max(0.0, aConcat.front()->nAlto);
+        if (SectionRequestsPageBreakBefore(aConcat) && !alInicio) return false;
+        concatHonrado = true;
+      }
+      if (SectionRequestsPageBreakBefore(aCabecera) && !alInicio) return false;
+      if (!Fits(alturaCabecera)) return sinSitio();
+      if (alturaConcat > 0.0 && !Fits(alturaCabecera + alturaConcat) && !alInicio) return false;
+    } else {
+      cuantas = caben(aCabecera, 0.0);
     }
-    if (SectionRequestsPageBreakBefore(aCabecera) && !alInicio) return false;
-    if (!Fits(alturaCabecera)) return false;
-    if (alturaConcat > 0.0 && !Fits(alturaCabecera + alturaConcat) && !alInicio) return false;
-    if (!aCabecera.empty()) {
+    const Items& parte = primeras(aCabecera, cuantas);
+    if (!parte.empty()) {
       Marcar(marca);
-      GuardarSumas(marca, aCabecera);
+      GuardarSumas(marca, parte);
     }
-    ResetLineAcumuladores(aCabecera);
-    y = RenderSectionLines(kGroupHeader, aCabecera, y, i);
+    ResetLineAcumuladores(parte);
+    y = RenderSectionLines(kGroupHeader, parte, y, i);
+    cabeceraImpresa += static_cast<int64_t>(cuantas);
+    if (cuantas < aCabecera.size()) {
+      SetGroupContinuation(i, 0, "nCabecera", cabeceraImpresa);
+      return false;
+    }
   }
 
-  if (g.lElegible && g.lContinua && !lRepeticionHecha && AtBodyStart(y)) {
+  // A repeated header is only a reminder: laid out line by line, the record goes first.
+  if (!porLineas && g.lElegible && g.lContinua && !lRepeticionHecha && AtBodyStart(y)) {
     PartitionSectionLines(kGroupHeader, i, aRepetida, nullptr);
     if (SectionRepeatAsHeader(aRepetida)) {
-      if (!Fits(SectionLinesHeight(aRepetida))) return detener();
+      if (!Fits(SectionLinesHeight(aRepetida))) return sinSitio();
       Marcar(marca);
       y = RenderSectionLines(kGroupHeaderRepeat, aRepetida, y, i);
       lRepeticionHecha = true;
@@ -428,44 +472,52 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
   PartitionSectionLines(kDetail, i, aDetalle, &aOcultas);
   // The record's options are those of all its visible lines, also when it resumes: a record
   // declared splittable stays splittable after its first part.
-  const bool juntas = SectionKeepsTogether(aDetalle);
+  const bool juntas = !porLineas && SectionKeepsTogether(aDetalle);
   const bool saltoAntes = SectionRequestsPageBreakBefore(aDetalle);
   const bool saltoDespues = SectionRequestsPageBreakAfter(aDetalle);
+  const int64_t lineasDetalle = static_cast<int64_t>(aDetalle.size());
+  QuitarPrimeras(aDetalle, c.nLinea);
+  const double alturaDetalle = SectionLinesHeight(aDetalle);
+  const bool conDetalle = alturaDetalle > 0.0;
+  // A record resumed inside its group footer was summed when its detail was printed.
+  const bool sumar = !c.Sumado() && (conDetalle || SectionForcesAccumulators(aOcultas));
   aPie.clear();
   if (g.lTermina) {
     PartitionSectionLines(kGroupFooter, i, aPie, nullptr);
     GroupBoundaryLines(aPie, kGroupFooter, g.vActual, g.hSiguiente, g.vSiguiente);
+    if (c.nPie > 0) {
+      aPieCompleto = aPie;
+      QuitarPrimeras(aPie, c.nPie);
+    }
   }
-  if (continuacion > 0) {
-    const size_t quitar = std::min(aDetalle.size(), static_cast<size_t>(continuacion));
-    aDetalle.erase(aDetalle.begin(), aDetalle.begin() + static_cast<std::ptrdiff_t>(quitar));
-  }
-  const double alturaDetalle = SectionLinesHeight(aDetalle);
-  const bool piePegado = g.lTermina && SectionKeepWithPrevious(aPie, kGroupFooter);
+  const bool piePegado = !porLineas && g.lTermina && SectionKeepWithPrevious(aPie, kGroupFooter);
   const double reservaPie = piePegado ? SectionLinesHeight(aPie) : 0.0;
   if (piePegado && SectionRequestsPageBreakBefore(aPie) && !alInicio) return detener();
 
-  const bool conDetalle = alturaDetalle > 0.0;
   if (conDetalle) {
-    if (saltoAntes && !concatHonrado && !alInicio) return detener();
+    if (!porLineas && saltoAntes && !concatHonrado && !alInicio) return detener();
     if (!juntas) {
-      const size_t caben = FittingSectionLines(
-          aDetalle, std::max(0.0, nLimiteCuerpo - y - reservaPie), AtBodyStart(y));
-      if (caben < aDetalle.size()) {
-        if (caben == 0) return detener();
-        if (!lHayDetalle) {
-          nPrimerDetalle = y;
-          lHayDetalle = true;
+      const size_t cuantas = caben(aDetalle, reservaPie);
+      if (cuantas < aDetalle.size()) {
+        if (cuantas == 0 && !porLineas) return sinSitio();
+        if (cuantas > 0) {
+          if (!lHayDetalle) {
+            nPrimerDetalle = y;
+            lHayDetalle = true;
+          }
+          y = RenderSectionLines(kDetail, primeras(aDetalle, cuantas), y, i);
         }
-        const Items parte(aDetalle.begin(), aDetalle.begin() + static_cast<std::ptrdiff_t>(caben));
-        y = RenderSectionLines(kDetail, parte, y, i);
         // The rest of the record prints on the next page; it is neither summed nor consumed.
-        SetDetailContinuation(i, continuacion + static_cast<int64_t>(caben));
+        const int64_t impresas = c.nLinea + static_cast<int64_t>(cuantas);
+        if (impresas > 0)
+          SetDetailContinuation(i, impresas);
+        else
+          SetGroupContinuation(i, 0, "nCabecera", cabeceraImpresa);
         return false;
       }
       // Every line fits: the record is placed, with no second test of the same height.
     } else if (!Fits(alturaDetalle + reservaPie)) {
-      return detener();
+      return sinSitio();
     }
     if (!lHayDetalle) {
       nPrimerDetalle = y;
@@ -473,7 +525,7 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
     }
     y = RenderSectionLines(kDetail, aDetalle, y, i);
     ClearDetailContinuation();
-    AcumularDetalle();
+    if (sumar) AcumularDetalle();
     const bool seguidoDePie = g.lTermina && !aPie.empty();
     if (saltoDespues && i < nCount - 1 && !seguidoDePie) {
       MarkRecordConsumed(i);
@@ -482,23 +534,28 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
   } else {
     // The footer is tested before a forced addition, so a record that moves to the next page
     // with its footer is not added to the sums twice.
-    if (g.lTermina && !Fits(SectionLinesHeight(aPie))) return detener();
-    if (SectionForcesAccumulators(aOcultas)) AcumularDetalle();
+    if (!porLineas && g.lTermina && !Fits(SectionLinesHeight(aPie))) return sinSitio();
+    if (sumar) AcumularDetalle();
   }
 
   if (g.lTermina) {
     // After detail lines the footer's room was part of their test: a printed and summed record
     // is not left behind by a second test of the same room.
     t.hCellRenderCache = Value::NewMap();
-    y = RenderSectionLines(kGroupFooter, aPie, y, i);
-    ResetLineAcumuladores(aPie);
-    if (SectionRequestsPageBreakAfter(aPie) && i < nCount - 1) {
-      MarkRecordConsumed(i);
+    const size_t cuantas = porLineas ? caben(aPie, 0.0) : aPie.size();
+    y = RenderSectionLines(kGroupFooter, primeras(aPie, cuantas), y, i);
+    if (cuantas < aPie.size()) {
+      // Printed and summed: only the rest of its footer is left for the next page.
+      SetGroupContinuation(i, lineasDetalle, "nPie",
+                           std::max<int64_t>(0, c.nPie) + static_cast<int64_t>(cuantas));
       return false;
     }
   }
+  const Items& pie = c.nPie > 0 ? aPieCompleto : aPie;
+  ResetLineAcumuladores(pie);
+  if (c.lPresente) ClearDetailContinuation();
   MarkRecordConsumed(i);
-  return true;
+  return !(g.lTermina && SectionRequestsPageBreakAfter(pie) && i < nCount - 1);
 }
 
 }  // namespace kx

@@ -531,6 +531,27 @@ TEST(TContextoEjecucion, TableStatesCountTheTableFurthestBehind) {
   EXPECT_EQ(E(ctx->GetEstadosTabla()), R"({"R":{"nRegistro":20}})");
 }
 
+TEST(TContextoEjecucion, TheLastPageIsKnownOnlyWithTheTotal) {
+  struct Row {
+    const char* opciones;
+    bool ultima;
+  } rows[] = {
+      {R"({})", true},  // page 1 of 1, the total taken as known
+      {R"({"nPaginaActualRuntime":2,"nTotalPaginasRuntime":3})", false},
+      {R"({"nPaginaActualRuntime":3,"nTotalPaginasRuntime":3})", true},
+      {R"({"nPaginaActualRuntime":3,"nTotalPaginasRuntime":3,"lTotalPaginasConocido":false})",
+       false},
+      {R"({"nPaginaActualRuntime":3,"nTotalPaginasRuntime":3,"lTotalPaginasConocido":1})", false},
+      {R"({"nPaginaActualRuntime":2,"nTotalPaginasRuntime":3,"nUltimaPaginaRuntime":2})", true},
+      {R"({"nPaginaActualRuntime":1,"nTotalPaginasRuntime":3,"nUltimaPaginaRuntime":2})", false},
+  };
+  for (const Row& r : rows) {
+    auto ctx = Contexto("{}", r.opciones);
+    EXPECT_EQ(ctx->EsUltimaPagina(), r.ultima) << r.opciones;
+    EXPECT_EQ(ctx->EvaluarFormula(Value("LASTPAGE()")).Bool(), r.ultima) << r.opciones;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Evaluation entry points
 

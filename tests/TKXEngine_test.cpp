@@ -1698,6 +1698,56 @@ TEST(TKXEngineRun, TablesOverTheJobsRecordsEachPrintEveryRecord) {
 namespace kx {
 namespace {
 
+// The lowest bottom edge of the texts a page shows of table T (its pieces' ids begin with
+// "T_"), over every page of the run; `bodyOnly` leaves its footer out.
+double LowestTableText(const JobRun& run, bool bodyOnly = false) {
+  double lowest = 0.0;
+  for (int64_t p = 1; run.doc && p <= run.doc->TotalPaginas(); ++p) {
+    const Value page = run.doc->GetPagina(p);
+    for (const Value& o : page.Get("objetos").AsList()) {
+      const std::string id = ValueString(o.Get("id"));
+      if (!o.Has("texto") || id.rfind("T_", 0) != 0) continue;
+      if (bodyOnly && id.rfind("T_footer_", 0) == 0) continue;
+      lowest = std::max(lowest, ValueDouble(o.Get("y")) + ValueDouble(o.Get("alto")));
+    }
+  }
+  return lowest;
+}
+
+// A table T of 40 mm below a 10 mm header line (a body of 30 mm, 24 on the last page, where
+// a 6 mm line shows the total), with the sections given.
+std::string TallRecords(const std::string& group, const std::string& sections) {
+  return R"J({"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":40,)J" +
+         group + R"J("hSections":{"header":{"aLines":[{"nHeight":10,"aCells":[)J" + Cell("'Cab'") +
+         R"J(]}]},)J" + sections +
+         R"J(,"footer":{"aLines":[{"nHeight":6,"cConditionFormula":"LASTPAGE()","aCells":[)J" +
+         Cell("'#FIN ' + SUM.N") + "]}]}}},";
+}
+
+std::string Lines(const std::string& section, const std::vector<std::string>& lines) {
+  std::string out = "\"" + section + "\":{\"aLines\":[";
+  for (size_t k = 0; k < lines.size(); ++k) out += (k > 0 ? "," : "") + lines[k];
+  return out + "]}";
+}
+
+// One line of the height, showing the formula; `more` adds keys to the line.
+std::string Line(int height, const std::string& formula, const std::string& more = "") {
+  return R"J({"nHeight":)J" + std::to_string(height) + more + R"J(,"aCells":[)J" + Cell(formula) +
+         "]}";
+}
+
+// Records with an id, a group and a flag that chooses the tall detail line.
+std::vector<Value> Grouped(const std::vector<std::pair<const char*, int>>& rows) {
+  std::vector<Value> records;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    records.push_back(Value::NewMap({{"id", Numbered("R", static_cast<int64_t>(i))},
+                                     {"g", rows[i].first},
+                                     {"largo", rows[i].second},
+                                     {"importe", 1}}));
+  }
+  return records;
+}
+
 // Both tables still print on the page where the last of them finishes, but beside its
 // last-page lines R holds only 4 records: that page is rendered again as one that is not
 // the last, and a page after it holds the rest of both tables and their last-page lines.
@@ -1726,6 +1776,69 @@ TEST(TKXEngineFinalisation, TablesAtTheirOwnPaceShareTheLastPageSplit) {
     EXPECT_EQ(run.pagination.Get("cTerminationReason").Str(),
               "all-data-consumed-after-lastpage-split")
         << mode.mode;
+  }
+}
+
+// A record that cannot stand whole at the top of an empty body, with the group lines that
+// must stand beside it, is laid out line by line over as many pages as it needs; records
+// and groups after it that fit are laid out as ever. Every line prints once, in order,
+// inside the table's box, and the last page shows its last-page line, in both kinds of run.
+TEST(TKXEngineRun, ARecordTallerThanTheBodyIsSplitNotDropped) {
+  const std::string byGroup = R"J("hGroup":{"cBreakExpression":"LIN.g"},)J";
+  const std::string detail =
+      Lines("detail", {Line(16, "'#D ' + LIN.id", R"J(,"cConditionFormula":"LIN.largo == 1")J"),
+                       Line(4, "'#D ' + LIN.id", R"J(,"cConditionFormula":"LIN.largo == 0")J")});
+  const std::string groupHeader =
+      Lines("groupHeader", {Line(8, "'#G ' + LIN.g", R"J(,"aResetAcumuladores":["S"])J")});
+  const std::string groupFooter = Lines("groupFooter", {Line(8, "'#F ' + LIN.g + ' ' + SUM.S")});
+  struct Row {
+    const char* name;
+    std::string table;
+    std::vector<Value> records;
+    const char* printed;
+  } rows[] = {
+      {"two lines kept together, 32 mm",
+       TallRecords("", Lines("detail", {Line(16, "'#A ' + LIN.id"), Line(16, "'#B ' + LIN.id")})),
+       Grouped({{"x", 1}, {"x", 1}, {"x", 1}, {"x", 1}}),
+       "#A R0 | #B R0 | #A R1 | #B R1 | #A R2 | #B R2 | #A R3 | #B R3, #FIN 4"},
+      {"with its group header and footer, 32 mm",
+       TallRecords(byGroup, detail + "," + groupHeader + "," + groupFooter),
+       Grouped({{"A", 1}, {"B", 0}, {"C", 1}, {"C", 0}, {"D", 0}}),
+       "#G A, #D R0 | #F A 1, #G B, #D R1, #F B 1 | #G C, #D R2 | #D R3, #F C 2 | "
+       "#G D, #D R4, #F D 1, #FIN 5"},
+      {"a group header of 36 mm",
+       TallRecords(byGroup, Lines("detail", {Line(5, "'#D ' + LIN.id")}) + "," +
+                                Lines("groupHeader",
+                                      {Line(12, "'#H1'"), Line(12, "'#H2'"), Line(12, "'#H3'")})),
+       Grouped({{"A", 0}, {"A", 0}}), "#H1, #H2 | #H3, #D R0, #D R1, #FIN 2"},
+      {"a group footer of 36 mm",
+       TallRecords(byGroup,
+                   Lines("detail", {Line(5, "'#D ' + LIN.id")}) + "," +
+                       Lines("groupFooter", {Line(12, "'#F1 ' + SUM.N"), Line(12, "'#F2 ' + SUM.N"),
+                                             Line(12, "'#F3 ' + SUM.N")})),
+       Grouped({{"A", 0}}), "#D R0, #F1 1, #F2 1 | #F3 1, #FIN 1"},
+  };
+  for (const Row& row : rows) {
+    for (const RunMode& mode : kBothModes) {
+      const std::string name = std::string(row.name) + ", " + mode.mode;
+      const std::string json =
+          R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+            "hAcumVars":{"N":{"formula":"LIN.importe"},"S":{"formula":"LIN.importe"}},"aObjects":[)J" +
+          mode.extra + row.table +
+          R"J({"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Hoja ' + PAGE() + '/' + TOTALPAGES()"}]})J";
+      JobRun run = RunJob(json, row.records);
+      EXPECT_EQ(run.error, "") << name;
+      EXPECT_EQ(run.mode, mode.mode) << name;
+      EXPECT_EQ(Matching(run.texts, "#"), row.printed) << name;
+      std::string pages;
+      for (size_t p = 1; p <= run.texts.size(); ++p)
+        pages += (p > 1 ? " | " : "") + Numbered("Hoja ", p) + Numbered("/", run.texts.size());
+      EXPECT_EQ(Matching(run.texts, "Hoja"), pages) << name;
+      EXPECT_LE(LowestTableText(run), 60.0 + 0.25) << name;
+      const int64_t n = static_cast<int64_t>(row.records.size());
+      EXPECT_EQ(run.pagination.Get("nLastDataLine").Int(), n) << name;
+      EXPECT_EQ(run.pagination.Get("cTerminationReason").Str(), "all-data-consumed") << name;
+    }
   }
 }
 
