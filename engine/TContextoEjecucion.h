@@ -136,6 +136,11 @@ class TContextoEjecucion : public KXObject {
   // Adopts the map (not a copy) as the accumulators: the page-number pass
   // shows each text with the sums that were in force where it was printed.
   TContextoEjecucion& SetAcumuladores(const Value& sumas);
+  // The accumulators' values in their order, for RestaurarAcumuladores: a record's addition
+  // tried to see which lines follow it is taken back without a copy of the map.
+  void GuardarAcumuladores(std::vector<Value>& valores) const;
+  // Puts back the values kept by GuardarAcumuladores, dropping accumulators added since.
+  TContextoEjecucion& RestaurarAcumuladores(const std::vector<Value>& valores);
 
   // ---- State kept for the page-number pass
 

@@ -199,6 +199,23 @@ TContextoEjecucion& TContextoEjecucion::SetAcumuladores(const Value& sumas) {
   return *this;
 }
 
+void TContextoEjecucion::GuardarAcumuladores(std::vector<Value>& valores) const {
+  valores.clear();
+  if (const Map* sumas = hAcumuladores.MapPtr())
+    for (const Map::Entry& e : *sumas) valores.push_back(e.value);
+}
+
+TContextoEjecucion& TContextoEjecucion::RestaurarAcumuladores(const std::vector<Value>& valores) {
+  Sanear();
+  // An addition changes values in place and appends the accumulators it meets first.
+  Map& sumas = hAcumuladores.AsMap();
+  while (sumas.size() > valores.size()) sumas.PopBack();
+  for (size_t i = 0; i < sumas.size(); ++i) sumas.ValueAt(i) = valores[i];
+  ++oEstado_->nVersionAcumuladores;
+  InvalidarVariables();
+  return *this;
+}
+
 TContextoEjecucion& TContextoEjecucion::GuardarEstadoTexto(const Value& renderizable) {
   const Value& id = renderizable.Get("id");
   if (!id.IsText()) return *this;

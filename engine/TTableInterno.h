@@ -189,6 +189,9 @@ struct TTablePlano {
   std::array<std::vector<TTableLinea>, kSeccionesPlano> aLineas;
   bool lConcatNextDataLine = false;
   bool lAlsoOnEmptyGroup = false;
+  // A group footer line has a condition, a suppression or ignores being empty: which of
+  // them print depends on the sums.
+  bool lPieCondicionado = false;
   // Detail, group header or group footer lines: the table prints records. One without them
   // is a grid of header and footer lines that takes none.
   bool lListaRegistros = false;
@@ -479,6 +482,9 @@ class TTableRender {
   // `porLineas`: the record did not fit at the top of an empty body, so its lines are laid
   // out one after another as far as they fit, the rest left for the next page.
   bool ProcesarRegistro(const Value& registro, int64_t i, bool porLineas);
+  // The group footer lines of record i into aPie, chosen with the sums in force when they
+  // print: with the record added when `sumar` (and the sums then put back as they were).
+  void GroupFooterLines(int64_t i, const EstadoGrupo& g, bool sumar);
   bool Fits(double altura) const { return y + altura <= nLimiteCuerpo + kToleranciaMm + kRuidoMm; }
   bool AtBodyStart(double posicion) const {
     return std::fabs(posicion - nInicioCuerpo) <= kToleranciaMm;
@@ -554,6 +560,7 @@ class TTableRender {
 
   // Line lists reused from record to record.
   Items aCabecera, aRepetida, aDetalle, aOcultas, aPie, aPieCompleto, aConcat, aPieTabla, aParte;
+  std::vector<Value> aSumasGuardadas;  // the sums before a record's addition was tried
 };
 
 }  // namespace kx

@@ -373,6 +373,19 @@ void TTableRender::Deshacer(Marca& marca) {
   ctx.ResetAcumuladoresSeleccionados(Value::NewList());
 }
 
+void TTableRender::GroupFooterLines(int64_t i, const EstadoGrupo& g, bool sumar) {
+  // Only conditions, suppressions and empty lines read the sums; lines without them are
+  // chosen as they stand.
+  const bool probar = sumar && plano->lPieCondicionado;
+  if (probar) {
+    ctx.GuardarAcumuladores(aSumasGuardadas);
+    AcumularDetalle();
+  }
+  PartitionSectionLines(kGroupFooter, i, aPie, nullptr);
+  GroupBoundaryLines(aPie, kGroupFooter, g.vActual, g.hSiguiente, g.vSiguiente);
+  if (probar) ctx.RestaurarAcumuladores(aSumasGuardadas);
+}
+
 namespace {
 
 // Drops the first `n` lines (printed on earlier pages); n below 1 drops none.
@@ -483,8 +496,7 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLi
   const bool sumar = !c.Sumado() && (conDetalle || SectionForcesAccumulators(aOcultas));
   aPie.clear();
   if (g.lTermina) {
-    PartitionSectionLines(kGroupFooter, i, aPie, nullptr);
-    GroupBoundaryLines(aPie, kGroupFooter, g.vActual, g.hSiguiente, g.vSiguiente);
+    GroupFooterLines(i, g, sumar);
     if (c.nPie > 0) {
       aPieCompleto = aPie;
       QuitarPrimeras(aPie, c.nPie);

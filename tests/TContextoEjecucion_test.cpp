@@ -531,6 +531,23 @@ TEST(TContextoEjecucion, TableStatesCountTheTableFurthestBehind) {
   EXPECT_EQ(E(ctx->GetEstadosTabla()), R"({"R":{"nRegistro":20}})");
 }
 
+TEST(TContextoEjecucion, AnAdditionTriedIsTakenBack) {
+  auto ctx = Contexto("{}", R"({"hAcumVars":{"a":{"formula":"L.x"},"b":{"formula":"1"}},
+      "hAcumuladoresIniciales":{"SUM.a":4}})");
+  std::vector<Value> guardadas;
+  ctx->GuardarAcumuladores(guardadas);
+  ctx->PushRegistroDetalle(J(R"({"L.x":3})"), 0, 1);
+  ctx->AcumularDetalle();
+  EXPECT_EQ(E(ctx->EvaluarFormula(Value("SUM.a + SUM.b"))), "8");
+  ctx->RestaurarAcumuladores(guardadas);
+  // The value changed in place is put back, the accumulator the addition made is gone, and
+  // formulas see it at once.
+  EXPECT_EQ(E(ctx->GetAcumuladores()), R"({"SUM.a":4})");
+  EXPECT_EQ(E(ctx->EvaluarFormula(Value("SUM.a + SUM.b"))), "4");
+  ctx->AcumularDetalle();
+  EXPECT_EQ(E(ctx->GetAcumuladores()), R"({"SUM.a":7,"SUM.b":1})");
+}
+
 TEST(TContextoEjecucion, TheLastPageIsKnownOnlyWithTheTotal) {
   struct Row {
     const char* opciones;

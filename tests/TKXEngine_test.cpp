@@ -1844,3 +1844,63 @@ TEST(TKXEngineRun, ARecordTallerThanTheBodyIsSplitNotDropped) {
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+// Groups a (6 + 6), b (20) and c (4): footer lines shown only above 10, suppressed up to 10,
+// or empty up to 10 see the group's final total, as the plain total line beside them does.
+// They keep their room beside the group's last record: in a short box that record moves to
+// the next page with its footer, which never reaches the table's footer.
+TEST(TKXEngineRun, GroupFooterLinesAreChosenWithTheGroupsFinalSums) {
+  auto table = [](int height) {
+    return R"J({"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":)J" +
+           std::to_string(height) + R"J(,"hGroup":{"cBreakExpression":"LIN.g"},"hSections":{
+      "header":{"aLines":[)J" +
+           Line(5, "'Cab'") + "]}," + Lines("detail", {Line(5, "'#D ' + LIN.id")}) + "," +
+           Lines("groupHeader", {Line(5, "'#G ' + LIN.g", R"J(,"aResetAcumuladores":["S"])J")}) +
+           "," +
+           Lines("groupFooter",
+                 {Line(5, "'#TOTAL ' + SUM.S"),
+                  Line(5, "'#COND ' + SUM.S", R"J(,"cConditionFormula":"SUM.S > 10")J"),
+                  Line(5, "'#SUPR ' + SUM.S", R"J(,"cSuppressCondition":"SUM.S <= 10")J"),
+                  Line(5, "IIF(SUM.S > 10, '#OVER ' + SUM.S, '')", R"J(,"lIgnoreEmpty":true)J")}) +
+           "," + Lines("footer", {Line(5, "'Pie'")}) + "}},";
+  };
+  const std::string a = "#TOTAL 12, #COND 12, #SUPR 12, #OVER 12";
+  const std::string b = "#TOTAL 20, #COND 20, #SUPR 20, #OVER 20";
+  struct Row {
+    const char* name;
+    int height;
+    std::string printed;
+  } rows[] = {
+      {"one page", 120,
+       "#G a, #D a1, #D a2, " + a + ", #G b, #D b1, " + b + ", #G c, #D c1, #TOTAL 4"},
+      {"footers moving on", 40,
+       "#G a, #D a1 | #D a2, " + a + " | #G b, #D b1, " + b + " | #G c, #D c1, #TOTAL 4"},
+  };
+  const std::vector<Value> records = {Value::NewMap({{"id", "a1"}, {"g", "a"}, {"importe", 6}}),
+                                      Value::NewMap({{"id", "a2"}, {"g", "a"}, {"importe", 6}}),
+                                      Value::NewMap({{"id", "b1"}, {"g", "b"}, {"importe", 20}}),
+                                      Value::NewMap({{"id", "c1"}, {"g", "c"}, {"importe", 4}})};
+  for (const Row& row : rows) {
+    for (const RunMode& mode : kBothModes) {
+      const std::string name = std::string(row.name) + ", " + mode.mode;
+      const std::string json =
+          R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+            "hAcumVars":{"S":{"formula":"LIN.importe"}},"aObjects":[)J" +
+          mode.extra + table(row.height) +
+          R"J({"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Hoja ' + PAGE() + '/' + TOTALPAGES()"}]})J";
+      JobRun run = RunJob(json, records);
+      EXPECT_EQ(run.error, "") << name;
+      EXPECT_EQ(run.mode, mode.mode) << name;
+      EXPECT_EQ(Matching(run.texts, "#"), row.printed) << name;
+      // The body ends where the table's footer line begins.
+      EXPECT_LE(LowestTableText(run, true), 20.0 + row.height - 5 + 0.25) << name;
+      EXPECT_EQ(run.pagination.Get("cTerminationReason").Str(), "all-data-consumed") << name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kx
