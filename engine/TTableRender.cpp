@@ -14,6 +14,16 @@ int SeccionDePlano(int seccion) {
 // The body of a content-height table has no limit.
 constexpr double kSinLimite = 1000000000.0;
 
+// The same accumulators with the same values, in the same order.
+bool MismasSumas(const Value& a, const Value& b) {
+  const Map* x = a.MapPtr();
+  const Map* y = b.MapPtr();
+  if (!x || !y || x->size() != y->size()) return false;
+  for (size_t i = 0; i < x->size(); ++i)
+    if (x->KeyAt(i) != y->KeyAt(i) || !x->ValueAt(i).SameRef(y->ValueAt(i))) return false;
+  return true;
+}
+
 }  // namespace
 
 // ---- Setup
@@ -138,9 +148,12 @@ bool TTableRender::Preparar() {
   cColorBordeMarco = marco.IsMap() ? marco.Get("colorBorde") : t.cBorderColor;
 
   // A table without records to print has no sums of its own: it shows them as they stand.
+  // One alone on its pages finds its own sums in force already, and the variables built on
+  // them are not built again.
   if (plano->lListaRegistros) {
     ctx.ResetAcumuladores();
-    if (sumasPropias.IsMap()) ctx.SetAcumuladores(sumasPropias);
+    if (sumasPropias.IsMap() && !MismasSumas(sumasPropias, ctx.GetAcumuladores()))
+      ctx.SetAcumuladores(sumasPropias);
   }
 
   Items cabecera;
@@ -562,12 +575,12 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLi
                            std::max<int64_t>(0, c.nPie) + static_cast<int64_t>(cuantas));
       return false;
     }
+    ResetLineAcumuladores(c.nPie > 0 ? aPieCompleto : aPie);
   }
-  const Items& pie = c.nPie > 0 ? aPieCompleto : aPie;
-  ResetLineAcumuladores(pie);
   if (c.lPresente) ClearDetailContinuation();
   MarkRecordConsumed(i);
-  return !(g.lTermina && SectionRequestsPageBreakAfter(pie) && i < nCount - 1);
+  return !(g.lTermina && SectionRequestsPageBreakAfter(c.nPie > 0 ? aPieCompleto : aPie) &&
+           i < nCount - 1);
 }
 
 }  // namespace kx
