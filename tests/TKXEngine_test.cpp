@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <thread>
 
 #include "Json.h"
@@ -1899,6 +1900,119 @@ TEST(TKXEngineRun, GroupFooterLinesAreChosenWithTheGroupsFinalSums) {
       EXPECT_LE(LowestTableText(run, true), 20.0 + row.height - 5 + 0.25) << name;
       EXPECT_EQ(run.pagination.Get("cTerminationReason").Str(), "all-data-consumed") << name;
     }
+  }
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// Generated list reports, one or two tables side by side: boxes of any height, detail
+// records of one to three lines kept together or not and often taller than the body,
+// groups whose header and footer lines may be as well, a group footer line shown only
+// above a total, and last-page lines. Whatever the layout, every detail line of every
+// table prints once, records in order, every group footer line once with its group's
+// total, every page states its number and the count, and one pass and two passes give
+// the same pages.
+TEST(TKXEngineRun, GeneratedListsPrintEveryLineOnceInBothKindsOfRun) {
+  std::mt19937 rng(24);
+  auto pick = [&](int from, int to) { return std::uniform_int_distribution<int>(from, to)(rng); };
+  for (int k = 0; k < 200; ++k) {
+    struct Layout {
+      std::string id;
+      int detailLines = 1;
+      int footerLines = 0;  // group footer lines; 0 without groups
+    };
+    std::vector<Layout> layouts(static_cast<size_t>(pick(1, 2)));
+    std::string objects;
+    for (size_t t = 0; t < layouts.size(); ++t) {
+      Layout& l = layouts[t];
+      l.id = t == 0 ? "A" : "B";
+      const std::string keep = pick(0, 3) > 0 ? "" : R"J(,"lKeepTogether":false)J";
+      std::vector<std::string> detail;
+      l.detailLines = pick(1, 3);
+      for (int d = 0; d < l.detailLines; ++d)
+        detail.push_back(
+            Line(pick(2, 30), "'" + l.id + "D' + LIN.id + '.' + " + Numbered("", d), keep));
+      std::string sections =
+          Lines("header", {Line(pick(1, 10), "'Cab'")}) + "," + Lines("detail", detail);
+      std::string group;
+      if (pick(0, 1)) {
+        group = R"J("hGroup":{"cBreakExpression":"LIN.g"},)J";
+        std::vector<std::string> header, footer;
+        for (int h = pick(1, 2); h > 0; --h) header.push_back(Line(pick(2, 25), "'GH'"));
+        header.front().insert(1, R"J("aResetAcumuladores":["G)J" + l.id + R"J("],)J");
+        l.footerLines = pick(1, 3);
+        for (int f = 0; f < l.footerLines; ++f) {
+          const std::string shown =
+              f == 1 ? R"J(,"cConditionFormula":"SUM.G)J" + l.id + R"J( > 3")J" : "";
+          footer.push_back(
+              Line(pick(2, 25),
+                   "'" + l.id + "GF' + LIN.g + '.' + " + Numbered("", f) + " + '=' + SUM.G" + l.id,
+                   shown));
+        }
+        sections += "," + Lines("groupHeader", header) + "," + Lines("groupFooter", footer);
+      }
+      std::vector<std::string> footer = {Line(pick(1, 8), "'Total'")};
+      if (pick(0, 1))
+        footer.push_back(Line(pick(2, 20), "'FIN'", R"J(,"cConditionFormula":"LASTPAGE()")J"));
+      sections += "," + Lines("footer", footer);
+      objects += R"J({"cType":"TTable","cId":")J" + l.id + R"J(","nLeft":)J" +
+                 Numbered("", 10 + 90 * static_cast<int64_t>(t)) +
+                 R"J(,"nTop":20,"nWidth":60,"nHeight":)J" + Numbered("", pick(20, 80)) + "," +
+                 group + R"J("hSections":{)J" + sections + "}},";
+    }
+    std::vector<Value> records;
+    std::vector<std::pair<int64_t, int64_t>> totals;  // group and its total, in order
+    for (int i = pick(1, 40), g = 0; i > 0; --i) {
+      if (totals.empty() || pick(0, 2) == 0) totals.emplace_back(++g, 0);
+      const int v = pick(1, 3);
+      totals.back().second += v;
+      records.push_back(
+          Value::NewMap({{"id", static_cast<int64_t>(records.size())}, {"g", g}, {"v", v}}));
+    }
+    const std::string sums = R"J({"GA":{"formula":"LIN.v"},"GB":{"formula":"LIN.v"}})J";
+    std::vector<JobRun> runs;
+    for (const RunMode& mode : kBothModes) {
+      runs.push_back(RunJob(
+          R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,"hAcumVars":)J" + sums +
+              R"J(,"aObjects":[)J" + mode.extra + objects +
+              R"J({"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Hoja ' + PAGE() + '/' + TOTALPAGES()"}]})J",
+          records));
+    }
+    const JobRun& run = runs[0];
+    const std::string name = "report " + std::to_string(k);
+    ASSERT_EQ(run.texts, runs[1].texts) << name;
+    EXPECT_EQ(run.error, "") << name;
+    EXPECT_NE(run.pagination.Get("cTerminationReason").Str().find("all-data-consumed"),
+              std::string::npos)
+        << name;
+    EXPECT_EQ(run.pagination.Get("nLastDataLine").Int(), static_cast<int64_t>(records.size()))
+        << name;
+    for (const Layout& l : layouts) {
+      std::string lines, wanted, footers, wantedFooters;
+      for (const auto& page : run.texts)
+        for (const std::string& t : page) {
+          if (t.rfind(l.id + "D", 0) == 0) lines += t + " ";
+          if (t.rfind(l.id + "GF", 0) == 0) footers += t + " ";
+        }
+      for (size_t r = 0; r < records.size(); ++r)
+        for (int d = 0; d < l.detailLines; ++d)
+          wanted += l.id + "D" + std::to_string(r) + "." + std::to_string(d) + " ";
+      for (const auto& [g, total] : totals)
+        for (int f = 0; f < l.footerLines; ++f)
+          if (f != 1 || total > 3)
+            wantedFooters += l.id + "GF" + std::to_string(g) + "." + std::to_string(f) + "=" +
+                             std::to_string(total) + " ";
+      EXPECT_EQ(lines, wanted) << name << " table " << l.id;
+      EXPECT_EQ(footers, wantedFooters) << name << " table " << l.id;
+    }
+    for (size_t p = 0; p < run.texts.size(); ++p)
+      EXPECT_EQ(
+          Occurrences(run.texts, p, Numbered("Hoja ", p + 1) + Numbered("/", run.texts.size())), 1)
+          << name << " page " << p + 1;
   }
 }
 
