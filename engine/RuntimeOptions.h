@@ -20,6 +20,7 @@ inline constexpr std::string_view aDataVarChangesRuntime = "aDataVarChangesRunti
 // What earlier executions carry over.
 inline constexpr std::string_view hAcumuladoresIniciales = "hAcumuladoresIniciales";
 inline constexpr std::string_view hContinuacionesTabla = "hContinuacionesTabla";
+inline constexpr std::string_view hEstadosTabla = "hEstadosTabla";
 inline constexpr std::string_view lOmitirResetInicialAcumuladores =
     "lOmitirResetInicialAcumuladores";
 

@@ -74,6 +74,8 @@ TContextoEjecucion& TContextoEjecucion::Init(Ref<TConectorDatos> conector,
   lEvaluatorStateSynchronized = false;
   nUltimoRegistroConsumido = -1;
   hContinuacionesTabla = Value::NewMap();
+  hEstadosTabla = Value::NewMap();
+  nMenorRegistroTabla = -1;
   cErrorCriticoComposicion.clear();
   lCreated = false;
   oCacheImagenes.reset();
@@ -116,6 +118,9 @@ TContextoEjecucion* TContextoEjecucion::Create() {
   hAcumuladores = iniciales.IsMap() ? iniciales : Value::NewMap();
   const Value& continuaciones = hOpciones.Get(opcion::hContinuacionesTabla);
   hContinuacionesTabla = continuaciones.IsMap() ? DeepClone(continuaciones) : Value::NewMap();
+  const Value& estados = hOpciones.Get(opcion::hEstadosTabla);
+  hEstadosTabla = estados.IsMap() ? DeepClone(estados) : Value::NewMap();
+  nMenorRegistroTabla = -1;
   cErrorCriticoComposicion.clear();
   nIndiceRegistro = -1;
   nTotalRegistros = 0;
@@ -175,6 +180,7 @@ void TContextoEjecucion::Sanear() {
   if (!aVariablesLocales.IsList()) aVariablesLocales = Value::NewList();
   if (!hDataVarRuntimeCache.IsMap()) hDataVarRuntimeCache = Value::NewMap();
   if (!hContinuacionesTabla.IsMap()) hContinuacionesTabla = Value::NewMap();
+  if (!hEstadosTabla.IsMap()) hEstadosTabla = Value::NewMap();
   if (!aAvisos.IsList()) aAvisos = Value::NewList();
   if (!aDescartados.IsList()) aDescartados = Value::NewList();
 }
@@ -555,6 +561,14 @@ bool TContextoEjecucion::EsModoDisenador() const {
   // Asked by every object rendered: read in place, without a copy of the text.
   const Value& modo = Opcion(hOpciones, oEstado_->oModo, opcion::modoEjecucion);
   return modo.IsText() && modo.Str() == "disenador";
+}
+
+bool TContextoEjecucion::EsUltimaPagina() const {
+  const Value& conocido = hOpciones.Get(opcion::lTotalPaginasConocido);
+  if (conocido.IsLogical() ? !conocido.Bool() : !conocido.IsNil()) return false;
+  const Value& u = hOpciones.Get(opcion::nUltimaPaginaRuntime);
+  const int64_t ultima = u.IsNumber() ? std::max<int64_t>(0, u.Int()) : 0;
+  return nPaginaActual >= (ultima > 0 ? std::min(ultima, nTotalPaginas) : nTotalPaginas);
 }
 
 bool TContextoEjecucion::TieneProgreso() const {

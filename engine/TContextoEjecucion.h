@@ -4,7 +4,7 @@
 // every formula is evaluated against, keeps the page state, the current
 // detail record and a stack of local variable frames, applies the variable
 // changes sent for later records, keeps the evaluator's execution state in
-// step, and carries the accumulators, table continuations, consumed records,
+// step, and carries the accumulators, table continuations and states, consumed records,
 // warnings, discarded objects, the first critical composition error and the
 // progress callbacks of the run.
 //
@@ -121,11 +121,26 @@ class TContextoEjecucion : public KXObject {
   Value GetContinuacionesTabla() const;
   // Raises the highest consumed record index to Int(index).
   TContextoEjecucion& MarcarRegistroDetalleConsumido(const Value& indice);
-  // Records consumed counted from the option "nRegistroBase".
+  // Records consumed counted from the option "nRegistroBase": once a table that lists the
+  // job's records has said where it goes on (SetEstadoTabla), what the one furthest behind
+  // printed, so a table that runs ahead never makes another one skip records.
   int64_t GetRegistrosDetalleConsumidosRuntime() const;
+  // A table's state {"nRegistro": the record it goes on with, "hAcumuladores": its own
+  // running sums}, or nothing when it has not printed yet in this run.
+  const Value& GetEstadoTabla(const Value& idTabla) const;
+  // Sets a table's state; the sums map is kept as it is given (the live one while the
+  // table accumulates); the record is what the page consumed, when no table is further behind.
+  TContextoEjecucion& SetEstadoTabla(const Value& idTabla, int64_t registro, const Value& sumas);
+  // A deep copy of every table state, for the next execution.
+  Value GetEstadosTabla() const;
   // Adopts the map (not a copy) as the accumulators: the page-number pass
   // shows each text with the sums that were in force where it was printed.
   TContextoEjecucion& SetAcumuladores(const Value& sumas);
+  // The accumulators' values in their order, for RestaurarAcumuladores: a record's addition
+  // tried to see which lines follow it is taken back without a copy of the map.
+  void GuardarAcumuladores(std::vector<Value>& valores) const;
+  // Puts back the values kept by GuardarAcumuladores, dropping accumulators added since.
+  TContextoEjecucion& RestaurarAcumuladores(const std::vector<Value>& valores);
 
   // ---- State kept for the page-number pass
 
@@ -187,6 +202,9 @@ class TContextoEjecucion : public KXObject {
   std::string GetModoEjecucion() const;
   // The run mode is exactly "disenador".
   bool EsModoDisenador() const;
+  // The page is known to be the document's last one: the total is known and the page is
+  // the one LASTPAGE holds on (as it answers without a current record).
+  bool EsUltimaPagina() const;
   // The option "lProgressActive" is the logical true.
   bool TieneProgreso() const;
   // Reports a record examined; false asks the caller to stop.
@@ -233,6 +251,10 @@ class TContextoEjecucion : public KXObject {
   bool lEvaluatorStateSynchronized = false;
   int64_t nUltimoRegistroConsumido = -1;
   Value hContinuacionesTabla;
+  // Table id -> state (see GetEstadoTabla): copied from the option "hEstadosTabla" at Create.
+  Value hEstadosTabla;
+  // The smallest record a table said it goes on with in this execution; -1 before any did.
+  int64_t nMenorRegistroTabla = -1;
   std::string cErrorCriticoComposicion;
   bool lCreated = false;
   Ref<KXObject> oCacheImagenes;

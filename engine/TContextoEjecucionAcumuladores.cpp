@@ -199,6 +199,23 @@ TContextoEjecucion& TContextoEjecucion::SetAcumuladores(const Value& sumas) {
   return *this;
 }
 
+void TContextoEjecucion::GuardarAcumuladores(std::vector<Value>& valores) const {
+  valores.clear();
+  if (const Map* sumas = hAcumuladores.MapPtr())
+    for (const Map::Entry& e : *sumas) valores.push_back(e.value);
+}
+
+TContextoEjecucion& TContextoEjecucion::RestaurarAcumuladores(const std::vector<Value>& valores) {
+  Sanear();
+  // An addition changes values in place and appends the accumulators it meets first.
+  Map& sumas = hAcumuladores.AsMap();
+  while (sumas.size() > valores.size()) sumas.PopBack();
+  for (size_t i = 0; i < sumas.size(); ++i) sumas.ValueAt(i) = valores[i];
+  ++oEstado_->nVersionAcumuladores;
+  InvalidarVariables();
+  return *this;
+}
+
 TContextoEjecucion& TContextoEjecucion::GuardarEstadoTexto(const Value& renderizable) {
   const Value& id = renderizable.Get("id");
   if (!id.IsText()) return *this;
@@ -257,7 +274,29 @@ TContextoEjecucion& TContextoEjecucion::MarcarRegistroDetalleConsumido(const Val
 
 int64_t TContextoEjecucion::GetRegistrosDetalleConsumidosRuntime() const {
   int64_t base = std::max<int64_t>(0, Entero(hOpciones.Get(opcion::nRegistroBase)));
+  if (nMenorRegistroTabla >= 0) return std::max<int64_t>(0, nMenorRegistroTabla - base);
   return nUltimoRegistroConsumido >= base ? nUltimoRegistroConsumido - base + 1 : 0;
+}
+
+const Value& TContextoEjecucion::GetEstadoTabla(const Value& idTabla) const {
+  return hEstadosTabla.Get(ValueString(idTabla));
+}
+
+TContextoEjecucion& TContextoEjecucion::SetEstadoTabla(const Value& idTabla, int64_t registro,
+                                                       const Value& sumas) {
+  Sanear();
+  registro = std::max<int64_t>(0, registro);
+  Value estado = Value::NewMap();
+  estado.AsMap().Append(KeyText("nRegistro"), Value(registro));
+  estado.AsMap().Append(KeyText("hAcumuladores"), sumas.IsMap() ? sumas : Value::NewMap());
+  hEstadosTabla.Set(ValueString(idTabla), estado);
+  nMenorRegistroTabla =
+      nMenorRegistroTabla < 0 ? registro : std::min(nMenorRegistroTabla, registro);
+  return *this;
+}
+
+Value TContextoEjecucion::GetEstadosTabla() const {
+  return DeepClone(hEstadosTabla);
 }
 
 }  // namespace kx

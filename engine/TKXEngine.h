@@ -186,9 +186,11 @@ class TKXEngine {
   bool UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const;
   static bool ContieneFuncionPaginacionPrevia(const Value& value, int depth = 0);
   static bool PermiteFinalizacionSelectiva(const Value& value, std::string_view key, int depth = 0);
+  // `tableStates`: where each table that lists the records stood at `base` (see hEstadosTabla).
   Ref<TDocumentoRenderizable> FinalizarPaginacionRuntime(Ref<TDocumentoRenderizable> document,
                                                          int64_t base, const Value& sums,
                                                          const Value& continuations,
+                                                         const Value& tableStates,
                                                          const Ref<TPlantilla>& plantilla,
                                                          const Value& records, int64_t firstPage);
   void ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& document, int64_t total,

@@ -138,6 +138,7 @@ Value TKXEngine::Interno::OpcionesEjecucion(const PuntoEjecucion& p,
   options.Set(opcion::hAcumuladoresIniciales, copiar ? DeepClone(p.hSumas) : p.hSumas);
   options.Set(opcion::hContinuacionesTabla,
               copiar ? DeepClone(p.hContinuaciones) : p.hContinuaciones);
+  options.Set(opcion::hEstadosTabla, copiar ? DeepClone(p.hEstadosTabla) : p.hEstadosTabla);
   options.Set(opcion::lOmitirResetInicialAcumuladores, p.hSumas.Len() > 0);
   options.Set(opcion::nPaginaActualRuntime, p.nPagina);
   options.Set(opcion::nTotalPaginasRuntime, p.nTotalPaginas);
@@ -298,6 +299,7 @@ Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& 
   Value result = Value::NewMap({{"oDocumento", document ? Value(Ref<KXObject>(document)) : Value()},
                                 {"hAcumuladores", DeepClone(c.contexto->GetAcumuladores())},
                                 {"hContinuaciones", c.contexto->GetContinuacionesTabla()},
+                                {"hEstadosTabla", c.contexto->GetEstadosTabla()},
                                 {"nConsumidos", c.contexto->GetRegistrosDetalleConsumidosRuntime()},
                                 {"cError", error}});
   if (textStates) *textStates = c.contexto->GetEstadosTexto();

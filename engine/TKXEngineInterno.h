@@ -107,6 +107,13 @@ Value CopiaOpciones(const Value& options);
 // `stepsWithoutConsuming` counts those steps across calls.
 bool EsPasoEstancado(int64_t consumed, const Value& continuations, const Value& previous,
                      int64_t& stepsWithoutConsuming);
+// The same, for a step that `moved` on without consuming (a table split a
+// record, or went on in the records while another one stood still).
+bool EsPasoEstancado(int64_t consumed, bool moved, int64_t& stepsWithoutConsuming);
+// A table's continuation is not what it was.
+bool ContinuacionesCambiaron(const Value& continuations, const Value& previous);
+// Some table goes on with another record than it did (table states of two steps).
+bool TablasAvanzaron(const Value& states, const Value& previous);
 
 // Where one execution of the page loop, or one re-run of its last pages, starts.
 struct PuntoEjecucion {
@@ -114,6 +121,7 @@ struct PuntoEjecucion {
   Value aRegistros;             // every detail record of the job, one shared list
   Value hSumas;                 // the accumulators carried over
   Value hContinuaciones;        // the table continuations carried over
+  Value hEstadosTabla;          // where each table that lists the records goes on, its sums
   int64_t nPagina = 1;          // the number of the first page it makes
   int64_t nTotalPaginas = 1;    // the page total it states
   bool lTotalConocido = false;  // the total is known

@@ -1,6 +1,7 @@
 // The page loop: one execution per chunk of detail records, each given the
-// records not yet consumed and the sums and table continuations the previous
-// ones left, until every record is consumed or the loop has to stop.
+// records not yet consumed and the sums, table continuations and table states
+// the previous ones left, until every table that lists the records has printed
+// them all (the one furthest behind sets the pace) or the loop has to stop.
 #include <algorithm>
 
 #include "Platform.h"
@@ -54,13 +55,33 @@ std::string_view TextoTerminacion(Terminacion terminacion) {
 
 bool EsPasoEstancado(int64_t consumed, const Value& continuations, const Value& previous,
                      int64_t& stepsWithoutConsuming) {
+  return EsPasoEstancado(consumed,
+                         consumed <= 0 && ContinuacionesCambiaron(continuations, previous),
+                         stepsWithoutConsuming);
+}
+
+bool ContinuacionesCambiaron(const Value& continuations, const Value& previous) {
+  return continuations.Len() > 0 && ExprText(continuations) != ExprText(previous);
+}
+
+bool EsPasoEstancado(int64_t consumed, bool moved, int64_t& stepsWithoutConsuming) {
   if (consumed > 0) {
     stepsWithoutConsuming = 0;
     return false;
   }
   ++stepsWithoutConsuming;
-  bool unchanged = continuations.Len() == 0 || ExprText(continuations) == ExprText(previous);
-  return unchanged || stepsWithoutConsuming > kMaxStepsWithoutConsuming;
+  return !moved || stepsWithoutConsuming > kMaxStepsWithoutConsuming;
+}
+
+bool TablasAvanzaron(const Value& states, const Value& previous) {
+  const Map* now = states.MapPtr();
+  if (!now) return false;
+  for (const Map::Entry& e : *now) {
+    const Value& before = previous.Get(e.key.Str());
+    if (!before.IsMap() || ValueInt(before.Get("nRegistro")) != ValueInt(e.value.Get("nRegistro")))
+      return true;
+  }
+  return false;
 }
 
 }  // namespace facade
@@ -91,6 +112,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
   step.aRegistros = RegistrosDetalleRuntime();
   step.hSumas = Value::NewMap();
   step.hContinuaciones = Value::NewMap();
+  step.hEstadosTabla = Value::NewMap();
   step.nTotalPaginas = totalKnown ? std::max<int64_t>(1, IntPart(total).Int()) : 1;
   step.lTotalConocido = totalKnown;
   step.nUltimaPagina = totalKnown ? lastPage : 0;
@@ -108,6 +130,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
   int64_t stepFirstPage = 1;
   Value stepSums = Value::NewMap();
   Value stepContinuations = Value::NewMap();
+  Value stepStates = Value::NewMap();
   in.aEstadosPagina.clear();
   in.nUltimaPagina = 0;
   int64_t stepsWithoutConsuming = 0;
@@ -117,6 +140,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     stepBase = step.nBase;
     stepSums = DeepClone(step.hSumas);
     stepContinuations = DeepClone(step.hContinuaciones);
+    stepStates = DeepClone(step.hEstadosTabla);
 
     step.nPagina = result ? result->TotalPaginas() + 1 : 1;
     Value options = in.OpcionesEjecucion(step, plantilla, false);
@@ -144,6 +168,8 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     step.hSumas = DeepClone(c.contexto->GetAcumuladores());
     Value previousContinuations = step.hContinuaciones;
     step.hContinuaciones = c.contexto->GetContinuacionesTabla();
+    Value previousStates = step.hEstadosTabla;
+    step.hEstadosTabla = c.contexto->GetEstadosTabla();
     const int64_t consumed =
         std::max<int64_t>(0, c.contexto->GetRegistrosDetalleConsumidosRuntime());
     if (lCanceled) {
@@ -179,8 +205,12 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     page->End();
     if (lCanceled || spoolError) break;
 
-    if (EsPasoEstancado(consumed, step.hContinuaciones, previousContinuations,
-                        stepsWithoutConsuming)) {
+    // A table that ran ahead while the one furthest behind split a record, or stood
+    // still, has moved on all the same.
+    const bool moved =
+        consumed <= 0 && (ContinuacionesCambiaron(step.hContinuaciones, previousContinuations) ||
+                          TablasAvanzaron(step.hEstadosTabla, previousStates));
+    if (EsPasoEstancado(consumed, moved, stepsWithoutConsuming)) {
       in.EscribirTerminacion(Terminacion::kEstancada);
       break;
     }
@@ -205,7 +235,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
                           (lastPage > 0 && stepFirstPage != lastPage));
   if (!failed && (!totalKnown || unsettled) && result) {
     double t0 = platform::MillisecondClock();
-    FinalizarPaginacionRuntime(result, stepBase, stepSums, stepContinuations, plantilla,
+    FinalizarPaginacionRuntime(result, stepBase, stepSums, stepContinuations, stepStates, plantilla,
                                step.aRegistros, stepFirstPage);
     in.SumarRendimiento("nSelectiveFinalizeMs", platform::MillisecondClock() - t0);
     if (!cLastError.empty()) in.EscribirTerminacion(Terminacion::kErrorComposicion);

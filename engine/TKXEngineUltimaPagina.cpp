@@ -292,13 +292,14 @@ Ref<TDocumentoRenderizable> TKXEngine::Interno::EjecutarComoPaginas(
 
 Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
     Ref<TDocumentoRenderizable> document, int64_t base, const Value& startSums,
-    const Value& startContinuations, const Ref<TPlantilla>& plantilla, const Value& records,
-    int64_t firstPage) {
+    const Value& startContinuations, const Value& tableStates, const Ref<TPlantilla>& plantilla,
+    const Value& records, int64_t firstPage) {
   if (!document || document->TotalPaginas() == 0) return document;
   const int64_t n = static_cast<int64_t>(ListaRegistros(records).size());
   int64_t pg = std::clamp<int64_t>(firstPage, 1, document->TotalPaginas());
   Value sums = DeepClone(startSums);
   Value continuations = DeepClone(startContinuations);
+  Value states = DeepClone(tableStates);
   bool placedAll = base >= n;
   // Set once pages that are not the last hold every record: the last page
   // still comes, with the header and the footer only.
@@ -309,6 +310,7 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
                                .aRegistros = records,
                                .hSumas = sums,
                                .hContinuaciones = continuations,
+                               .hEstadosTabla = states,
                                .nPagina = pg,
                                .nTotalPaginas = totalPaginas,
                                .lTotalConocido = true,
@@ -368,6 +370,7 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
     sums = split.Get("hAcumuladores").IsMap() ? split.Get("hAcumuladores") : Value::NewMap();
     continuations =
         split.Get("hContinuaciones").IsMap() ? split.Get("hContinuaciones") : Value::NewMap();
+    states = split.Get("hEstadosTabla").IsMap() ? split.Get("hEstadosTabla") : Value::NewMap();
     notLast->End();
     base += splitConsumed;
     footerOnly = base >= n;

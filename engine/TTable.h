@@ -10,9 +10,11 @@
 // and keeps no pagination state of its own: where the page starts, the
 // running sums, the detail record split at the bottom of the previous page
 // and what this page consumed all live in the execution context, from where
-// the page loop carries them to the next call. Records are addressed by their
-// index in the whole job ("global" index mode), so groups, zebra stripes and
-// the "_r" part of the ids continue across pages.
+// the page loop carries them to the next call. Each table that lists the
+// job's records keeps there its own place in them and its own running sums,
+// so tables beside each other go through all the records at their own pace. Records are addressed
+// by their index in the whole job ("global" index mode), so groups, zebra stripes and the "_r" part
+// of the ids continue across pages.
 //
 // What survives a render is only cache: the normalised sections (and their
 // compiled form, rebuilt when the normalised map changes), the cell content

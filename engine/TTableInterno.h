@@ -189,6 +189,12 @@ struct TTablePlano {
   std::array<std::vector<TTableLinea>, kSeccionesPlano> aLineas;
   bool lConcatNextDataLine = false;
   bool lAlsoOnEmptyGroup = false;
+  // A group footer line has a condition, a suppression or ignores being empty: which of
+  // them print depends on the sums.
+  bool lPieCondicionado = false;
+  // Detail, group header or group footer lines: the table prints records. One without them
+  // is a grid of header and footer lines that takes none.
+  bool lListaRegistros = false;
 };
 
 namespace tabla {
@@ -364,6 +370,18 @@ class TTableRender {
     std::vector<std::pair<std::string, Value>> aSumas;  // accumulators reset, previous values
     bool lActiva = false;
   };
+  // How much of a record earlier pages printed. Beside its detail lines, a record laid out
+  // line by line may stop inside its group header (before any detail line) or inside its
+  // group footer (after the last one, the record summed already).
+  struct Continuacion {
+    bool lPresente = false;  // the table's continuation names this record
+    int64_t nLinea = 0;      // detail lines printed
+    int64_t nCabecera = -1;  // group header lines printed; -1: none kept
+    int64_t nPie = -1;       // group footer lines printed; -1: none kept
+    // Past its group header: the record does not start its group again.
+    bool Continua() const { return nLinea > 0 || nPie >= 0; }
+    bool Sumado() const { return nPie >= 0; }
+  };
 
   // ---- Setup and finish
   bool Preparar();
@@ -385,11 +403,15 @@ class TTableRender {
   void PopRecordVariables() { ctx.PopRegistroDetalle(); }
   void ResetLineAcumuladores(const Items& items);
   void AcumularDetalle();
-  int64_t DetailContinuationOffset(int64_t i);
+  Continuacion LeerContinuacion(int64_t i);
   void SetDetailContinuation(int64_t i, int64_t lineas);
+  // The continuation of a record stopped inside its group lines: `parte` is "nCabecera"
+  // or "nPie", `impresas` how many of those lines are printed.
+  void SetGroupContinuation(int64_t i, int64_t lineas, std::string_view parte, int64_t impresas);
   void ClearDetailContinuation() { ctx.ClearContinuacionTabla(Value(cId)); }
   void MarkRecordConsumed(int64_t i) {
     ctx.MarcarRegistroDetalleConsumido(Value(GlobalRecordIndex(i)));
+    nSiguiente = i + 1;
   }
 
   // ---- Visibility, conditions and measures
@@ -457,7 +479,12 @@ class TTableRender {
   void RenderFixedSeparators(double y0, double y1);
 
   // ---- The record loop
-  bool ProcesarRegistro(const Value& registro, int64_t i);
+  // `porLineas`: the record did not fit at the top of an empty body, so its lines are laid
+  // out one after another as far as they fit, the rest left for the next page.
+  bool ProcesarRegistro(const Value& registro, int64_t i, bool porLineas);
+  // The group footer lines of record i into aPie, chosen with the sums in force when they
+  // print: with the record added when `sumar` (and the sums then put back as they were).
+  void GroupFooterLines(int64_t i, const EstadoGrupo& g, bool sumar);
   bool Fits(double altura) const { return y + altura <= nLimiteCuerpo + kToleranciaMm + kRuidoMm; }
   bool AtBodyStart(double posicion) const {
     return std::fabs(posicion - nInicioCuerpo) <= kToleranciaMm;
@@ -505,6 +532,13 @@ class TTableRender {
   bool lRepeticionHecha = false;
   bool lContenido = false;
   bool lTrasUltimoRegistro = false;  // the page starts past the job's last record
+  bool lRegistrosRun = false;        // the table's records are the run's own list
+  // The table lists the run's records and keeps its own place in them and its own sums
+  // from page to page (the context's table state).
+  bool lConEstado = false;
+  int64_t nSiguiente = 0;  // the record the table goes on with on its next page
+  // A record that cannot fit an empty body may be laid out line by line on this page.
+  bool lPorLineas = false;
 
   bool lAgrupando = false;
   bool lSaltarVacios = false;
@@ -525,7 +559,8 @@ class TTableRender {
   int64_t nRecordsExamined = 0;
 
   // Line lists reused from record to record.
-  Items aCabecera, aRepetida, aDetalle, aOcultas, aPie, aConcat, aPieTabla;
+  Items aCabecera, aRepetida, aDetalle, aOcultas, aPie, aPieCompleto, aConcat, aPieTabla, aParte;
+  std::vector<Value> aSumasGuardadas;  // the sums before a record's addition was tried
 };
 
 }  // namespace kx

@@ -134,6 +134,12 @@ std::unique_ptr<TTablePlano> CompilarPlano(const Value& secciones, double grosor
       SoloVerdadero(HGet(HGet(secciones, "groupHeader"), "lConcatNextDataLine"));
   plano->lAlsoOnEmptyGroup =
       SoloVerdadero(HGet(HGet(secciones, "groupFooter"), "lAlsoOnEmptyGroup"));
+  for (const TTableLinea& l : plano->aLineas[kGroupFooter])
+    if (!l.cCondicion.empty() || !l.cSupresion.empty() || l.lIgnoreEmpty)
+      plano->lPieCondicionado = true;
+  plano->lListaRegistros = !plano->aLineas[kDetail].empty() ||
+                           !plano->aLineas[kGroupHeader].empty() ||
+                           !plano->aLineas[kGroupFooter].empty();
   return plano;
 }
 

@@ -28,11 +28,15 @@ Value TTableRender::TablePreviewRecords() {
     return lista.Valida() ? runtime : Value::NewList();
   if (lGlobal && lista.Valida() && cuantos > 0 && cuantos <= nBaseOpciones) {
     lTrasUltimoRegistro = true;
+    lRegistrosRun = true;
     return runtime;
   }
   if (lista.Valida() && cuantos > nBaseOpciones) {
     // The page loop hands every page the job's one list: it is shared, never copied.
-    if (lGlobal) return runtime;
+    if (lGlobal) {
+      lRegistrosRun = true;
+      return runtime;
+    }
     Value desde = Value::NewList();
     for (int64_t i = nBaseOpciones; i < cuantos; ++i) {
       Value registro = lista[static_cast<size_t>(i)];
@@ -151,18 +155,32 @@ void TTableRender::AcumularDetalle() {
   nAccumulateTicks += platform::TickCount() - t0;
 }
 
-int64_t TTableRender::DetailContinuationOffset(int64_t i) {
+TTableRender::Continuacion TTableRender::LeerContinuacion(int64_t i) {
+  Continuacion c;
   // Read where the context keeps it: most records have none, and need no empty map made.
   const Value& entrada = ctx.hContinuacionesTabla.Get(cId);
-  if (!entrada.IsMap() || entrada.Len() == 0) return 0;
+  if (!entrada.IsMap() || entrada.Len() == 0) return c;
   const int64_t registro =
       HHas(entrada, "nRegistro") ? NumValue(entrada.Get("nRegistro")).Int() : -1;
-  if (registro != GlobalRecordIndex(i)) return 0;
-  return std::max<int64_t>(0, NumValue(entrada.Get("nLinea")).Int());
+  if (registro != GlobalRecordIndex(i)) return c;
+  c.lPresente = true;
+  c.nLinea = std::max<int64_t>(0, NumValue(entrada.Get("nLinea")).Int());
+  if (HHas(entrada, "nCabecera"))
+    c.nCabecera = std::max<int64_t>(0, NumValue(entrada.Get("nCabecera")).Int());
+  if (HHas(entrada, "nPie")) c.nPie = std::max<int64_t>(0, NumValue(entrada.Get("nPie")).Int());
+  return c;
 }
 
 void TTableRender::SetDetailContinuation(int64_t i, int64_t lineas) {
   ctx.SetContinuacionTabla(Value(cId), Value(GlobalRecordIndex(i)), Value(lineas));
+}
+
+void TTableRender::SetGroupContinuation(int64_t i, int64_t lineas, std::string_view parte,
+                                        int64_t impresas) {
+  SetDetailContinuation(i, lineas);
+  // The entry just made, in the context's own map.
+  Value entrada = ctx.hContinuacionesTabla.Get(cId);
+  if (entrada.IsMap()) entrada.Set(parte, Value(impresas));
 }
 
 void TTableRender::RecorrerExportacion(const Value& secciones,

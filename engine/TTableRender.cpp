@@ -14,6 +14,16 @@ int SeccionDePlano(int seccion) {
 // The body of a content-height table has no limit.
 constexpr double kSinLimite = 1000000000.0;
 
+// The same accumulators with the same values, in the same order.
+bool MismasSumas(const Value& a, const Value& b) {
+  const Map* x = a.MapPtr();
+  const Map* y = b.MapPtr();
+  if (!x || !y || x->size() != y->size()) return false;
+  for (size_t i = 0; i < x->size(); ++i)
+    if (x->KeyAt(i) != y->KeyAt(i) || !x->ValueAt(i).SameRef(y->ValueAt(i))) return false;
+  return true;
+}
+
 }  // namespace
 
 // ---- Setup
@@ -50,20 +60,26 @@ Value TTableRender::Ejecutar() {
   t.hPerformanceDiagnostics.Set("nSetupMs", Value(reloj - nInicio));
   // Without records the loop takes no step: the page holds the header and footer only. So
   // it is on a page past the job's last record, the last page of a report whose records all
-  // went to earlier pages; any other page takes at least one record.
-  const int64_t hasta = nCount == 0 || lTrasUltimoRegistro ? nBase : std::max(nBase + 1, nFin);
+  // went to earlier pages, and so it is for a table without lines to print records with;
+  // any other page takes at least one record.
+  const int64_t hasta = nCount == 0 || lTrasUltimoRegistro || !plano->lListaRegistros
+                            ? nBase
+                            : std::max(nBase + 1, nFin);
   for (int64_t i = nBase; i < hasta; ++i) {
     ++nRecordsExamined;
     if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) break;
     const Value registro = Registro(i < nCount ? i : 0);
     if (!PushRecordVariables(registro, i)) break;
-    const bool seguir = ProcesarRegistro(registro, i);
+    const bool seguir = ProcesarRegistro(registro, i, false);
     PopRecordVariables();
     if (!seguir) break;
   }
   const double finBucle = Clock();
   t.hPerformanceDiagnostics.Set("nRecordLoopMs", Value(finBucle - reloj));
   Terminar();
+  // The sums map is the live one: what later objects of the page add to it stays the
+  // table's until it prints again.
+  if (lConEstado) ctx.SetEstadoTabla(Value(cId), nSiguiente, ctx.GetAcumuladores());
   const double fin = Clock();
   Map& perf = t.hPerformanceDiagnostics.AsMap();
   perf.Set("nFinishMs", Value(fin - finBucle));
@@ -86,6 +102,31 @@ bool TTableRender::Preparar() {
   lDisenador = ctx.EsModoDisenador();
   hEstadoSinUltima = Value::NewMap({{"lLastPageDisponible", false}});
 
+  if (!t.hNormalizedSectionsCache.IsMap()) t.hNormalizedSectionsCache = t.NormalizeSections();
+  if (!t.oPlano_ || !t.oPlano_->hFuente.SameRef(t.hNormalizedSectionsCache))
+    t.oPlano_ = CompilarPlano(t.hNormalizedSectionsCache, NumDouble(t.nBorderWidth));
+  plano = t.oPlano_.get();
+
+  oRegistros = ListaRegistros(TablePreviewRecords());
+  nCount = static_cast<int64_t>(oRegistros.size());
+  oRuntime = ListaRegistros(opciones.Get(opcion::aRegistrosDetalleRuntime));
+
+  // Every table that lists the run's records goes through all of them at its own pace:
+  // it starts where it stopped, with its own running sums.
+  lConEstado = lGlobal && lRegistrosRun && plano->lListaRegistros;
+  Value sumasPropias;
+  if (lConEstado) {
+    const Value& estado = ctx.GetEstadoTabla(Value(cId));
+    if (estado.IsMap()) {
+      nBase = std::max<int64_t>(0, NumValue(estado.Get("nRegistro")).Int());
+      sumasPropias = estado.Get("hAcumuladores");
+    }
+    nSiguiente = nBase;
+    // Done while others go on: nothing of it is drawn. A page past the run's last record
+    // (a closing page of last-page lines) shows its header and footer.
+    if (nBase >= nCount && !lTrasUltimoRegistro) return false;
+  }
+
   salida = Value::NewList();
   aSalida = &salida.AsList();
   // Pages of one table hold about as many pieces each: grown once, not doubled page after page.
@@ -106,12 +147,14 @@ bool TTableRender::Preparar() {
   z = NumDouble(t.nZIndex) + 0.01;
   cColorBordeMarco = marco.IsMap() ? marco.Get("colorBorde") : t.cBorderColor;
 
-  if (!t.hNormalizedSectionsCache.IsMap()) t.hNormalizedSectionsCache = t.NormalizeSections();
-  if (!t.oPlano_ || !t.oPlano_->hFuente.SameRef(t.hNormalizedSectionsCache))
-    t.oPlano_ = CompilarPlano(t.hNormalizedSectionsCache, NumDouble(t.nBorderWidth));
-  plano = t.oPlano_.get();
-
-  ctx.ResetAcumuladores();
+  // A table without records to print has no sums of its own: it shows them as they stand.
+  // One alone on its pages finds its own sums in force already, and the variables built on
+  // them are not built again.
+  if (plano->lListaRegistros) {
+    ctx.ResetAcumuladores();
+    if (sumasPropias.IsMap() && !MismasSumas(sumasPropias, ctx.GetAcumuladores()))
+      ctx.SetAcumuladores(sumasPropias);
+  }
 
   Items cabecera;
   PartitionSectionLines(kHeader, -1, cabecera, nullptr);
@@ -121,16 +164,14 @@ bool TTableRender::Preparar() {
   y = RenderSectionLines(kHeader, cabecera, nTop, -1);
   nInicioCuerpo = y;
   lContenido = t.cHeightMode == "content";
+  lPorLineas = !ctx.EsUltimaPagina();
   const double techoPie = nTop + std::max(0.0, nAlto - alturaPie);
   nLimiteCuerpo = lContenido ? kSinLimite : std::max(nInicioCuerpo, techoPie);
 
-  oRegistros = ListaRegistros(TablePreviewRecords());
-  nCount = static_cast<int64_t>(oRegistros.size());
   const Value& finOpcion = opciones.Get(opcion::nRegistroFinRuntime);
   const int64_t fin =
       HHas(opciones, opcion::nRegistroFinRuntime) ? NumValue(finOpcion).Int() : nCount;
   nFin = std::min(nCount, std::max(nBase, fin));
-  oRuntime = ListaRegistros(opciones.Get(opcion::aRegistrosDetalleRuntime));
 
   PrepararGrupos();
   return true;
@@ -345,11 +386,35 @@ void TTableRender::Deshacer(Marca& marca) {
   ctx.ResetAcumuladoresSeleccionados(Value::NewList());
 }
 
-bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
-  const int64_t continuacion = DetailContinuationOffset(i);
-  const EstadoGrupo g = GroupState(registro, i, continuacion);
+void TTableRender::GroupFooterLines(int64_t i, const EstadoGrupo& g, bool sumar) {
+  // Only conditions, suppressions and empty lines read the sums; lines without them are
+  // chosen as they stand.
+  const bool probar = sumar && plano->lPieCondicionado;
+  if (probar) {
+    ctx.GuardarAcumuladores(aSumasGuardadas);
+    AcumularDetalle();
+  }
+  PartitionSectionLines(kGroupFooter, i, aPie, nullptr);
+  GroupBoundaryLines(aPie, kGroupFooter, g.vActual, g.hSiguiente, g.vSiguiente);
+  if (probar) ctx.RestaurarAcumuladores(aSumasGuardadas);
+}
 
-  if (TableRequestsPageBreakBefore() && !AtBodyStart(y)) return false;
+namespace {
+
+// Drops the first `n` lines (printed on earlier pages); n below 1 drops none.
+void QuitarPrimeras(std::vector<const TTableLinea*>& items, int64_t n) {
+  if (n <= 0) return;
+  const size_t quitar = std::min(items.size(), static_cast<size_t>(n));
+  items.erase(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(quitar));
+}
+
+}  // namespace
+
+bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLineas) {
+  const Continuacion c = LeerContinuacion(i);
+  const EstadoGrupo g = GroupState(registro, i, c.Continua() ? 1 : 0);
+
+  if (!porLineas && TableRequestsPageBreakBefore() && !AtBodyStart(y)) return false;
 
   // Where the record began: its page-break tests look here, and a record that prints none of
   // its detail lines takes back what it printed above them.
@@ -359,39 +424,71 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
     Deshacer(marca);
     return false;
   };
+  // What does not fit at the top of an empty body never will: the record is then laid out
+  // line by line, so no record is left behind and every page makes progress. Not on the
+  // document's last page, whose last-page lines may be what leaves no room: the record
+  // then goes to a page before it that is not the last.
+  auto sinSitio = [&] {
+    Deshacer(marca);
+    return alInicio && !porLineas && lPorLineas && ProcesarRegistro(registro, i, true);
+  };
+  // As many of the lines as fit from y on, the first one always at the top of the body.
+  auto caben = [&](const Items& items, double reserva) {
+    return FittingSectionLines(items, std::max(0.0, nLimiteCuerpo - y - reserva), AtBodyStart(y));
+  };
+  // The first n of the lines: the lines themselves when that is all of them.
+  auto primeras = [&](const Items& items, size_t n) -> const Items& {
+    if (n >= items.size()) return items;
+    aParte.assign(items.begin(), items.begin() + static_cast<std::ptrdiff_t>(n));
+    return aParte;
+  };
 
   bool concatHonrado = false;
+  int64_t cabeceraImpresa = std::max<int64_t>(0, c.nCabecera);
   if (g.lEmpieza) {
     aCabecera.clear();
     if (g.lElegible) {
       PartitionSectionLines(kGroupHeader, i, aCabecera, nullptr);
       GroupBoundaryLines(aCabecera, kGroupHeader, g.vActual, g.hAnterior, g.vAnterior);
     }
-    const double alturaCabecera = SectionLinesHeight(aCabecera);
-    double alturaConcat = 0.0;
-    if (plano->lConcatNextDataLine && !aCabecera.empty()) {
-      PartitionSectionLines(kDetail, i, aConcat, nullptr);
-      if (!aConcat.empty())
-        alturaConcat = SectionKeepsTogether(aConcat) ? SectionLinesHeight(aConcat)
-                                                     : std::max(0.0, aConcat.front()->nAlto);
-      if (SectionRequestsPageBreakBefore(aConcat) && !alInicio) return false;
-      concatHonrado = true;
+    QuitarPrimeras(aCabecera, c.nCabecera);
+    size_t cuantas = aCabecera.size();
+    if (!porLineas) {
+      const double alturaCabecera = SectionLinesHeight(aCabecera);
+      double alturaConcat = 0.0;
+      if (plano->lConcatNextDataLine && !aCabecera.empty()) {
+        PartitionSectionLines(kDetail, i, aConcat, nullptr);
+        if (!aConcat.empty())
+          alturaConcat = SectionKeepsTogether(aConcat) ? SectionLinesHeight(aConcat)
+                                                       : std::max(0.0, aConcat.front()->nAlto);
+        if (SectionRequestsPageBreakBefore(aConcat) && !alInicio) return false;
+        concatHonrado = true;
+      }
+      if (SectionRequestsPageBreakBefore(aCabecera) && !alInicio) return false;
+      if (!Fits(alturaCabecera)) return sinSitio();
+      if (alturaConcat > 0.0 && !Fits(alturaCabecera + alturaConcat) && !alInicio) return false;
+    } else {
+      cuantas = caben(aCabecera, 0.0);
     }
-    if (SectionRequestsPageBreakBefore(aCabecera) && !alInicio) return false;
-    if (!Fits(alturaCabecera)) return false;
-    if (alturaConcat > 0.0 && !Fits(alturaCabecera + alturaConcat) && !alInicio) return false;
-    if (!aCabecera.empty()) {
+    const Items& parte = primeras(aCabecera, cuantas);
+    if (!parte.empty()) {
       Marcar(marca);
-      GuardarSumas(marca, aCabecera);
+      GuardarSumas(marca, parte);
     }
-    ResetLineAcumuladores(aCabecera);
-    y = RenderSectionLines(kGroupHeader, aCabecera, y, i);
+    ResetLineAcumuladores(parte);
+    y = RenderSectionLines(kGroupHeader, parte, y, i);
+    cabeceraImpresa += static_cast<int64_t>(cuantas);
+    if (cuantas < aCabecera.size()) {
+      SetGroupContinuation(i, 0, "nCabecera", cabeceraImpresa);
+      return false;
+    }
   }
 
-  if (g.lElegible && g.lContinua && !lRepeticionHecha && AtBodyStart(y)) {
+  // A repeated header is only a reminder: laid out line by line, the record goes first.
+  if (!porLineas && g.lElegible && g.lContinua && !lRepeticionHecha && AtBodyStart(y)) {
     PartitionSectionLines(kGroupHeader, i, aRepetida, nullptr);
     if (SectionRepeatAsHeader(aRepetida)) {
-      if (!Fits(SectionLinesHeight(aRepetida))) return detener();
+      if (!Fits(SectionLinesHeight(aRepetida))) return sinSitio();
       Marcar(marca);
       y = RenderSectionLines(kGroupHeaderRepeat, aRepetida, y, i);
       lRepeticionHecha = true;
@@ -401,44 +498,51 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
   PartitionSectionLines(kDetail, i, aDetalle, &aOcultas);
   // The record's options are those of all its visible lines, also when it resumes: a record
   // declared splittable stays splittable after its first part.
-  const bool juntas = SectionKeepsTogether(aDetalle);
+  const bool juntas = !porLineas && SectionKeepsTogether(aDetalle);
   const bool saltoAntes = SectionRequestsPageBreakBefore(aDetalle);
   const bool saltoDespues = SectionRequestsPageBreakAfter(aDetalle);
+  const int64_t lineasDetalle = static_cast<int64_t>(aDetalle.size());
+  QuitarPrimeras(aDetalle, c.nLinea);
+  const double alturaDetalle = SectionLinesHeight(aDetalle);
+  const bool conDetalle = alturaDetalle > 0.0;
+  // A record resumed inside its group footer was summed when its detail was printed.
+  const bool sumar = !c.Sumado() && (conDetalle || SectionForcesAccumulators(aOcultas));
   aPie.clear();
   if (g.lTermina) {
-    PartitionSectionLines(kGroupFooter, i, aPie, nullptr);
-    GroupBoundaryLines(aPie, kGroupFooter, g.vActual, g.hSiguiente, g.vSiguiente);
+    GroupFooterLines(i, g, sumar);
+    if (c.nPie > 0) {
+      aPieCompleto = aPie;
+      QuitarPrimeras(aPie, c.nPie);
+    }
   }
-  if (continuacion > 0) {
-    const size_t quitar = std::min(aDetalle.size(), static_cast<size_t>(continuacion));
-    aDetalle.erase(aDetalle.begin(), aDetalle.begin() + static_cast<std::ptrdiff_t>(quitar));
-  }
-  const double alturaDetalle = SectionLinesHeight(aDetalle);
-  const bool piePegado = g.lTermina && SectionKeepWithPrevious(aPie, kGroupFooter);
+  const bool piePegado = !porLineas && g.lTermina && SectionKeepWithPrevious(aPie, kGroupFooter);
   const double reservaPie = piePegado ? SectionLinesHeight(aPie) : 0.0;
   if (piePegado && SectionRequestsPageBreakBefore(aPie) && !alInicio) return detener();
 
-  const bool conDetalle = alturaDetalle > 0.0;
   if (conDetalle) {
-    if (saltoAntes && !concatHonrado && !alInicio) return detener();
+    if (!porLineas && saltoAntes && !concatHonrado && !alInicio) return detener();
     if (!juntas) {
-      const size_t caben = FittingSectionLines(
-          aDetalle, std::max(0.0, nLimiteCuerpo - y - reservaPie), AtBodyStart(y));
-      if (caben < aDetalle.size()) {
-        if (caben == 0) return detener();
-        if (!lHayDetalle) {
-          nPrimerDetalle = y;
-          lHayDetalle = true;
+      const size_t cuantas = caben(aDetalle, reservaPie);
+      if (cuantas < aDetalle.size()) {
+        if (cuantas == 0 && !porLineas) return sinSitio();
+        if (cuantas > 0) {
+          if (!lHayDetalle) {
+            nPrimerDetalle = y;
+            lHayDetalle = true;
+          }
+          y = RenderSectionLines(kDetail, primeras(aDetalle, cuantas), y, i);
         }
-        const Items parte(aDetalle.begin(), aDetalle.begin() + static_cast<std::ptrdiff_t>(caben));
-        y = RenderSectionLines(kDetail, parte, y, i);
         // The rest of the record prints on the next page; it is neither summed nor consumed.
-        SetDetailContinuation(i, continuacion + static_cast<int64_t>(caben));
+        const int64_t impresas = c.nLinea + static_cast<int64_t>(cuantas);
+        if (impresas > 0)
+          SetDetailContinuation(i, impresas);
+        else
+          SetGroupContinuation(i, 0, "nCabecera", cabeceraImpresa);
         return false;
       }
       // Every line fits: the record is placed, with no second test of the same height.
     } else if (!Fits(alturaDetalle + reservaPie)) {
-      return detener();
+      return sinSitio();
     }
     if (!lHayDetalle) {
       nPrimerDetalle = y;
@@ -446,7 +550,7 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
     }
     y = RenderSectionLines(kDetail, aDetalle, y, i);
     ClearDetailContinuation();
-    AcumularDetalle();
+    if (sumar) AcumularDetalle();
     const bool seguidoDePie = g.lTermina && !aPie.empty();
     if (saltoDespues && i < nCount - 1 && !seguidoDePie) {
       MarkRecordConsumed(i);
@@ -455,23 +559,28 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i) {
   } else {
     // The footer is tested before a forced addition, so a record that moves to the next page
     // with its footer is not added to the sums twice.
-    if (g.lTermina && !Fits(SectionLinesHeight(aPie))) return detener();
-    if (SectionForcesAccumulators(aOcultas)) AcumularDetalle();
+    if (!porLineas && g.lTermina && !Fits(SectionLinesHeight(aPie))) return sinSitio();
+    if (sumar) AcumularDetalle();
   }
 
   if (g.lTermina) {
     // After detail lines the footer's room was part of their test: a printed and summed record
     // is not left behind by a second test of the same room.
     t.hCellRenderCache = Value::NewMap();
-    y = RenderSectionLines(kGroupFooter, aPie, y, i);
-    ResetLineAcumuladores(aPie);
-    if (SectionRequestsPageBreakAfter(aPie) && i < nCount - 1) {
-      MarkRecordConsumed(i);
+    const size_t cuantas = porLineas ? caben(aPie, 0.0) : aPie.size();
+    y = RenderSectionLines(kGroupFooter, primeras(aPie, cuantas), y, i);
+    if (cuantas < aPie.size()) {
+      // Printed and summed: only the rest of its footer is left for the next page.
+      SetGroupContinuation(i, lineasDetalle, "nPie",
+                           std::max<int64_t>(0, c.nPie) + static_cast<int64_t>(cuantas));
       return false;
     }
+    ResetLineAcumuladores(c.nPie > 0 ? aPieCompleto : aPie);
   }
+  if (c.lPresente) ClearDetailContinuation();
   MarkRecordConsumed(i);
-  return true;
+  return !(g.lTermina && SectionRequestsPageBreakAfter(c.nPie > 0 ? aPieCompleto : aPie) &&
+           i < nCount - 1);
 }
 
 }  // namespace kx

@@ -505,6 +505,70 @@ TEST(TContextoEjecucion, ContinuationsAndConsumedRecords) {
   EXPECT_EQ(E(ctx->GetContinuacionesTabla()), R"({"T0":{"nRegistro":1}})");
 }
 
+// Tables at different places in the records: the page consumed what the one furthest
+// behind printed, whatever the others marked; the states travel as deep copies.
+TEST(TContextoEjecucion, TableStatesCountTheTableFurthestBehind) {
+  auto ctx = Contexto("{}", R"({"nRegistroBase":8,"hEstadosTabla":{"R":{"nRegistro":20}}})");
+  EXPECT_EQ(E(ctx->GetEstadoTabla(Value("R"))), R"({"nRegistro":20})");
+  EXPECT_TRUE(ctx->GetEstadoTabla(Value("L")).IsNil());
+  for (int i = 8; i < 20; ++i) ctx->MarcarRegistroDetalleConsumido(i);
+  EXPECT_EQ(ctx->GetRegistrosDetalleConsumidosRuntime(), 12);
+  Value sumas = J(R"({"SUM.N":16})");
+  ctx->SetEstadoTabla(Value("L"), 16, sumas);
+  EXPECT_EQ(ctx->GetRegistrosDetalleConsumidosRuntime(), 8);
+  ctx->SetEstadoTabla(Value("R"), 20, J("{}"));
+  EXPECT_EQ(ctx->GetRegistrosDetalleConsumidosRuntime(), 8);
+  // Kept as given: the table's live sums.
+  EXPECT_TRUE(ctx->GetEstadoTabla(Value("L")).Get("hAcumuladores").SameRef(sumas));
+  Value copia = ctx->GetEstadosTabla();
+  Value copiadas = copia.Get("L").Get("hAcumuladores");
+  copiadas.Set("SUM.N", Value(0));
+  EXPECT_EQ(
+      E(ctx->GetEstadosTabla()),
+      R"({"R":{"nRegistro":20,"hAcumuladores":{}},"L":{"nRegistro":16,"hAcumuladores":{"SUM.N":16}}})");
+  ctx->Create();  // a new execution takes the option's states again
+  EXPECT_EQ(ctx->GetRegistrosDetalleConsumidosRuntime(), 0);
+  EXPECT_EQ(E(ctx->GetEstadosTabla()), R"({"R":{"nRegistro":20}})");
+}
+
+TEST(TContextoEjecucion, AnAdditionTriedIsTakenBack) {
+  auto ctx = Contexto("{}", R"({"hAcumVars":{"a":{"formula":"L.x"},"b":{"formula":"1"}},
+      "hAcumuladoresIniciales":{"SUM.a":4}})");
+  std::vector<Value> guardadas;
+  ctx->GuardarAcumuladores(guardadas);
+  ctx->PushRegistroDetalle(J(R"({"L.x":3})"), 0, 1);
+  ctx->AcumularDetalle();
+  EXPECT_EQ(E(ctx->EvaluarFormula(Value("SUM.a + SUM.b"))), "8");
+  ctx->RestaurarAcumuladores(guardadas);
+  // The value changed in place is put back, the accumulator the addition made is gone, and
+  // formulas see it at once.
+  EXPECT_EQ(E(ctx->GetAcumuladores()), R"({"SUM.a":4})");
+  EXPECT_EQ(E(ctx->EvaluarFormula(Value("SUM.a + SUM.b"))), "4");
+  ctx->AcumularDetalle();
+  EXPECT_EQ(E(ctx->GetAcumuladores()), R"({"SUM.a":7,"SUM.b":1})");
+}
+
+TEST(TContextoEjecucion, TheLastPageIsKnownOnlyWithTheTotal) {
+  struct Row {
+    const char* opciones;
+    bool ultima;
+  } rows[] = {
+      {R"({})", true},  // page 1 of 1, the total taken as known
+      {R"({"nPaginaActualRuntime":2,"nTotalPaginasRuntime":3})", false},
+      {R"({"nPaginaActualRuntime":3,"nTotalPaginasRuntime":3})", true},
+      {R"({"nPaginaActualRuntime":3,"nTotalPaginasRuntime":3,"lTotalPaginasConocido":false})",
+       false},
+      {R"({"nPaginaActualRuntime":3,"nTotalPaginasRuntime":3,"lTotalPaginasConocido":1})", false},
+      {R"({"nPaginaActualRuntime":2,"nTotalPaginasRuntime":3,"nUltimaPaginaRuntime":2})", true},
+      {R"({"nPaginaActualRuntime":1,"nTotalPaginasRuntime":3,"nUltimaPaginaRuntime":2})", false},
+  };
+  for (const Row& r : rows) {
+    auto ctx = Contexto("{}", r.opciones);
+    EXPECT_EQ(ctx->EsUltimaPagina(), r.ultima) << r.opciones;
+    EXPECT_EQ(ctx->EvaluarFormula(Value("LASTPAGE()")).Bool(), r.ultima) << r.opciones;
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Evaluation entry points
 

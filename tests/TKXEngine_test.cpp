@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <thread>
 
 #include "Json.h"
@@ -1601,6 +1602,418 @@ TEST(TKXEngineFinalisation, GroupedSampleLedgerShowsItsSubtotalsAndPageCounts) {
   }
   EXPECT_EQ(group, groups.size());
   for (int i = 1; i <= records; ++i) ASSERT_EQ(printed[i], 1) << "record " << i;
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// The ids "R0", "R1", ... of `count` records from `first` on, prefixed and joined as
+// Matching joins the texts of one page.
+std::string Ids(const std::string& prefix, int first, int count) {
+  std::string out;
+  for (int i = first; i < first + count; ++i)
+    out += (i > first ? ", " : "") + prefix + Numbered("R", i);
+  return out;
+}
+
+// A table listing the job's records: a detail line and a footer with its running total,
+// and a last-page line when asked.
+std::string ListTable(const std::string& id, int left, int height, int line, bool lastPageLine) {
+  const std::string last = lastPageLine
+                               ? R"J(,{"nHeight":6,"cConditionFormula":"LASTPAGE()","aCells":[)J" +
+                                     Cell("'" + id + "FIN ' + SUM.N", 60) + "]}"
+                               : "";
+  return R"J({"cType":"TTable","cId":")J" + id + R"J(","nLeft":)J" + std::to_string(left) +
+         R"J(,"nTop":20,"nWidth":60,"nHeight":)J" + std::to_string(height) +
+         R"J(,"lFooterOnBottom":false,"hSections":{
+    "detail":{"aLines":[{"nHeight":)J" +
+         std::to_string(line) + R"J(,"aCells":[)J" + Cell("'" + id + " ' + LIN.id", 60) +
+         R"J(]}]},
+    "footer":{"aLines":[{"nHeight":)J" +
+         std::to_string(line) + R"J(,"aCells":[)J" + Cell("'" + id + "T ' + SUM.N", 60) + "]}" +
+         last + "]}}}";
+}
+
+// A grid of header lines only: it lists no record.
+const std::string kGrid =
+    R"J({"cType":"TTable","cId":"G","nLeft":10,"nTop":200,"nWidth":60,"nHeight":20,"hSections":{
+    "header":{"aLines":[{"nHeight":6,"aCells":[)J" +
+    Cell("'Grid'", 60) + "]}]}}}";
+
+std::string Report(const std::string& objects) {
+  return R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+    "hAcumVars":{"N":{"formula":"LIN.importe"}},"aObjects":[)J" +
+         objects +
+         R"J({"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Hoja ' + PAGE() + '/' + TOTALPAGES()"}]})J";
+}
+
+std::vector<Value> Records(int n) {
+  std::vector<Value> records;
+  for (int i = 0; i < n; ++i)
+    records.push_back(Value::NewMap({{"id", Numbered("R", i)}, {"importe", 1}}));
+  return records;
+}
+
+// Table L holds 8 records a page (48 mm of 6 mm lines), table R 24 (2 mm lines): each goes
+// through all 20 records at its own pace, with its own running total, and R, done on the
+// first page, draws nothing on the others. A grid without detail lines beside them takes
+// no record; alone it leaves the run without progress, as a template without tables does.
+TEST(TKXEngineRun, TablesOverTheJobsRecordsEachPrintEveryRecord) {
+  const std::string tables =
+      ListTable("L", 10, 54, 6, true) + "," + ListTable("R", 100, 50, 2, false) + ",";
+  for (const bool grid : {false, true}) {
+    for (const RunMode& mode : kBothModes) {
+      const std::string name = std::string(mode.mode) + (grid ? ", with a grid" : "");
+      JobRun run = RunJob(Report(mode.extra + tables + (grid ? kGrid + "," : "")), Records(20));
+      EXPECT_EQ(run.error, "") << name;
+      EXPECT_EQ(run.mode, mode.mode) << name;
+      ASSERT_EQ(run.texts.size(), 3u) << name;
+      EXPECT_EQ(Matching(run.texts, "L R"),
+                Ids("L ", 0, 8) + " | " + Ids("L ", 8, 8) + " | " + Ids("L ", 16, 4))
+          << name;
+      EXPECT_EQ(Matching(run.texts, "R R"), Ids("R ", 0, 20) + " |  | ") << name;
+      EXPECT_EQ(Matching(run.texts, "LT "), "LT 8 | LT 16 | LT 20") << name;
+      EXPECT_EQ(Matching(run.texts, "LFIN"), " |  | LFIN 20") << name;
+      EXPECT_EQ(Matching(run.texts, "RT "), "RT 20 |  | ") << name;
+      EXPECT_EQ(Matching(run.texts, "Hoja"), "Hoja 1/3 | Hoja 2/3 | Hoja 3/3") << name;
+      EXPECT_EQ(Matching(run.texts, "Grid"), grid ? "Grid | Grid | Grid" : " |  | ") << name;
+      EXPECT_EQ(JsonEncode(run.pagination),
+                R"({"nTotalDataLines":20,"nLastDataLine":20,"nPages":3,)"
+                R"("cTerminationReason":"all-data-consumed","lLastPageSplit":false,)"
+                R"("nLastPageSplitPages":0})")
+          << name;
+    }
+  }
+  JobRun alone = RunJob(Report(kGrid + ","), Records(20));
+  EXPECT_EQ(alone.texts.size(), 1u);
+  EXPECT_EQ(alone.pagination.Get("cTerminationReason").Str(), "stalled-without-consuming-data");
+  EXPECT_EQ(alone.pagination.Get("nLastDataLine").Int(), 0);
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// The lowest bottom edge of the texts a page shows of table T (its pieces' ids begin with
+// "T_"), over every page of the run; `bodyOnly` leaves its footer out.
+double LowestTableText(const JobRun& run, bool bodyOnly = false) {
+  double lowest = 0.0;
+  for (int64_t p = 1; run.doc && p <= run.doc->TotalPaginas(); ++p) {
+    const Value page = run.doc->GetPagina(p);
+    for (const Value& o : page.Get("objetos").AsList()) {
+      const std::string id = ValueString(o.Get("id"));
+      if (!o.Has("texto") || id.rfind("T_", 0) != 0) continue;
+      if (bodyOnly && id.rfind("T_footer_", 0) == 0) continue;
+      lowest = std::max(lowest, ValueDouble(o.Get("y")) + ValueDouble(o.Get("alto")));
+    }
+  }
+  return lowest;
+}
+
+// A table T of 40 mm below a 10 mm header line (a body of 30 mm, 24 on the last page, where
+// a 6 mm line shows the total), with the sections given.
+std::string TallRecords(const std::string& group, const std::string& sections) {
+  return R"J({"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":40,)J" +
+         group + R"J("hSections":{"header":{"aLines":[{"nHeight":10,"aCells":[)J" + Cell("'Cab'") +
+         R"J(]}]},)J" + sections +
+         R"J(,"footer":{"aLines":[{"nHeight":6,"cConditionFormula":"LASTPAGE()","aCells":[)J" +
+         Cell("'#FIN ' + SUM.N") + "]}]}}},";
+}
+
+std::string Lines(const std::string& section, const std::vector<std::string>& lines) {
+  std::string out = "\"" + section + "\":{\"aLines\":[";
+  for (size_t k = 0; k < lines.size(); ++k) out += (k > 0 ? "," : "") + lines[k];
+  return out + "]}";
+}
+
+// One line of the height, showing the formula; `more` adds keys to the line.
+std::string Line(int height, const std::string& formula, const std::string& more = "") {
+  return R"J({"nHeight":)J" + std::to_string(height) + more + R"J(,"aCells":[)J" + Cell(formula) +
+         "]}";
+}
+
+// Records with an id, a group and a flag that chooses the tall detail line.
+std::vector<Value> Grouped(const std::vector<std::pair<const char*, int>>& rows) {
+  std::vector<Value> records;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    records.push_back(Value::NewMap({{"id", Numbered("R", static_cast<int64_t>(i))},
+                                     {"g", rows[i].first},
+                                     {"largo", rows[i].second},
+                                     {"importe", 1}}));
+  }
+  return records;
+}
+
+// Both tables still print on the page where the last of them finishes, but beside its
+// last-page lines R holds only 4 records: that page is rendered again as one that is not
+// the last, and a page after it holds the rest of both tables and their last-page lines.
+TEST(TKXEngineFinalisation, TablesAtTheirOwnPaceShareTheLastPageSplit) {
+  std::string right = ListTable("R", 100, 48, 6, true);
+  const std::string more = R"J(,{"nHeight":6,"cConditionFormula":"LASTPAGE()"})J";
+  right.insert(right.rfind("]}}}"), more + more);
+  const std::string tables = ListTable("L", 10, 54, 6, true) + "," + right + ",";
+  for (const RunMode& mode : kBothModes) {
+    JobRun run = RunJob(Report(mode.extra + tables), Records(20));
+    EXPECT_EQ(run.error, "") << mode.mode;
+    ASSERT_EQ(run.texts.size(), 4u) << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "L R"), Ids("L ", 0, 8) + " | " + Ids("L ", 8, 8) + " | " +
+                                              Ids("L ", 16, 2) + " | " + Ids("L ", 18, 2))
+        << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "R R"), Ids("R ", 0, 7) + " | " + Ids("R ", 7, 7) + " | " +
+                                              Ids("R ", 14, 4) + " | " + Ids("R ", 18, 2))
+        << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "LT "), "LT 8 | LT 16 | LT 18 | LT 20") << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "RT "), "RT 7 | RT 14 | RT 18 | RT 20") << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "LFIN"), " |  |  | LFIN 20") << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "RFIN"), " |  |  | RFIN 20") << mode.mode;
+    EXPECT_EQ(Matching(run.texts, "Hoja"), "Hoja 1/4 | Hoja 2/4 | Hoja 3/4 | Hoja 4/4")
+        << mode.mode;
+    EXPECT_EQ(run.pagination.Get("nLastDataLine").Int(), 20) << mode.mode;
+    EXPECT_EQ(run.pagination.Get("cTerminationReason").Str(),
+              "all-data-consumed-after-lastpage-split")
+        << mode.mode;
+  }
+}
+
+// A record that cannot stand whole at the top of an empty body, with the group lines that
+// must stand beside it, is laid out line by line over as many pages as it needs; records
+// and groups after it that fit are laid out as ever. Every line prints once, in order,
+// inside the table's box, and the last page shows its last-page line, in both kinds of run.
+TEST(TKXEngineRun, ARecordTallerThanTheBodyIsSplitNotDropped) {
+  const std::string byGroup = R"J("hGroup":{"cBreakExpression":"LIN.g"},)J";
+  const std::string detail =
+      Lines("detail", {Line(16, "'#D ' + LIN.id", R"J(,"cConditionFormula":"LIN.largo == 1")J"),
+                       Line(4, "'#D ' + LIN.id", R"J(,"cConditionFormula":"LIN.largo == 0")J")});
+  const std::string groupHeader =
+      Lines("groupHeader", {Line(8, "'#G ' + LIN.g", R"J(,"aResetAcumuladores":["S"])J")});
+  const std::string groupFooter = Lines("groupFooter", {Line(8, "'#F ' + LIN.g + ' ' + SUM.S")});
+  struct Row {
+    const char* name;
+    std::string table;
+    std::vector<Value> records;
+    const char* printed;
+  } rows[] = {
+      {"two lines kept together, 32 mm",
+       TallRecords("", Lines("detail", {Line(16, "'#A ' + LIN.id"), Line(16, "'#B ' + LIN.id")})),
+       Grouped({{"x", 1}, {"x", 1}, {"x", 1}, {"x", 1}}),
+       "#A R0 | #B R0 | #A R1 | #B R1 | #A R2 | #B R2 | #A R3 | #B R3, #FIN 4"},
+      {"with its group header and footer, 32 mm",
+       TallRecords(byGroup, detail + "," + groupHeader + "," + groupFooter),
+       Grouped({{"A", 1}, {"B", 0}, {"C", 1}, {"C", 0}, {"D", 0}}),
+       "#G A, #D R0 | #F A 1, #G B, #D R1, #F B 1 | #G C, #D R2 | #D R3, #F C 2 | "
+       "#G D, #D R4, #F D 1, #FIN 5"},
+      {"a group header of 36 mm",
+       TallRecords(byGroup, Lines("detail", {Line(5, "'#D ' + LIN.id")}) + "," +
+                                Lines("groupHeader",
+                                      {Line(12, "'#H1'"), Line(12, "'#H2'"), Line(12, "'#H3'")})),
+       Grouped({{"A", 0}, {"A", 0}}), "#H1, #H2 | #H3, #D R0, #D R1, #FIN 2"},
+      {"a group footer of 36 mm",
+       TallRecords(byGroup,
+                   Lines("detail", {Line(5, "'#D ' + LIN.id")}) + "," +
+                       Lines("groupFooter", {Line(12, "'#F1 ' + SUM.N"), Line(12, "'#F2 ' + SUM.N"),
+                                             Line(12, "'#F3 ' + SUM.N")})),
+       Grouped({{"A", 0}}), "#D R0, #F1 1, #F2 1 | #F3 1, #FIN 1"},
+  };
+  for (const Row& row : rows) {
+    for (const RunMode& mode : kBothModes) {
+      const std::string name = std::string(row.name) + ", " + mode.mode;
+      const std::string json =
+          R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+            "hAcumVars":{"N":{"formula":"LIN.importe"},"S":{"formula":"LIN.importe"}},"aObjects":[)J" +
+          mode.extra + row.table +
+          R"J({"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Hoja ' + PAGE() + '/' + TOTALPAGES()"}]})J";
+      JobRun run = RunJob(json, row.records);
+      EXPECT_EQ(run.error, "") << name;
+      EXPECT_EQ(run.mode, mode.mode) << name;
+      EXPECT_EQ(Matching(run.texts, "#"), row.printed) << name;
+      std::string pages;
+      for (size_t p = 1; p <= run.texts.size(); ++p)
+        pages += (p > 1 ? " | " : "") + Numbered("Hoja ", p) + Numbered("/", run.texts.size());
+      EXPECT_EQ(Matching(run.texts, "Hoja"), pages) << name;
+      EXPECT_LE(LowestTableText(run), 60.0 + 0.25) << name;
+      const int64_t n = static_cast<int64_t>(row.records.size());
+      EXPECT_EQ(run.pagination.Get("nLastDataLine").Int(), n) << name;
+      EXPECT_EQ(run.pagination.Get("cTerminationReason").Str(), "all-data-consumed") << name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// Groups a (6 + 6), b (20) and c (4): footer lines shown only above 10, suppressed up to 10,
+// or empty up to 10 see the group's final total, as the plain total line beside them does.
+// They keep their room beside the group's last record: in a short box that record moves to
+// the next page with its footer, which never reaches the table's footer.
+TEST(TKXEngineRun, GroupFooterLinesAreChosenWithTheGroupsFinalSums) {
+  auto table = [](int height) {
+    return R"J({"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":)J" +
+           std::to_string(height) + R"J(,"hGroup":{"cBreakExpression":"LIN.g"},"hSections":{
+      "header":{"aLines":[)J" +
+           Line(5, "'Cab'") + "]}," + Lines("detail", {Line(5, "'#D ' + LIN.id")}) + "," +
+           Lines("groupHeader", {Line(5, "'#G ' + LIN.g", R"J(,"aResetAcumuladores":["S"])J")}) +
+           "," +
+           Lines("groupFooter",
+                 {Line(5, "'#TOTAL ' + SUM.S"),
+                  Line(5, "'#COND ' + SUM.S", R"J(,"cConditionFormula":"SUM.S > 10")J"),
+                  Line(5, "'#SUPR ' + SUM.S", R"J(,"cSuppressCondition":"SUM.S <= 10")J"),
+                  Line(5, "IIF(SUM.S > 10, '#OVER ' + SUM.S, '')", R"J(,"lIgnoreEmpty":true)J")}) +
+           "," + Lines("footer", {Line(5, "'Pie'")}) + "}},";
+  };
+  const std::string a = "#TOTAL 12, #COND 12, #SUPR 12, #OVER 12";
+  const std::string b = "#TOTAL 20, #COND 20, #SUPR 20, #OVER 20";
+  struct Row {
+    const char* name;
+    int height;
+    std::string printed;
+  } rows[] = {
+      {"one page", 120,
+       "#G a, #D a1, #D a2, " + a + ", #G b, #D b1, " + b + ", #G c, #D c1, #TOTAL 4"},
+      {"footers moving on", 40,
+       "#G a, #D a1 | #D a2, " + a + " | #G b, #D b1, " + b + " | #G c, #D c1, #TOTAL 4"},
+  };
+  const std::vector<Value> records = {Value::NewMap({{"id", "a1"}, {"g", "a"}, {"importe", 6}}),
+                                      Value::NewMap({{"id", "a2"}, {"g", "a"}, {"importe", 6}}),
+                                      Value::NewMap({{"id", "b1"}, {"g", "b"}, {"importe", 20}}),
+                                      Value::NewMap({{"id", "c1"}, {"g", "c"}, {"importe", 4}})};
+  for (const Row& row : rows) {
+    for (const RunMode& mode : kBothModes) {
+      const std::string name = std::string(row.name) + ", " + mode.mode;
+      const std::string json =
+          R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+            "hAcumVars":{"S":{"formula":"LIN.importe"}},"aObjects":[)J" +
+          mode.extra + table(row.height) +
+          R"J({"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Hoja ' + PAGE() + '/' + TOTALPAGES()"}]})J";
+      JobRun run = RunJob(json, records);
+      EXPECT_EQ(run.error, "") << name;
+      EXPECT_EQ(run.mode, mode.mode) << name;
+      EXPECT_EQ(Matching(run.texts, "#"), row.printed) << name;
+      // The body ends where the table's footer line begins.
+      EXPECT_LE(LowestTableText(run, true), 20.0 + row.height - 5 + 0.25) << name;
+      EXPECT_EQ(run.pagination.Get("cTerminationReason").Str(), "all-data-consumed") << name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kx
+
+namespace kx {
+namespace {
+
+// Generated list reports, one or two tables side by side: boxes of any height, detail
+// records of one to three lines kept together or not and often taller than the body,
+// groups whose header and footer lines may be as well, a group footer line shown only
+// above a total, and last-page lines. Whatever the layout, every detail line of every
+// table prints once, records in order, every group footer line once with its group's
+// total, every page states its number and the count, and one pass and two passes give
+// the same pages.
+TEST(TKXEngineRun, GeneratedListsPrintEveryLineOnceInBothKindsOfRun) {
+  std::mt19937 rng(24);
+  auto pick = [&](int from, int to) { return std::uniform_int_distribution<int>(from, to)(rng); };
+  for (int k = 0; k < 200; ++k) {
+    struct Layout {
+      std::string id;
+      int detailLines = 1;
+      int footerLines = 0;  // group footer lines; 0 without groups
+    };
+    std::vector<Layout> layouts(static_cast<size_t>(pick(1, 2)));
+    std::string objects;
+    for (size_t t = 0; t < layouts.size(); ++t) {
+      Layout& l = layouts[t];
+      l.id = t == 0 ? "A" : "B";
+      const std::string keep = pick(0, 3) > 0 ? "" : R"J(,"lKeepTogether":false)J";
+      std::vector<std::string> detail;
+      l.detailLines = pick(1, 3);
+      for (int d = 0; d < l.detailLines; ++d)
+        detail.push_back(
+            Line(pick(2, 30), "'" + l.id + "D' + LIN.id + '.' + " + Numbered("", d), keep));
+      std::string sections =
+          Lines("header", {Line(pick(1, 10), "'Cab'")}) + "," + Lines("detail", detail);
+      std::string group;
+      if (pick(0, 1)) {
+        group = R"J("hGroup":{"cBreakExpression":"LIN.g"},)J";
+        std::vector<std::string> header, footer;
+        for (int h = pick(1, 2); h > 0; --h) header.push_back(Line(pick(2, 25), "'GH'"));
+        header.front().insert(1, R"J("aResetAcumuladores":["G)J" + l.id + R"J("],)J");
+        l.footerLines = pick(1, 3);
+        for (int f = 0; f < l.footerLines; ++f) {
+          const std::string shown =
+              f == 1 ? R"J(,"cConditionFormula":"SUM.G)J" + l.id + R"J( > 3")J" : "";
+          footer.push_back(
+              Line(pick(2, 25),
+                   "'" + l.id + "GF' + LIN.g + '.' + " + Numbered("", f) + " + '=' + SUM.G" + l.id,
+                   shown));
+        }
+        sections += "," + Lines("groupHeader", header) + "," + Lines("groupFooter", footer);
+      }
+      std::vector<std::string> footer = {Line(pick(1, 8), "'Total'")};
+      if (pick(0, 1))
+        footer.push_back(Line(pick(2, 20), "'FIN'", R"J(,"cConditionFormula":"LASTPAGE()")J"));
+      sections += "," + Lines("footer", footer);
+      objects += R"J({"cType":"TTable","cId":")J" + l.id + R"J(","nLeft":)J" +
+                 Numbered("", 10 + 90 * static_cast<int64_t>(t)) +
+                 R"J(,"nTop":20,"nWidth":60,"nHeight":)J" + Numbered("", pick(20, 80)) + "," +
+                 group + R"J("hSections":{)J" + sections + "}},";
+    }
+    std::vector<Value> records;
+    std::vector<std::pair<int64_t, int64_t>> totals;  // group and its total, in order
+    for (int i = pick(1, 40), g = 0; i > 0; --i) {
+      if (totals.empty() || pick(0, 2) == 0) totals.emplace_back(++g, 0);
+      const int v = pick(1, 3);
+      totals.back().second += v;
+      records.push_back(
+          Value::NewMap({{"id", static_cast<int64_t>(records.size())}, {"g", g}, {"v", v}}));
+    }
+    const std::string sums = R"J({"GA":{"formula":"LIN.v"},"GB":{"formula":"LIN.v"}})J";
+    std::vector<JobRun> runs;
+    for (const RunMode& mode : kBothModes) {
+      runs.push_back(RunJob(
+          R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,"hAcumVars":)J" + sums +
+              R"J(,"aObjects":[)J" + mode.extra + objects +
+              R"J({"cType":"TText","cId":"hoja","nLeft":10,"nTop":5,"nWidth":80,"nHeight":5,"cText":"'Hoja ' + PAGE() + '/' + TOTALPAGES()"}]})J",
+          records));
+    }
+    const JobRun& run = runs[0];
+    const std::string name = "report " + std::to_string(k);
+    ASSERT_EQ(run.texts, runs[1].texts) << name;
+    EXPECT_EQ(run.error, "") << name;
+    EXPECT_NE(run.pagination.Get("cTerminationReason").Str().find("all-data-consumed"),
+              std::string::npos)
+        << name;
+    EXPECT_EQ(run.pagination.Get("nLastDataLine").Int(), static_cast<int64_t>(records.size()))
+        << name;
+    for (const Layout& l : layouts) {
+      std::string lines, wanted, footers, wantedFooters;
+      for (const auto& page : run.texts)
+        for (const std::string& t : page) {
+          if (t.rfind(l.id + "D", 0) == 0) lines += t + " ";
+          if (t.rfind(l.id + "GF", 0) == 0) footers += t + " ";
+        }
+      for (size_t r = 0; r < records.size(); ++r)
+        for (int d = 0; d < l.detailLines; ++d)
+          wanted += l.id + "D" + std::to_string(r) + "." + std::to_string(d) + " ";
+      for (const auto& [g, total] : totals)
+        for (int f = 0; f < l.footerLines; ++f)
+          if (f != 1 || total > 3)
+            wantedFooters += l.id + "GF" + std::to_string(g) + "." + std::to_string(f) + "=" +
+                             std::to_string(total) + " ";
+      EXPECT_EQ(lines, wanted) << name << " table " << l.id;
+      EXPECT_EQ(footers, wantedFooters) << name << " table " << l.id;
+    }
+    for (size_t p = 0; p < run.texts.size(); ++p)
+      EXPECT_EQ(
+          Occurrences(run.texts, p, Numbered("Hoja ", p + 1) + Numbered("/", run.texts.size())), 1)
+          << name << " page " << p + 1;
+  }
 }
 
 }  // namespace
