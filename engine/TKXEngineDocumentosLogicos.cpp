@@ -118,15 +118,18 @@ class CambiosPorDocumento {
 // How many of its `records` a logical document's run printed, and whether
 // that is all of them: a page loop counts what it consumed, and has printed
 // its range only when it ended by consuming it; a single execution (a label
-// sheet) takes every record.
+// sheet) takes every record, and so does a page loop that stalled where no
+// object lists records (a letter per document shows its first record's
+// fields and lists none, so none is lost).
 struct ImpresionHijo {
   int64_t nImpresos;
   bool lCompleta;
 };
-ImpresionHijo RegistrosImpresosHijo(const TKXEngine& child, int64_t records) {
+ImpresionHijo RegistrosImpresosHijo(const TKXEngine& child, int64_t records, bool listados) {
   const Value& pagination = child.hPaginationDiagnostics;
   const std::string_view reason = pagination.Get("cTerminationReason").Str();
   if (reason == TextoTerminacion(Terminacion::kNoIniciada)) return {records, true};
+  if (!listados && reason == TextoTerminacion(Terminacion::kEstancada)) return {records, true};
   const int64_t consumed =
       std::clamp<int64_t>(ValueInt(pagination.Get("nLastDataLine")), 0, records);
   const bool finished = reason == TextoTerminacion(Terminacion::kTodoConsumido) ||
@@ -325,6 +328,10 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarDocumentosLogicos(const Ref<TPlant
   }
   const int64_t n = static_cast<int64_t>(aRegLine.Len());
   CambiosPorDocumento cambios(aDataVarChanges);
+  bool listados = false;
+  if (plantilla->oDocumento)
+    for (const Ref<TObjectBase>& object : plantilla->oDocumento->aObjects)
+      listados = listados || (object && object->ListaRegistrosDelTrabajo());
   Ref<TDocumentoRenderizable> merged;
   int64_t done = 0;
   int64_t made = 0;
@@ -346,7 +353,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarDocumentosLogicos(const Ref<TPlant
     // A document that printed only part of its records is lost in part: the
     // job fails, as it does when a document gives no pages at all.
     const int64_t records = last - first + 1;
-    const auto [printed, complete] = RegistrosImpresosHijo(child, records);
+    const auto [printed, complete] = RegistrosImpresosHijo(child, records, listados);
     if (!complete) {
       cLastError = "El documento logico " + std::to_string(made + 1) + " (desde el registro " +
                    std::to_string(first) +

@@ -85,6 +85,9 @@ class TObjectBase : public TReportNode {
   virtual Value GetPerformanceDiagnostics() { return Value(); }
   // The object exports data tables (tables do); the facade asks before it sets up an export.
   virtual bool AnswersGenerarDatosExportables() const { return false; }
+  // The object prints the job's detail records one by one (a table with detail or group
+  // lines does), so a run that leaves some of them unprinted has lost them.
+  virtual bool ListaRegistrosDelTrabajo() const { return false; }
   // The data tables the object exports, or nothing.
   virtual Value GenerarDatosExportables(TContextoEjecucion& context) {
     (void)context;

@@ -130,6 +130,12 @@ TTable& TTable::Load(const Value& map) {
   return *this;
 }
 
+bool TTable::ListaRegistrosDelTrabajo() const {
+  for (std::string_view seccion : {"detail", "groupHeader", "groupFooter"})
+    if (HGet(HGet(hNormalizedSectionsCache, seccion), "aLines").Len() > 0) return true;
+  return false;
+}
+
 Value TTable::GetPerformanceDiagnostics() {
   return DeepClone(hPerformanceDiagnostics);
 }

@@ -70,6 +70,8 @@ class TTable : public TRectangle {
   Value GetPerformanceDiagnostics() override;
   // True: a table gives its content as a data table after a run.
   bool AnswersGenerarDatosExportables() const override { return true; }
+  // True when its sections hold detail, group header or group footer lines.
+  bool ListaRegistrosDelTrabajo() const override;
   // The data table: one column per detail cell, one row per record that shows a detail line.
   Value GenerarDatosExportables(TContextoEjecucion& context) override;
   // The data table, its rows held compactly until read.

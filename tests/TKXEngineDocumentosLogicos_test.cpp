@@ -352,16 +352,16 @@ TEST(TKXEngineLogicalDocuments, ADocumentThatStopsBeforeItsLastRecordFailsTheRun
     int64_t documents;
   };
   const Row rows[] = {
-      {"nothing lists the records",
-       R"J({"cFormatVersion":"1.0","aObjects":[{"cType":"TRectangle","cId":"r","nLeft":1,"nTop":1,"nWidth":5,"nHeight":5}]})J",
-       "El documento logico 1 (desde el registro 1) no ha impreso todos sus registros: 0 de 2 "
-       "(stalled-without-consuming-data).",
-       0, 0},
       {"the table hides for the second document",
        Invoices("LIN.id", "", R"(,"cCondition":"LIN.doc != 'B'")"),
        "El documento logico 2 (desde el registro 3) no ha impreso todos sus registros: 0 de 2 "
        "(stalled-without-consuming-data).",
        2, 1},
+      {"the table hides for the first document",
+       Invoices("LIN.id", "", R"(,"cCondition":"LIN.doc != 'A'")"),
+       "El documento logico 1 (desde el registro 1) no ha impreso todos sus registros: 0 de 2 "
+       "(stalled-without-consuming-data).",
+       0, 0},
   };
   for (const Row& row : rows) {
     Outcome r = RunJob({row.json, Records({"A", "A", "B", "B", "C"}), BreakOnDoc});
@@ -373,6 +373,27 @@ TEST(TKXEngineLogicalDocuments, ADocumentThatStopsBeforeItsLastRecordFailsTheRun
                   R"(,"cTerminationReason":"stopped-before-all-data","lLastPageSplit":false,)"
                   R"("nLastPageSplitPages":0})")
         << row.name;
+  }
+}
+
+// A template that lists no records (a letter per document, a grid of header
+// lines) loses none: each document is its pages, as in a run of one document.
+TEST(TKXEngineLogicalDocuments, ATemplateThatListsNoRecordsGivesEveryDocument) {
+  const std::string grid =
+      R"J({"cFormatVersion":"1.0","aObjects":[{"cType":"TTable","cId":"g","nLeft":1,"nTop":1,)J"
+      R"J("nWidth":50,"nHeight":40,"hSections":{"header":{"aLines":[{"nHeight":5,"aCells":[)J"
+      R"J({"nWidth":50,"hContent":{"cType":"text","hObject":{"cText":"'G'"}}}]}]}}}]})J";
+  const std::string rows[] = {
+      R"J({"cFormatVersion":"1.0","aObjects":[{"cType":"TRectangle","cId":"r","nLeft":1,"nTop":1,"nWidth":5,"nHeight":5}]})J",
+      grid,
+  };
+  for (const std::string& json : rows) {
+    Outcome r = RunJob({json, Records({"A", "A", "B", "B", "C"}), BreakOnDoc});
+    ASSERT_TRUE(r.doc) << json << " " << r.error;
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.doc->TotalPaginas(), 3);
+    EXPECT_EQ(r.pagination.Get("nLastDataLine").Int(), 5);
+    EXPECT_EQ(r.pagination.Get("cTerminationReason").Str(), "all-logical-documents-consumed");
   }
 }
 
