@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FormulaSyntax.h"
 #include "RegistrosDetalle.h"
 #include "RuntimeOptions.h"
 #include "TContextoEjecucion.h"
@@ -107,6 +108,62 @@ Registros DetailRecords(TContextoEjecucion& context) {
   return Registros(bloques->ValueAt(0), std::string(bloques->KeyAt(0)) + ".");
 }
 
+// The functions that answer from the page the chart is drawn on.
+constexpr std::string_view kFuncionesDePagina[] = {
+    "PAGE", "PAGES", "TOTALPAGES", "LASTPAGE", "PAGEBY", "TOTALPAGESBY", "LASTPAGEBY"};
+
+bool CaracterDeNombre(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '.' || c == '$';
+}
+
+bool EsVariableDeUsuario(std::string_view nombre, const Map* variables) {
+  if (!variables) return false;
+  const std::string clave = ClaveSinMayusculas(nombre);
+  for (const Map::Entry& e : *variables)
+    if (CoincideSinMayusculas(e.key.Str(), clave)) return true;
+  return false;
+}
+
+// Whether the formula may answer otherwise from one composition to the next for the same
+// record: it asks for the page (its number or a page count), or reads a running sum ("SUM."),
+// or a user variable ("VAR.", "@" or its bare name), whose own formula may read either. What
+// it reads of the record the chart makes current is the same wherever the chart is drawn.
+// Names inside quoted runs are data; what follows a quote that is never closed is read on as
+// formula text, so that nothing of a doubtful formula goes unseen.
+bool LeeEstadoDeComposicion(std::string_view formula, const Map* variablesUsuario) {
+  const size_t n = formula.size();
+  size_t i = 0;
+  while (i < n) {
+    const char c = formula[i];
+    if (c == '"' || c == '\'') {
+      const size_t cierre = formula.find(c, i + 1);
+      i = cierre == std::string_view::npos ? i + 1 : cierre + 1;
+      continue;
+    }
+    if (c == '@') return true;
+    if (!CaracterDeNombre(c)) {
+      ++i;
+      continue;
+    }
+    size_t fin = i;
+    while (fin < n && CaracterDeNombre(formula[fin])) ++fin;
+    const std::string_view nombre = formula.substr(i, fin - i);
+    size_t siguiente = fin;
+    while (siguiente < n && (formula[siguiente] == ' ' || formula[siguiente] == '\t')) ++siguiente;
+    if (siguiente < n && formula[siguiente] == '(') {
+      const std::string funcion = NormalizarNombreFuncion(nombre);
+      for (std::string_view f : kFuncionesDePagina)
+        if (funcion == f) return true;
+    } else if (TienePrefijoVariableFormula(nombre) ||
+               EsVariableDeUsuario(nombre, variablesUsuario)) {
+      return true;
+    }
+    i = fin;
+  }
+  return false;
+}
+
 }  // namespace
 
 TChart& TChart::Init(TReportNode* parent) {
@@ -117,12 +174,14 @@ TChart& TChart::Init(TReportNode* parent) {
   hChartSpec = Value::NewMap();
   cKx12SourceJson.clear();
   oCache_ = {};
+  oAnalisis_ = {};
   return *this;
 }
 
 void TChart::End() {
   hChartSpec = Value::NewMap();
   oCache_ = {};
+  oAnalisis_ = {};
   oParent = nullptr;
 }
 
@@ -145,6 +204,7 @@ TChart& TChart::Load(const Value& map) {
     cKx12SourceJson = source ? ValorAString(*source) : "";
   }
   oCache_ = {};
+  oAnalisis_ = {};
   return *this;
 }
 
@@ -169,27 +229,34 @@ Value TChart::GenerarRenderizable(TContextoEjecucion& context) {
 }
 
 Value TChart::DatosGrafico(TContextoEjecucion& context) {
-  // Every page of a job run shows the same records: the data is built once per record list
-  // (the page loop shares one list among its pages), so a chart on each of many pages costs
-  // one pass over the records, not one per page.
+  // A chart whose formulas read only its records shows the same data wherever it is drawn: the
+  // data is built once per record list (the page loop shares one list among its pages), so a
+  // chart on each of many pages costs one pass over the records, and every page holds the one
+  // series. A chart whose formulas read the page or the sums is built for each composition.
   const Value& runtime = HGet(context.GetOpciones(), opcion::aRegistrosDetalleRuntime);
-  const bool conRegistros = ListaRegistros(runtime).Valida();
-  if (conRegistros && oCache_.hDatos.IsMap() && oCache_.aRegistros.SameRef(runtime) &&
+  const bool reutilizable = ListaRegistros(runtime).Valida() && !FormulasLeenEstado(context);
+  if (reutilizable && oCache_.hDatos.IsMap() && oCache_.aRegistros.SameRef(runtime) &&
       oCache_.hSpec.SameRef(hChartSpec) && oCache_.cKind == cChartKind)
     return oCache_.hDatos;
   Value datos = cChartKind == "crosstab" ? BuildCrosstab(context) : BuildChart(context);
   oCache_ = {};
-  if (conRegistros) oCache_ = {runtime, hChartSpec, cChartKind, datos};
+  if (reutilizable) oCache_ = {runtime, hChartSpec, cChartKind, datos};
   return datos;
 }
 
+Value TChart::FormulaCategoria() const {
+  return Value(hChartSpec.Has("cCategoryFormula") ? StringValue(hChartSpec.Get("cCategoryFormula"))
+                                                  : std::string("\"\""));
+}
+
+Value TChart::FormulaValor() const {
+  return Value(hChartSpec.Has("cValueFormula") ? StringValue(hChartSpec.Get("cValueFormula"))
+                                               : std::string("0"));
+}
+
 Value TChart::BuildChart(TContextoEjecucion& context) {
-  const Value& ajustes = hChartSpec;
-  const Value formulaEtiqueta(ajustes.Has("cCategoryFormula")
-                                  ? StringValue(ajustes.Get("cCategoryFormula"))
-                                  : std::string("\"\""));
-  const Value formulaValor(ajustes.Has("cValueFormula") ? StringValue(ajustes.Get("cValueFormula"))
-                                                        : std::string("0"));
+  const Value formulaEtiqueta = FormulaCategoria();
+  const Value formulaValor = FormulaValor();
   Registros registros = DetailRecords(context);
   Value puntos = Value::NewList();
   puntos.AsList().Reserve(registros.size());
@@ -201,7 +268,12 @@ Value TChart::BuildChart(TContextoEjecucion& context) {
         valor = NumberValue(context.EvaluarFormula(formulaValor));
       },
       [&] {
-        puntos.Push(Value::NewMap({{"label", etiqueta}, {"value", valor}}));
+        // Every point copies one prototype, so all of them share one key table.
+        static const Map& proto = ConstantMap({{"label", Value()}, {"value", Value()}});
+        auto punto = MakeRef<Map>(proto);
+        punto->ValueAt(0) = std::move(etiqueta);
+        punto->ValueAt(1) = std::move(valor);
+        puntos.Push(Value(std::move(punto)));
       });
   return Value::NewMap({{"puntos", puntos}});
 }
@@ -245,6 +317,32 @@ bool TChart::LeerDefinicion(const Value& def, DefinicionCruzada& d) {
   d.hEstiloColumna = estilo("hColumnStyle");
   d.hEstiloCelda = estilo("hCellStyle");
   return true;
+}
+
+bool TChart::FormulasLeenEstado(TContextoEjecucion& context) {
+  const Value& usuario = HGet(context.GetOpciones(), opcion::hUserVars);
+  Analisis& a = oAnalisis_;
+  if (a.lHecho && a.hSpec.SameRef(hChartSpec) && a.cKind == cChartKind &&
+      a.hUsuario.SameRef(usuario))
+    return a.lLeeEstado;
+  const Map* variables = usuario.MapPtr();
+  auto lee = [&](const Value& formula) { return LeeEstadoDeComposicion(formula.Str(), variables); };
+  bool leeEstado = false;
+  if (cChartKind == "crosstab") {
+    const Value& lista = hChartSpec.Get("aDefinitions");
+    const Value definiciones = lista.IsList() ? lista : Value::NewList({hChartSpec});
+    for (const Value& def : definiciones.AsList()) {
+      DefinicionCruzada d;
+      if (!LeerDefinicion(def, d)) continue;
+      leeEstado = leeEstado || (!d.lResumenFila && lee(d.cFila)) ||
+                  (!d.lResumenColumna && lee(d.cColumna)) || lee(d.cCelda) ||
+                  lee(d.cEtiquetaFila) || lee(d.cEtiquetaColumna);
+    }
+  } else {
+    leeEstado = lee(FormulaCategoria()) || lee(FormulaValor());
+  }
+  a = {true, hChartSpec, cChartKind, usuario, leeEstado};
+  return leeEstado;
 }
 
 namespace {
