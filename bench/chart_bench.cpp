@@ -8,6 +8,7 @@
 //   build/chart_bench 5000 30000      chosen sizes
 //   build/chart_bench --runs 5 30000
 //   build/chart_bench --mode chart-page 3000   the chart reads the page: built again on each
+//   build/chart_bench --heap 30000    the child prepares its heap as the console program does
 #include <dirent.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -21,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "LastPageOverflow.h"
+#include "Platform.h"
 #include "TKXEngine.h"
 
 namespace {
@@ -48,14 +51,16 @@ std::string Plantilla(const std::string& mode) {
 }
 
 // The child: one run, every page read back; prints what the parent reads.
-int Child(long records, const std::string& mode) {
+int Child(long records, const std::string& mode, bool heap) {
+  if (heap) kx::platform::PrepareLargeHeap(kx::kHeapAhead);
   kx::TKXEngine engine;
   engine.SetPlantillaContent(Value(Plantilla(mode)));
   engine.OpenJob();
   for (long i = 0; i < records; ++i) {
-    engine.SendDetalle(Value("VENTAS"),
-                       Value::NewMap({{"mes", Value(std::string("M").append(std::to_string(i % 12 + 1)))},
-                                      {"importe", Value(static_cast<int64_t>(i % 97))}}));
+    engine.SendDetalle(
+        Value("VENTAS"),
+        Value::NewMap({{"mes", Value(std::string("M").append(std::to_string(i % 12 + 1)))},
+                       {"importe", Value(static_cast<int64_t>(i % 97))}}));
   }
   engine.CloseJob();
   const double start = Now();
@@ -91,7 +96,7 @@ std::string Field(const std::string& out, const std::string& key) {
   return out.substr(from, out.find('\n', from) - from);
 }
 
-Measure RunOnce(long records, const std::string& mode) {
+Measure RunOnce(long records, const std::string& mode, bool heap) {
   Measure m;
   const char* base = std::getenv("TMPDIR");
   std::string dir = std::string(base && *base ? base : "/tmp") + "/kx_chart_bench_XXXXXX";
@@ -105,7 +110,7 @@ Measure RunOnce(long records, const std::string& mode) {
     setenv("TMPDIR", dir.c_str(), 1);
     const std::string n = std::to_string(records);
     execl("/proc/self/exe", "chart_bench", "--child", n.c_str(), mode.c_str(),
-          static_cast<char*>(nullptr));
+          heap ? "heap" : "plain", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);
@@ -134,12 +139,16 @@ Measure RunOnce(long records, const std::string& mode) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 4 && std::strcmp(argv[1], "--child") == 0) return Child(std::atol(argv[2]), argv[3]);
+  if (argc >= 5 && std::strcmp(argv[1], "--child") == 0)
+    return Child(std::atol(argv[2]), argv[3], std::strcmp(argv[4], "heap") == 0);
   std::vector<long> sizes;
   int runs = 3;
   std::string chartMode = "chart";
+  bool heap = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--heap") == 0) {
+      heap = true;
+    } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (std::strcmp(argv[i], "--mode") == 0 && i + 1 < argc) {
       chartMode = argv[++i];
@@ -159,7 +168,7 @@ int main(int argc, char** argv) {
       bool ok = true;
       double peak = 0;
       for (int r = 0; r < runs; ++r) {
-        const Measure m = RunOnce(n, mode);
+        const Measure m = RunOnce(n, mode, heap);
         if (r == 0 || m.seconds < best.seconds) best = m;
         peak = r == 0 ? m.peakMb : std::min(peak, m.peakMb);
         ok = ok && m.success;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -233,7 +234,8 @@ std::vector<Value> GraficoPorPagina(TDocumentoRenderizable& doc, std::string_vie
   std::vector<Value> out;
   for (int64_t p = 1; p <= doc.TotalPaginas(); ++p) {
     Value puntos;
-    for (const Value& o : doc.GetPagina(p).Get("objetos").AsList())
+    const Value pagina = doc.GetPagina(p);
+    for (const Value& o : pagina.Get("objetos").AsList())
       if (o.Get("id").Str() == id) puntos = o.Get("puntos");
     out.push_back(puntos);
   }
@@ -305,7 +307,8 @@ TEST(TChart, EachLabelShowsItsOwnSheet) {
   int etiquetas = 0;
   Value serie;
   for (int64_t p = 1; p <= 2; ++p) {
-    for (const Value& o : doc->GetPagina(p).Get("objetos").AsList()) {
+    const Value pagina = doc->GetPagina(p);
+    for (const Value& o : pagina.Get("objetos").AsList()) {
       const Value& puntos = o.Get("puntos");
       ASSERT_EQ(puntos.Len(), 30u);
       if (o.Get("id").Str() == "r") {
@@ -322,6 +325,33 @@ TEST(TChart, EachLabelShowsItsOwnSheet) {
     }
   }
   EXPECT_EQ(etiquetas, 30);
+}
+
+TEST(TChart, ALongListSpoolsOneSeriesForEveryPage) {
+  // From 20,000 records the pages are spooled from the first: the chart beside the list is
+  // written once, and every page read back shows that one series.
+  const std::string plantilla = R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+      "aObjects":[{"cType":"TTable","cId":"t","nWidth":100,"nHeight":230,
+        "hSections":{"detail":{"aLines":[{"nHeight":5,"aCells":[{"nWidth":100,
+          "hContent":{"cType":"TText","hObject":{"cText":"VENTAS.importe"}}}]}]}}},
+        {"cType":"TChart","cId":"g","nLeft":120,"nWidth":50,"nHeight":50,
+         "hChartSpec":{"cCategoryFormula":"VENTAS.mes","cValueFormula":"VENTAS.importe"}}]})";
+  TKXEngine engine;
+  Ref<TDocumentoRenderizable> doc = Correr(engine, plantilla, 20000);
+  ASSERT_TRUE(doc) << engine.cLastError;
+  ASSERT_TRUE(doc->IsPageSpooling());
+  ASSERT_GT(doc->TotalPaginas(), 400);
+  const std::string archivo(doc->aPaginas.AsList()[0].Get("__kxPageFile").Str());
+  // Each page with its own copy of the points takes some 30 MB.
+  EXPECT_LT(std::filesystem::file_size(archivo), 4u << 20);
+  const std::vector<Value> paginas = GraficoPorPagina(*doc, "g");
+  for (const Value& puntos : paginas) {
+    ASSERT_TRUE(puntos.SameRef(paginas[0]));
+  }
+  ASSERT_EQ(paginas[0].Len(), 20000u);
+  EXPECT_EQ(paginas[0].AsList()[19999].Get("label").Str(), "M20000");
+  EXPECT_EQ(paginas[0].AsList()[19999].Get("value").Int(), 20000);
+  EXPECT_FALSE(doc->HasPageSpoolError());
 }
 
 TEST(TChart, KeepsItsDataOnlyWhenTheFormulasReadNothingButTheRecords) {
