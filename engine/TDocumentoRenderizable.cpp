@@ -111,18 +111,26 @@ class TDocumentoRenderizable::Compartidos final : public ValoresCompartidos {
   // The values the page holds: every scalar, list and map once, a long text by its 16-byte
   // words, and a shared value only the first time the document meets it.
   int64_t Peso(const Value& v, int depth = 1) {
-    if (depth > kProfundidadPeso) return 0;
     const List* lista = v.ListPtr();
     const Map* mapa = v.MapPtr();
-    if (!lista && !mapa) return v.IsText() ? 1 + static_cast<int64_t>(v.Str().size() / 16) : 1;
+    if (!lista && !mapa) return PesoEscalar(v);
+    if (depth > kProfundidadPeso) return 1;
     const size_t n = lista ? lista->size() : mapa->size();
     if (depth >= kProfundidadMinima && n >= kMinElementos) {
       bool nueva = false;
       if (Buscar(v, nueva) >= 0 && !nueva) return 0;
     }
     int64_t peso = 1;
-    for (size_t i = 0; i < n; ++i) peso += Peso(lista ? (*lista)[i] : mapa->ValueAt(i), depth + 1);
+    for (size_t i = 0; i < n; ++i) {
+      const Value& hijo = lista ? (*lista)[i] : mapa->ValueAt(i);
+      // Most values are scalars: weighed here, without a call.
+      peso += hijo.IsList() || hijo.IsMap() ? Peso(hijo, depth + 1) : PesoEscalar(hijo);
+    }
     return peso;
+  }
+
+  static int64_t PesoEscalar(const Value& v) {
+    return v.IsText() ? 1 + static_cast<int64_t>(v.Str().size() / 16) : 1;
   }
 
   // The segment holds a shared value, not a page.
