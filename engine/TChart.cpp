@@ -112,56 +112,19 @@ Registros DetailRecords(TContextoEjecucion& context) {
 constexpr std::string_view kFuncionesDePagina[] = {
     "PAGE", "PAGES", "TOTALPAGES", "LASTPAGE", "PAGEBY", "TOTALPAGESBY", "LASTPAGEBY"};
 
-bool CaracterDeNombre(char c) {
-  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '.' || c == '$';
-}
-
-bool EsVariableDeUsuario(std::string_view nombre, const Map* variables) {
-  if (!variables) return false;
-  const std::string clave = ClaveSinMayusculas(nombre);
-  for (const Map::Entry& e : *variables)
-    if (CoincideSinMayusculas(e.key.Str(), clave)) return true;
-  return false;
-}
-
 // Whether the formula may answer otherwise from one composition to the next for the same
-// record: it asks for the page (its number or a page count), or reads a running sum ("SUM."),
-// or a user variable ("VAR.", "@" or its bare name), whose own formula may read either. What
-// it reads of the record the chart makes current is the same wherever the chart is drawn.
-// Names inside quoted runs are data; what follows a quote that is never closed is read on as
-// formula text, so that nothing of a doubtful formula goes unseen.
-bool LeeEstadoDeComposicion(std::string_view formula, const Map* variablesUsuario) {
-  const size_t n = formula.size();
-  size_t i = 0;
-  while (i < n) {
-    const char c = formula[i];
-    if (c == '"' || c == '\'') {
-      const size_t cierre = formula.find(c, i + 1);
-      i = cierre == std::string_view::npos ? i + 1 : cierre + 1;
-      continue;
-    }
-    if (c == '@') return true;
-    if (!CaracterDeNombre(c)) {
-      ++i;
-      continue;
-    }
-    size_t fin = i;
-    while (fin < n && CaracterDeNombre(formula[fin])) ++fin;
-    const std::string_view nombre = formula.substr(i, fin - i);
-    size_t siguiente = fin;
-    while (siguiente < n && (formula[siguiente] == ' ' || formula[siguiente] == '\t')) ++siguiente;
-    if (siguiente < n && formula[siguiente] == '(') {
-      const std::string funcion = NormalizarNombreFuncion(nombre);
-      for (std::string_view f : kFuncionesDePagina)
-        if (funcion == f) return true;
-    } else if (TienePrefijoVariableFormula(nombre) ||
-               EsVariableDeUsuario(nombre, variablesUsuario)) {
-      return true;
-    }
-    i = fin;
-  }
-  return false;
+// record: it asks for the page (its number or a page count), or reads a running sum or a user
+// variable, whose own formula may read either. What it reads of the record the chart makes
+// current is the same wherever the chart is drawn.
+bool LeeEstadoDeComposicion(std::string_view formula, const TContextoEjecucion& context) {
+  const bool pagina = AlgunNombreDeFormula(formula, [](std::string_view nombre, bool llamada) {
+    if (!llamada) return false;
+    const std::string funcion = NormalizarNombreFuncion(nombre);
+    for (std::string_view f : kFuncionesDePagina)
+      if (funcion == f) return true;
+    return false;
+  });
+  return pagina || context.FormulaLeeSumaOVariable(formula);
 }
 
 }  // namespace
@@ -325,8 +288,7 @@ bool TChart::FormulasLeenEstado(TContextoEjecucion& context) {
   if (a.lHecho && a.hSpec.SameRef(hChartSpec) && a.cKind == cChartKind &&
       a.hUsuario.SameRef(usuario))
     return a.lLeeEstado;
-  const Map* variables = usuario.MapPtr();
-  auto lee = [&](const Value& formula) { return LeeEstadoDeComposicion(formula.Str(), variables); };
+  auto lee = [&](const Value& formula) { return LeeEstadoDeComposicion(formula.Str(), context); };
   bool leeEstado = false;
   if (cChartKind == "crosstab") {
     const Value& lista = hChartSpec.Get("aDefinitions");

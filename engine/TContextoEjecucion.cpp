@@ -5,6 +5,7 @@
 #include <typeinfo>
 #include <utility>
 
+#include "FormulaSyntax.h"
 #include "RuntimeOptions.h"
 #include "TContextoEjecucionInterno.h"
 
@@ -555,6 +556,18 @@ bool TContextoEjecucion::EsModoDisenador() const {
   // Asked by every object rendered: read in place, without a copy of the text.
   const Value& modo = Opcion(hOpciones, oEstado_->oModo, opcion::modoEjecucion);
   return modo.IsText() && modo.Str() == "disenador";
+}
+
+bool TContextoEjecucion::FormulaLeeSumaOVariable(std::string_view formula) const {
+  const Map* usuario = HGet(hOpciones, opcion::hUserVars).MapPtr();
+  return AlgunNombreDeFormula(formula, [&](std::string_view nombre, bool llamada) {
+    if (NombraVariableFormula(nombre) && (!llamada || nombre.front() == '@')) return true;
+    if (llamada || !usuario) return false;
+    const std::string clave = ClaveSinMayusculas(nombre);
+    for (const Map::Entry& e : *usuario)
+      if (CoincideSinMayusculas(e.key.Str(), clave)) return true;
+    return false;
+  });
 }
 
 bool TContextoEjecucion::TieneProgreso() const {

@@ -187,6 +187,9 @@ class TContextoEjecucion : public KXObject {
   std::string GetModoEjecucion() const;
   // The run mode is exactly "disenador".
   bool EsModoDisenador() const;
+  // The formula may read a running sum or a user variable ("SUM.", "VAR.", "@" or the bare
+  // name of one of the options' user variables, in any letter case).
+  bool FormulaLeeSumaOVariable(std::string_view formula) const;
   // The option "lProgressActive" is the logical true.
   bool TieneProgreso() const;
   // Reports a record examined; false asks the caller to stop.

@@ -181,7 +181,19 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
   // its group lines reset them, and each record added after its row, as a printed record is
   // added after its detail lines.
   ctx.ResetAcumuladores();
-  const bool sumas = !ctx.aAccumulatorRuntimePlans.empty();
+  const std::vector<TTableLinea>& detalle = plano->aLineas[kDetail];
+  // A row shows a sum only through its cells and its lines' conditions: where none of them
+  // reads one, the sums need not be kept.
+  bool leenSumas = false;
+  for (const TTableLinea& l : detalle)
+    leenSumas = leenSumas || ctx.FormulaLeeSumaOVariable(l.cCondicion) ||
+                ctx.FormulaLeeSumaOVariable(l.cSupresion);
+  if (const List* lineas = HGet(HGet(secciones, "detail"), "aLines").ListPtr())
+    for (const Value& linea : *lineas)
+      if (const List* celdas = HGet(linea, "aCells").ListPtr())
+        for (const Value& celda : *celdas)
+          leenSumas = leenSumas || ctx.FormulaLeeSumaOVariable(TTable::ExportCellFormula(celda));
+  const bool sumas = leenSumas && !ctx.aAccumulatorRuntimePlans.empty();
   // Groups matter to the sums only where a group line resets one.
   bool reinicios = false;
   for (int s : {kGroupHeader, kGroupFooter})
@@ -208,7 +220,6 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
     return m.v;
   };
   const Valores ninguno;
-  const std::vector<TTableLinea>& detalle = plano->aLineas[kDetail];
   std::vector<bool> visibles(detalle.size());
   Items grupo;
   for (int64_t i = 0; i < nCount; ++i) {

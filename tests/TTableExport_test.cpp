@@ -298,5 +298,52 @@ TEST(TTableExport, RowsHoldTheRunningSumsThePagesPrint) {
   }
 }
 
+TEST(TTableExport, SumsReadThroughConditionsAndUserVariablesAreKept) {
+  // No cell names a sum, yet the rows read one: through a line's condition (records print
+  // while the sum before them is under 10), or through a user variable of the sum.
+  struct Caso {
+    const char* que;
+    std::string extra, linea, celda;
+    size_t columna;
+    std::vector<std::string> esperado;
+  };
+  const std::string campos =
+      Texto(R"({"cText":"LIN.cli"})") + "," + Texto(R"({"cText":"LIN.importe"})");
+  const Caso casos[] = {
+      {"a condition",
+       "",
+       R"({"nHeight":6,"cConditionFormula":"SUM.TOTAL < 10","aCells":[)" + campos + "]}",
+       "_0_1_text",
+       1,
+       {"1", "2", "3", "4"}},
+      {"a user variable",
+       R"("hUserVars":{"acumulado":{"formula":"SUM.TOTAL"}},)",
+       R"({"nHeight":6,"aCells":[)" + campos + "," + Texto(R"({"cText":"Acumulado"})") + "]}",
+       "_0_2_text",
+       2,
+       {"0", "1", "3", "6", "10", "15", "21", "28", "36", "45", "55", "66"}},
+  };
+  const std::vector<int> importes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  for (const Caso& c : casos) {
+    for (const bool dosPasadas : {false, true}) {
+      const std::string paginas =
+          dosPasadas ? R"J({"cType":"TText","cId":"n","nTop":280,"nWidth":50,"nHeight":5,
+              "cText":"'Hoja ' + PAGE() + ' de ' + TOTALPAGES()"},)J"
+                     : "";
+      const std::string plantilla =
+          R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,)" + c.extra +
+          R"("hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},"aObjects":[)" + paginas +
+          R"({"cType":"TTable","cId":"t","nTop":10,"nWidth":100,"nHeight":48,
+          "hSections":{"detail":{"aLines":[)" +
+          c.linea + "]}}}]}";
+      std::string error;
+      const ImpresoYExportado r = CorrerYExportar(plantilla, importes, c.celda, c.columna, &error);
+      ASSERT_TRUE(error.empty()) << c.que << ": " << error;
+      EXPECT_EQ(r.exportado, c.esperado) << c.que << (dosPasadas ? ", two passes" : "");
+      EXPECT_EQ(r.impreso, r.exportado) << c.que << (dosPasadas ? ", two passes" : "");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kx
