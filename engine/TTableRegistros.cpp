@@ -222,10 +222,11 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
   const Valores ninguno;
   std::vector<bool> visibles(detalle.size());
   Items grupo;
+  // Made once: where groups are followed, every record's state is decided into it.
+  EstadoGrupo g;
   for (int64_t i = 0; i < nCount; ++i) {
     const Value registro = Registro(i);
     if (!registro.IsMap() || !PushRecordVariables(registro, i)) continue;
-    EstadoGrupo g;
     const Valores* actual = &ninguno;
     const Valores* anterior = nullptr;
     const Valores* siguiente = nullptr;
