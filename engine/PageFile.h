@@ -32,6 +32,7 @@
 
 namespace kx {
 
+// The table of shared values a page file is written and read with.
 class ValoresCompartidos {
  public:
   // The writer asks only about lists and maps of at least this many elements
