@@ -375,6 +375,10 @@ bool TienePrefijoVariableFormula(std::string_view name) {
   return EqualsIgnoreCase(p, "VAR.") || EqualsIgnoreCase(p, "SUM.");
 }
 
+bool NombraVariableFormula(std::string_view name) {
+  return (!name.empty() && name.front() == '@') || TienePrefijoVariableFormula(name);
+}
+
 namespace {
 
 const std::string_view kFuncionesPaginacion[] = {"pages(",  "totalpages(",   "lastpage(",

@@ -108,6 +108,44 @@ std::optional<bool> ValorBooleanoCondicion(std::string_view text);
 // The text, trimmed, begins with "VAR." or "SUM." in any letter case.
 bool TienePrefijoVariableFormula(std::string_view name);
 
+// Each name of a formula text in turn, and whether it is called: a run of A-Z a-z 0-9 "_"
+// "." "$" (with the "@" before it, when there is one), called when a "(" follows it after
+// blanks. Names inside quoted runs are data and are not given; what follows a quote that is
+// never closed is read on as formula text, so that nothing of a doubtful text goes unseen.
+// Stops at the first name for which `f(name, called)` answers true, and answers whether one did.
+template <class F>
+bool AlgunNombreDeFormula(std::string_view text, F&& f) {
+  auto deNombre = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '.' || c == '$';
+  };
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    const char c = text[i];
+    if (c == '"' || c == '\'') {
+      const size_t cierre = text.find(c, i + 1);
+      i = cierre == std::string_view::npos ? i + 1 : cierre + 1;
+      continue;
+    }
+    if (!deNombre(c) && c != '@') {
+      ++i;
+      continue;
+    }
+    size_t fin = i + 1;
+    while (fin < n && deNombre(text[fin])) ++fin;
+    size_t siguiente = fin;
+    while (siguiente < n && (text[siguiente] == ' ' || text[siguiente] == '\t')) ++siguiente;
+    if (f(text.substr(i, fin - i), siguiente < n && text[siguiente] == '(')) return true;
+    i = fin;
+  }
+  return false;
+}
+
+// The name reads a formula variable, a user variable or a running sum: "VAR." or "SUM." in
+// front (in any letter case), or "@".
+bool NombraVariableFormula(std::string_view name);
+
 // The text calls a page-count function ("pages(", "totalpages(", "lastpage(",
 // "pageby(", "totalpagesby(", "lastpageby("), found in its lower-case form
 // with every space removed; "page(" alone is no page count.

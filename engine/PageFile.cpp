@@ -28,6 +28,8 @@ enum Tag : uint8_t {
   kTagMapSameKeys,
   // In such a map, a count (at least 2) of entries in a row that are all repeats.
   kTagRepeatRun,
+  // A list or map kept beside the page, by its number in the table of shared values.
+  kTagShared,
 };
 
 // Far deeper than any rendered page; bounds the recursion on both sides, so
@@ -82,7 +84,7 @@ class KeyTable {
 class PageWriter {
  public:
   // Writes through a cursor into `out`, grown ahead in large steps; Finish cuts it to size.
-  explicit PageWriter(std::string& out) : out_(out) {
+  PageWriter(std::string& out, ValoresCompartidos* shared) : out_(out), shared_(shared) {
     out_.resize(std::max<size_t>(out_.capacity(), 4096));
     base_ = out_.data();
     cap_ = out_.size();
@@ -146,11 +148,24 @@ class PageWriter {
         Signed(v.MsOfDay());
         return true;
       case Kind::List:
+        if (shared_ && WriteShared(v, v.AsList().size(), depth)) return true;
         return WriteList(v.AsList(), depth);
       case Kind::Map:
+        if (shared_ && WriteShared(v, v.AsMap().size(), depth)) return true;
         return WriteMap(v.AsMap(), depth);
     }
     return false;
+  }
+
+  // Writes the value as its number when the table keeps it.
+  bool WriteShared(const Value& v, size_t size, int depth) {
+    if (depth < ValoresCompartidos::kProfundidadMinima || size < ValoresCompartidos::kMinElementos)
+      return false;
+    const int64_t number = shared_->Numero(v);
+    if (number < 0) return false;
+    Byte(kTagShared);
+    Varint(static_cast<uint64_t>(number));
+    return true;
   }
 
   bool WriteList(const List& list, int depth) {
@@ -353,6 +368,7 @@ class PageWriter {
   };
 
   std::string& out_;
+  ValoresCompartidos* shared_;
   char* base_ = nullptr;
   size_t cap_ = 0;
   size_t pos_ = 0;
@@ -367,7 +383,8 @@ class PageWriter {
 // decimals byte that the bytes left cannot hold fails the whole read.
 class PageReader {
  public:
-  explicit PageReader(std::string_view in) : p_(in.data()), end_(in.data() + in.size()) {
+  PageReader(std::string_view in, ValoresCompartidos* shared)
+      : p_(in.data()), end_(in.data() + in.size()), shared_(shared) {
     keys_.reserve(64);
     owner_.reserve(64);
     undo_.reserve(256);
@@ -420,6 +437,10 @@ class PageReader {
         return ReadMap(out, depth, false);
       case kTagMapSameKeys:
         return ReadMap(out, depth, true);
+      case kTagShared: {
+        uint64_t number = 0;
+        return shared_ && Varint(number) && shared_->Valor(number, out);
+      }
       default:
         return false;
     }
@@ -592,6 +613,7 @@ class PageReader {
 
   const char* p_;
   const char* end_;
+  ValoresCompartidos* shared_;
   KeyTable known_;               // key texts, to refuse one spelt out twice
   std::vector<Value> keys_;      // by key number
   std::vector<uint32_t> owner_;  // by key number: serial of the map holding it
@@ -613,15 +635,15 @@ class PageReader {
 
 }  // namespace
 
-bool WritePageFile(const Value& page, std::string& out) {
-  PageWriter writer(out);
+bool WritePageFile(const Value& page, std::string& out, ValoresCompartidos* shared) {
+  PageWriter writer(out, shared);
   const bool written = writer.Write(page, 1);
   writer.Finish();
   return written;
 }
 
-bool ReadPageFile(std::string_view in, Value& page) {
-  return PageReader(in).ReadPage(page);
+bool ReadPageFile(std::string_view in, Value& page, ValoresCompartidos* shared) {
+  return PageReader(in, shared).ReadPage(page);
 }
 
 }  // namespace kx

@@ -3,6 +3,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FormulaSyntax.h"
 #include "RegistrosDetalle.h"
 #include "RuntimeOptions.h"
 #include "TContextoEjecucion.h"
@@ -107,6 +108,25 @@ Registros DetailRecords(TContextoEjecucion& context) {
   return Registros(bloques->ValueAt(0), std::string(bloques->KeyAt(0)) + ".");
 }
 
+// The functions that answer from the page the chart is drawn on.
+constexpr std::string_view kFuncionesDePagina[] = {
+    "PAGE", "PAGES", "TOTALPAGES", "LASTPAGE", "PAGEBY", "TOTALPAGESBY", "LASTPAGEBY"};
+
+// Whether the formula may answer otherwise from one composition to the next for the same
+// record: it asks for the page (its number or a page count), or reads a running sum or a user
+// variable, whose own formula may read either. What it reads of the record the chart makes
+// current is the same wherever the chart is drawn.
+bool LeeEstadoDeComposicion(std::string_view formula, const TContextoEjecucion& context) {
+  const bool pagina = AlgunNombreDeFormula(formula, [](std::string_view nombre, bool llamada) {
+    if (!llamada) return false;
+    const std::string funcion = NormalizarNombreFuncion(nombre);
+    for (std::string_view f : kFuncionesDePagina)
+      if (funcion == f) return true;
+    return false;
+  });
+  return pagina || context.FormulaLeeSumaOVariable(formula);
+}
+
 }  // namespace
 
 TChart& TChart::Init(TReportNode* parent) {
@@ -117,12 +137,14 @@ TChart& TChart::Init(TReportNode* parent) {
   hChartSpec = Value::NewMap();
   cKx12SourceJson.clear();
   oCache_ = {};
+  oAnalisis_ = {};
   return *this;
 }
 
 void TChart::End() {
   hChartSpec = Value::NewMap();
   oCache_ = {};
+  oAnalisis_ = {};
   oParent = nullptr;
 }
 
@@ -145,6 +167,7 @@ TChart& TChart::Load(const Value& map) {
     cKx12SourceJson = source ? ValorAString(*source) : "";
   }
   oCache_ = {};
+  oAnalisis_ = {};
   return *this;
 }
 
@@ -169,27 +192,34 @@ Value TChart::GenerarRenderizable(TContextoEjecucion& context) {
 }
 
 Value TChart::DatosGrafico(TContextoEjecucion& context) {
-  // Every page of a job run shows the same records: the data is built once per record list
-  // (the page loop shares one list among its pages), so a chart on each of many pages costs
-  // one pass over the records, not one per page.
+  // A chart whose formulas read only its records shows the same data wherever it is drawn: the
+  // data is built once per record list (the page loop shares one list among its pages), so a
+  // chart on each of many pages costs one pass over the records, and every page holds the one
+  // series. A chart whose formulas read the page or the sums is built for each composition.
   const Value& runtime = HGet(context.GetOpciones(), opcion::aRegistrosDetalleRuntime);
-  const bool conRegistros = ListaRegistros(runtime).Valida();
-  if (conRegistros && oCache_.hDatos.IsMap() && oCache_.aRegistros.SameRef(runtime) &&
+  const bool reutilizable = ListaRegistros(runtime).Valida() && !FormulasLeenEstado(context);
+  if (reutilizable && oCache_.hDatos.IsMap() && oCache_.aRegistros.SameRef(runtime) &&
       oCache_.hSpec.SameRef(hChartSpec) && oCache_.cKind == cChartKind)
     return oCache_.hDatos;
   Value datos = cChartKind == "crosstab" ? BuildCrosstab(context) : BuildChart(context);
   oCache_ = {};
-  if (conRegistros) oCache_ = {runtime, hChartSpec, cChartKind, datos};
+  if (reutilizable) oCache_ = {runtime, hChartSpec, cChartKind, datos};
   return datos;
 }
 
+Value TChart::FormulaCategoria() const {
+  return Value(hChartSpec.Has("cCategoryFormula") ? StringValue(hChartSpec.Get("cCategoryFormula"))
+                                                  : std::string("\"\""));
+}
+
+Value TChart::FormulaValor() const {
+  return Value(hChartSpec.Has("cValueFormula") ? StringValue(hChartSpec.Get("cValueFormula"))
+                                               : std::string("0"));
+}
+
 Value TChart::BuildChart(TContextoEjecucion& context) {
-  const Value& ajustes = hChartSpec;
-  const Value formulaEtiqueta(ajustes.Has("cCategoryFormula")
-                                  ? StringValue(ajustes.Get("cCategoryFormula"))
-                                  : std::string("\"\""));
-  const Value formulaValor(ajustes.Has("cValueFormula") ? StringValue(ajustes.Get("cValueFormula"))
-                                                        : std::string("0"));
+  const Value formulaEtiqueta = FormulaCategoria();
+  const Value formulaValor = FormulaValor();
   Registros registros = DetailRecords(context);
   Value puntos = Value::NewList();
   puntos.AsList().Reserve(registros.size());
@@ -201,7 +231,12 @@ Value TChart::BuildChart(TContextoEjecucion& context) {
         valor = NumberValue(context.EvaluarFormula(formulaValor));
       },
       [&] {
-        puntos.Push(Value::NewMap({{"label", etiqueta}, {"value", valor}}));
+        // Every point copies one prototype, so all of them share one key table.
+        static const Map& proto = ConstantMap({{"label", Value()}, {"value", Value()}});
+        auto punto = MakeRef<Map>(proto);
+        punto->ValueAt(0) = std::move(etiqueta);
+        punto->ValueAt(1) = std::move(valor);
+        puntos.Push(Value(std::move(punto)));
       });
   return Value::NewMap({{"puntos", puntos}});
 }
@@ -245,6 +280,31 @@ bool TChart::LeerDefinicion(const Value& def, DefinicionCruzada& d) {
   d.hEstiloColumna = estilo("hColumnStyle");
   d.hEstiloCelda = estilo("hCellStyle");
   return true;
+}
+
+bool TChart::FormulasLeenEstado(TContextoEjecucion& context) {
+  const Value& usuario = HGet(context.GetOpciones(), opcion::hUserVars);
+  Analisis& a = oAnalisis_;
+  if (a.lHecho && a.hSpec.SameRef(hChartSpec) && a.cKind == cChartKind &&
+      a.hUsuario.SameRef(usuario))
+    return a.lLeeEstado;
+  auto lee = [&](const Value& formula) { return LeeEstadoDeComposicion(formula.Str(), context); };
+  bool leeEstado = false;
+  if (cChartKind == "crosstab") {
+    const Value& lista = hChartSpec.Get("aDefinitions");
+    const Value definiciones = lista.IsList() ? lista : Value::NewList({hChartSpec});
+    for (const Value& def : definiciones.AsList()) {
+      DefinicionCruzada d;
+      if (!LeerDefinicion(def, d)) continue;
+      leeEstado = leeEstado || (!d.lResumenFila && lee(d.cFila)) ||
+                  (!d.lResumenColumna && lee(d.cColumna)) || lee(d.cCelda) ||
+                  lee(d.cEtiquetaFila) || lee(d.cEtiquetaColumna);
+    }
+  } else {
+    leeEstado = lee(FormulaCategoria()) || lee(FormulaValor());
+  }
+  a = {true, hChartSpec, cChartKind, usuario, leeEstado};
+  return leeEstado;
 }
 
 namespace {

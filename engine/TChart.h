@@ -6,10 +6,15 @@
 // renderer decides from them how to draw.
 //
 // Records: in a job run, every detail record of the job (the run's record
-// list), so a chart on every page shows the same data; without that list
-// (a preview), the rows of the first detail block of the report data. A
-// record's fields reach the formulas as plain values under both the dotted
-// name (block "." field) and the bare field name.
+// list); without that list (a preview), the rows of the first detail block
+// of the report data. A record's fields reach the formulas as plain values
+// under both the dotted name (block "." field) and the bare field name.
+//
+// Each composition evaluates the formulas with its own state (page, page
+// counts, running sums), so a chart on every page or label shows the state
+// of the page it is drawn on. Formulas that read only the records give the
+// same data everywhere: that data is built once per record list and every
+// page shares it.
 #pragma once
 
 #include <string>
@@ -41,8 +46,13 @@ class TChart : public TObjectBase {
 
  private:
   struct DefinicionCruzada;
-  // The data of the records ({"puntos"} or the cross table), kept per job record list.
+  // The data of the records ({"puntos"} or the cross table), kept per job record list while
+  // the formulas read nothing but the records.
   Value DatosGrafico(TContextoEjecucion& context);
+  // Some formula may read the page, a running sum or a user variable.
+  bool FormulasLeenEstado(TContextoEjecucion& context);
+  Value FormulaCategoria() const;
+  Value FormulaValor() const;
   // {"puntos": one {label, value} per record}.
   Value BuildChart(TContextoEjecucion& context);
   // {"filas", "columnas", "celdas", "estilos"} summed over every definition and record.
@@ -60,6 +70,16 @@ class TChart : public TObjectBase {
     Value hDatos;
   };
   Cache oCache_;
+  // Whether the formulas read more than the records, for the settings and the user variables
+  // it was judged on.
+  struct Analisis {
+    bool lHecho = false;
+    Value hSpec;
+    std::string cKind;
+    Value hUsuario;
+    bool lLeeEstado = false;
+  };
+  Analisis oAnalisis_;
 };
 
 }  // namespace kx

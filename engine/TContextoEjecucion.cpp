@@ -5,6 +5,7 @@
 #include <typeinfo>
 #include <utility>
 
+#include "FormulaSyntax.h"
 #include "RuntimeOptions.h"
 #include "TContextoEjecucionInterno.h"
 
@@ -569,6 +570,18 @@ bool TContextoEjecucion::EsUltimaPagina() const {
   const Value& u = hOpciones.Get(opcion::nUltimaPaginaRuntime);
   const int64_t ultima = u.IsNumber() ? std::max<int64_t>(0, u.Int()) : 0;
   return nPaginaActual >= (ultima > 0 ? std::min(ultima, nTotalPaginas) : nTotalPaginas);
+}
+
+bool TContextoEjecucion::FormulaLeeSumaOVariable(std::string_view formula) const {
+  const Map* usuario = HGet(hOpciones, opcion::hUserVars).MapPtr();
+  return AlgunNombreDeFormula(formula, [&](std::string_view nombre, bool llamada) {
+    if (NombraVariableFormula(nombre) && (!llamada || nombre.front() == '@')) return true;
+    if (llamada || !usuario) return false;
+    const std::string clave = ClaveSinMayusculas(nombre);
+    for (const Map::Entry& e : *usuario)
+      if (CoincideSinMayusculas(e.key.Str(), clave)) return true;
+    return false;
+  });
 }
 
 bool TContextoEjecucion::TieneProgreso() const {

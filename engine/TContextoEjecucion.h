@@ -205,6 +205,9 @@ class TContextoEjecucion : public KXObject {
   // The page is known to be the document's last one: the total is known and the page is
   // the one LASTPAGE holds on (as it answers without a current record).
   bool EsUltimaPagina() const;
+  // The formula may read a running sum or a user variable ("SUM.", "VAR.", "@" or the bare
+  // name of one of the options' user variables, in any letter case).
+  bool FormulaLeeSumaOVariable(std::string_view formula) const;
   // The option "lProgressActive" is the logical true.
   bool TieneProgreso() const;
   // Reports a record examined; false asks the caller to stop.

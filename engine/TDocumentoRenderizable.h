@@ -21,9 +21,24 @@
 //  - replacing a stored page appends it again (the old segment is dead space);
 //  - removing pages reads their object counts from the segment table;
 //  - `Create` and `End` (and so the destructor) erase the file.
+//
+// A list or map inside a page's objects that the page shares with others
+// (one chart series on every page) is one value for the whole document:
+//  - it is known by its identity, and only while something besides the
+//    document holds it too (a value the page alone holds is its own);
+//  - it is written once, as a segment of its own, and stored pages name it;
+//  - pages read back share it as the stored pages did: while its owner
+//    still holds it they are given that very value, else it is decoded
+//    from the file once and kept while read pages hold it (and a little
+//    longer: decoded values are let go of as their number doubles);
+//  - the spooling switch weighs what pages hold in memory, counting such a
+//    value once: it switches on at the object limit, or when the pages hold
+//    as many values as that many objects of kValoresPorObjeto values would
+//    (a page of few objects can hold a great deal, a chart's every point).
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -34,6 +49,10 @@ namespace kx {
 
 class TDocumentoRenderizable : public KXObject {
  public:
+  // Somewhat more than an ordinary rendered object holds (a text of some forty keys and its
+  // runs holds 56 values), so ordinary pages still switch at their object count.
+  static constexpr int64_t kValoresPorObjeto = 64;
+
   // New(width, height): both through the value-to-number rule.
   explicit TDocumentoRenderizable(const Value& width = Value(0), const Value& height = Value(0));
   // Erases the document's spool file.
@@ -120,9 +139,15 @@ class TDocumentoRenderizable : public KXObject {
   // 0-based index of page n, or -1 when n is not a page number.
   int64_t PageIndex(const Value& n) const;
   List& Paginas();
+  // The switch weighs the pages held in memory (with an automatic limit).
+  bool PesaPaginas() const { return !lPageSpooling && nAutoSpoolObjectLimit > 0; }
+
+  class Compartidos;  // the values pages share (TDocumentoRenderizable.cpp)
 
   PageSpool oSpool;
-  Value vRutaSpool;  // the spool file's path, shared by every stub
+  std::unique_ptr<Compartidos> oCompartidos;
+  int64_t nPesoEnMemoria = 0;  // values held by the pages in memory, shared ones once
+  Value vRutaSpool;            // the spool file's path, shared by every stub
   // Reused for every page written or read, so a run allocates it once.
   std::string cBufferPagina;
 };

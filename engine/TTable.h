@@ -161,7 +161,7 @@ class TTable : public TRectangle {
                                        TContextoEjecucion& context);
   // Walks the table's records as a render reads them: each record that is a map is made
   // current, `row` is told which detail lines show for it (condition true, not suppressed),
-  // and the record is released.
+  // and the record is released; the sums the rows read are kept as the pages keep them.
   void ExportRecords(TContextoEjecucion& context, const Value& sections,
                      const std::function<void(const std::vector<bool>& visible)>& row);
 

@@ -440,6 +440,10 @@ class TTableRender {
   static bool GroupValuesEqual(const Value& a, const Value& b);
   Value AdjacentRuntimeRecord(int64_t i, int64_t desplazamiento);
   EstadoGrupo GroupState(const Value& registro, int64_t i, int64_t continuacion);
+  // Where the record stands in its group, from its group values and its neighbours' (nothing
+  // for a neighbour that is not there).
+  void DecideGroupState(EstadoGrupo& g, const Valores& actual, const Valores* anterior,
+                        const Valores* siguiente, int64_t continuacion) const;
   void GroupBoundaryLines(Items& items, int seccion, const Valores& actual, const Value& otro,
                           const Valores& valoresOtro);
 

@@ -195,16 +195,89 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
   oRegistros = ListaRegistros(TablePreviewRecords());
   nCount = static_cast<int64_t>(oRegistros.size());
   oRuntime = ListaRegistros(opciones.Get(opcion::aRegistrosDetalleRuntime));
+  // A row shows the sums as its printed record does: reset where the table starts and where
+  // its group lines reset them, and each record added after its row, as a printed record is
+  // added after its detail lines.
+  ctx.ResetAcumuladores();
   const std::vector<TTableLinea>& detalle = plano->aLineas[kDetail];
+  // A row shows a sum only through its cells and its lines' conditions: where none of them
+  // reads one, the sums need not be kept.
+  bool leenSumas = false;
+  for (const TTableLinea& l : detalle)
+    leenSumas = leenSumas || ctx.FormulaLeeSumaOVariable(l.cCondicion) ||
+                ctx.FormulaLeeSumaOVariable(l.cSupresion);
+  if (const List* lineas = HGet(HGet(secciones, "detail"), "aLines").ListPtr())
+    for (const Value& linea : *lineas)
+      if (const List* celdas = HGet(linea, "aCells").ListPtr())
+        for (const Value& celda : *celdas)
+          leenSumas = leenSumas || ctx.FormulaLeeSumaOVariable(TTable::ExportCellFormula(celda));
+  const bool sumas = leenSumas && !ctx.aAccumulatorRuntimePlans.empty();
+  // Groups matter to the sums only where a group line resets one.
+  bool reinicios = false;
+  for (int s : {kGroupHeader, kGroupFooter})
+    for (const TTableLinea& l : plano->aLineas[s])
+      reinicios = reinicios || l.aResetAcumuladores.IsList();
+  const bool grupos = sumas && reinicios;
+  if (grupos) PrepararGrupos();
+  // The group values of records i - 1, i and i + 1. Values read straight from a record's
+  // fields are the same wherever they are read, so they are read once, not again when the
+  // record is a neighbour; values of expressions are read afresh, as the pages read them.
+  struct Memo {
+    int64_t j = -1;
+    bool lCampos = false;
+    Valores v;
+  };
+  Memo memo[3];
+  auto valoresDe = [&](int64_t j, const Value& r) -> const Valores& {
+    Memo& m = memo[j % 3];
+    if (m.j == j && m.lCampos) return m.v;
+    GroupValues(r, m.v);
+    m.j = j;
+    m.lCampos = true;
+    for (const std::string& e : aExpresiones) m.lCampos = m.lCampos && r.AsMap().Has(e);
+    return m.v;
+  };
+  const Valores ninguno;
   std::vector<bool> visibles(detalle.size());
+  Items grupo;
+  // Made once: where groups are followed, every record's state is decided into it.
+  EstadoGrupo g;
   for (int64_t i = 0; i < nCount; ++i) {
     const Value registro = Registro(i);
     if (!registro.IsMap() || !PushRecordVariables(registro, i)) continue;
+    const Valores* actual = &ninguno;
+    const Valores* anterior = nullptr;
+    const Valores* siguiente = nullptr;
+    if (grupos && lAgrupando) {
+      g.hAnterior = AdjacentRuntimeRecord(i, -1);
+      g.hSiguiente = AdjacentRuntimeRecord(i, +1);
+      actual = &valoresDe(i, registro);
+      if (g.hAnterior.IsMap()) anterior = &valoresDe(i - 1, g.hAnterior);
+      if (g.hSiguiente.IsMap()) siguiente = &valoresDe(i + 1, g.hSiguiente);
+      DecideGroupState(g, *actual, anterior, siguiente, 0);
+    }
+    if (g.lEmpieza && g.lElegible) {
+      PartitionSectionLines(kGroupHeader, i, grupo, nullptr);
+      GroupBoundaryLines(grupo, kGroupHeader, *actual, g.hAnterior, anterior ? *anterior : ninguno);
+      ResetLineAcumuladores(grupo);
+    }
     // Ignore-empty is a matter of printing: an exported line shows its blank values.
-    for (size_t k = 0; k < detalle.size(); ++k)
-      visibles[k] =
-          TableLineVisible(detalle[k], "detail") && !TableLineSuppressed(detalle[k], "detail");
+    bool alguna = false, forzada = false;
+    for (size_t k = 0; k < detalle.size(); ++k) {
+      const bool porCondicion = TableLineVisible(detalle[k], "detail");
+      const bool suprimida = porCondicion && TableLineSuppressed(detalle[k], "detail");
+      visibles[k] = porCondicion && !suprimida;
+      alguna = alguna || visibles[k];
+      forzada = forzada || (suprimida && detalle[k].lForceAccumulators);
+    }
     fila(visibles);
+    if (sumas && (alguna || forzada)) AcumularDetalle();
+    if (g.lTermina) {
+      PartitionSectionLines(kGroupFooter, i, grupo, nullptr);
+      GroupBoundaryLines(grupo, kGroupFooter, *actual, g.hSiguiente,
+                         siguiente ? *siguiente : ninguno);
+      ResetLineAcumuladores(grupo);
+    }
     PopRecordVariables();
   }
   plano = nullptr;
@@ -319,18 +392,22 @@ TTableRender::EstadoGrupo TTableRender::GroupState(const Value& registro, int64_
   const bool haySiguiente = g.hSiguiente.IsMap();
   if (hayAnterior) GroupValues(g.hAnterior, g.vAnterior);
   if (haySiguiente) GroupValues(g.hSiguiente, g.vSiguiente);
+  DecideGroupState(g, g.vActual, hayAnterior ? &g.vAnterior : nullptr,
+                   haySiguiente ? &g.vSiguiente : nullptr, continuacion);
+  return g;
+}
 
-  g.lElegible = lDisenador || !lSaltarVacios || !g.vActual.lVacia;
+void TTableRender::DecideGroupState(EstadoGrupo& g, const Valores& actual, const Valores* anterior,
+                                    const Valores* siguiente, int64_t continuacion) const {
+  g.lElegible = lDisenador || !lSaltarVacios || !actual.lVacia;
   g.lEnGrupo = g.lElegible || lTambienVacios;
-  const bool siguienteElegible =
-      haySiguiente && (lDisenador || !lSaltarVacios || !g.vSiguiente.lVacia);
-  const bool siguienteEnGrupo = siguienteElegible || (haySiguiente && lTambienVacios);
-  const bool mismaAnterior = hayAnterior && g.vAnterior.cFirma == g.vActual.cFirma;
+  const bool siguienteElegible = siguiente && (lDisenador || !lSaltarVacios || !siguiente->lVacia);
+  const bool siguienteEnGrupo = siguienteElegible || (siguiente && lTambienVacios);
+  const bool mismaAnterior = anterior && anterior->cFirma == actual.cFirma;
   g.lContinua = continuacion > 0 || (g.lEnGrupo && mismaAnterior);
   g.lEmpieza = g.lEnGrupo && !g.lContinua && !mismaAnterior;
   g.lTermina =
-      g.lEnGrupo && (!haySiguiente || !siguienteEnGrupo || g.vSiguiente.cFirma != g.vActual.cFirma);
-  return g;
+      g.lEnGrupo && (!siguiente || !siguienteEnGrupo || siguiente->cFirma != actual.cFirma);
 }
 
 void TTableRender::GroupBoundaryLines(Items& items, int seccion, const Valores& actual,

@@ -44,6 +44,12 @@ void ReadAsSpoolFile(std::string_view bytes) {
   doc->EnablePageSpooling();
   doc->AddPagina(fuzz::FixturePage(1));
   doc->AddPagina(fuzz::FixturePage(2));
+  {
+    // Two pages share one series: it is kept once, and read from the file once they alone hold it.
+    const Value series = fuzz::FixtureSeries();
+    doc->AddPagina(fuzz::FixtureChartPage(series));
+    doc->AddPagina(fuzz::FixtureChartPage(series));
+  }
   const std::vector<std::filesystem::path> files = PageFiles();
   KX_FUZZ_CHECK(!files.empty());
   KX_FUZZ_CHECK(platform::WriteFile(files.front().string(), bytes));

@@ -32,10 +32,13 @@ int main(int argc, char** argv) {
     if (!WritePageFile(Value::NewMap({{"objetos", fuzz::FixturePage(n)}}), bytes)) return 1;
     if (!platform::WriteFile((out / ("page" + std::to_string(n))).string(), bytes)) return 1;
   }
-  for (int pages = 1; pages <= 2; ++pages) {
+  for (int pages = 1; pages <= 4; ++pages) {
     Ref<TDocumentoRenderizable> doc = MakeRef<TDocumentoRenderizable>(Value(210), Value(297));
     doc->EnablePageSpooling();
-    for (int n = 1; n <= pages; ++n) doc->AddPagina(fuzz::FixturePage(n));
+    // Pages 3 and 4 share a chart's series, as the target's document does.
+    const Value series = fuzz::FixtureSeries();
+    for (int n = 1; n <= pages; ++n)
+      doc->AddPagina(n <= 2 ? fuzz::FixturePage(n) : fuzz::FixtureChartPage(series));
     int i = 0;
     for (const auto& e : fs::directory_iterator(spool)) {
       fs::copy_file(e.path(), out / ("pages" + std::to_string(pages) + "_" + std::to_string(++i)),

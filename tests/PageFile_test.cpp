@@ -76,6 +76,60 @@ TEST(PageFile, CopiesOfOnePrototypeWriteTheirKeysOnce) {
   EXPECT_EQ(objects[39].Get("zIndex").Decimals(), 2);
 }
 
+// A table of shared values that numbers one value and answers it back.
+class UnValorCompartido : public ValoresCompartidos {
+ public:
+  explicit UnValorCompartido(Value v) : vValor(std::move(v)) {}
+  int64_t Numero(const Value& value) override {
+    ++nPreguntas;
+    return value.SameRef(vValor) ? 7 : -1;
+  }
+  bool Valor(uint64_t number, Value& value) override {
+    if (number != 7 || !lResponde) return false;
+    value = vValor;
+    return true;
+  }
+  Value vValor;
+  int nPreguntas = 0;
+  bool lResponde = true;
+};
+
+TEST(PageFile, ASharedValueIsWrittenAsItsNumber) {
+  Value serie = Value::NewList();
+  for (int i = 0; i < 40; ++i)
+    serie.Push(Value::NewMap(
+        {{"label", Value(std::string("M").append(std::to_string(i)))}, {"value", i}}));
+  Value ancho = Value::NewMap();  // an object map of many keys: patched in place, never shared
+  for (int i = 0; i < 40; ++i) ancho.Set(std::string("k").append(std::to_string(i)), i);
+  const Value corta = Value::NewList({1, 2, 3});
+  const Value page = Value::NewMap(
+      {{"objetos", Value::NewList({Value::NewMap({{"id", "g1"}, {"puntos", serie}, {"c", corta}}),
+                                   Value::NewMap({{"id", "g2"}, {"puntos", serie}}), ancho})}});
+  UnValorCompartido tabla(serie);
+  std::string file;
+  ASSERT_TRUE(WritePageFile(page, file, &tabla));
+  EXPECT_EQ(tabla.nPreguntas, 2);  // each series: not the short list, not the object map
+  EXPECT_LT(file.size(), Write(serie).size());
+  EXPECT_EQ(Occurrences(file, "M39"), 0u);
+
+  Value back;
+  ASSERT_TRUE(ReadPageFile(file, back, &tabla));
+  EXPECT_EQ(ExprText(back), ExprText(page));
+  const List& objetos = back.Get("objetos").AsList();
+  EXPECT_TRUE(objetos[0].Get("puntos").SameRef(serie));
+  EXPECT_TRUE(objetos[1].Get("puntos").SameRef(serie));
+
+  // A file that names a shared value reads only with a table that answers it.
+  EXPECT_FALSE(ReadPageFile(file, back));
+  tabla.lResponde = false;
+  EXPECT_FALSE(ReadPageFile(file, back, &tabla));
+  // Without a table the series is written in place, twice.
+  const std::string plain = Write(page);
+  EXPECT_GT(plain.size(), file.size() + Write(serie).size());
+  ASSERT_TRUE(ReadPageFile(plain, back));
+  EXPECT_EQ(ExprText(back), ExprText(page));
+}
+
 TEST(PageFile, MalformedBytesAreRefused) {
   // {"a": nothing}, spelt out by hand, is well formed.
   Value ok;

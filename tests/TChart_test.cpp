@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -224,6 +226,187 @@ TEST(TChart, ChartInAJobRun) {
     ASSERT_EQ(puntos.Len(), 7u) << p;
     EXPECT_EQ(puntos.AsList()[6].Get("label").Str(), "M7") << p;
     EXPECT_EQ(puntos.AsList()[6].Get("value").Int(), 7) << p;
+  }
+}
+
+// The chart's points on each page of a document, in page order.
+std::vector<Value> GraficoPorPagina(TDocumentoRenderizable& doc, std::string_view id) {
+  std::vector<Value> out;
+  for (int64_t p = 1; p <= doc.TotalPaginas(); ++p) {
+    Value puntos;
+    const Value pagina = doc.GetPagina(p);
+    for (const Value& o : pagina.Get("objetos").AsList())
+      if (o.Get("id").Str() == id) puntos = o.Get("puntos");
+    out.push_back(puntos);
+  }
+  return out;
+}
+
+Ref<TDocumentoRenderizable> Correr(TKXEngine& engine, const std::string& plantilla, int registros,
+                                   std::string_view bloque = "VENTAS") {
+  engine.SetPlantillaContent(Value(plantilla));
+  engine.OpenJob();
+  for (int i = 1; i <= registros; ++i)
+    engine.SendDetalle(
+        Value(bloque),
+        Value::NewMap({{"mes", std::string("M").append(std::to_string(i))}, {"importe", i}}));
+  engine.CloseJob();
+  return engine.RunEngine();
+}
+
+TEST(TChart, EachPageShowsItsOwnPageAndSums) {
+  // A list of 8 records a page and, composed after it, a chart of the page and the running sum:
+  // page p shows its own number and the sum of the records printed up to its end, in one pass
+  // (the last page rendered again as the last) and in two (the page count known).
+  struct Caso {
+    const char* categoria;
+    const char* etiqueta;  // printf form of a point's label for page p of 3
+  };
+  const Caso casos[] = {{"'p' + PAGE()", "p%d"}, {"'p' + PAGE() + '/' + TOTALPAGES()", "p%d/3"}};
+  for (const Caso& c : casos) {
+    const std::string plantilla = R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+        "hAcumVars":{"TOTAL":{"formula":"VENTAS.importe"}},
+        "aObjects":[{"cType":"TTable","cId":"t","nTop":10,"nWidth":100,"nHeight":48,
+          "hSections":{"detail":{"aLines":[{"nHeight":6,"aCells":[{"nWidth":100,
+            "hContent":{"cType":"TText","hObject":{"cText":"VENTAS.mes"}}}]}]}}},
+          {"cType":"TChart","cId":"g","nLeft":120,"nWidth":50,"nHeight":50,
+           "hChartSpec":{"cCategoryFormula":")" +
+                                  std::string(c.categoria) + R"(","cValueFormula":"SUM.TOTAL"}}]})";
+    TKXEngine engine;
+    Ref<TDocumentoRenderizable> doc = Correr(engine, plantilla, 20);
+    ASSERT_TRUE(doc) << engine.cLastError;
+    const std::vector<Value> paginas = GraficoPorPagina(*doc, "g");
+    ASSERT_EQ(paginas.size(), 3u) << c.categoria;
+    const int sumas[] = {36, 136, 210};  // 1..8, 1..16, 1..20
+    for (int p = 1; p <= 3; ++p) {
+      char etiqueta[32];
+      std::snprintf(etiqueta, sizeof etiqueta, c.etiqueta, p);
+      const Value& puntos = paginas[static_cast<size_t>(p - 1)];
+      ASSERT_EQ(puntos.Len(), 20u) << c.categoria << " p" << p;
+      for (const Value& punto : puntos.AsList()) {
+        EXPECT_EQ(punto.Get("label").Str(), etiqueta) << c.categoria << " p" << p;
+        EXPECT_EQ(punto.Get("value").Int(), sumas[p - 1]) << c.categoria << " p" << p;
+      }
+    }
+  }
+}
+
+TEST(TChart, EachLabelShowsItsOwnSheet) {
+  // 24 labels a sheet: labels 1 to 24 are on sheet 1, 25 to 30 on sheet 2; each label's chart
+  // says where it is, and a chart of the records alone is the same series on every label.
+  const std::string plantilla = R"J({"cFormatVersion":"1.0","cDocumentKind":"label",
+      "nPaperWidth":210,"nPaperHeight":297,"hLabelLayout":{"nColumns":3,"nRows":8},
+      "aObjects":[{"cType":"TChart","cId":"g","nWidth":30,"nHeight":30,
+         "hChartSpec":{"cCategoryFormula":"'p' + PAGE()","cValueFormula":"importe"}},
+        {"cType":"TChart","cId":"r","nWidth":30,"nHeight":30,
+         "hChartSpec":{"cCategoryFormula":"mes","cValueFormula":"importe"}}]})J";
+  TKXEngine engine;
+  Ref<TDocumentoRenderizable> doc = Correr(engine, plantilla, 30);
+  ASSERT_TRUE(doc) << engine.cLastError;
+  ASSERT_EQ(doc->TotalPaginas(), 2);
+  int etiquetas = 0;
+  Value serie;
+  for (int64_t p = 1; p <= 2; ++p) {
+    const Value pagina = doc->GetPagina(p);
+    for (const Value& o : pagina.Get("objetos").AsList()) {
+      const Value& puntos = o.Get("puntos");
+      ASSERT_EQ(puntos.Len(), 30u);
+      if (o.Get("id").Str() == "r") {
+        if (serie.IsNil()) serie = puntos;
+        EXPECT_TRUE(puntos.SameRef(serie));
+        EXPECT_EQ(puntos.AsList()[29].Get("label").Str(), "M30");
+        continue;
+      }
+      ++etiquetas;
+      const int64_t registro = o.Get("debugEtiqueta").Get("nRegistro").Int();
+      EXPECT_EQ(registro <= 24 ? 1 : 2, p) << registro;
+      for (const Value& punto : puntos.AsList())
+        EXPECT_EQ(punto.Get("label").Str(), std::string("p").append(std::to_string(p))) << registro;
+    }
+  }
+  EXPECT_EQ(etiquetas, 30);
+}
+
+TEST(TChart, ALongListSpoolsOneSeriesForEveryPage) {
+  // From 20,000 records the pages are spooled from the first: the chart beside the list is
+  // written once, and every page read back shows that one series.
+  const std::string plantilla = R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+      "aObjects":[{"cType":"TTable","cId":"t","nWidth":100,"nHeight":230,
+        "hSections":{"detail":{"aLines":[{"nHeight":5,"aCells":[{"nWidth":100,
+          "hContent":{"cType":"TText","hObject":{"cText":"VENTAS.importe"}}}]}]}}},
+        {"cType":"TChart","cId":"g","nLeft":120,"nWidth":50,"nHeight":50,
+         "hChartSpec":{"cCategoryFormula":"VENTAS.mes","cValueFormula":"VENTAS.importe"}}]})";
+  TKXEngine engine;
+  Ref<TDocumentoRenderizable> doc = Correr(engine, plantilla, 20000);
+  ASSERT_TRUE(doc) << engine.cLastError;
+  ASSERT_TRUE(doc->IsPageSpooling());
+  ASSERT_GT(doc->TotalPaginas(), 400);
+  const std::string archivo(doc->aPaginas.AsList()[0].Get("__kxPageFile").Str());
+  // Each page with its own copy of the points takes some 30 MB.
+  EXPECT_LT(std::filesystem::file_size(archivo), 4u << 20);
+  const std::vector<Value> paginas = GraficoPorPagina(*doc, "g");
+  for (const Value& puntos : paginas) {
+    ASSERT_TRUE(puntos.SameRef(paginas[0]));
+  }
+  ASSERT_EQ(paginas[0].Len(), 20000u);
+  EXPECT_EQ(paginas[0].AsList()[19999].Get("label").Str(), "M20000");
+  EXPECT_EQ(paginas[0].AsList()[19999].Get("value").Int(), 20000);
+  EXPECT_FALSE(doc->HasPageSpoolError());
+}
+
+TEST(TChart, KeepsItsDataOnlyWhenTheFormulasReadNothingButTheRecords) {
+  // Two compositions in one run, on pages 1 and 2 with other sums: the data is shared (one
+  // series) exactly when no formula reads the page, a sum or a user variable.
+  struct Caso {
+    const char* categoria;
+    bool compartida;
+  };
+  const Caso casos[] = {
+      {"mes", true},
+      {"LIN.mes + ' ' + RECNO() + '/' + RECCOUNT()", true},  // the chart's own record
+      {"'PAGE() SUM.x @y'", true},                           // text, not calls or names
+      {"SUM(LIN.importe)", true},                            // the records' running sum
+      {"'p' + PAGE()", false},
+      {"'p' + page ()", false},
+      {"TotalPages()", false},
+      {"IIF(LASTPAGE(), 'fin', mes)", false},
+      {"SUM.importe", false},
+      {"sum.importe", false},
+      {"VAR.clave", false},
+      {"@clave", false},
+      {"Clave", false},              // a user variable by its bare name, in any case
+      {"'a' + 'b + PAGE()", false},  // what follows an unclosed quote is still read
+  };
+  const Value registros =
+      JsonDecode(R"([{"LIN.mes":"Ene","LIN.importe":1},{"LIN.mes":"Feb","LIN.importe":2}])");
+  for (const Caso& c : casos) {
+    Value ajustes = Value::NewMap(
+        {{"cCategoryFormula", Value(c.categoria)}, {"cValueFormula", Value("importe")}});
+    auto grafico = MakeRef<TChart>();
+    grafico->hChartSpec = ajustes;
+    ObjectTestContext ctx(
+        Value::NewMap({{"aRegistrosDetalleRuntime", registros},
+                       {"lRegistrosDetalleGlobalRuntime", true},
+                       {"hUserVars", JsonDecode(R"J({"CLAVE":{"formula":"PAGE()"}})J")}}));
+    ctx.contexto->Create();
+    ctx.contexto->SetEstadoPagina(Value(1), Value(2));
+    const Value primera = grafico->GenerarRenderizable(*ctx.contexto).Get("puntos");
+    ctx.contexto->SetEstadoPagina(Value(2), Value(2));
+    const Value segunda = grafico->GenerarRenderizable(*ctx.contexto).Get("puntos");
+    ASSERT_EQ(segunda.Len(), 2u) << c.categoria;
+    EXPECT_EQ(primera.SameRef(segunda), c.compartida) << c.categoria;
+  }
+  // A cross table is judged by every formula of its definitions.
+  for (const char* celda : {"importe", "SUM.importe"}) {
+    auto cruzada = Grafico(R"({"cChartKind":"crosstab","hChartSpec":{"aDefinitions":[
+        {"cRowFormula":"mes","cCellFormula":"importe"},{"nRowLevel":1,"cCellFormula":")" +
+                           std::string(celda) + R"("}]}})");
+    ObjectTestContext ctx(Value::NewMap(
+        {{"aRegistrosDetalleRuntime", registros}, {"lRegistrosDetalleGlobalRuntime", true}}));
+    ctx.contexto->Create();
+    const Value a = cruzada->GenerarRenderizable(*ctx.contexto).Get("celdas");
+    const Value b = cruzada->GenerarRenderizable(*ctx.contexto).Get("celdas");
+    EXPECT_EQ(a.SameRef(b), std::string(celda) == "importe") << celda;
   }
 }
 

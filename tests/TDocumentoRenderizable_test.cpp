@@ -175,6 +175,117 @@ TEST_F(DocumentoTest, SpoolsItselfWhenTheObjectLimitIsReached) {
   EXPECT_FALSE(doc.HasPageSpoolError());
 }
 
+// A chart's points: n maps of a label and a value, every one of its own.
+Value Serie(int n, int semilla = 0) {
+  Value serie = Value::NewList();
+  for (int i = 0; i < n; ++i)
+    serie.Push(Value::NewMap(
+        {{"label", Value(std::string("M").append(std::to_string(semilla * 100000 + i)))},
+         {"value", Value::Real(i * 1.25 + semilla, 2)}}));
+  return serie;
+}
+
+// Three texts and a chart of the series.
+Value ObjetosConGrafico(const Value& serie) {
+  Value objetos = Objetos(3);
+  objetos.Push(Value::NewMap({{"puntos", serie}, {"id", "g"}, {"tipo", "chart"}}));
+  return objetos;
+}
+
+TEST_F(DocumentoTest, ASeriesOnEveryPageIsStoredOnceAndReadBackShared) {
+  const Value serie = Serie(2000);
+  const Value copia = DeepClone(serie);
+  TDocumentoRenderizable compartida, copias;
+  for (TDocumentoRenderizable* doc : {&compartida, &copias}) {
+    doc->EnablePageSpooling();
+    for (int p = 0; p < 30; ++p)
+      doc->AddPagina(ObjetosConGrafico(doc == &compartida ? serie : DeepClone(serie)));
+  }
+  // A series that every page holds by its own copy is written with every page.
+  const auto bytes = [](const TDocumentoRenderizable& doc) {
+    return fs::file_size(FileOf(doc, 1));
+  };
+  EXPECT_LT(bytes(compartida) * 10, bytes(copias));
+  copias.End();
+
+  // Read back, the pages share one series: while its owner holds it, that very one.
+  Value leidas = compartida.GetPaginas();
+  for (const Value& page : leidas.AsList()) {
+    EXPECT_TRUE(Same(page.Get("objetos"), ObjetosConGrafico(copia)));
+    EXPECT_TRUE(page.Get("objetos").AsList()[3].Get("puntos").SameRef(serie));
+  }
+  // Replaced, a page names the same series again; patches leave it alone.
+  ASSERT_TRUE(compartida.SetPagina(30, compartida.GetPagina(1)));
+  ASSERT_TRUE(compartida.SetParchesTextoPagina(30, JsonDecode(R"([{"nIndex":4,"uTexto":"x"}])")));
+  EXPECT_LT(bytes(compartida), 2 * fs::file_size(FileOf(compartida, 1)) + 1);
+  const Value ultima = compartida.GetPagina(30);
+  EXPECT_TRUE(ultima.Get("objetos").AsList()[3].Get("puntos").SameRef(serie));
+  EXPECT_EQ(ultima.Get("objetos").AsList()[3].Get("texto").Str(), "x");
+  EXPECT_FALSE(compartida.HasPageSpoolError());
+}
+
+TEST_F(DocumentoTest, SeriesWhoseOwnersLetGoAreReadFromTheFileOnce) {
+  // Forty pages, each with a series of its own that its owner drops once the page is stored:
+  // the document lets go of them in turn (a new series may then take a freed one's place in
+  // memory) and reads each back from its file, once.
+  TDocumentoRenderizable doc;
+  doc.EnablePageSpooling();
+  std::vector<Value> esperadas;
+  for (int p = 0; p < 40; ++p) {
+    Value serie = Serie(40, p);
+    esperadas.push_back(DeepClone(serie));
+    Value objetos = ObjetosConGrafico(serie);
+    // Held by the page and by its owner, as a chart's kept data is.
+    doc.AddPagina(objetos);
+  }
+  for (int p = 0; p < 40; ++p) {
+    const Value page = doc.GetPagina(p + 1);
+    EXPECT_TRUE(Same(page.Get("objetos"), ObjetosConGrafico(esperadas[static_cast<size_t>(p)])))
+        << p;
+    const Value again = doc.GetPagina(p + 1);
+    EXPECT_TRUE(page.Get("objetos").AsList()[3].Get("puntos").SameRef(
+        again.Get("objetos").AsList()[3].Get("puntos")))
+        << p;
+  }
+  EXPECT_FALSE(doc.HasPageSpoolError());
+
+  // A stub that names a series' segment names no page.
+  const std::string own = FileOf(doc, 1);
+  const Value stub = Value::NewMap({{"__kxPageFile", own}, {"__kxPageSegment", 0}});
+  doc.aPaginas.AsList()[0] = stub;
+  EXPECT_TRUE(doc.GetPagina(1).SameRef(stub));
+  EXPECT_FALSE(doc.HasPageSpoolError());
+}
+
+TEST_F(DocumentoTest, TheSwitchWeighsWhatThePagesHold) {
+  // Limit 50 objects: pages may hold up to 50 objects' worth of values before they spool.
+  const Value compartida = Serie(900);  // 2701 values: under the 3200 of 50 objects
+  struct Caso {
+    const char* que;
+    std::vector<Value> paginas;
+    bool spooled;
+  };
+  const Caso casos[] = {
+      {"one object of many values", {ObjetosConGrafico(Serie(1100))}, true},
+      {"one shared series on every page", std::vector<Value>(8, ObjetosConGrafico(compartida)),
+       false},
+      {"a series of its own on each page",
+       {ObjetosConGrafico(DeepClone(compartida)), ObjetosConGrafico(DeepClone(compartida))},
+       true},
+      {"texts of a long text each", {Objetos(4, std::string(16 * 1000, 'a'))}, true},
+  };
+  for (const Caso& c : casos) {
+    TDocumentoRenderizable doc;
+    doc.SetAutoPageSpooling(50);
+    for (const Value& objetos : c.paginas) doc.AddPagina(objetos);
+    EXPECT_EQ(doc.IsPageSpooling(), c.spooled) << c.que;
+    EXPECT_LT(doc.TotalObjetos(), 50) << c.que;
+    for (int64_t p = 1; p <= doc.TotalPaginas(); ++p)
+      EXPECT_TRUE(Same(doc.GetPagina(p).Get("objetos"), c.paginas[static_cast<size_t>(p - 1)]))
+          << c.que;
+  }
+}
+
 TEST_F(DocumentoTest, AutoLimitTakesOnlyNumbers) {
   struct Row {
     Value limit;

@@ -207,5 +207,143 @@ TEST(TTableExport, EngineAttachesDataTablesAfterARun) {
   }
 }
 
+// The printed texts of one detail cell, in page order, and the exported values of its column
+// (rows whose line is shown), as texts.
+struct ImpresoYExportado {
+  std::vector<std::string> impreso, exportado;
+};
+
+ImpresoYExportado CorrerYExportar(const std::string& plantilla, const std::vector<int>& importes,
+                                  const std::string& celda, size_t columna, std::string* error) {
+  TKXEngine engine;
+  engine.SetPlantillaContent(Value(plantilla));
+  engine.OpenJob();
+  for (size_t i = 0; i < importes.size(); ++i)
+    engine.SendDetalle(Value("LIN"), Value::NewMap({{"cli", i < importes.size() / 2 ? "A" : "B"},
+                                                    {"importe", importes[i]}}));
+  engine.CloseJob();
+  ImpresoYExportado out;
+  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  if (!doc) {
+    *error = engine.cLastError;
+    return out;
+  }
+  for (int64_t p = 1; p <= doc->TotalPaginas(); ++p) {
+    const Value pagina = doc->GetPagina(p);
+    for (const Value& o : pagina.Get("objetos").AsList()) {
+      const std::string_view id = o.Get("id").Str();
+      if (id.starts_with("t_detail_r") && id.ends_with(celda))
+        out.impreso.emplace_back(o.Get("texto").Str());
+    }
+  }
+  const Value& tabla = doc->GetDataTables().AsList()[0];
+  for (const Value& fila : tabla.Get("aRows").AsList()) {
+    const Value& v = fila.AsList()[columna];
+    if (!v.IsNil()) out.exportado.push_back(ValueString(v));
+  }
+  return out;
+}
+
+TEST(TTableExport, RowsHoldTheRunningSumsThePagesPrint) {
+  // Eight records a page; the sum column prints the sum before the record's own amount. The
+  // export holds the same values, with groups whose footer resets the sum, lines hidden by
+  // their condition (neither printed nor summed) and hidden lines that force the sum, in one
+  // pass and in two (a page count on every page).
+  const std::string celda = Texto(R"({"cText":"SUM.TOTAL"})");
+  const std::string linea = R"({"nHeight":6,"aCells":[)" + Texto(R"({"cText":"LIN.cli"})") + "," +
+                            Texto(R"({"cText":"LIN.importe"})") + "," + celda + "]";
+  struct Caso {
+    const char* que;
+    std::string secciones;
+    std::vector<std::string> esperado;  // the export's sums, as texts
+  };
+  const Caso casos[] = {
+      {"running sum",
+       R"("detail":{"aLines":[)" + linea + "}]}",
+       {"0", "1", "3", "6", "10", "15", "21", "28", "36", "45", "55", "66"}},
+      {"a group footer resets the sum",
+       R"("detail":{"aLines":[)" + linea + R"(}]},"groupFooter":{"aLines":[{"nHeight":6,
+         "cGroupExpression":"LIN.cli","aResetAcumuladores":["TOTAL"],"aCells":[)" +
+           celda + "]}]}",
+       {"0", "1", "3", "6", "10", "15", "0", "7", "15", "24", "34", "45"}},
+      {"a line hidden by its condition",
+       R"("detail":{"aLines":[)" + linea + R"(,"cConditionFormula":"LIN.importe != 5"}]})",
+       {"0", "1", "3", "6", "10", "16", "23", "31", "40", "50", "61"}},
+      {"a suppressed line that forces the sum",
+       R"("detail":{"aLines":[)" + linea +
+           R"(,"cConditionFormula":"LIN.importe != 5"},{"nHeight":6,
+         "cSuppressCondition":"LIN.importe == 5","lForceAccumulators":true,"aCells":[)" +
+           Texto(R"({"cText":"'-'"})") + "]}]}",
+       {"0", "1", "3", "6", "15", "21", "28", "36", "45", "55", "66"}},
+  };
+  const std::vector<int> importes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  for (const Caso& c : casos) {
+    for (const bool dosPasadas : {false, true}) {
+      const std::string paginas =
+          dosPasadas ? R"J({"cType":"TText","cId":"n","nTop":280,"nWidth":50,"nHeight":5,
+              "cText":"'Hoja ' + PAGE() + ' de ' + TOTALPAGES()"},)J"
+                     : "";
+      const std::string plantilla =
+          R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
+          "hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},"aObjects":[)" +
+          paginas + R"({"cType":"TTable","cId":"t","nTop":10,"nWidth":100,"nHeight":48,
+          "hSections":{)" +
+          c.secciones + "}}]}";
+      std::string error;
+      const ImpresoYExportado r = CorrerYExportar(plantilla, importes, "_0_2_text", 2, &error);
+      ASSERT_TRUE(error.empty()) << c.que << ": " << error;
+      EXPECT_EQ(r.exportado, c.esperado) << c.que << (dosPasadas ? ", two passes" : "");
+      EXPECT_EQ(r.impreso, r.exportado) << c.que << (dosPasadas ? ", two passes" : "");
+    }
+  }
+}
+
+TEST(TTableExport, SumsReadThroughConditionsAndUserVariablesAreKept) {
+  // No cell names a sum, yet the rows read one: through a line's condition (records print
+  // while the sum before them is under 10), or through a user variable of the sum.
+  struct Caso {
+    const char* que;
+    std::string extra, linea, celda;
+    size_t columna;
+    std::vector<std::string> esperado;
+  };
+  const std::string campos =
+      Texto(R"({"cText":"LIN.cli"})") + "," + Texto(R"({"cText":"LIN.importe"})");
+  const Caso casos[] = {
+      {"a condition",
+       "",
+       R"({"nHeight":6,"cConditionFormula":"SUM.TOTAL < 10","aCells":[)" + campos + "]}",
+       "_0_1_text",
+       1,
+       {"1", "2", "3", "4"}},
+      {"a user variable",
+       R"("hUserVars":{"acumulado":{"formula":"SUM.TOTAL"}},)",
+       R"({"nHeight":6,"aCells":[)" + campos + "," + Texto(R"({"cText":"Acumulado"})") + "]}",
+       "_0_2_text",
+       2,
+       {"0", "1", "3", "6", "10", "15", "21", "28", "36", "45", "55", "66"}},
+  };
+  const std::vector<int> importes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  for (const Caso& c : casos) {
+    for (const bool dosPasadas : {false, true}) {
+      const std::string paginas =
+          dosPasadas ? R"J({"cType":"TText","cId":"n","nTop":280,"nWidth":50,"nHeight":5,
+              "cText":"'Hoja ' + PAGE() + ' de ' + TOTALPAGES()"},)J"
+                     : "";
+      const std::string plantilla =
+          R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,)" + c.extra +
+          R"("hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},"aObjects":[)" + paginas +
+          R"({"cType":"TTable","cId":"t","nTop":10,"nWidth":100,"nHeight":48,
+          "hSections":{"detail":{"aLines":[)" +
+          c.linea + "]}}}]}";
+      std::string error;
+      const ImpresoYExportado r = CorrerYExportar(plantilla, importes, c.celda, c.columna, &error);
+      ASSERT_TRUE(error.empty()) << c.que << ": " << error;
+      EXPECT_EQ(r.exportado, c.esperado) << c.que << (dosPasadas ? ", two passes" : "");
+      EXPECT_EQ(r.impreso, r.exportado) << c.que << (dosPasadas ? ", two passes" : "");
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kx
