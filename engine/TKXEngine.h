@@ -166,6 +166,8 @@ class TKXEngine {
   class Interno;
 
   // Running a job.
+  // RunEngine's run itself; RunEngine answers for the exceptions it lets out.
+  Ref<TDocumentoRenderizable> EjecutarTrabajo();
   // `textStates`, when given, receives the execution's text states (see GuardarEstadoTexto).
   Value EjecutarMotorResultado(const Value& options, const Value& rows, Ref<TPlantilla> plantilla,
                                Value* textStates = nullptr);
