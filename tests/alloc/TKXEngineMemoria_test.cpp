@@ -6,6 +6,7 @@
 // job right.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,10 @@ struct RunCase {
   uint64_t failures;  // how many allocations of the run are made to fail, one run each
   bool rerunEach;     // the job is run again after each failure, else after the last
 };
+
+void PrintTo(const RunCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class RunOutOfMemory : public ::testing::TestWithParam<RunCase> {};
 
