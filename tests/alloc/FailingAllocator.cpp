@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <stdexcept>
 
 namespace kx::testing {
 
@@ -14,6 +15,7 @@ struct State {
   bool lFallo;       // the armed failure came
   uint64_t nFallar;  // the allocation to fail, 0 for none
   uint64_t nContadas;
+  Falla eFalla;
 };
 thread_local State tEstado{};
 
@@ -27,14 +29,19 @@ bool ToFail() {
   return true;
 }
 
+[[noreturn]] void Fail() {
+  if (tEstado.eFalla == Falla::kOtra) throw std::runtime_error(kOtraFalla);
+  throw std::bad_alloc();
+}
+
 void* Allocate(std::size_t size) {
-  if (ToFail()) throw std::bad_alloc();
+  if (ToFail()) Fail();
   if (void* p = std::malloc(size ? size : 1)) return p;
   throw std::bad_alloc();
 }
 
 void* AllocateAligned(std::size_t size, std::align_val_t align) {
-  if (ToFail()) throw std::bad_alloc();
+  if (ToFail()) Fail();
   void* p = nullptr;
   const std::size_t a = std::max(sizeof(void*), static_cast<std::size_t>(align));
   if (posix_memalign(&p, a, size ? size : 1) == 0) return p;
@@ -43,8 +50,8 @@ void* AllocateAligned(std::size_t size, std::align_val_t align) {
 
 }  // namespace
 
-void ArmFailingAllocation(uint64_t n) {
-  tEstado = State{true, false, n, 0};
+void ArmFailingAllocation(uint64_t n, Falla falla) {
+  tEstado = State{true, false, n, 0, falla};
 }
 
 bool DisarmFailingAllocation() {

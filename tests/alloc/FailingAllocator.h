@@ -9,11 +9,15 @@
 
 namespace kx::testing {
 
+// What the failing allocation throws: std::bad_alloc, or, standing for any
+// other fault inside the engine, a std::runtime_error saying kOtraFalla.
+enum class Falla { kMemoria, kOtra };
+inline constexpr const char* kOtraFalla = "falla de prueba";
+
 // From now on this thread's allocations are counted, and the nth of them
-// (1-based) throws std::bad_alloc; the ones after it succeed again, as they
-// would once the failed request had unwound and freed its memory. 0 counts
-// without failing.
-void ArmFailingAllocation(uint64_t n);
+// (1-based) throws; the ones after it succeed again, as they would once the
+// failed request had unwound and freed its memory. 0 counts without failing.
+void ArmFailingAllocation(uint64_t n, Falla falla = Falla::kMemoria);
 // Stops counting and failing; answers whether the armed failure came.
 bool DisarmFailingAllocation();
 // The allocations counted since the allocator was last armed.
@@ -37,7 +41,9 @@ class Unwatched {
 // failing assertion or an exception cannot leave it armed.
 class FailingAllocation {
  public:
-  explicit FailingAllocation(uint64_t n) { ArmFailingAllocation(n); }
+  explicit FailingAllocation(uint64_t n, Falla falla = Falla::kMemoria) {
+    ArmFailingAllocation(n, falla);
+  }
   ~FailingAllocation() { DisarmFailingAllocation(); }
   FailingAllocation(const FailingAllocation&) = delete;
   FailingAllocation& operator=(const FailingAllocation&) = delete;

@@ -27,6 +27,7 @@ using testing::FailingAllocation;
 using testing::Unwatched;
 
 const std::string kSinMemoria = "No hay memoria suficiente para generar el informe.";
+const std::string kErrorInterno = std::string("Error interno del motor: ") + testing::kOtraFalla;
 const std::string kSinMemoriaEntrada =
     "No hay memoria suficiente para recibir los datos del trabajo.";
 
@@ -110,6 +111,7 @@ struct RunCase {
   bool logical;
   uint64_t failures;  // how many allocations of the run are made to fail, one run each
   bool rerunEach;     // the job is run again after each failure, else after the last
+  testing::Falla falla = testing::Falla::kMemoria;
 };
 
 void PrintTo(const RunCase& c, std::ostream* os) {
@@ -121,8 +123,9 @@ class RunOutOfMemory : public ::testing::TestWithParam<RunCase> {};
 // A run of the job that memory runs out in, at allocations all over it: a
 // small job (one page, in memory), one of two logical documents, and one
 // large enough to spool its pages from the first. Each failed run answers
-// no document, says memory ran out and leaves no spool file; the same
-// engine then runs the job right.
+// no document, says memory ran out (or, for an exception of another kind,
+// that the engine failed) and leaves no spool file; the same engine then
+// runs the job right.
 TEST_P(RunOutOfMemory, AnswersNoDocumentAndLeavesNoSpool) {
   const RunCase& r = GetParam();
   TempDir tmp;
@@ -142,7 +145,7 @@ TEST_P(RunOutOfMemory, AnswersNoDocumentAndLeavesNoSpool) {
   for (uint64_t n : failures) {
     bool came = false;
     {
-      FailingAllocation failing(n);
+      FailingAllocation failing(n, r.falla);
       doc = engine.RunEngine();
       came = failing.Came();
     }
@@ -151,9 +154,10 @@ TEST_P(RunOutOfMemory, AnswersNoDocumentAndLeavesNoSpool) {
       // A run the failure did not stop must be the whole report.
       EXPECT_EQ(Contents(doc), expected) << at;
     } else {
-      EXPECT_NE(engine.cLastError.find(kSinMemoria), std::string::npos)
+      const bool memoria = r.falla == testing::Falla::kMemoria;
+      EXPECT_NE(engine.cLastError.find(memoria ? kSinMemoria : kErrorInterno), std::string::npos)
           << at << ": " << engine.cLastError;
-      EXPECT_EQ(Termination(engine), "out-of-memory") << at;
+      EXPECT_EQ(Termination(engine), memoria ? "out-of-memory" : "internal-error") << at;
       EXPECT_FALSE(engine.GetDocumento()) << at;
       EXPECT_EQ(SpoolFiles(tmp.path()), std::vector<std::string>{}) << at;
     }
@@ -171,7 +175,10 @@ TEST_P(RunOutOfMemory, AnswersNoDocumentAndLeavesNoSpool) {
 INSTANTIATE_TEST_SUITE_P(TKXEngineMemoria, RunOutOfMemory,
                          ::testing::Values(RunCase{"OnePage", 12, false, 600, true},
                                            RunCase{"LogicalDocuments", 14, true, 400, true},
-                                           RunCase{"Spooled", 20000, false, 8, false}),
+                                           RunCase{"Spooled", 20000, false, 8, false},
+                                           // Any other exception is an internal error.
+                                           RunCase{"OtherException", 12, false, 100, true,
+                                                   testing::Falla::kOtra}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // The input calls (OpenJob to CloseJob) with memory running out at
