@@ -2,6 +2,8 @@
 // Data Matrix 24 x 24, each as the service answers it (the rows as texts) and
 // as the bare byte matrix, and EAN-13 and Code 128 through the service.
 // The text changes on every symbol, as it does from record to record.
+// Then one long digit run per length in Code 128 and GS1-128: the time of one
+// symbol, which grows in proportion to the run.
 // Run by hand: build/barcode_bench [symbols per case]
 #include <chrono>
 #include <cstdio>
@@ -71,5 +73,17 @@ int main(int argc, char** argv) {
   });
   Measure("Code 128 (20 bytes) through Crear", count,
           [&](int i) { return util.Crear(Value("LOT-" + Text(16, i)), Value("CODE128")).Len(); });
+  for (size_t digits : {size_t{10000}, size_t{100000}, size_t{1000000}}) {
+    std::string run(digits, '0');
+    for (size_t k = 0; k < digits; ++k) run[k] = static_cast<char>('0' + (k * 7 + k / 10) % 10);
+    for (const char* type : {"CODE128", "GS1-128"}) {
+      const auto start = std::chrono::steady_clock::now();
+      const Value d = util.Crear(Value(run), Value(type));
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      std::printf("%-8s %8zu digits in one symbol  %8.3f s  (%zu modules)\n", type, digits, seconds,
+                  d.Get("bits").Len());
+    }
+  }
   return 0;
 }

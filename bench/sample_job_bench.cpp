@@ -11,6 +11,8 @@
 //   build/sample_job_bench 9328 100000            chosen sizes
 //   build/sample_job_bench --variant unique 1000000
 //   build/sample_job_bench --runs 3 9328          best of three runs per row
+//   build/sample_job_bench --heap none 9328       the child without the program's heap
+//                                                 preparation, as a host that does not call it
 //
 // The temporary folder is $TMPDIR (or /tmp): set TMPDIR to compare file systems.
 #include <dirent.h>
@@ -85,7 +87,7 @@ void EmptyFolder(const std::string& dir) {
 }
 
 // One run in a child process: the child is this program again, in child mode.
-Measure RunOnce(const char* self, long records, bool unique) {
+Measure RunOnce(const char* self, long records, bool unique, bool prepareHeap) {
   Measure m;
   const char* base = std::getenv("TMPDIR");
   std::string pattern = std::string(base && *base ? base : "/tmp") + "/kx_bench_XXXXXX";
@@ -107,7 +109,7 @@ Measure RunOnce(const char* self, long records, bool unique) {
     setenv("TMPDIR", dir.c_str(), 1);
     const std::string n = std::to_string(records);
     execl(self, self, "--child", n.c_str(), unique ? "unique" : "sample",
-          static_cast<char*>(nullptr));
+          prepareHeap ? "hint" : "none", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(pipeFds[1]);
@@ -162,9 +164,9 @@ Measure RunOnce(const char* self, long records, bool unique) {
 }
 
 // The child stands in for the console program's process: it prepares the
-// heap as the program's main does.
-int Child(long records, bool unique) {
-  kx::platform::PrepareLargeHeap(kx::kHeapAhead);
+// heap as the program's main does, unless told not to.
+int Child(long records, bool unique, bool prepareHeap) {
+  if (prepareHeap) kx::platform::PrepareLargeHeap(kx::kHeapAhead);
   kx::LastPageOverflowArgs a;
   a.nRecords = records;
   a.lUniqueTexts = unique;
@@ -180,18 +182,22 @@ int Child(long records, bool unique) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc >= 4 && std::strcmp(argv[1], "--child") == 0) {
-    return Child(std::atol(argv[2]), std::strcmp(argv[3], "unique") == 0);
+  if (argc >= 5 && std::strcmp(argv[1], "--child") == 0) {
+    return Child(std::atol(argv[2]), std::strcmp(argv[3], "unique") == 0,
+                 std::strcmp(argv[4], "hint") == 0);
   }
   std::vector<long> sizes;
   std::vector<bool> variants = {false, true};
   int runs = 1;
+  bool prepareHeap = true;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--variant") == 0 && i + 1 < argc) {
       const std::string v = argv[++i];
       variants = v == "unique"   ? std::vector<bool>{true}
                  : v == "sample" ? std::vector<bool>{false}
                                  : variants;
+    } else if (std::strcmp(argv[i], "--heap") == 0 && i + 1 < argc) {
+      prepareHeap = std::strcmp(argv[++i], "none") != 0;
     } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (std::atol(argv[i]) > 0) {
@@ -209,7 +215,7 @@ int main(int argc, char** argv) {
       // Best of the runs by whole-process time; memory and disk from that run.
       Measure best;
       for (int r = 0; r < runs; ++r) {
-        Measure m = RunOnce("/proc/self/exe", n, unique);
+        Measure m = RunOnce("/proc/self/exe", n, unique, prepareHeap);
         if (r == 0 || m.processSeconds < best.processSeconds) best = m;
       }
       all = all && best.success;

@@ -119,7 +119,8 @@ void ConsoleWriteError(std::string_view text);
 // large memory pages (Linux with the GNU C library; elsewhere it does
 // nothing). A run that holds tens of megabytes of rendered objects then
 // takes a small part of the page faults it would. It sets up the process,
-// not an engine: a program calls it, an engine never does.
+// not an engine: a program calls it (a host of engines may, at its own
+// start), an engine never does.
 void PrepareLargeHeap(size_t bytes);
 
 // Makes SIGTERM and SIGINT only note their number, so that a program can

@@ -98,7 +98,9 @@ std::vector<int> Code128Values(std::string_view text, bool gs1) {
     }
     if (b < 32 || b > 126) return {};
     if (setC) {
-      if (DigitRun(text, pos) >= 2) {
+      // Two digits are all a pair needs: measuring the whole rest of the run
+      // at every pair would make a long run cost the square of its length.
+      if (pos < text.size() && IsDigit(text[pos - 1]) && IsDigit(text[pos])) {
         values.push_back(DigitValue(text[pos - 1]) * 10 + DigitValue(text[pos]));
         pos += 2;
       } else {
@@ -107,6 +109,8 @@ std::vector<int> Code128Values(std::string_view text, bool gs1) {
       }
       continue;
     }
+    // Measured whole only here, once per run: a run of four or more is then
+    // taken in code set C to its end.
     const int run = DigitRun(text, pos);
     if (run >= 4) {
       // An odd run leaves its first digit in code set B so that the rest pairs up.

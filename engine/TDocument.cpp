@@ -93,7 +93,13 @@ TDocument::TDocument(const Value& ignored) {
 }
 
 TDocument::~TDocument() {
-  End();
+  // Objects that End resets to fresh members allocate: a destructor that
+  // runs while memory has run out must not throw, and what an object still
+  // holds goes with it.
+  try {
+    End();
+  } catch (...) {
+  }
 }
 
 TDocument& TDocument::Init(const Value&) {

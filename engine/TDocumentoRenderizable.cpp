@@ -207,7 +207,10 @@ TDocumentoRenderizable::TDocumentoRenderizable(const Value& width, const Value& 
 }
 
 TDocumentoRenderizable::~TDocumentoRenderizable() {
-  End();
+  // Only the spool file needs erasing: the members go with the document, and
+  // resetting them as End does would allocate, which a destructor that runs
+  // while memory has run out must not.
+  oSpool.Erase();
 }
 
 TDocumentoRenderizable& TDocumentoRenderizable::Init(const Value& width, const Value& height) {

@@ -97,7 +97,10 @@ TKXEngine::TKXEngine(const Value& cTemplate) : oInterno_(std::make_unique<Intern
 }
 
 TKXEngine::~TKXEngine() {
-  End();
+  // What End releases, without its resets: they would allocate in a
+  // destructor, which may run while memory has run out.
+  oDocumento.reset();
+  oInterno_->SoltarPlantilla();
 }
 
 TKXEngine& TKXEngine::Init(const Value& cTemplate) {
@@ -136,10 +139,15 @@ void TKXEngine::End() {
 }
 
 TKXEngine& TKXEngine::OpenJob(const Value& cTemplate) {
-  if (cTemplate.IsText() && !cTemplate.Str().empty()) SetPlantillaName(cTemplate);
-  if (cPlantillaMode == "PlantillaName") cPlantilla = RutaPlantilla(Value(cPlantilla));
-  oInterno_->SoltarPlantilla();
-  return oInterno_->AbrirTrabajo(CrearPlantilla(), nullptr);
+  // A job whose template could not be built and analysed (memory ran out)
+  // takes no input and fails its run.
+  oInterno_->EntradaProtegida([&] {
+    if (cTemplate.IsText() && !cTemplate.Str().empty()) SetPlantillaName(cTemplate);
+    if (cPlantillaMode == "PlantillaName") cPlantilla = RutaPlantilla(Value(cPlantilla));
+    oInterno_->SoltarPlantilla();
+    oInterno_->AbrirTrabajo(CrearPlantilla(), nullptr);
+  });
+  return *this;
 }
 
 TKXEngine& TKXEngine::Interno::AbrirTrabajo(const Ref<TPlantilla>& plantilla,
@@ -168,29 +176,38 @@ TKXEngine& TKXEngine::Interno::AbrirTrabajo(const Ref<TPlantilla>& plantilla,
 }
 
 void TKXEngine::Interno::SoltarPlantilla() {
-  if (e.oPlantillaRuntime && !lPlantillaPrestada) e.oPlantillaRuntime->End();
+  if (e.oPlantillaRuntime && !lPlantillaPrestada) TerminarSinExcepcion(*e.oPlantillaRuntime);
   e.oPlantillaRuntime.reset();
   lPlantillaPrestada = false;
 }
 
 Value TKXEngine::CloseJob() {
   lJobAbierto = false;
-  return Value::NewMap({
-      {"cPlantilla", cPlantilla},
-      {"aStructVar", aStructVar},
-      {"aRegVar", aStructVar.Len() > 0 ? aRegVar : Value::NewList()},
-      {"aDataVarChanges", aDataVarChanges},
-      {"aStructLine", aStructLine},
-      {"aRegLine", aRegLine},
-      {"aUsedVar", GetVariablesUsadas()},
-      {"aMissingVar", GetVariablesFaltantes()},
-      {"hAskStrings", GetAskStrings()},
-      {"hOpcionesRuntime", hOpcionesRuntime},
-  });
+  // A summary that memory ran out for is nothing, the reason in cLastError;
+  // the job's data stand as they were.
+  Value summary;
+  oInterno_->EntradaProtegida(
+      [&] {
+        summary = Value::NewMap({
+            {"cPlantilla", cPlantilla},
+            {"aStructVar", aStructVar},
+            {"aRegVar", aStructVar.Len() > 0 ? aRegVar : Value::NewList()},
+            {"aDataVarChanges", aDataVarChanges},
+            {"aStructLine", aStructLine},
+            {"aRegLine", aRegLine},
+            {"aUsedVar", GetVariablesUsadas()},
+            {"aMissingVar", GetVariablesFaltantes()},
+            {"hAskStrings", GetAskStrings()},
+            {"hOpcionesRuntime", hOpcionesRuntime},
+        });
+      },
+      false);
+  return summary;
 }
 
 TKXEngine& TKXEngine::ReleaseInputData() {
-  return ResetBuffersDatos();
+  oInterno_->EntradaProtegida([&] { ResetBuffersDatos(); });
+  return *this;
 }
 
 TKXEngine& TKXEngine::SetProgressCallback(const Value& callback) {

@@ -10,7 +10,8 @@
 //   engine.End();
 //
 // Nothing here throws; a failed run answers no document and leaves its
-// message in cLastError.
+// message in cLastError. Memory running out inside a run is such a failure;
+// inside OpenJob or an input call it fails the job's run, with its reason.
 //
 // Threads: engines share nothing with each other, so a host may run one
 // engine per thread, all at once. One engine, with its documents and every
@@ -166,6 +167,8 @@ class TKXEngine {
   class Interno;
 
   // Running a job.
+  // RunEngine's run itself; RunEngine answers for the exceptions it lets out.
+  Ref<TDocumentoRenderizable> EjecutarTrabajo();
   // `textStates`, when given, receives the execution's text states (see GuardarEstadoTexto).
   Value EjecutarMotorResultado(const Value& options, const Value& rows, Ref<TPlantilla> plantilla,
                                Value* textStates = nullptr);

@@ -347,7 +347,11 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarDocumentosLogicos(const Ref<TPlant
     if (!doc) {
       cLastError = "No se ha podido generar el documento logico " + std::to_string(made + 1) +
                    (child.cLastError.empty() ? "." : ": " + child.cLastError);
-      end = Terminacion::kDetenidaAntesDeTerminar;
+      // Memory that ran out in a child, or an internal error, is the run's own reason.
+      const Terminacion childEnd = child.oInterno_->eTerminacion;
+      end = childEnd == Terminacion::kSinMemoria || childEnd == Terminacion::kErrorInterno
+                ? childEnd
+                : Terminacion::kDetenidaAntesDeTerminar;
       break;
     }
     // A document that printed only part of its records is lost in part: the

@@ -2,6 +2,8 @@
 // the job, and each execution of the template gets its collaborators and its
 // run options here.
 #include <algorithm>
+#include <exception>
+#include <new>
 #include <unordered_map>
 #include <vector>
 
@@ -92,12 +94,12 @@ Value CopiaOpciones(const Value& options) {
 // Collaborators and run options
 
 TKXEngine::Interno::Colaboradores::~Colaboradores() {
-  if (motor) motor->End();
-  if (paginacion) paginacion->End();
-  if (composicion) composicion->End();
-  if (contexto) contexto->End();
-  if (evaluador) evaluador->End();
-  if (conector) conector->End();
+  if (motor) TerminarSinExcepcion(*motor);
+  if (paginacion) TerminarSinExcepcion(*paginacion);
+  if (composicion) TerminarSinExcepcion(*composicion);
+  if (contexto) TerminarSinExcepcion(*contexto);
+  if (evaluador) TerminarSinExcepcion(*evaluador);
+  if (conector) TerminarSinExcepcion(*conector);
 }
 
 void TKXEngine::Interno::CrearContexto(Colaboradores& c, const Value& rows,
@@ -348,7 +350,102 @@ Ref<TDocumentoRenderizable> TKXEngine::AdjuntarDatosTabulares(Ref<TDocumentoRend
   return document;
 }
 
+// ---------------------------------------------------------------------------
+// Exceptions
+
+namespace {
+
+// What the exception being handled means (called in a catch block): memory
+// ran out (`sinMemoria` says where), or the engine failed otherwise.
+struct Excepcion {
+  std::string_view cMensaje;
+  std::string_view cDetalle;
+  Terminacion eTerminacion;
+};
+
+Excepcion ExcepcionEnCurso(std::string_view sinMemoria) noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return {sinMemoria, "", Terminacion::kSinMemoria};
+  } catch (const std::exception& ex) {
+    return {kMensajeErrorInterno, ex.what(), Terminacion::kErrorInterno};
+  } catch (...) {
+    return {kMensajeErrorInterno, "excepcion desconocida", Terminacion::kErrorInterno};
+  }
+}
+
+// The message into `cLastError`. Memory may still be short: the message
+// without its detail is tried next, and a failure leaves the text the run
+// started with, which RunEngine made room for.
+void AnotarMensaje(std::string& cLastError, const Excepcion& x) noexcept {
+  try {
+    cLastError.assign(x.cMensaje).append(x.cDetalle);
+    return;
+  } catch (...) {
+  }
+  try {
+    cLastError.assign(x.cMensaje);
+  } catch (...) {
+  }
+}
+
+// Room for any message RunEngine writes on its own, so that writing one
+// after memory ran out needs no memory.
+constexpr size_t kEspacioMensaje = 160;
+
+}  // namespace
+
+void TKXEngine::Interno::TerminarRunPorExcepcion(double start) noexcept {
+  const Excepcion x = ExcepcionEnCurso(kMensajeSinMemoria);
+  lEnRun = false;
+  aRegistrosRun = Value();
+  std::vector<EstadoPagina>().swap(aEstadosPagina);
+  e.oDocumento.reset();
+  AnotarMensaje(e.cLastError, x);
+  try {
+    EscribirTerminacion(x.eTerminacion);
+    e.hPerformanceDiagnostics.Set("nTotalMs", Value(platform::MillisecondClock() - start));
+  } catch (...) {
+    // The diagnostics keep what they had; the reason is kept in eTerminacion.
+  }
+}
+
+void TKXEngine::Interno::AnotarFalloEntrada(bool pierdeDatos) noexcept {
+  const Excepcion x = ExcepcionEnCurso(kMensajeSinMemoriaEntrada);
+  AnotarMensaje(e.cLastError, x);
+  if (!pierdeDatos) return;
+  lEntradaFallida = true;
+  eTerminacionEntrada = x.eTerminacion;
+  cMensajeEntrada = x.cMensaje;
+  AnotarMensaje(cErrorEntrada, x);
+}
+
 Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
+  // An exception from inside the run (memory running out above all) has
+  // unwound it by the time it is caught here: the collaborators and the
+  // documents it made are ended by their owners going out of scope, which
+  // erases their spools. The engine answers no document, says why, and can
+  // run the next job.
+  const double start = platform::MillisecondClock();
+  try {
+    cLastError.reserve(kEspacioMensaje);
+    Interno& in = *oInterno_;
+    if (in.lEntradaFallida) {
+      // The job lost input: no run of it is whole.
+      oDocumento.reset();
+      cLastError = in.cErrorEntrada.empty() ? in.cMensajeEntrada : in.cErrorEntrada;
+      in.EscribirTerminacion(in.eTerminacionEntrada);
+      return nullptr;
+    }
+    return EjecutarTrabajo();
+  } catch (...) {
+    oInterno_->TerminarRunPorExcepcion(start);
+  }
+  return nullptr;
+}
+
+Ref<TDocumentoRenderizable> TKXEngine::EjecutarTrabajo() {
   const double start = platform::MillisecondClock();
   cLastError.clear();
   oDocumento.reset();

@@ -102,6 +102,9 @@ TKXEngine& TKXEngine::ResetBuffersDatos() {
   hStructLineIndex = Value::NewMap();
   hOpcionesRuntime.Set(opcion::aDataVarChangesRuntime, aDataVarChanges);
   oInterno_->oInputKeyCache.reset();
+  // The buffers are whole again: a failed input call of theirs is forgotten.
+  oInterno_->lEntradaFallida = false;
+  oInterno_->cErrorEntrada.clear();
   return *this;
 }
 
@@ -145,7 +148,8 @@ const std::string& TKXEngine::Interno::GrupoDetalle(const Value& group) {
 }
 
 bool TKXEngine::Interno::InputAccepted(const std::string& group, const Value& fields) const {
-  return e.lJobAbierto && !group.empty() && fields.IsMap();
+  // After a failed input call the buffers may be partly written: nothing more goes in.
+  return e.lJobAbierto && !lEntradaFallida && !group.empty() && fields.IsMap();
 }
 
 std::string TKXEngine::InferirTipoDato(const Value& value) {
@@ -195,34 +199,38 @@ void TKXEngine::AcumularDataVar(const std::string& group, const Value& field, co
 }
 
 TKXEngine& TKXEngine::SendDataVar(const Value& group, const Value& fields) {
-  std::string g = oInterno_->NormalizarGrupo(group);
-  if (!oInterno_->InputAccepted(g, fields)) return *this;
-  Value normalised = NormalizarCamposEntrada(fields);
-  for (const Map::Entry& e : normalised.AsMap()) {
-    // A key that trims to nothing names no variable a formula could reach.
-    if (NormalizarNombre(e.key.Str()).empty()) continue;
-    AcumularDataVar(g, e.key, NormalizarValorEntrada(e.value));
-  }
+  oInterno_->EntradaProtegida([&] {
+    std::string g = oInterno_->NormalizarGrupo(group);
+    if (!oInterno_->InputAccepted(g, fields)) return;
+    Value normalised = NormalizarCamposEntrada(fields);
+    for (const Map::Entry& e : normalised.AsMap()) {
+      // A key that trims to nothing names no variable a formula could reach.
+      if (NormalizarNombre(e.key.Str()).empty()) continue;
+      AcumularDataVar(g, e.key, NormalizarValorEntrada(e.value));
+    }
+  });
   return *this;
 }
 
 TKXEngine& TKXEngine::SendDataVarAt(const Value& detailIndex, const Value& group,
                                     const Value& fields) {
-  std::string g = oInterno_->NormalizarGrupo(group);
-  if (!oInterno_->InputAccepted(g, fields)) return *this;
-  Value normalised = NormalizarCamposEntrada(fields);
-  Value changes = Value::NewMap();
-  for (const Map::Entry& e : normalised.AsMap()) {
-    std::string upper = NormalizarNombre(e.key.Str());
-    if (upper.empty()) continue;
-    Value value = NormalizarValorEntrada(e.value);
-    if (!hStructVarIndex.Has(g + "." + upper)) AcumularDataVar(g, e.key, value);
-    changes.Set(g + "." + std::string(AllTrim(e.key.Str())), value);
-  }
-  if (changes.Len() == 0) return *this;
-  int64_t index = detailIndex.IsNumber() ? std::max<int64_t>(0, IntPart(detailIndex).Int()) : 0;
-  aDataVarChanges.Push(Value::NewMap({{"nIndiceDetalle", index}, {"hVariables", changes}}));
-  hOpcionesRuntime.Set(opcion::aDataVarChangesRuntime, aDataVarChanges);
+  oInterno_->EntradaProtegida([&] {
+    std::string g = oInterno_->NormalizarGrupo(group);
+    if (!oInterno_->InputAccepted(g, fields)) return;
+    Value normalised = NormalizarCamposEntrada(fields);
+    Value changes = Value::NewMap();
+    for (const Map::Entry& e : normalised.AsMap()) {
+      std::string upper = NormalizarNombre(e.key.Str());
+      if (upper.empty()) continue;
+      Value value = NormalizarValorEntrada(e.value);
+      if (!hStructVarIndex.Has(g + "." + upper)) AcumularDataVar(g, e.key, value);
+      changes.Set(g + "." + std::string(AllTrim(e.key.Str())), value);
+    }
+    if (changes.Len() == 0) return;
+    int64_t index = detailIndex.IsNumber() ? std::max<int64_t>(0, IntPart(detailIndex).Int()) : 0;
+    aDataVarChanges.Push(Value::NewMap({{"nIndiceDetalle", index}, {"hVariables", changes}}));
+    hOpcionesRuntime.Set(opcion::aDataVarChangesRuntime, aDataVarChanges);
+  });
   return *this;
 }
 
@@ -247,11 +255,13 @@ void TKXEngine::AcumularEstructuraDetalle(const std::string& group, const Value&
 }
 
 TKXEngine& TKXEngine::SendDetalleSchema(const Value& group, const Value& fields) {
-  std::string g = oInterno_->NormalizarGrupo(group);
-  if (!oInterno_->InputAccepted(g, fields)) return *this;
-  Value normalised = NormalizarCamposEntrada(fields);
-  for (Map::Entry e : normalised.AsMap()) e.value = NormalizarValorEntrada(e.value);
-  AcumularEstructuraDetalle(g, normalised);
+  oInterno_->EntradaProtegida([&] {
+    std::string g = oInterno_->NormalizarGrupo(group);
+    if (!oInterno_->InputAccepted(g, fields)) return;
+    Value normalised = NormalizarCamposEntrada(fields);
+    for (Map::Entry e : normalised.AsMap()) e.value = NormalizarValorEntrada(e.value);
+    AcumularEstructuraDetalle(g, normalised);
+  });
   return *this;
 }
 
@@ -332,29 +342,31 @@ bool TKXEngine::Interno::AcumularDetalleRapido(const std::string& group, const V
 }
 
 TKXEngine& TKXEngine::SendDetalle(const Value& group, const Value& fields) {
-  const std::string& g = oInterno_->GrupoDetalle(group);
-  if (!oInterno_->InputAccepted(g, fields)) return *this;
-  // Sums of spans taken per record: the tick counter, turned into ms per span.
-  uint64_t t = lInputDiagnostics ? platform::TickCount() : 0;
-  size_t values = fields.Len();
-  if (!oInterno_->AcumularDetalleRapido(g, fields)) {
-    Value normalised = NormalizarCamposEntrada(fields);
-    for (Map::Entry e : normalised.AsMap()) e.value = NormalizarValorEntrada(e.value);
-    values = normalised.Len();
-    if (lInputDiagnostics) {
-      const uint64_t now = platform::TickCount();
-      SumarDiagnosticoEntrada(hInputDiagnostics, "nNormalizeMs", platform::TicksToMs(now - t));
-      t = now;
+  oInterno_->EntradaProtegida([&] {
+    const std::string& g = oInterno_->GrupoDetalle(group);
+    if (!oInterno_->InputAccepted(g, fields)) return;
+    // Sums of spans taken per record: the tick counter, turned into ms per span.
+    uint64_t t = lInputDiagnostics ? platform::TickCount() : 0;
+    size_t values = fields.Len();
+    if (!oInterno_->AcumularDetalleRapido(g, fields)) {
+      Value normalised = NormalizarCamposEntrada(fields);
+      for (Map::Entry e : normalised.AsMap()) e.value = NormalizarValorEntrada(e.value);
+      values = normalised.Len();
+      if (lInputDiagnostics) {
+        const uint64_t now = platform::TickCount();
+        SumarDiagnosticoEntrada(hInputDiagnostics, "nNormalizeMs", platform::TicksToMs(now - t));
+        t = now;
+      }
+      AcumularDetalle(g, normalised);
     }
-    AcumularDetalle(g, normalised);
-  }
-  if (lInputDiagnostics) {
-    // The cached road normalises while it stores: its time counts as accumulating.
-    SumarDiagnosticoEntrada(hInputDiagnostics, "nAccumulateMs",
-                            platform::TicksToMs(platform::TickCount() - t));
-    SumarDiagnosticoEntrada(hInputDiagnostics, "nRecords", int64_t{1});
-    SumarDiagnosticoEntrada(hInputDiagnostics, "nValues", static_cast<int64_t>(values));
-  }
+    if (lInputDiagnostics) {
+      // The cached road normalises while it stores: its time counts as accumulating.
+      SumarDiagnosticoEntrada(hInputDiagnostics, "nAccumulateMs",
+                              platform::TicksToMs(platform::TickCount() - t));
+      SumarDiagnosticoEntrada(hInputDiagnostics, "nRecords", int64_t{1});
+      SumarDiagnosticoEntrada(hInputDiagnostics, "nValues", static_cast<int64_t>(values));
+    }
+  });
   return *this;
 }
 

@@ -37,6 +37,13 @@ namespace facade {
 // A run that answers no document says why; only a cancel stays silent.
 inline constexpr std::string_view kSinDocumento =
     "No se ha podido generar el documento del informe.";
+// A run, or an input call, that memory ran out in; any other exception from
+// inside the engine is an internal error, this and then what it says.
+inline constexpr std::string_view kMensajeSinMemoria =
+    "No hay memoria suficiente para generar el informe.";
+inline constexpr std::string_view kMensajeSinMemoriaEntrada =
+    "No hay memoria suficiente para recibir los datos del trabajo.";
+inline constexpr std::string_view kMensajeErrorInterno = "Error interno del motor: ";
 // A named template that cannot be used: this, then its name or what was wrong with it.
 inline constexpr std::string_view kPlantillaNoCargada =
     "No se ha podido cargar la plantilla del informe: ";
@@ -59,6 +66,23 @@ inline constexpr const char* kClavesTablaMs[] = {
     "nTableSetupMs",       "nTableRecordLoopMs",  "nTableFinishMs",    "nTablePartitionMs",
     "nTableRenderLinesMs", "nTableCellContentMs", "nTableAccumulateMs"};
 
+// Ends an object from a destructor, which may run while memory has run out
+// and must not throw: End resets the object's members to fresh ones, which
+// allocates. A second try, once the failed request has unwound, mostly finds
+// the memory; failing that, what the object still holds goes with its
+// last reference.
+template <class Objeto>
+void TerminarSinExcepcion(Objeto& objeto) noexcept {
+  try {
+    objeto.End();
+  } catch (...) {
+    try {
+      objeto.End();
+    } catch (...) {
+    }
+  }
+}
+
 // Why a page loop ended, as the pagination diagnostics report it.
 enum class Terminacion : uint8_t {
   kNoIniciada,
@@ -72,6 +96,8 @@ enum class Terminacion : uint8_t {
   kErrorSpooling,
   kEstancada,
   kTodosDocumentosLogicos,
+  kSinMemoria,
+  kErrorInterno,
 };
 // The diagnostics text of a reason.
 std::string_view TextoTerminacion(Terminacion terminacion);
@@ -166,6 +192,28 @@ class TKXEngine::Interno {
   bool AcumularDetalleRapido(const std::string& group, const Value& rawFields);
   InputKey& CachedInputKey(const std::string& group, std::string_view raw, size_t slot);
 
+  // ---- Exceptions (TKXEngineEjecucion.cpp)
+
+  // In the catch block of a run an exception ended: the run is over (what it
+  // made has unwound, its collaborators ended and its documents' spools
+  // erased on the way), no document is held, and cLastError and the
+  // termination reason say why.
+  void TerminarRunPorExcepcion(double start) noexcept;
+  // Runs the body of an input call, and catches what it throws, leaving the
+  // reason in cLastError. When the call may have lost what it brought
+  // (`pierdeDatos`), input is ignored from then on and the job's run fails
+  // with the reason, until OpenJob or ReleaseInputData.
+  template <class Cuerpo>
+  void EntradaProtegida(Cuerpo&& cuerpo, bool pierdeDatos = true) noexcept {
+    try {
+      cuerpo();
+    } catch (...) {
+      AnotarFalloEntrada(pierdeDatos);
+    }
+  }
+  // In the catch block of an input call.
+  void AnotarFalloEntrada(bool pierdeDatos) noexcept;
+
   // ---- Template (TKXEngine.cpp)
 
   // The job's template while the source is unchanged since OpenJob, else
@@ -217,7 +265,7 @@ class TKXEngine::Interno {
     PlantillaDeLaEjecucion(const PlantillaDeLaEjecucion&) = delete;
     PlantillaDeLaEjecucion& operator=(const PlantillaDeLaEjecucion&) = delete;
     ~PlantillaDeLaEjecucion() {
-      if (lPropia) plantilla->End();
+      if (lPropia) facade::TerminarSinExcepcion(*plantilla);
     }
     Ref<TPlantilla> plantilla;
     bool lPropia;
@@ -369,6 +417,12 @@ class TKXEngine::Interno {
   bool lPlantillaPrestada = false;
   // This engine renders one logical document of another engine's job.
   bool lDocumentoLogico = false;
+  // An input call of the job failed, and why, for its run: the message in
+  // full when there was memory for it, its fixed part always.
+  bool lEntradaFallida = false;
+  std::string cErrorEntrada;
+  std::string_view cMensajeEntrada;
+  facade::Terminacion eTerminacionEntrada = facade::Terminacion::kNoIniciada;
 
  private:
   TKXEngine& e;

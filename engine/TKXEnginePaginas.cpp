@@ -49,6 +49,10 @@ std::string_view TextoTerminacion(Terminacion terminacion) {
       return "stalled-without-consuming-data";
     case Terminacion::kTodosDocumentosLogicos:
       return "all-logical-documents-consumed";
+    case Terminacion::kSinMemoria:
+      return "out-of-memory";
+    case Terminacion::kErrorInterno:
+      return "internal-error";
   }
   return "not-started";
 }

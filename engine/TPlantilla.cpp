@@ -6,7 +6,12 @@
 namespace kx {
 
 TPlantilla::~TPlantilla() {
-  End();
+  // End leaves fresh members behind, which allocates: a destructor that runs
+  // while memory has run out must not throw, and they go with the template.
+  try {
+    End();
+  } catch (...) {
+  }
 }
 
 TPlantilla& TPlantilla::Init(const Value& path) {

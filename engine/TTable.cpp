@@ -46,7 +46,13 @@ TTable::TTable(TReportNode* parent) : TRectangle(parent) {
 }
 
 TTable::~TTable() {
-  ClearCellObjectCache();
+  // Ending the cached cell objects leaves a fresh cache behind, which
+  // allocates: a destructor that runs while memory has run out must not
+  // throw, and the cache goes with the table anyway.
+  try {
+    ClearCellObjectCache();
+  } catch (...) {
+  }
 }
 
 TTable& TTable::Init(TReportNode* parent) {

@@ -94,7 +94,8 @@ struct SampleRun {
   std::vector<std::string> left;  // the spool files left once the program ended
 };
 
-SampleRun RunSampleJob(LastPageOverflowHooks hooks, const std::string& tmpFolder = "") {
+SampleRun RunSampleJob(LastPageOverflowHooks hooks, const std::string& tmpFolder = "",
+                       const std::string& records = "9328") {
   SampleRun run;
   TempDir tmp;
   const std::string folder = tmpFolder.empty() ? tmp.path() : tmpFolder;
@@ -106,7 +107,7 @@ SampleRun RunSampleJob(LastPageOverflowHooks hooks, const std::string& tmpFolder
     run.spoolFiles = SpoolFiles(folder).size();
     if (afterRun) afterRun(doc);
   };
-  run.code = MAIN({"9328"}, run.out, run.err, hooks);
+  run.code = MAIN({records}, run.out, run.err, hooks);
   run.left = SpoolFiles(folder);
   return run;
 }
@@ -154,6 +155,51 @@ TEST(LastPageOverflow, ALostPageOfTheSpoolFailsTheRun) {
         << r.name;
     EXPECT_TRUE(run.left.empty()) << r.name;
   }
+}
+
+// The spool cut to half its length while the run still appends to it: the
+// pages in the cut half are lost, while the first, the last and the
+// second-to-last, which the findings look into, read back whole. Only
+// reading every page back tells the run failed.
+TEST(LastPageOverflow, ASpoolCutMidRunFailsTheRun) {
+  TempDir tmp;
+  uintmax_t cutFrom = 0;  // the spool's length when it was cut
+  uintmax_t grownTo = 0;  // its length once the run had answered
+  bool findingsReadWhole = false;
+  LastPageOverflowHooks hooks;
+  // Asked at the engine's progress reports, at most every half second, and
+  // the first to find a spool of some pages cuts it: jobs of these sizes
+  // spool from their first page.
+  hooks.stopSignal = [&] {
+    if (cutFrom == 0 && SpoolFileSize(tmp.path()) >= (uintmax_t{64} << 10))
+      cutFrom = CutSpoolInFolder(tmp.path());
+    return 0;
+  };
+  hooks.afterRun = [&](TDocumentoRenderizable& doc) {
+    grownTo = SpoolFileSize(tmp.path());
+    const int64_t pages = doc.TotalPaginas();
+    for (int64_t n : {int64_t{1}, pages - 1, pages}) doc.GetPagina(Value(n));
+    findingsReadWhole = !doc.HasPageSpoolError();
+  };
+  // A build fast enough to store every page of the smaller job before a
+  // report comes (or cuts at the report that ends the run) runs the larger.
+  SampleRun run;
+  for (const char* records : {"20000", "200000"}) {
+    cutFrom = grownTo = 0;
+    run = RunSampleJob(hooks, tmp.path(), records);
+    if (cutFrom > 0 && grownTo > cutFrom) break;
+  }
+  ASSERT_GT(cutFrom, 0u) << "the run ended before its spool could be cut";
+  ASSERT_GT(grownTo, cutFrom) << "the cut came after the last page was stored";
+  EXPECT_TRUE(findingsReadWhole);
+  EXPECT_EQ(run.code, 1) << run.out;
+  EXPECT_EQ(run.err,
+            "test_engine_lastpage_overflow: "
+            "No se ha podido recuperar una pagina temporal del informe.\n");
+  EXPECT_EQ(Lines(run.out), 31u);
+  EXPECT_NE(run.out.find("\nlast=yes\n"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nsuccess=no"), std::string::npos);
+  EXPECT_TRUE(run.left.empty());
 }
 
 TEST(LastPageOverflow, APageThatCannotBeSpooledFailsTheRunWithTheEnginesMessage) {

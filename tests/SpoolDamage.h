@@ -45,4 +45,24 @@ inline std::vector<std::string> SpoolFiles(const std::string& folder) {
   return files;
 }
 
+// The length of the one spool file in a folder, or 0 when there is none.
+inline uintmax_t SpoolFileSize(const std::string& folder) {
+  const std::vector<std::string> files = SpoolFiles(folder);
+  std::error_code ec;
+  const uintmax_t size = files.size() == 1 ? std::filesystem::file_size(files[0], ec) : 0;
+  return ec ? 0 : size;
+}
+
+// Cuts the one spool file in a folder to half its length while its document
+// still writes to it, as a full disk or another process would: the pages in
+// the cut half read back as a hole once later pages are appended past it.
+// Answers the file's length before the cut, 0 when there was no file to cut.
+inline uintmax_t CutSpoolInFolder(const std::string& folder) {
+  const uintmax_t size = SpoolFileSize(folder);
+  if (size < 2) return 0;
+  std::error_code ec;
+  std::filesystem::resize_file(SpoolFiles(folder)[0], size / 2, ec);
+  return ec ? 0 : size;
+}
+
 }  // namespace kx

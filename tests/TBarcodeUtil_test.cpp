@@ -149,6 +149,97 @@ TEST(TBarcodeUtil, Code128SymbolValues) {
   EXPECT_EQ(gs1.Get("bits").Len(), 11u * 8 + 13);  // start, FNC1, 4 data, FNC1, check
 }
 
+// The code-set rule read literally, the whole digit run measured at every
+// step as the rule words it (and as the encoder did before it took linear
+// time): the reference the encoder's values must equal.
+std::vector<int> ReferenceCode128Values(std::string_view text, bool gs1) {
+  const auto run = [&](size_t pos) {
+    int n = 0;
+    while (pos + n <= text.size() && text[pos + n - 1] >= '0' && text[pos + n - 1] <= '9') ++n;
+    return n;
+  };
+  std::vector<int> values;
+  bool setC = run(1) >= 4;
+  values.push_back(setC ? 105 : 104);
+  if (gs1) values.push_back(102);
+  for (size_t pos = 1; pos <= text.size();) {
+    const unsigned char b = static_cast<unsigned char>(text[pos - 1]);
+    if (b == 29 && gs1) {
+      values.push_back(102);
+      ++pos;
+    } else if (b < 32 || b > 126) {
+      return {};
+    } else if (setC && run(pos) >= 2) {
+      values.push_back((text[pos - 1] - '0') * 10 + (text[pos] - '0'));
+      pos += 2;
+    } else if (setC) {
+      values.push_back(100);
+      setC = false;
+    } else if (run(pos) >= 4) {
+      if (run(pos) % 2 == 1) values.push_back(text[pos++ - 1] - 32);
+      values.push_back(99);
+      setC = true;
+    } else {
+      values.push_back(b - 32);
+      ++pos;
+    }
+  }
+  long sum = values[0];
+  for (size_t i = 1; i < values.size(); ++i) sum += static_cast<long>(values[i]) * i;
+  values.push_back(static_cast<int>(sum % 103));
+  values.push_back(106);
+  return values;
+}
+
+// Every content the code-set choice can tell apart up to nine bytes (a
+// digit, a letter, a group separator), then generated contents of digit runs
+// of every length up to long ones, text, separators and bytes no code set
+// holds: the same symbol values as the rule, with and without GS1.
+TEST(TBarcodeUtil, Code128ValuesEqualTheRuleOverManyContents) {
+  std::vector<std::string> contents;
+  const char kinds[] = {'7', 'K', '\x1D'};
+  for (size_t length = 1; length <= 9; ++length) {
+    size_t combinations = 1;
+    for (size_t k = 0; k < length; ++k) combinations *= 3;
+    for (size_t c = 0; c < combinations; ++c) {
+      std::string text;
+      for (size_t k = 0, rest = c; k < length; ++k, rest /= 3) text.push_back(kinds[rest % 3]);
+      contents.push_back(text);
+    }
+  }
+  uint64_t state = 26;
+  const auto next = [&](uint64_t bound) {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return (state >> 33) % bound;
+  };
+  const std::string_view pieces[] = {"A", "lote-", " ", "(01)", "\x1D", "~", "\n", "\xC3\xB1"};
+  for (int i = 0; i < 3000; ++i) {
+    std::string text;
+    const uint64_t parts = 1 + next(8);
+    for (uint64_t p = 0; p < parts; ++p) {
+      // Mostly digit runs, of short lengths around the thresholds and some long ones.
+      if (next(3) != 0) {
+        const uint64_t length = next(4) == 0 ? 1 + next(400) : next(10);
+        for (uint64_t k = 0; k < length; ++k) text.push_back(static_cast<char>('0' + next(10)));
+      } else {
+        // Bytes no code set holds only now and then, so most contents encode.
+        text += pieces[next(10) == 0 ? 6 + next(2) : next(6)];
+      }
+    }
+    contents.push_back(text);
+  }
+  size_t encoded = 0;
+  for (const std::string& text : contents) {
+    for (bool gs1 : {false, true}) {
+      const std::vector<int> values = barcode::Code128Values(text, gs1);
+      ASSERT_EQ(values, ReferenceCode128Values(text, gs1)) << gs1 << " " << text;
+      encoded += !values.empty();
+    }
+  }
+  // Most contents encode, so the comparison covers the code-set choice and not only refusals.
+  EXPECT_GT(encoded, contents.size());
+}
+
 TEST(TBarcodeUtil, NumbersAsContent) {
   struct Case {
     Value number;

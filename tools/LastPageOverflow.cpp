@@ -130,14 +130,20 @@ struct PageTexts {
   std::string previous;
 };
 
-PageTexts ReadPages(TDocumentoRenderizable& doc) {
+// Reads every page back, in page order and one at a time, so that a page
+// lost from the spool fails the run (the document then holds its spool
+// error) while memory holds one page; keeps the texts of the pages the
+// findings look into, which still tell what they hold when another page is
+// lost. Stops when a stop signal comes.
+PageTexts ReadEveryPage(TDocumentoRenderizable& doc, const std::function<int()>& stopSignal) {
   PageTexts texts;
   const int64_t pages = doc.TotalPaginas();
-  if (pages > 0) {
-    texts.first = JsonEncode(doc.GetPagina(1));
-    texts.last = JsonEncode(doc.GetPagina(pages));
+  for (int64_t i = 1; i <= pages && stopSignal() == 0; ++i) {
+    const Value page = doc.GetPagina(Value(i));
+    if (i == 1) texts.first = JsonEncode(page);
+    if (i == pages - 1) texts.previous = JsonEncode(page);
+    if (i == pages) texts.last = JsonEncode(page);
   }
-  if (pages > 1) texts.previous = JsonEncode(doc.GetPagina(pages - 1));
   return texts;
 }
 
@@ -268,7 +274,7 @@ int RunLastPageOverflow(const LastPageOverflowArgs& a, std::string& out, std::st
   if (doc && hooks.afterRun) hooks.afterRun(*doc);
   // Pages are read only when no stop signal came during or just after the run.
   int signal = stopSignal();
-  const PageTexts texts = doc && signal == 0 ? ReadPages(*doc) : PageTexts{};
+  const PageTexts texts = doc && signal == 0 ? ReadEveryPage(*doc, stopSignal) : PageTexts{};
   if (signal == 0) signal = stopSignal();
 
   const int64_t pages = doc ? doc->TotalPaginas() : 0;

@@ -51,7 +51,8 @@ Value SampleLedgerRecord(const Value& rows, int64_t i, int64_t n);
 // may befall the spool between the run and its page reads.
 struct LastPageOverflowHooks {
   // The stop signal received so far, or 0 (none when empty). Asked by the
-  // progress callback, after the run and after the page reads.
+  // progress callback, after the run, before each page read back and after
+  // the page reads.
   std::function<int()> stopSignal;
   // Given the result document after the run, before any page is read.
   std::function<void(TDocumentoRenderizable&)> afterRun;
