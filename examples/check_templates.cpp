@@ -8,11 +8,11 @@
 // passes when the engine builds every object it names, every key it writes
 // is one its object writes back, the run answers pages without an error,
 // prints every record and no rendered object shows a formula, image or
-// barcode error ("json template shows-errors" allows the last). With
-// --guide, every key the template writes must also be named in the guide
-// (the .md files of FOLDER), as inline code: what an example uses, a reader
-// of the guide can find. Prints one line per template; the exit code is 1
-// when any check fails.
+// barcode error or a rich-text placeholder left as written ("json template
+// shows-errors" allows these). With --guide, every key the template writes
+// must also be named in the guide (the .md files of FOLDER), as inline
+// code: what an example uses, a reader of the guide can find. Prints one
+// line per template; the exit code is 1 when any check fails.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -282,6 +282,13 @@ class Checker {
     // An error value that reached a text without being flagged (a rich text's placeholder).
     const std::string shown = kind == "texto_enriquecido" ? ValueString(o.Get("plainContent"))
                                                           : ValueString(o.Get("texto"));
+    // A placeholder the engine left as written: it named no variable in a content that
+    // may bring data, which a quote escaped with a backslash makes of a literal.
+    if (kind == "texto_enriquecido") {
+      const size_t open = shown.find("{{");
+      if (open != std::string::npos && shown.find("}}", open + 2) != std::string::npos)
+        Problem(where + " shows a placeholder left as written: " + shown);
+    }
     for (const char* mark : {"[Variable no encontrada: ", "[Expresion no valida", "[Funcion ",
                              "[Formula IIf no valida: ", "[Constante KX.Color no soportada: ",
                              "[Referencia circular: "}) {
