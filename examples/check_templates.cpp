@@ -1,5 +1,5 @@
 // Checks templates the way a template author would want the engine to:
-//   check_templates [--data DATA] FILE|FOLDER...
+//   check_templates [--data DATA] [--guide FOLDER] FILE|FOLDER...
 // A .json FILE is a template (run with DATA when given). A .md file, or
 // every .md file of a FOLDER, holds template examples: a fenced block whose
 // info string is "json template" is a template, a "json data" block right
@@ -8,9 +8,13 @@
 // passes when the engine builds every object it names, every key it writes
 // is one its object writes back, the run answers pages without an error,
 // prints every record and no rendered object shows a formula, image or
-// barcode error ("json template shows-errors" allows the last). Prints one
+// barcode error or a rich-text placeholder left as written ("json template
+// shows-errors" allows these). With --guide, every key the template writes
+// must also be named in the guide (the .md files of FOLDER), as inline
+// code: what an example uses, a reader of the guide can find. Prints one
 // line per template; the exit code is 1 when any check fails.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -82,9 +86,70 @@ std::set<std::string> Keys(const Value& map) {
   return keys;
 }
 
+// The words a guide names as inline code (`nLeft`, `{"cColor", "nWidth"}`):
+// every run of letters, digits and "_" inside a code span outside the fenced
+// blocks, whose examples name keys without saying what they are.
+std::set<std::string> GuideWords(const std::string& text) {
+  std::set<std::string> words;
+  bool fenced = false;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.rfind("```", 0) == 0) {
+      fenced = !fenced;
+      continue;
+    }
+    if (fenced) continue;
+    for (size_t open = line.find('`'); open != std::string::npos;) {
+      const size_t close = line.find('`', open + 1);
+      if (close == std::string::npos) break;
+      std::string word;
+      for (size_t i = open + 1; i <= close; ++i) {
+        const char c = line[i];
+        if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+          word.push_back(c);
+        } else if (!word.empty()) {
+          words.insert(word);
+          word.clear();
+        }
+      }
+      open = line.find('`', close + 1);
+    }
+  }
+  return words;
+}
+
 class Checker {
  public:
   std::vector<std::string> problems;
+  const std::set<std::string>* guide = nullptr;  // the guide's words, when asked for
+
+  // Every key of the part, at any depth, is a word of the guide. The keys of
+  // the variable maps and of a layer map are names the template chooses, and
+  // a chart's settings and a formatted text's runs carry what the viewer
+  // reads: their own keys are not the engine's.
+  void KeysInGuide(const std::string& where, const Value& part) {
+    if (const List* list = part.ListPtr()) {
+      for (const Value& item : *list) KeysInGuide(where, item);
+      return;
+    }
+    const Map* m = part.MapPtr();
+    if (!m) return;
+    for (const Map::Entry& e : *m) {
+      const std::string key(e.key.Str());
+      if (!guide->count(key)) Problem(where + ": \"" + key + "\" is not named in the guide");
+      if (key == "hAcumVars" || key == "hUserVars" || key == "hLayers") {
+        if (const Map* named = e.value.MapPtr())
+          for (const Map::Entry& n : *named) KeysInGuide(where + " " + key, n.value);
+        continue;
+      }
+      if (key == "hChartSpec" || key == "aRichTextRuns" || key == "hImportMetadata") continue;
+      KeysInGuide(where, e.value);
+    }
+  }
 
   // One line each: a message's line breaks become " / ".
   void Problem(std::string text) {
@@ -217,6 +282,13 @@ class Checker {
     // An error value that reached a text without being flagged (a rich text's placeholder).
     const std::string shown = kind == "texto_enriquecido" ? ValueString(o.Get("plainContent"))
                                                           : ValueString(o.Get("texto"));
+    // A placeholder the engine left as written: it named no variable in a content that
+    // may bring data, which a quote escaped with a backslash makes of a literal.
+    if (kind == "texto_enriquecido") {
+      const size_t open = shown.find("{{");
+      if (open != std::string::npos && shown.find("}}", open + 2) != std::string::npos)
+        Problem(where + " shows a placeholder left as written: " + shown);
+    }
     for (const char* mark : {"[Variable no encontrada: ", "[Expresion no valida", "[Funcion ",
                              "[Formula IIf no valida: ", "[Constante KX.Color no soportada: ",
                              "[Referencia circular: "}) {
@@ -260,8 +332,9 @@ class Checker {
 };
 
 // Checks one template; answers whether it passed (a mistake passes when it is caught).
-bool Check(const Example& e) {
+bool Check(const Example& e, const std::set<std::string>* guide) {
   Checker checker;
+  checker.guide = guide;
   Value raw = JsonDecode(e.text);
   Value data = e.data.empty() ? Value::NewMap() : JsonDecode(e.data);
   if (!raw.IsMap()) {
@@ -270,6 +343,7 @@ bool Check(const Example& e) {
     checker.Problem("the data is no JSON object");
   } else {
     checker.CheckTemplate(raw);
+    if (guide) checker.KeysInGuide("the template", raw);
     checker.Run(e.text, data, e.showsErrors);
   }
   if (e.mistake) {
@@ -294,11 +368,14 @@ bool Check(const Example& e) {
 int main(int argc, char** argv) {
   namespace fs = std::filesystem;
   std::string dataPath;
+  std::string guidePath;
   std::vector<fs::path> inputs;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--data" && i + 1 < argc) {
       dataPath = argv[++i];
+    } else if (arg == "--guide" && i + 1 < argc) {
+      guidePath = argv[++i];
     } else if (fs::is_directory(arg)) {
       std::vector<fs::path> guides;
       for (const auto& entry : fs::directory_iterator(arg))
@@ -310,13 +387,26 @@ int main(int argc, char** argv) {
     }
   }
   if (inputs.empty()) {
-    std::fprintf(stderr, "usage: check_templates [--data DATA] FILE|FOLDER...\n");
+    std::fprintf(stderr, "usage: check_templates [--data DATA] [--guide FOLDER] FILE|FOLDER...\n");
     return 2;
   }
   std::string data;
   if (!dataPath.empty() && !examples::ReadFile(dataPath, data)) {
     std::fprintf(stderr, "check_templates: cannot read %s\n", dataPath.c_str());
     return 2;
+  }
+  std::set<std::string> guide;
+  if (!guidePath.empty()) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(guidePath, error)) {
+      std::string text;
+      if (entry.path().extension() == ".md" && examples::ReadFile(entry.path().string(), text))
+        guide.merge(GuideWords(text));
+    }
+    if (guide.empty()) {
+      std::fprintf(stderr, "check_templates: no guide in %s\n", guidePath.c_str());
+      return 2;
+    }
   }
   bool ok = true;
   size_t checked = 0;
@@ -333,7 +423,7 @@ int main(int argc, char** argv) {
     } else {
       examples.push_back({input.string(), text, data});
     }
-    for (const Example& e : examples) ok = Check(e) && ok;
+    for (const Example& e : examples) ok = Check(e, guidePath.empty() ? nullptr : &guide) && ok;
     checked += examples.size();
   }
   // A guide whose blocks are no longer found checks nothing: that is no pass.
