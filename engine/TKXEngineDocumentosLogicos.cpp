@@ -328,10 +328,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarDocumentosLogicos(const Ref<TPlant
   }
   const int64_t n = static_cast<int64_t>(aRegLine.Len());
   CambiosPorDocumento cambios(aDataVarChanges);
-  bool listados = false;
-  if (plantilla->oDocumento)
-    for (const Ref<TObjectBase>& object : plantilla->oDocumento->aObjects)
-      listados = listados || (object && object->ListaRegistrosDelTrabajo());
+  const bool listados = PlantillaListaRegistros(plantilla);
   Ref<TDocumentoRenderizable> merged;
   int64_t done = 0;
   int64_t made = 0;

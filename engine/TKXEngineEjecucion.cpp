@@ -544,6 +544,7 @@ Ref<TDocumentoRenderizable> TKXEngine::EjecutarTrabajo() {
       document.reset();
       if (repeat == kMaxRemediciones) {
         cLastError = TotalSinAsentar(oInterno_->cTextoSinAsentar);
+        oInterno_->EscribirTerminacion(Terminacion::kErrorComposicion);
         hPaginationDiagnostics.Set("nPages", 0);
         return finish(nullptr);
       }

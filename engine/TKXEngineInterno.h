@@ -140,6 +140,10 @@ bool EsPasoEstancado(int64_t consumed, bool moved, int64_t& stepsWithoutConsumin
 bool ContinuacionesCambiaron(const Value& continuations, const Value& previous);
 // Some table goes on with another record than it did (table states of two steps).
 bool TablasAvanzaron(const Value& states, const Value& previous);
+// Some object of the template prints the job's detail records one by one (a
+// table with detail or group lines): a run that leaves records unprinted has
+// lost them. A template without one consumes none by design.
+bool PlantillaListaRegistros(const Ref<TPlantilla>& plantilla);
 
 // Where one execution of the page loop, or one re-run of its last pages, starts.
 struct PuntoEjecucion {

@@ -77,6 +77,13 @@ bool EsPasoEstancado(int64_t consumed, bool moved, int64_t& stepsWithoutConsumin
   return !moved || stepsWithoutConsuming > kMaxStepsWithoutConsuming;
 }
 
+bool PlantillaListaRegistros(const Ref<TPlantilla>& plantilla) {
+  if (!plantilla || !plantilla->oDocumento) return false;
+  for (const Ref<TObjectBase>& object : plantilla->oDocumento->aObjects)
+    if (object && object->ListaRegistrosDelTrabajo()) return true;
+  return false;
+}
+
 bool TablasAvanzaron(const Value& states, const Value& previous) {
   const Map* now = states.MapPtr();
   if (!now) return false;
@@ -248,7 +255,21 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
       in.EscribirTerminacion(Terminacion::kErrorSpooling);
     }
   }
-  if (result && (lCanceled || in.eTerminacion == Terminacion::kErrorSpooling ||
+  // A loop that stopped short of the last record while a table lists them has
+  // lost the records no page printed: the run fails rather than answer a
+  // document that reads as whole. A logical document's own run leaves this to
+  // the job, which names the document.
+  const int64_t printed = ValueInt(hPaginationDiagnostics.Get("nLastDataLine"));
+  const bool lost =
+      result && !in.lDocumentoLogico && printed < n &&
+      (in.eTerminacion == Terminacion::kFalloGeneracion ||
+       (in.eTerminacion == Terminacion::kEstancada && PlantillaListaRegistros(plantilla)));
+  if (lost) {
+    cLastError = "No se han impreso todos los registros del informe: " + std::to_string(printed) +
+                 " de " + std::to_string(n) + " (" +
+                 std::string(TextoTerminacion(in.eTerminacion)) + ").";
+  }
+  if (result && (lost || lCanceled || in.eTerminacion == Terminacion::kErrorSpooling ||
                  in.eTerminacion == Terminacion::kErrorComposicion)) {
     result->End();
     result.reset();

@@ -1693,6 +1693,25 @@ TEST(TKXEngineRun, TablesOverTheJobsRecordsEachPrintEveryRecord) {
   EXPECT_EQ(alone.pagination.Get("nLastDataLine").Int(), 0);
 }
 
+// A table that lists the records but stays hidden where the run needs it
+// prints none of them: the run fails and says how many were printed, where a
+// template that lists no records keeps its pages (above).
+TEST(TKXEngineRun, RecordsThatAListingTableNeverPrintsFailTheRun) {
+  std::string hidden = ListTable("L", 10, 54, 6, false);
+  hidden.replace(hidden.find(R"("cId":"L")"), 9, R"("cId":"L","cCondition":"PAGE() > 1")");
+  for (const RunMode& mode : kBothModes) {
+    JobRun run = RunJob(Report(mode.extra + hidden + ","), Records(5));
+    EXPECT_FALSE(run.doc) << mode.mode;
+    EXPECT_EQ(run.error,
+              "No se han impreso todos los registros del informe: 0 de 5 "
+              "(stalled-without-consuming-data).")
+        << mode.mode;
+    EXPECT_EQ(run.pagination.Get("cTerminationReason").Str(), "stalled-without-consuming-data")
+        << mode.mode;
+    EXPECT_EQ(run.pagination.Get("nPages").Int(), 0) << mode.mode;
+  }
+}
+
 }  // namespace
 }  // namespace kx
 
