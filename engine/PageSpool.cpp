@@ -80,6 +80,12 @@ int64_t PageSpool::Objects(int64_t segment) const {
   return HasSegment(segment) ? aSegmentos[static_cast<size_t>(segment)].nObjetos : 0;
 }
 
+void PageSpool::SoltarMemoria() {
+  ZSTD_freeCCtx(pCompresor);
+  pCompresor = nullptr;
+  std::string().swap(cComprimido);
+}
+
 void PageSpool::Erase() {
   oArchivo.Erase();
   aSegmentos.clear();

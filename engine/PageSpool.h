@@ -61,6 +61,9 @@ class PageSpool {
   uint64_t Bytes() const { return nFin; }
   // Removes the file and forgets every segment.
   void Erase();
+  // Lets go of the room a large segment left behind (its compressed bytes and the compressor's
+  // tables); the next append makes what it needs again.
+  void SoltarMemoria();
 
  private:
   struct Segmento {

@@ -48,6 +48,8 @@ void ApplyPatches(const Value& page, const Value& patches) {
 
 // Far deeper than any rendered page: weighing stops there.
 constexpr int kProfundidadPeso = 256;
+// Bytes of a shared value's buffer kept for the next one.
+constexpr size_t kBufferRetenido = 64 * 1024;
 
 }  // namespace
 
@@ -69,6 +71,12 @@ class TDocumentoRenderizable::Compartidos final : public ValoresCompartidos {
         aSegmentos_.resize(static_cast<size_t>(segmento) + 1, false);
       aSegmentos_[static_cast<size_t>(segmento)] = true;
       e.nSegmento = segmento;
+      // A long series is written once per document: the room it took is not kept for the
+      // pages, which need far less, while the series itself stays in memory.
+      if (cBuffer_.capacity() > kBufferRetenido) {
+        std::string().swap(cBuffer_);
+        oSpool_.SoltarMemoria();
+      }
     }
     return i;
   }

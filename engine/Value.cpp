@@ -466,46 +466,34 @@ void Map::Touch() noexcept {
   nKeyVersion_ = tNextKeyVersion++;
 }
 
-const Map::KeysRef& Map::ShareKeys() const {
-  // A map that shares its keys already (a constant map always does) is left
-  // untouched: other threads may be copying a constant map at the same time.
-  if (!shared_) {
-    shared_ = KeysRef(new SharedKeys(std::move(own_), false));
-    own_ = KeyStore{};
-  }
-  return shared_;
-}
+const Map::KeyStore Map::kNoKeys;
 
-Map::Map(const Map& o) : Shared(), values_(o.values_) {
-  shared_ = o.ShareKeys();
+// Copying never changes the map copied, so threads may copy a constant map at once.
+Map::Map(const Map& o) : Shared(), keys_(o.keys_), values_(o.values_) {
   Touch();
 }
 
 Map& Map::operator=(const Map& o) {
   if (this == &o) return *this;
-  shared_ = o.ShareKeys();
-  own_ = KeyStore{};
+  keys_ = o.keys_;
   values_ = o.values_;
   Touch();
   return *this;
 }
 
 Map::KeyStore& Map::MutableKeys() {
-  if (shared_) {
-    // The last holder takes the keys back; otherwise this map copies them.
-    if (shared_.Unique()) {
-      own_ = std::move(shared_->store);
-    } else {
-      own_ = shared_->store;
-    }
-    shared_.reset();
+  if (!keys_) {
+    keys_ = KeysRef(new SharedKeys(KeyStore{}, false));
+  } else if (!keys_.Unique()) {
+    // Another map (or a constant one) holds the table: this map takes a copy of its own.
+    keys_ = KeysRef(new SharedKeys(keys_->store, false));
   }
-  return own_;
+  return keys_->store;
 }
 
 void Map::Reserve(size_t n) {
   values_.reserve(n);
-  if (!shared_) own_.keys.reserve(n);
+  if (!keys_ || keys_.Unique()) MutableKeys().keys.reserve(n);
 }
 
 size_t Map::Lookup(const KeyStore& k, std::string_view key, uint64_t hash) const noexcept {
@@ -641,8 +629,8 @@ void Map::MakeConstant() {
   KeyStore& k = MutableKeys();
   for (Value& key : k.keys) key = Value::Permanent(key);
   for (Value& v : values_) v = Value::Permanent(v);
-  shared_ = KeysRef(new SharedKeys(std::move(k), true));
-  own_ = KeyStore{};
+  KeysRef constante(new SharedKeys(std::move(k), true));
+  keys_ = constante;
 }
 
 const Map& ConstantMap(std::initializer_list<std::pair<std::string_view, Value>> items) {
@@ -656,8 +644,7 @@ const Map& ConstantMap(std::initializer_list<std::pair<std::string_view, Value>>
 
 void Map::Clear() noexcept {
   Touch();
-  shared_.reset();
-  own_ = KeyStore{};
+  keys_.reset();
   values_.clear();
 }
 

@@ -473,6 +473,8 @@ class Map : public Shared {
   };
   struct SharedKeys final : public Shared {
     SharedKeys(KeyStore k, bool constant) : store(std::move(k)), lConstante(constant) {}
+    static void* operator new(size_t bytes) { return detail::PoolAllocate(bytes); }
+    static void operator delete(void* p, size_t bytes) noexcept { detail::PoolFree(p, bytes); }
     KeyStore store;
     // The table of a constant map: never counted, never freed.
     const bool lConstante;
@@ -568,7 +570,7 @@ class Map : public Shared {
   // its keys) answer the same identity; two maps with the same identity at
   // one moment hold the same keys in the same order.
   const void* KeyTableIdentity() const noexcept {
-    return shared_ ? static_cast<const void*>(shared_.get()) : static_cast<const void*>(&own_);
+    return keys_ ? static_cast<const void*>(keys_.get()) : static_cast<const void*>(this);
   }
 
   Entry EntryAt(size_t i) noexcept { return {Keys().keys[i], values_[i]}; }
@@ -586,10 +588,10 @@ class Map : public Shared {
 
  private:
   static constexpr size_t kIndexThreshold = 8;
-  const KeyStore& Keys() const noexcept { return shared_ ? shared_->store : own_; }
-  // The keys as a shared table, turning the map's own keys into one first.
-  const KeysRef& ShareKeys() const;
+  const KeyStore& Keys() const noexcept { return keys_ ? keys_->store : kNoKeys; }
+  // The keys to change: the map's own table, made or copied first when it has none or shares it.
   KeyStore& MutableKeys();
+  static const KeyStore kNoKeys;
   void RebuildIndex(KeyStore& k);
   static void IndexInsert(KeyStore& k, uint32_t pos, uint64_t hash);
   size_t Lookup(const KeyStore& k, std::string_view key, uint64_t hash) const noexcept;
@@ -599,10 +601,10 @@ class Map : public Shared {
   void MakeConstant();
   friend const Map& ConstantMap(std::initializer_list<std::pair<std::string_view, Value>> items);
 
-  // The keys are the map's own, or shared with copies (mutable: copying a map
-  // turns its own keys into shared ones without changing what it holds).
-  mutable KeyStore own_;
-  mutable KeysRef shared_;
+  // The keys live in a counted table, none for an empty map: copies of a map
+  // share it until one of them changes its keys, and a map holds no room for
+  // keys of its own (a chart's points or a page's cells are many small copies).
+  KeysRef keys_;
   std::vector<Value, detail::PoolAllocator<Value>> values_;
   uint64_t nKeyVersion_ = 0;
 };

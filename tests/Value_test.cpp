@@ -495,6 +495,60 @@ TEST(Map, CopiesShareKeysUntilEitherChangesThem) {
   EXPECT_EQ(original.ValueAt(0).Int(), 1);
 }
 
+TEST(Map, EveryChangeOfKeysLeavesTheMapsThatShareThemAsTheyWere) {
+  // Each change of keys, made on one of two maps that share a key table (a copy of a built map,
+  // of a constant one, of an empty one), leaves the other with its keys and values.
+  struct Cambio {
+    const char* nombre;
+    void (*hacer)(Map&);
+  };
+  const Cambio cambios[] = {
+      {"Set", [](Map& m) { m.Set("nueva", 9); }},
+      {"Append", [](Map& m) { m.Append(Value("otra"), 8); }},
+      {"Remove", [](Map& m) { m.Remove("b"); }},
+      {"PopBack", [](Map& m) { m.PopBack(); }},
+      {"Reserve", [](Map& m) { m.Reserve(64); m.Set("tras_reservar", 7); }},
+      {"Clear", [](Map& m) { m.Clear(); }},
+  };
+  static const Map& constante = ConstantMap({{"a", Value(1)}, {"b", Value(2)}, {"c", Value(3)}});
+  for (const Cambio& cambio : cambios) {
+    for (int fuente = 0; fuente < 3; ++fuente) {
+      SCOPED_TRACE(std::string(cambio.nombre) + " on a copy of map " + std::to_string(fuente));
+      Map construido;
+      for (const char* k : {"a", "b", "c"}) construido.Set(k, static_cast<int64_t>(*k - 'a' + 1));
+      const Map vacio;
+      const Map& original = fuente == 0 ? construido : fuente == 1 ? constante : vacio;
+      const std::vector<std::string> antes = [&] {
+        std::vector<std::string> claves;
+        for (size_t i = 0; i < original.size(); ++i) claves.emplace_back(original.KeyAt(i));
+        return claves;
+      }();
+      for (bool cambiaLaCopia : {true, false}) {
+        Map copia(original);
+        Map otra(original);
+        cambio.hacer(cambiaLaCopia ? copia : otra);
+        const Map& intacta = cambiaLaCopia ? otra : copia;
+        ASSERT_EQ(intacta.size(), antes.size());
+        ASSERT_EQ(original.size(), antes.size());
+        for (size_t i = 0; i < antes.size(); ++i) {
+          EXPECT_EQ(intacta.KeyAt(i), antes[i]);
+          EXPECT_EQ(intacta.Get(antes[i]).Int(), static_cast<int64_t>(i + 1));
+          EXPECT_EQ(original.Get(antes[i]).Int(), static_cast<int64_t>(i + 1));
+        }
+        EXPECT_FALSE(intacta.Has("nueva") || intacta.Has("otra") || intacta.Has("tras_reservar"));
+      }
+    }
+  }
+  // A map built alone takes its keys without a copy and finds them by its index past a handful.
+  Map grande;
+  for (int i = 0; i < 40; ++i) grande.Set(std::string("k").append(std::to_string(i)), i);
+  const Map copia(grande);
+  for (int i = 40; i < 80; ++i) grande.Set(std::string("k").append(std::to_string(i)), i);
+  EXPECT_EQ(grande.IndexOf("k79"), 79u);
+  EXPECT_EQ(copia.IndexOf("k39"), 39u);
+  EXPECT_FALSE(copia.Has("k40"));
+}
+
 TEST(Map, KeyTableIdentityFollowsTheKeys) {
   Map original;
   original.Set("a", 1);
