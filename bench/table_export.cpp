@@ -5,7 +5,7 @@
 // milliseconds (best of five) of three cases: no sums defined ("none"), sums the detail does
 // not show ("footer"), and a running sum in the detail as well ("shown").
 //
-// Run by hand: build/table_export [records...]
+// Run by hand: build/table_export [--case none|footer|shown] [records...]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -90,8 +90,13 @@ double Exportar(TTable& tabla, const Value& registros, bool sumas, int64_t& fila
 
 int main(int argc, char** argv) {
   std::vector<int> sizes;
-  for (int i = 1; i < argc; ++i)
-    if (std::atoi(argv[i]) > 0) sizes.push_back(std::atoi(argv[i]));
+  std::string solo;  // one case only, for a profiler
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--case" && i + 1 < argc)
+      solo = argv[++i];
+    else if (std::atoi(argv[i]) > 0)
+      sizes.push_back(std::atoi(argv[i]));
+  }
   if (sizes.empty()) sizes = {10000, 100000};
   struct Caso {
     const char* nombre;
@@ -102,6 +107,7 @@ int main(int argc, char** argv) {
   for (int n : sizes) {
     const Value registros = Registros(n);
     for (const Caso& c : casos) {
+      if (!solo.empty() && solo != c.nombre) continue;
       auto tabla = MakeRef<TTable>();
       tabla->Load(JsonDecode(Plantilla(c.enDetalle)));
       tabla->Create();

@@ -349,8 +349,10 @@ class TTableRender {
   // Group values of one record, in the order of the group expressions.
   struct Valores {
     std::vector<Value> aValores;
-    std::string cFirma;
     bool lVacia = true;
+    // The values' expression text, made only when two records are compared by it.
+    mutable std::string cFirma;
+    mutable bool lFirma = false;
   };
   struct EstadoGrupo {
     bool lElegible = false, lEnGrupo = false, lContinua = false, lEmpieza = false, lTermina = false;
@@ -438,6 +440,8 @@ class TTableRender {
   void GroupValues(const Value& registro, Valores& valores);
   static bool GroupValueIsEmpty(const Value& v);
   static bool GroupValuesEqual(const Value& a, const Value& b);
+  // Two records are in one group when their values have one expression text.
+  static bool MismoGrupo(const Valores& a, const Valores& b);
   Value AdjacentRuntimeRecord(int64_t i, int64_t desplazamiento);
   EstadoGrupo GroupState(const Value& registro, int64_t i, int64_t continuacion);
   // Where the record stands in its group, from its group values and its neighbours' (nothing

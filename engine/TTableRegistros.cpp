@@ -271,7 +271,8 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
       forzada = forzada || (suprimida && detalle[k].lForceAccumulators);
     }
     fila(visibles);
-    if (sumas && (alguna || forzada)) AcumularDetalle();
+    // Not timed: the run's accumulation time is the pages'.
+    if (sumas && (alguna || forzada)) ctx.AcumularDetalle();
     if (g.lTermina) {
       PartitionSectionLines(kGroupFooter, i, grupo, nullptr);
       GroupBoundaryLines(grupo, kGroupFooter, *actual, g.hSiguiente,
@@ -345,14 +346,52 @@ bool TTableRender::GroupValueIsEmpty(const Value& v) {
 void TTableRender::GroupValues(const Value& registro, Valores& valores) {
   valores.aValores.clear();
   valores.lVacia = true;
-  Value lista = Value::NewList();
+  valores.lFirma = false;
   for (const std::string& e : aExpresiones) {
     Value v = GroupValue(e, registro);
     if (!GroupValueIsEmpty(v)) valores.lVacia = false;
-    valores.aValores.push_back(v);
-    lista.Push(std::move(v));
+    valores.aValores.push_back(std::move(v));
   }
-  valores.cFirma = lDisenador && aExpresiones.empty() ? std::string() : ExprText(lista);
+}
+
+bool TTableRender::MismoGrupo(const Valores& a, const Valores& b) {
+  // Values of one kind among nil, logicals, integers and texts have one expression text
+  // exactly when they are equal, so most records are compared without making it.
+  if (a.aValores.size() == b.aValores.size()) {
+    bool decidido = true, iguales = true;
+    for (size_t i = 0; i < a.aValores.size() && decidido; ++i) {
+      const Value& x = a.aValores[i];
+      const Value& y = b.aValores[i];
+      if (x.kind() != y.kind()) {
+        decidido = false;
+        continue;
+      }
+      switch (x.kind()) {
+        case Kind::Nil:
+          break;
+        case Kind::Logical:
+          iguales = iguales && x.Bool() == y.Bool();
+          break;
+        case Kind::Integer:
+          iguales = iguales && x.Int() == y.Int();
+          break;
+        case Kind::Text:
+          iguales = iguales && x.Str() == y.Str();
+          break;
+        default:
+          decidido = false;
+      }
+    }
+    if (decidido) return iguales;
+  }
+  auto firma = [](const Valores& v) -> const std::string& {
+    if (!v.lFirma) {
+      v.cFirma = ExprText(Value(MakeRef<List>(v.aValores)));
+      v.lFirma = true;
+    }
+    return v.cFirma;
+  };
+  return firma(a) == firma(b);
 }
 
 bool TTableRender::GroupValuesEqual(const Value& a, const Value& b) {
@@ -403,11 +442,11 @@ void TTableRender::DecideGroupState(EstadoGrupo& g, const Valores& actual, const
   g.lEnGrupo = g.lElegible || lTambienVacios;
   const bool siguienteElegible = siguiente && (lDisenador || !lSaltarVacios || !siguiente->lVacia);
   const bool siguienteEnGrupo = siguienteElegible || (siguiente && lTambienVacios);
-  const bool mismaAnterior = anterior && anterior->cFirma == actual.cFirma;
+  const bool mismaAnterior = anterior && MismoGrupo(*anterior, actual);
   g.lContinua = continuacion > 0 || (g.lEnGrupo && mismaAnterior);
   g.lEmpieza = g.lEnGrupo && !g.lContinua && !mismaAnterior;
   g.lTermina =
-      g.lEnGrupo && (!siguiente || !siguienteEnGrupo || siguiente->cFirma != actual.cFirma);
+      g.lEnGrupo && (!siguiente || !siguienteEnGrupo || !MismoGrupo(*siguiente, actual));
 }
 
 void TTableRender::GroupBoundaryLines(Items& items, int seccion, const Valores& actual,
