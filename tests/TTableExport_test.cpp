@@ -244,6 +244,20 @@ ImpresoYExportado CorrerYExportar(const std::string& plantilla, const std::vecto
   return out;
 }
 
+
+// A table of 48 mm over the records, its sections given, under the sum TOTAL of LIN.importe;
+// with two passes, a page x of y beside it.
+std::string PlantillaDeSumas(const std::string& extra, const std::string& secciones,
+                             bool dosPasadas) {
+  const std::string paginas =
+      dosPasadas ? R"J({"cType":"TText","cId":"n","nTop":280,"nWidth":50,"nHeight":5,
+          "cText":"'Hoja ' + PAGE() + ' de ' + TOTALPAGES()"},)J"
+                 : "";
+  return R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,)" + extra +
+         R"("hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},"aObjects":[)" + paginas +
+         R"({"cType":"TTable","cId":"t","nTop":10,"nWidth":100,"nHeight":48,"hSections":{)" +
+         secciones + "}}]}";
+}
 TEST(TTableExport, RowsHoldTheRunningSumsThePagesPrint) {
   // Eight records a page; the sum column prints the sum before the record's own amount. The
   // export holds the same values, with groups whose footer resets the sum, lines hidden by
@@ -279,16 +293,7 @@ TEST(TTableExport, RowsHoldTheRunningSumsThePagesPrint) {
   const std::vector<int> importes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   for (const Caso& c : casos) {
     for (const bool dosPasadas : {false, true}) {
-      const std::string paginas =
-          dosPasadas ? R"J({"cType":"TText","cId":"n","nTop":280,"nWidth":50,"nHeight":5,
-              "cText":"'Hoja ' + PAGE() + ' de ' + TOTALPAGES()"},)J"
-                     : "";
-      const std::string plantilla =
-          R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
-          "hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},"aObjects":[)" +
-          paginas + R"({"cType":"TTable","cId":"t","nTop":10,"nWidth":100,"nHeight":48,
-          "hSections":{)" +
-          c.secciones + "}}]}";
+      const std::string plantilla = PlantillaDeSumas("", c.secciones, dosPasadas);
       std::string error;
       const ImpresoYExportado r = CorrerYExportar(plantilla, importes, "_0_2_text", 2, &error);
       ASSERT_TRUE(error.empty()) << c.que << ": " << error;
@@ -326,16 +331,8 @@ TEST(TTableExport, SumsReadThroughConditionsAndUserVariablesAreKept) {
   const std::vector<int> importes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   for (const Caso& c : casos) {
     for (const bool dosPasadas : {false, true}) {
-      const std::string paginas =
-          dosPasadas ? R"J({"cType":"TText","cId":"n","nTop":280,"nWidth":50,"nHeight":5,
-              "cText":"'Hoja ' + PAGE() + ' de ' + TOTALPAGES()"},)J"
-                     : "";
-      const std::string plantilla =
-          R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,)" + c.extra +
-          R"("hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},"aObjects":[)" + paginas +
-          R"({"cType":"TTable","cId":"t","nTop":10,"nWidth":100,"nHeight":48,
-          "hSections":{"detail":{"aLines":[)" +
-          c.linea + "]}}}]}";
+      const std::string plantilla = PlantillaDeSumas(
+          c.extra, R"("detail":{"aLines":[)" + c.linea + "]}", dosPasadas);
       std::string error;
       const ImpresoYExportado r = CorrerYExportar(plantilla, importes, c.celda, c.columna, &error);
       ASSERT_TRUE(error.empty()) << c.que << ": " << error;
