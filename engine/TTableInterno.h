@@ -436,8 +436,11 @@ class TTableRender {
 
   // ---- Grouping
   void PrepararGrupos();
-  Value GroupValue(const std::string& expresion, const Value& registro);
-  void GroupValues(const Value& registro, Valores& valores);
+  // The value of group expression k for the record; `campo` tells whether a field of the
+  // record held it (the same wherever the record is read).
+  Value GroupValue(size_t k, const Value& registro, bool& campo);
+  // The values of every group expression; answers whether fields held them all.
+  bool GroupValues(const Value& registro, Valores& valores);
   static bool GroupValueIsEmpty(const Value& v);
   static bool GroupValuesEqual(const Value& a, const Value& b);
   // Two records are in one group when their values have one expression text.
@@ -513,6 +516,8 @@ class TTableRender {
   int64_t nBaseOpciones = 0;  // the options' record base (global index in the local mode)
   ListaRegistros oRuntime;    // the run's records (the option)
   ListaRegistros oRegistros;  // the table's records: the run's, or the ones it previews
+  // Where each group expression's field stood in the last record: records share a layout.
+  std::vector<KeyHint> aPistasExpresion;
   struct Leido {
     const void* pLista = nullptr;
     int64_t nIndice = -1;

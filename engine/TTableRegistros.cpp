@@ -229,12 +229,11 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
   };
   Memo memo[3];
   auto valoresDe = [&](int64_t j, const Value& r) -> const Valores& {
-    Memo& m = memo[j % 3];
+    // j is -1 for the record before a table that starts past the run's first.
+    Memo& m = memo[static_cast<size_t>((j % 3 + 3) % 3)];
     if (m.j == j && m.lCampos) return m.v;
-    GroupValues(r, m.v);
+    m.lCampos = GroupValues(r, m.v);
     m.j = j;
-    m.lCampos = true;
-    for (const std::string& e : aExpresiones) m.lCampos = m.lCampos && r.AsMap().Has(e);
     return m.v;
   };
   const Valores ninguno;
@@ -309,6 +308,8 @@ void TTableRender::PrepararGrupos() {
   if (!cCorte.empty() &&
       std::find(aExpresiones.begin(), aExpresiones.end(), cCorte) == aExpresiones.end())
     aExpresiones.insert(aExpresiones.begin(), cCorte);
+  aPistasExpresion.clear();
+  for (const std::string& e : aExpresiones) aPistasExpresion.emplace_back(e);
 
   lAgrupando = !aExpresiones.empty() || (lDisenador && (!plano->aLineas[kGroupHeader].empty() ||
                                                         !plano->aLineas[kGroupFooter].empty()));
@@ -327,10 +328,16 @@ void TTableRender::PrepararGrupos() {
   indices(kGroupFooter, aIndicePie);
 }
 
-Value TTableRender::GroupValue(const std::string& expresion, const Value& registro) {
+Value TTableRender::GroupValue(size_t k, const Value& registro, bool& campo) {
+  const std::string& expresion = aExpresiones[k];
+  campo = false;
   if (expresion.empty()) return Value();
-  if (const Map* campos = registro.MapPtr())
-    if (const Value* v = campos->Find(expresion)) return *v;
+  if (const Map* campos = registro.MapPtr()) {
+    if (const Value* v = aPistasExpresion[k].Find(*campos)) {
+      campo = true;
+      return *v;
+    }
+  }
   // A neighbour's values override the current record's while its expression is evaluated.
   const bool empujar = registro.IsMap() && registro.Len() > 0;
   if (empujar) ctx.PushVariablesLocales(registro);
@@ -343,15 +350,19 @@ bool TTableRender::GroupValueIsEmpty(const Value& v) {
   return v.IsNil() || (v.IsText() && IsBlank(v.Str()));
 }
 
-void TTableRender::GroupValues(const Value& registro, Valores& valores) {
+bool TTableRender::GroupValues(const Value& registro, Valores& valores) {
   valores.aValores.clear();
   valores.lVacia = true;
   valores.lFirma = false;
-  for (const std::string& e : aExpresiones) {
-    Value v = GroupValue(e, registro);
+  bool campos = true;
+  for (size_t k = 0; k < aExpresiones.size(); ++k) {
+    bool campo = false;
+    Value v = GroupValue(k, registro, campo);
+    campos = campos && campo;
     if (!GroupValueIsEmpty(v)) valores.lVacia = false;
     valores.aValores.push_back(std::move(v));
   }
+  return campos;
 }
 
 bool TTableRender::MismoGrupo(const Valores& a, const Valores& b) {

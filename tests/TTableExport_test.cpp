@@ -344,3 +344,34 @@ TEST(TTableExport, SumsReadThroughConditionsAndUserVariablesAreKept) {
 
 }  // namespace
 }  // namespace kx
+
+namespace kx {
+namespace {
+
+TEST(TTableExport, ATableStartingPastTheFirstRecordFollowsItsGroupFromBefore) {
+  // The table lists the run's records from the third: its first record continues the group of
+  // the record before it, and the sums start at the table, reset where a group ends.
+  auto t = Tabla(R"({"cId":"T","hSections":{"detail":{"aLines":[{"aCells":[)" +
+                 Texto(R"({"cText":"L.g"})") + "," + Texto(R"({"cText":"SUM.TOTAL"})") +
+                 R"(]}]},"groupFooter":{"aLines":[{"cGroupExpression":"L.g",
+                 "aResetAcumuladores":["TOTAL"],"aCells":[)" +
+                 Texto(R"({"cText":"SUM.TOTAL"})") + "]}]}}})");
+  const Value registros = JsonDecode(R"([{"L.g":"a","L.importe":1},{"L.g":"a","L.importe":2},
+      {"L.g":"a","L.importe":3},{"L.g":"b","L.importe":4},{"L.g":"b","L.importe":5},
+      {"L.g":"c","L.importe":6}])");
+  Value opciones = Value::NewMap({{"aRegistrosDetalleRuntime", registros},
+                                  {"lRegistrosDetalleGlobalRuntime", false},
+                                  {"nRegistroBase", 2},
+                                  {"nTotalRegistrosRuntime", 6},
+                                  {"hAcumVars", JsonDecode(R"({"TOTAL":{"formula":"L.importe"}})")}});
+  ObjectTestContext ctx(opciones);
+  ctx.contexto->Create();
+  const Value tabla = t->GenerarDatosExportables(*ctx.contexto);
+  std::vector<std::string> filas;
+  for (const Value& fila : tabla.Get("aRows").AsList())
+    filas.push_back(ValueString(fila.AsList()[0]) + " " + ValueString(fila.AsList()[1]));
+  EXPECT_EQ(filas, (std::vector<std::string>{"a 0", "b 0", "b 4", "c 0"}));
+}
+
+}  // namespace
+}  // namespace kx
