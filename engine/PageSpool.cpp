@@ -91,11 +91,9 @@ void PageSpool::Erase() {
   aSegmentos.clear();
   aSegmentos.shrink_to_fit();
   nFin = 0;
-  ZSTD_freeCCtx(pCompresor);
+  SoltarMemoria();
   ZSTD_freeDCtx(pDescompresor);
-  pCompresor = nullptr;
   pDescompresor = nullptr;
-  std::string().swap(cComprimido);
 }
 
 }  // namespace kx

@@ -456,8 +456,7 @@ void TTableRender::DecideGroupState(EstadoGrupo& g, const Valores& actual, const
   const bool mismaAnterior = anterior && MismoGrupo(*anterior, actual);
   g.lContinua = continuacion > 0 || (g.lEnGrupo && mismaAnterior);
   g.lEmpieza = g.lEnGrupo && !g.lContinua && !mismaAnterior;
-  g.lTermina =
-      g.lEnGrupo && (!siguiente || !siguienteEnGrupo || !MismoGrupo(*siguiente, actual));
+  g.lTermina = g.lEnGrupo && (!siguiente || !siguienteEnGrupo || !MismoGrupo(*siguiente, actual));
 }
 
 void TTableRender::GroupBoundaryLines(Items& items, int seccion, const Valores& actual,

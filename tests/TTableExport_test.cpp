@@ -244,7 +244,6 @@ ImpresoYExportado CorrerYExportar(const std::string& plantilla, const std::vecto
   return out;
 }
 
-
 // A table of 48 mm over the records, its sections given, under the sum TOTAL of LIN.importe;
 // with two passes, a page x of y beside it.
 std::string PlantillaDeSumas(const std::string& extra, const std::string& secciones,
@@ -258,6 +257,7 @@ std::string PlantillaDeSumas(const std::string& extra, const std::string& seccio
          R"({"cType":"TTable","cId":"t","nTop":10,"nWidth":100,"nHeight":48,"hSections":{)" +
          secciones + "}}]}";
 }
+
 TEST(TTableExport, RowsHoldTheRunningSumsThePagesPrint) {
   // Eight records a page; the sum column prints the sum before the record's own amount. The
   // export holds the same values, with groups whose footer resets the sum, lines hidden by
@@ -331,8 +331,8 @@ TEST(TTableExport, SumsReadThroughConditionsAndUserVariablesAreKept) {
   const std::vector<int> importes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
   for (const Caso& c : casos) {
     for (const bool dosPasadas : {false, true}) {
-      const std::string plantilla = PlantillaDeSumas(
-          c.extra, R"("detail":{"aLines":[)" + c.linea + "]}", dosPasadas);
+      const std::string plantilla =
+          PlantillaDeSumas(c.extra, R"("detail":{"aLines":[)" + c.linea + "]}", dosPasadas);
       std::string error;
       const ImpresoYExportado r = CorrerYExportar(plantilla, importes, c.celda, c.columna, &error);
       ASSERT_TRUE(error.empty()) << c.que << ": " << error;
@@ -341,12 +341,6 @@ TEST(TTableExport, SumsReadThroughConditionsAndUserVariablesAreKept) {
     }
   }
 }
-
-}  // namespace
-}  // namespace kx
-
-namespace kx {
-namespace {
 
 TEST(TTableExport, ATableStartingPastTheFirstRecordFollowsItsGroupFromBefore) {
   // The table lists the run's records from the third: its first record continues the group of
@@ -359,11 +353,12 @@ TEST(TTableExport, ATableStartingPastTheFirstRecordFollowsItsGroupFromBefore) {
   const Value registros = JsonDecode(R"([{"L.g":"a","L.importe":1},{"L.g":"a","L.importe":2},
       {"L.g":"a","L.importe":3},{"L.g":"b","L.importe":4},{"L.g":"b","L.importe":5},
       {"L.g":"c","L.importe":6}])");
-  Value opciones = Value::NewMap({{"aRegistrosDetalleRuntime", registros},
-                                  {"lRegistrosDetalleGlobalRuntime", false},
-                                  {"nRegistroBase", 2},
-                                  {"nTotalRegistrosRuntime", 6},
-                                  {"hAcumVars", JsonDecode(R"({"TOTAL":{"formula":"L.importe"}})")}});
+  Value opciones =
+      Value::NewMap({{"aRegistrosDetalleRuntime", registros},
+                     {"lRegistrosDetalleGlobalRuntime", false},
+                     {"nRegistroBase", 2},
+                     {"nTotalRegistrosRuntime", 6},
+                     {"hAcumVars", JsonDecode(R"({"TOTAL":{"formula":"L.importe"}})")}});
   ObjectTestContext ctx(opciones);
   ctx.contexto->Create();
   const Value tabla = t->GenerarDatosExportables(*ctx.contexto);

@@ -638,8 +638,8 @@ TEST(TTable, ARecordStartsAGroupWhenTheExpressionTextOfItsValuesChanges) {
   // Two break expressions over values of every plain kind, repeated and mixed at random: a
   // group starts exactly where the expression text of the record's values differs from the
   // previous record's (2 and "2" differ, 2.5 and 2.5 do not).
-  const Value valores = JsonDecode(
-      R"([null, true, false, 1, 2, "2", 2.5, 3.25, "a", "b", "a\"b", "x'y\"]", ""])");
+  const Value valores =
+      JsonDecode(R"([null, true, false, 1, 2, "2", 2.5, 3.25, "a", "b", "a\"b", "x'y\"]", ""])");
   const std::vector<Value>& pool = valores.AsList().Items();
   auto t = Tabla(R"({"cId":"T","nHeight":100000,"hGroup":{"aBreakExpressions":["L.g","L.h"]},
       "hSections":{"detail":{"aLines":[{}]},"groupHeader":{"aLines":[{}]}}})");

@@ -507,7 +507,11 @@ TEST(Map, EveryChangeOfKeysLeavesTheMapsThatShareThemAsTheyWere) {
       {"Append", [](Map& m) { m.Append(Value("otra"), 8); }},
       {"Remove", [](Map& m) { m.Remove("b"); }},
       {"PopBack", [](Map& m) { m.PopBack(); }},
-      {"Reserve", [](Map& m) { m.Reserve(64); m.Set("tras_reservar", 7); }},
+      {"Reserve",
+       [](Map& m) {
+         m.Reserve(64);
+         m.Set("tras_reservar", 7);
+       }},
       {"Clear", [](Map& m) { m.Clear(); }},
   };
   static const Map& constante = ConstantMap({{"a", Value(1)}, {"b", Value(2)}, {"c", Value(3)}});
