@@ -116,6 +116,18 @@ void FormulaPlan::AgregarHijo(FormulaPlanRef hijo) {
   aHijos_.push_back(std::move(hijo));
 }
 
+bool FormulaPlan::CalcularLeeEstado(bool sumas) const {
+  bool lee = eTipo_ == TipoPlan::kEngineFunction;
+  if (eTipo_ == TipoPlan::kVariable || eTipo_ == TipoPlan::kAtomo) {
+    const std::string_view prefijo = AllTrim(Nombre()).substr(0, 4);
+    lee = lee || EqualsIgnoreCase(prefijo, "VAR.") || (sumas && EqualsIgnoreCase(prefijo, "SUM."));
+  }
+  for (const FormulaPlanRef& h : aHijos_) lee = lee || (h && h->LeeEstado(sumas));
+  const uint8_t conocido = sumas ? 4 : 1;
+  nLeeEstado_ |= conocido | (lee ? conocido << 1 : 0);
+  return lee;
+}
+
 Value FormulaPlan::ToMap() const {
   Value m = Value::NewMap();
   m.Set("tipo", TipoTexto());

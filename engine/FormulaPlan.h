@@ -95,6 +95,15 @@ class FormulaPlan final : public KXObject {
   std::string_view Texto() const { return cTexto_.Str(); }
   // Height of the tree below and including this node.
   int Altura() const { return nAltura_; }
+  // Its value may depend on the evaluator's execution state (page, record, neighbours): it
+  // calls an engine function, or reads a "VAR." name (or, with `sumas`, a "SUM." name), whose
+  // text may be evaluated as a formula that calls one.
+  bool LeeEstado(bool sumas) const {
+    // Asked per evaluation: answered from the node once known.
+    const uint8_t conocido = sumas ? 4 : 1;
+    if (nLeeEstado_ & conocido) return nLeeEstado_ & (conocido << 1);
+    return CalcularLeeEstado(sumas);
+  }
 
   // The map form: "tipo" and the keys of its kind, in their order.
   Value ToMap() const;
@@ -125,6 +134,7 @@ class FormulaPlan final : public KXObject {
   const FormulaPlanRef& HijoIf(size_t i) const;
   void AgregarHijo(FormulaPlanRef hijo);
   void AgregarClave(std::string& out) const;
+  bool CalcularLeeEstado(bool sumas) const;
 
   TipoPlan eTipo_;
   OperadorComparacion eOperador_ = OperadorComparacion::kIgual;
@@ -140,6 +150,8 @@ class FormulaPlan final : public KXObject {
   Value vPlanMascara_;             // kFunction: the plan of a literal Transform mask
   std::vector<char> aOperadores_;  // kAritmetica: the operator before each operand
   mutable CachePosicion oPosicion_;
+  // LeeEstado once known: bit 1 known, bit 2 the answer; bits 4 and 8 the same with sums.
+  mutable uint8_t nLeeEstado_ = 0;
   mutable std::vector<FormulaPlanRef> aRutas_;  // routes of the argument texts
 };
 

@@ -203,6 +203,8 @@ Value TContextoEjecucion::GetVariables() {
   f.hCambios = VariablesDataVarRuntime();
   f.nVersionCambios = oEstado_->nVersionCambios;
   f.hUserVars = Opcion(hOpciones, oEstado_->oUserVars, opcion::hUserVars);
+  // User variables enter the set evaluated, and may read the record's state.
+  if (f.hUserVars.IsMap() && f.hUserVars.Len() > 0) SincronizarEstadoEvaluador();
   f.hAcumVars = Opcion(hOpciones, oEstado_->oAcumVars, opcion::hAcumVars);
   f.nVersionOpciones = oEstado_->nVersionOpciones;
   f.hAcumuladores = hAcumuladores;
@@ -216,7 +218,7 @@ Value TContextoEjecucion::GetVariables() {
 
 // Layers 1, 2 and 3, the accumulators under their own keys and the frames:
 // the set an accumulation reads when no variable set is cached.
-Value TContextoEjecucion::VariablesAcumulacion() {
+const Value& TContextoEjecucion::VariablesAcumulacion() {
   if (hVariablesCache.IsMap()) return hVariablesCache;
   Sanear();
   CapasVariables::Fuentes f;
@@ -357,9 +359,9 @@ TContextoEjecucion& TContextoEjecucion::PushRegistroDetalle(const Value& registr
   nTotalRegistros = std::max<int64_t>(0, Entero(total));
   hRegistroAnterior = anterior.IsMap() ? anterior : oEstado_->hSinRegistro;
   hRegistroSiguiente = siguiente.IsMap() ? siguiente : oEstado_->hSinRegistro;
+  // The state reaches the evaluator when a formula that reads it is evaluated.
   lEvaluatorStateSynchronized = false;
   PushVariablesLocales(registro);
-  SincronizarEstadoEvaluador();
   return *this;
 }
 
@@ -438,13 +440,13 @@ Value TContextoEjecucion::CompilarPlanFormula(const Value& formula) {
 }
 
 Value TContextoEjecucion::EvaluarPlanFormula(const Value& plan, const Value& formula) {
-  SincronizarEstadoEvaluador();
   if (!oEvaluador) return formula;
+  FormulaPlanRef compilado = PlanDeValor(plan);
+  // Most cells read fields only: the record's state is sent for those that read it.
+  if (!compilado || oEvaluador->PlanLeeEstado(*compilado)) SincronizarEstadoEvaluador();
   Value variables = VariablesParaEvaluar();
   oEvaluador->ResetLastError();
-  if (FormulaPlanRef compilado = PlanDeValor(plan)) {
-    return oEvaluador->EvaluateFormulaPlan(compilado, variables);
-  }
+  if (compilado) return oEvaluador->EvaluateFormulaPlan(compilado, variables);
   return oEvaluador->Evaluar(formula, variables);
 }
 
@@ -582,6 +584,68 @@ bool TContextoEjecucion::FormulaLeeSumaOVariable(std::string_view formula) const
       if (CoincideSinMayusculas(e.key.Str(), clave)) return true;
     return false;
   });
+}
+
+void TContextoEjecucion::MarcarSumasLeidas(std::string_view formula,
+                                           std::vector<char>& leidas) const {
+  const std::vector<AccumulatorRuntimePlan>& planes = aAccumulatorRuntimePlans;
+  leidas.resize(planes.size(), 0);
+  const Map* usuario = HGet(hOpciones, opcion::hUserVars).MapPtr();
+  std::vector<char> vistas(usuario ? usuario->size() : 0, 0);
+  // Each formula reached is read once: a variable or sum already met adds nothing.
+  std::vector<std::string> pendientes{std::string(formula)};
+  auto variable = [&](std::string_view nombre) {
+    if (!usuario) return;
+    const std::string clave = ClaveSinMayusculas(nombre);
+    for (size_t k = 0; k < usuario->size(); ++k) {
+      if (vistas[k] || !CoincideSinMayusculas(usuario->EntryAt(k).key.Str(), clave)) continue;
+      vistas[k] = 1;
+      pendientes.push_back(FormulaString(HGet(usuario->ValueAt(k), "formula")));
+    }
+  };
+  auto suma = [&](std::string_view nombre) {
+    const std::string clave = ClaveSinMayusculas(std::string("SUM.").append(nombre));
+    for (size_t k = 0; k < planes.size(); ++k) {
+      if (leidas[k] || !CoincideSinMayusculas(planes[k].cClave, clave)) continue;
+      leidas[k] = 1;
+      pendientes.push_back(planes[k].cFormula);
+    }
+  };
+  while (!pendientes.empty()) {
+    const std::string texto = std::move(pendientes.back());
+    pendientes.pop_back();
+    AlgunNombreDeFormula(texto, [&](std::string_view nombre, bool llamada) {
+      if (nombre.front() == '@') {
+        // "@x" reads the user variable x, else the sum x.
+        variable(nombre.substr(1));
+        suma(nombre.substr(1));
+      } else if (llamada) {
+        // A function's name.
+      } else if (TienePrefijoVariableFormula(nombre)) {
+        const std::string_view resto = AllTrim(nombre).substr(4);
+        if (EqualsIgnoreCase(AllTrim(nombre).substr(0, 4), "VAR."))
+          variable(resto);
+        else
+          suma(resto);
+      } else {
+        variable(nombre);
+      }
+      return false;
+    });
+  }
+}
+
+bool TContextoEjecucion::NombraSumaLeida(const Value& nombres,
+                                         const std::vector<char>& leidas) const {
+  const List* lista = nombres.ListPtr();
+  if (!lista) return false;
+  for (const Value& nombre : *lista) {
+    if (!nombre.IsText() || nombre.Str().empty()) continue;
+    const std::string clave = contexto::ClaveAcumulador(nombre.Str());
+    for (size_t k = 0; k < aAccumulatorRuntimePlans.size() && k < leidas.size(); ++k)
+      if (leidas[k] && aAccumulatorRuntimePlans[k].cClave == clave) return true;
+  }
+  return false;
 }
 
 bool TContextoEjecucion::TieneProgreso() const {

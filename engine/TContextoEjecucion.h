@@ -108,8 +108,9 @@ class TContextoEjecucion : public KXObject {
   TContextoEjecucion& ResetAcumuladores();
   // Sets the named accumulators ("SUM." added unless present) to 0.
   TContextoEjecucion& ResetAcumuladoresSeleccionados(const Value& nombres);
-  // Adds the current record's contribution to every accumulator.
-  TContextoEjecucion& AcumularDetalle();
+  // Adds the current record's contribution to every accumulator, or, given flags (one per
+  // accumulator plan, as MarcarSumasLeidas sets them), to the flagged ones only.
+  TContextoEjecucion& AcumularDetalle(const std::vector<char>* solo = nullptr);
   // Sets a table's continuation {"nRegistro", "nLinea"} (non-negative integers).
   TContextoEjecucion& SetContinuacionTabla(const Value& idTabla, const Value& registro,
                                            const Value& lineas);
@@ -208,6 +209,12 @@ class TContextoEjecucion : public KXObject {
   // The formula may read a running sum or a user variable ("SUM.", "VAR.", "@" or the bare
   // name of one of the options' user variables, in any letter case).
   bool FormulaLeeSumaOVariable(std::string_view formula) const;
+  // Flags, in `leidas` (one flag per accumulator plan), every running sum the formula can
+  // read: through "SUM." and "@" names, and through the formulas of the user variables and
+  // running sums it reaches in turn, names matched in any letter case.
+  void MarcarSumasLeidas(std::string_view formula, std::vector<char>& leidas) const;
+  // The flagged running sums hold one of these names (as reset lines give them, "SUM." or not).
+  bool NombraSumaLeida(const Value& nombres, const std::vector<char>& leidas) const;
   // The option "lProgressActive" is the logical true.
   bool TieneProgreso() const;
   // Reports a record examined; false asks the caller to stop.
@@ -270,7 +277,7 @@ class TContextoEjecucion : public KXObject {
   void SincronizarEstadoEvaluador(const Value& estadoExtra = Value());
   const Value& VariablesDataVarRuntime();
   void PrepareAccumulatorRuntimePlans();
-  Value VariablesAcumulacion();
+  const Value& VariablesAcumulacion();
   Value VariablesParaEvaluar();
 
   std::unique_ptr<Estado> oEstado_;

@@ -112,11 +112,18 @@ void TContextoEjecucion::PrepareAccumulatorRuntimePlans() {
   }
 }
 
-TContextoEjecucion& TContextoEjecucion::AcumularDetalle() {
+TContextoEjecucion& TContextoEjecucion::AcumularDetalle(const std::vector<char>* solo) {
   if (!oEvaluador) return *this;
   Sanear();
-  SincronizarEstadoEvaluador();
-  Value variables = VariablesAcumulacion();
+  auto elegido = [solo](size_t i) { return !solo || (i < solo->size() && (*solo)[i]); };
+  for (size_t i = 0; i < aAccumulatorRuntimePlans.size(); ++i) {
+    const AccumulatorRuntimePlan& p = aAccumulatorRuntimePlans[i];
+    if (elegido(i) && (!p.lPlanUsable || oEvaluador->PlanLeeEstado(*p.oPlan))) {
+      SincronizarEstadoEvaluador();
+      break;
+    }
+  }
+  const Value& variables = VariablesAcumulacion();
   oEstado_->lResueltasSucias = true;
   TEvaluadorFormulas& ev = *oEvaluador;
   // Accumulators that share a condition decide it once per record.
@@ -135,6 +142,7 @@ TContextoEjecucion& TContextoEjecucion::AcumularDetalle() {
     posiciones.assign(aAccumulatorRuntimePlans.size(), PosicionClave());
   }
   for (size_t i = 0; i < aAccumulatorRuntimePlans.size(); ++i) {
+    if (!elegido(i)) continue;
     const AccumulatorRuntimePlan& p = aAccumulatorRuntimePlans[i];
     Value valor;
     if (p.lSimpleUsable) {
@@ -183,9 +191,7 @@ TContextoEjecucion& TContextoEjecucion::ResetAcumuladoresSeleccionados(const Val
   Sanear();
   for (const Value& nombre : *lista) {
     if (!nombre.IsText() || nombre.Str().empty()) continue;
-    std::string_view n = nombre.Str();
-    std::string clave = n.starts_with("SUM.") ? std::string(n) : "SUM." + std::string(n);
-    hAcumuladores.Set(clave, Value(0));
+    hAcumuladores.Set(contexto::ClaveAcumulador(nombre.Str()), Value(0));
   }
   ++oEstado_->nVersionAcumuladores;
   InvalidarVariables();

@@ -3,6 +3,8 @@
 // counters and remembered key positions) and a number reading.
 #pragma once
 
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "CapasVariables.h"
@@ -15,6 +17,11 @@ namespace contexto {
 // The integer part of a number, or of the number a text reads as; 0 otherwise.
 inline int64_t Entero(const Value& v) {
   return v.IsNumber() ? v.Int() : ValueInt(v);
+}
+
+// An accumulator's key as a reset names it: "SUM." put in front unless already there.
+inline std::string ClaveAcumulador(std::string_view nombre) {
+  return nombre.starts_with("SUM.") ? std::string(nombre) : "SUM." + std::string(nombre);
 }
 
 }  // namespace contexto

@@ -168,6 +168,7 @@ TEvaluadorFormulas& TEvaluadorFormulas::SetOpciones(const Value& hNuevasOpciones
   hOpciones = hNuevasOpciones.IsMap() ? hNuevasOpciones : Value::NewMap();
   const Value& ultima = hOpciones.Get(opcion::nUltimaPaginaRuntime);
   nUltimaPagina = ultima.IsNumber() ? std::max<int64_t>(0, EnteroDe(ultima, 0)) : 0;
+  lSumasFormula = !hOpciones.Get(opcion::hUserVars).IsMap();
   return ClearResolvedVariableCache();
 }
 

@@ -63,6 +63,9 @@ class TEvaluadorFormulas : public KXObject {
   TEvaluadorFormulas& SetEstadoEjecucion(const Value& hEstado);
   // Forgets the values of the formula variables evaluated so far.
   TEvaluadorFormulas& ClearResolvedVariableCache();
+  // The plan's value may depend on the execution state, as this evaluator resolves names:
+  // where the options hold no user variables, "SUM." texts are formulas as well.
+  bool PlanLeeEstado(const FormulaPlan& plan) const { return plan.LeeEstado(lSumasFormula); }
 
   // Clears the latest error, then answers EvaluarFormula.
   Value Evaluar(const Value& formula, const Value& variables);
@@ -219,6 +222,8 @@ class TEvaluadorFormulas : public KXObject {
   // the total is known, when the last page is not the final one (a last step
   // whose long texts run on past its tables); 0 when the total decides.
   int64_t nUltimaPagina = 0;
+  // The options hold no user variables: every "VAR." and "SUM." text is a formula.
+  bool lSumasFormula = true;
   int nProfundidad = 0;               // evaluation nesting
   int nConstruccion = 0;              // build nesting
   bool lConstruccionCortada = false;  // a build met the height limit

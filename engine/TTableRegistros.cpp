@@ -200,25 +200,35 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
   // added after its detail lines.
   ctx.ResetAcumuladores();
   const std::vector<TTableLinea>& detalle = plano->aLineas[kDetail];
-  // A row shows a sum only through its cells and its lines' conditions: where none of them
-  // reads one, the sums need not be kept.
-  bool leenSumas = false;
-  for (const TTableLinea& l : detalle)
-    leenSumas = leenSumas || ctx.FormulaLeeSumaOVariable(l.cCondicion) ||
-                ctx.FormulaLeeSumaOVariable(l.cSupresion);
+  // A row shows a sum only through its cells and its lines' conditions, directly or through
+  // the variables and sums they read: only those sums are kept.
+  std::vector<char> leidas;
+  for (const TTableLinea& l : detalle) {
+    ctx.MarcarSumasLeidas(l.cCondicion, leidas);
+    ctx.MarcarSumasLeidas(l.cSupresion, leidas);
+  }
   if (const List* lineas = HGet(HGet(secciones, "detail"), "aLines").ListPtr())
     for (const Value& linea : *lineas)
       if (const List* celdas = HGet(linea, "aCells").ListPtr())
         for (const Value& celda : *celdas)
-          leenSumas = leenSumas || ctx.FormulaLeeSumaOVariable(TTable::ExportCellFormula(celda));
-  const bool sumas = leenSumas && !ctx.aAccumulatorRuntimePlans.empty();
-  // Groups matter to the sums only where a group line resets one.
+          ctx.MarcarSumasLeidas(TTable::ExportCellFormula(celda), leidas);
+  const bool sumas = std::find(leidas.begin(), leidas.end(), 1) != leidas.end();
+  // Groups matter to the sums only where a group line resets one that is kept; then the
+  // sums that decide the group lines are kept as well.
   bool reinicios = false;
   for (int s : {kGroupHeader, kGroupFooter})
     for (const TTableLinea& l : plano->aLineas[s])
-      reinicios = reinicios || l.aResetAcumuladores.IsList();
+      reinicios = reinicios || ctx.NombraSumaLeida(l.aResetAcumuladores, leidas);
   const bool grupos = sumas && reinicios;
-  if (grupos) PrepararGrupos();
+  if (grupos) {
+    PrepararGrupos();
+    for (const std::string& e : aExpresiones) ctx.MarcarSumasLeidas(e, leidas);
+    for (int s : {kGroupHeader, kGroupFooter})
+      for (const TTableLinea& l : plano->aLineas[s]) {
+        ctx.MarcarSumasLeidas(l.cCondicion, leidas);
+        ctx.MarcarSumasLeidas(l.cSupresion, leidas);
+      }
+  }
   // The group values of records i - 1, i and i + 1. Values read straight from a record's
   // fields are the same wherever they are read, so they are read once, not again when the
   // record is a neighbour; values of expressions are read afresh, as the pages read them.
@@ -271,7 +281,7 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
     }
     fila(visibles);
     // Not timed: the run's accumulation time is the pages'.
-    if (sumas && (alguna || forzada)) ctx.AcumularDetalle();
+    if (sumas && (alguna || forzada)) ctx.AcumularDetalle(&leidas);
     if (g.lTermina) {
       PartitionSectionLines(kGroupFooter, i, grupo, nullptr);
       GroupBoundaryLines(grupo, kGroupFooter, *actual, g.hSiguiente,

@@ -43,6 +43,37 @@ TEST(FormulaPlan, MapFormOfEveryCompiledKind) {
   }
 }
 
+TEST(FormulaPlan, KnowsWhetherItReadsTheExecutionState) {
+  TEvaluadorFormulas ev;
+  ev.Create();
+  struct Row {
+    const char* formula;
+    bool conSumas, sinSumas;  // "SUM." texts taken as formulas, or not
+  } rows[] = {
+      {"DET.A", false, false},
+      {"'Hoja ' + Upper(DET.A) + Str(DET.B)", false, false},
+      {"IIf(DET.A > 1, DET.B, 'PAGE()')", false, false},
+      {"PAGE()", true, true},
+      {"'Hoja ' + PAGE() + ' de ' + TOTALPAGES()", true, true},
+      {"IIf(ISFIRSTRECORD(), 1, DET.A)", true, true},
+      {"Upper(PREVIOUS(DET.A))", true, true},
+      {"RECNO() + 1", true, true},
+      {"VAR.total", true, true},
+      {"DET.A + var.total", true, true},
+      {"SUM.total", true, false},
+      {"sum.total + DET.A", true, false},
+  };
+  for (const Row& r : rows) {
+    FormulaPlanRef plan = ev.CompileFormulaPlan(r.formula);
+    ASSERT_TRUE(plan) << r.formula;
+    // Asked in both orders, the answers stay what they are.
+    for (int vez = 0; vez < 2; ++vez) {
+      EXPECT_EQ(plan->LeeEstado(vez == 1), vez == 1 ? r.conSumas : r.sinSumas) << r.formula;
+      EXPECT_EQ(plan->LeeEstado(vez == 0), vez == 0 ? r.conSumas : r.sinSumas) << r.formula;
+    }
+  }
+}
+
 TEST(FormulaPlan, DeepPlansKeepDistinctKeys) {
   // Past the depth a general value's text shows, two conditions that differ
   // only in their innermost field still have different keys.

@@ -322,6 +322,76 @@ void Acumular(TContextoEjecucion& ctx, const char* registro, int64_t indice = 0)
   ctx.PopRegistroDetalle();
 }
 
+TEST(TContextoEjecucion, FormulasThatReadTheRecordStateSeeTheRecordPushedLast) {
+  // Plans of fields alone leave the evaluator's state as it was; every formula that reads it
+  // sees the current record: an engine function, a user variable (by "VAR." and by its bare
+  // name, evaluated as the set is built) and an accumulator, each reached first after a plan
+  // of fields only.
+  struct Caso {
+    const char* opciones;
+    const char* formula;   // "" for the accumulator alone
+    const char* esperado;  // the four records' values, or the sums at the end
+  };
+  const Caso casos[] = {
+      {R"J({"hUserVars":{}})J", "RECNO()", "1234"},
+      {R"J({"hUserVars":{}})J", "IIf(ISLASTRECORD(), 'fin', PREVIOUS(L.a))", R"J(null01"fin")J"},
+      {R"J({"hUserVars":{"n":{"formula":"RECNO()"}}})J", "VAR.n", "1234"},
+      {R"J({"hUserVars":{"n":{"formula":"RECNO()"}}})J", "n", "1234"},
+      {R"J({"hUserVars":{},"hAcumVars":{"recnos":{"formula":"RECNO()"}}})J", "",
+       R"J({"SUM.recnos":10})J"},
+  };
+  for (const Caso& c : casos) {
+    auto ctx = Contexto("{}", c.opciones);
+    const Value campo = ctx->CompilarPlanFormula(Value("L.a"));
+    const Value plan = ctx->CompilarPlanFormula(Value(c.formula));
+    std::string vistos;
+    for (int64_t i = 0; i < 4; ++i) {
+      const Value anterior = i > 0 ? J(R"({"L.a":)" + std::to_string(i - 1) + "}") : Value();
+      ctx->PushRegistroDetalle(J(R"({"L.a":)" + std::to_string(i) + "}"), i, 4, anterior);
+      EXPECT_EQ(E(ctx->EvaluarPlanFormula(campo, Value("L.a"))), std::to_string(i));
+      if (*c.formula)
+        vistos += E(ctx->EvaluarPlanFormula(plan, Value(c.formula)));
+      else
+        ctx->AcumularDetalle();
+      ctx->PopRegistroDetalle();
+    }
+    EXPECT_EQ(*c.formula ? vistos : E(ctx->GetAcumuladores()), c.esperado) << c.formula;
+  }
+}
+
+TEST(TContextoEjecucion, SumsAFormulaCanRead) {
+  // Through user variables (a and b read each other), other sums and "@" names, in any
+  // letter case; quoted texts and called names read nothing.
+  auto ctx = Contexto("{}", R"({"hUserVars":{"a":{"formula":"VAR.b + 1"},
+      "b":{"formula":"a + sum.uno"},"c":{"formula":"'SUM.dos'"}},
+      "hAcumVars":{"uno":{"formula":"L.x"},"dos":{"formula":"L.y"},
+      "tres":{"formula":"SUM.dos"},"cuatro":{"formula":"L.z"}}})");
+  const struct {
+    const char* formula;
+    const char* sumas;
+  } casos[] = {
+      {"L.x", ""},
+      {"SUM.UNO", "SUM.uno "},
+      {"VAR.a", "SUM.uno "},
+      {"c", ""},
+      {"SUM.tres", "SUM.dos SUM.tres "},
+      {"@Cuatro", "SUM.cuatro "},
+      {"Upper(L.x) + SUM.dos", "SUM.dos "},
+      {"CUATRO(L.x)", ""},
+  };
+  for (const auto& c : casos) {
+    std::vector<char> leidas;
+    ctx->MarcarSumasLeidas(c.formula, leidas);
+    std::string nombres;
+    for (size_t k = 0; k < leidas.size(); ++k)
+      if (leidas[k]) nombres += ctx->aAccumulatorRuntimePlans[k].cClave + " ";
+    EXPECT_EQ(nombres, c.sumas) << c.formula;
+    EXPECT_EQ(ctx->NombraSumaLeida(J(R"(["dos","SUM.uno"])"), leidas),
+              !nombres.empty() && nombres != "SUM.cuatro ")
+        << c.formula;
+  }
+}
+
 TEST(TContextoEjecucion, AccumulatorsAddTheirFormulasPerRecord) {
   auto ctx = Contexto(
       "{}", R"({"hAcumVars":{"importe":{"formula":"L.importe"},"cuenta":{"formula":"1"}}})");

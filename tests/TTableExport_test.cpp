@@ -247,13 +247,14 @@ ImpresoYExportado CorrerYExportar(const std::string& plantilla, const std::vecto
 // A table of 48 mm over the records, its sections given, under the sum TOTAL of LIN.importe;
 // with two passes, a page x of y beside it.
 std::string PlantillaDeSumas(const std::string& extra, const std::string& secciones,
-                             bool dosPasadas) {
+                             bool dosPasadas,
+                             const std::string& sumas = R"({"TOTAL":{"formula":"LIN.importe"}})") {
   const std::string paginas =
       dosPasadas ? R"J({"cType":"TText","cId":"n","nTop":280,"nWidth":50,"nHeight":5,
           "cText":"'Hoja ' + PAGE() + ' de ' + TOTALPAGES()"},)J"
                  : "";
   return R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,)" + extra +
-         R"("hAcumVars":{"TOTAL":{"formula":"LIN.importe"}},"aObjects":[)" + paginas +
+         R"("hAcumVars":)" + sumas + R"(,"aObjects":[)" + paginas +
          R"({"cType":"TTable","cId":"t","nTop":10,"nWidth":100,"nHeight":48,"hSections":{)" +
          secciones + "}}]}";
 }
@@ -335,6 +336,52 @@ TEST(TTableExport, SumsReadThroughConditionsAndUserVariablesAreKept) {
           PlantillaDeSumas(c.extra, R"("detail":{"aLines":[)" + c.linea + "]}", dosPasadas);
       std::string error;
       const ImpresoYExportado r = CorrerYExportar(plantilla, importes, c.celda, c.columna, &error);
+      ASSERT_TRUE(error.empty()) << c.que << ": " << error;
+      EXPECT_EQ(r.exportado, c.esperado) << c.que << (dosPasadas ? ", two passes" : "");
+      EXPECT_EQ(r.impreso, r.exportado) << c.que << (dosPasadas ? ", two passes" : "");
+    }
+  }
+}
+
+TEST(TTableExport, SumsReadThroughOtherSumsAreKeptWithTheirResets) {
+  // The rows show DOBLE, which adds TOTAL on every record: TOTAL is kept although no cell
+  // names it, and so is the group footer that resets it, while the footer's reset of a sum
+  // nothing reads changes nothing.
+  const std::string sumas = R"({"TOTAL":{"formula":"LIN.importe"},
+      "DOBLE":{"formula":"SUM.TOTAL"},"OTRA":{"formula":"LIN.importe * 2"}})";
+  auto secciones = [](const char* celda, const char* reinicio) {
+    std::string linea = R"({"nHeight":6,"aCells":[)" + Texto(R"({"cText":"LIN.cli"})") + "," +
+                        Texto(R"({"cText":"LIN.importe"})") + "," +
+                        Texto(std::string(R"({"cText":")") + celda + R"("})") + "]}";
+    std::string s = R"("detail":{"aLines":[)" + linea + "]}";
+    if (reinicio)
+      s += R"(,"groupFooter":{"aLines":[{"nHeight":6,"cGroupExpression":"LIN.cli",
+          "aResetAcumuladores":[")" +
+           std::string(reinicio) + R"("],"aCells":[)" + Texto(R"({"cText":"'-'"})") + "]}]}";
+    return s;
+  };
+  struct Caso {
+    const char* que;
+    std::string secciones;
+    std::vector<std::string> esperado;
+  };
+  // DOBLE adds the TOTAL of the records before each one.
+  const std::vector<std::string> seguido = {"0",  "0",  "1",  "4",   "10",  "20",
+                                            "35", "56", "84", "120", "165", "220"};
+  const Caso casos[] = {
+      {"a sum of a sum", secciones("SUM.DOBLE", nullptr), seguido},
+      {"the same through an @ name", secciones("@DOBLE", nullptr), seguido},
+      {"the sum it reads is reset by the group",
+       secciones("SUM.DOBLE", "TOTAL"),
+       {"0", "0", "1", "4", "10", "20", "35", "35", "42", "57", "81", "115"}},
+      {"a reset of a sum nothing reads", secciones("SUM.DOBLE", "OTRA"), seguido},
+  };
+  const std::vector<int> importes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  for (const Caso& c : casos) {
+    for (const bool dosPasadas : {false, true}) {
+      const std::string plantilla = PlantillaDeSumas("", c.secciones, dosPasadas, sumas);
+      std::string error;
+      const ImpresoYExportado r = CorrerYExportar(plantilla, importes, "_0_2_text", 2, &error);
       ASSERT_TRUE(error.empty()) << c.que << ": " << error;
       EXPECT_EQ(r.exportado, c.esperado) << c.que << (dosPasadas ? ", two passes" : "");
       EXPECT_EQ(r.impreso, r.exportado) << c.que << (dosPasadas ? ", two passes" : "");
