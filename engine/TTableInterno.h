@@ -399,7 +399,10 @@ class TTableRender {
   // Element i of the list, the last few read of a run's records kept: a record
   // read as the next one is not made again as the current one.
   Value Leer(const ListaRegistros& lista, int64_t i);
-  bool PushRecordVariables(const Value& registro, int64_t i);
+  // Makes the record current with its neighbours, which `anterior` and `siguiente`, when
+  // given, receive as AdjacentRuntimeRecord answers them.
+  bool PushRecordVariables(const Value& registro, int64_t i, Value* anterior = nullptr,
+                           Value* siguiente = nullptr);
   // The record count the context is given: the option's, when larger than the list's.
   int64_t TotalRegistros();
   void PopRecordVariables() { ctx.PopRegistroDetalle(); }
@@ -451,6 +454,9 @@ class TTableRender {
   // for a neighbour that is not there).
   void DecideGroupState(EstadoGrupo& g, const Valores& actual, const Valores* anterior,
                         const Valores* siguiente, int64_t continuacion) const;
+  // The same with the comparisons made: whether the neighbours are in the record's group.
+  void DecideGroupState(EstadoGrupo& g, const Valores& actual, const Valores* siguiente,
+                        bool mismaAnterior, bool mismaSiguiente, int64_t continuacion) const;
   void GroupBoundaryLines(Items& items, int seccion, const Valores& actual, const Value& otro,
                           const Valores& valoresOtro);
 

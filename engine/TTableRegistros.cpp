@@ -119,7 +119,8 @@ Value TTableRender::RegistroRuntime(int64_t i) {
   return Leer(oRuntime, i);
 }
 
-bool TTableRender::PushRecordVariables(const Value& registro, int64_t i) {
+bool TTableRender::PushRecordVariables(const Value& registro, int64_t i, Value* vecinoAnterior,
+                                       Value* vecinoSiguiente) {
   const int64_t g = GlobalRecordIndex(i);
   // A missing neighbour is no map: the context stands an empty record for it.
   Value anterior = g >= 1 ? RegistroRuntime(g - 1) : Value();
@@ -127,6 +128,8 @@ bool TTableRender::PushRecordVariables(const Value& registro, int64_t i) {
   Value siguiente = RegistroRuntime(g + 1);
   if (!siguiente.IsMap()) siguiente = i + 1 < nCount ? Registro(i + 1) : Value();
   ctx.PushRegistroDetalle(registro, Value(g), Value(TotalRegistros()), anterior, siguiente);
+  if (vecinoAnterior) *vecinoAnterior = anterior.IsMap() ? std::move(anterior) : Value();
+  if (vecinoSiguiente) *vecinoSiguiente = siguiente.IsMap() ? std::move(siguiente) : Value();
   return true;
 }
 
@@ -238,14 +241,18 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
     Valores v;
   };
   Memo memo[3];
-  auto valoresDe = [&](int64_t j, const Value& r) -> const Valores& {
+  auto memoDe = [&](int64_t j, const Value& r) -> const Memo& {
     // j is -1 for the record before a table that starts past the run's first.
     Memo& m = memo[static_cast<size_t>((j % 3 + 3) % 3)];
-    if (m.j == j && m.lCampos) return m.v;
+    if (m.j == j && m.lCampos) return m;
     m.lCampos = GroupValues(r, m.v);
     m.j = j;
-    return m.v;
+    return m;
   };
+  // Whether records j - 1 and j are in one group, found while j - 1 was the current record,
+  // when fields held the values of both: the same comparison is not made again.
+  int64_t nMismaJ = -1;
+  bool lMisma = false;
   const Valores ninguno;
   std::vector<bool> visibles(detalle.size());
   Items grupo;
@@ -253,17 +260,29 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
   EstadoGrupo g;
   for (int64_t i = 0; i < nCount; ++i) {
     const Value registro = Registro(i);
-    if (!registro.IsMap() || !PushRecordVariables(registro, i)) continue;
+    const bool siguiendo = grupos && lAgrupando;
+    if (!registro.IsMap() || !PushRecordVariables(registro, i, siguiendo ? &g.hAnterior : nullptr,
+                                                  siguiendo ? &g.hSiguiente : nullptr))
+      continue;
     const Valores* actual = &ninguno;
     const Valores* anterior = nullptr;
     const Valores* siguiente = nullptr;
-    if (grupos && lAgrupando) {
-      g.hAnterior = AdjacentRuntimeRecord(i, -1);
-      g.hSiguiente = AdjacentRuntimeRecord(i, +1);
-      actual = &valoresDe(i, registro);
-      if (g.hAnterior.IsMap()) anterior = &valoresDe(i - 1, g.hAnterior);
-      if (g.hSiguiente.IsMap()) siguiente = &valoresDe(i + 1, g.hSiguiente);
-      DecideGroupState(g, *actual, anterior, siguiente, 0);
+    if (siguiendo) {
+      const Memo& propio = memoDe(i, registro);
+      actual = &propio.v;
+      bool mismaAnterior = false, mismaSiguiente = false;
+      if (g.hAnterior.IsMap()) {
+        anterior = &memoDe(i - 1, g.hAnterior).v;
+        mismaAnterior = nMismaJ == i ? lMisma : MismoGrupo(*anterior, *actual);
+      }
+      if (g.hSiguiente.IsMap()) {
+        const Memo& otro = memoDe(i + 1, g.hSiguiente);
+        siguiente = &otro.v;
+        mismaSiguiente = MismoGrupo(*siguiente, *actual);
+        nMismaJ = propio.lCampos && otro.lCampos ? i + 1 : -1;
+        lMisma = mismaSiguiente;
+      }
+      DecideGroupState(g, *actual, siguiente, mismaAnterior, mismaSiguiente, 0);
     }
     if (g.lEmpieza && g.lElegible) {
       PartitionSectionLines(kGroupHeader, i, grupo, nullptr);
@@ -459,14 +478,20 @@ TTableRender::EstadoGrupo TTableRender::GroupState(const Value& registro, int64_
 
 void TTableRender::DecideGroupState(EstadoGrupo& g, const Valores& actual, const Valores* anterior,
                                     const Valores* siguiente, int64_t continuacion) const {
+  DecideGroupState(g, actual, siguiente, anterior && MismoGrupo(*anterior, actual),
+                   siguiente && MismoGrupo(*siguiente, actual), continuacion);
+}
+
+void TTableRender::DecideGroupState(EstadoGrupo& g, const Valores& actual, const Valores* siguiente,
+                                    bool mismaAnterior, bool mismaSiguiente,
+                                    int64_t continuacion) const {
   g.lElegible = lDisenador || !lSaltarVacios || !actual.lVacia;
   g.lEnGrupo = g.lElegible || lTambienVacios;
   const bool siguienteElegible = siguiente && (lDisenador || !lSaltarVacios || !siguiente->lVacia);
   const bool siguienteEnGrupo = siguienteElegible || (siguiente && lTambienVacios);
-  const bool mismaAnterior = anterior && MismoGrupo(*anterior, actual);
   g.lContinua = continuacion > 0 || (g.lEnGrupo && mismaAnterior);
   g.lEmpieza = g.lEnGrupo && !g.lContinua && !mismaAnterior;
-  g.lTermina = g.lEnGrupo && (!siguiente || !siguienteEnGrupo || !MismoGrupo(*siguiente, actual));
+  g.lTermina = g.lEnGrupo && (!siguiente || !siguienteEnGrupo || !mismaSiguiente);
 }
 
 void TTableRender::GroupBoundaryLines(Items& items, int seccion, const Valores& actual,
