@@ -442,12 +442,15 @@ class TTableRender {
   // The value of group expression k for the record; `campo` tells whether a field of the
   // record held it (the same wherever the record is read).
   Value GroupValue(size_t k, const Value& registro, bool& campo);
+  Value GroupExpressionValue(size_t k, const Value& registro);
   // The values of every group expression; answers whether fields held them all.
   bool GroupValues(const Value& registro, Valores& valores);
   static bool GroupValueIsEmpty(const Value& v);
   static bool GroupValuesEqual(const Value& a, const Value& b);
   // Two records are in one group when their values have one expression text.
   static bool MismoGrupo(const Valores& a, const Valores& b);
+  // The expression text of the values, made once.
+  static const std::string& Firma(const Valores& v);
   Value AdjacentRuntimeRecord(int64_t i, int64_t desplazamiento);
   EstadoGrupo GroupState(const Value& registro, int64_t i, int64_t continuacion);
   // Where the record stands in its group, from its group values and its neighbours' (nothing

@@ -358,19 +358,23 @@ void TTableRender::PrepararGrupos() {
 }
 
 Value TTableRender::GroupValue(size_t k, const Value& registro, bool& campo) {
-  const std::string& expresion = aExpresiones[k];
   campo = false;
-  if (expresion.empty()) return Value();
+  if (aExpresiones[k].empty()) return Value();
   if (const Map* campos = registro.MapPtr()) {
     if (const Value* v = aPistasExpresion[k].Find(*campos)) {
       campo = true;
       return *v;
     }
   }
+  return GroupExpressionValue(k, registro);
+}
+
+// Out of the way of the common road, a field read per record.
+[[gnu::noinline]] Value TTableRender::GroupExpressionValue(size_t k, const Value& registro) {
   // A neighbour's values override the current record's while its expression is evaluated.
   const bool empujar = registro.IsMap() && registro.Len() > 0;
   if (empujar) ctx.PushVariablesLocales(registro);
-  Value valor = ctx.EvaluarFormula(Value(expresion));
+  Value valor = ctx.EvaluarFormula(Value(aExpresiones[k]));
   if (empujar) ctx.PopVariablesLocales();
   return valor;
 }
@@ -424,14 +428,15 @@ bool TTableRender::MismoGrupo(const Valores& a, const Valores& b) {
     }
     if (decidido) return iguales;
   }
-  auto firma = [](const Valores& v) -> const std::string& {
-    if (!v.lFirma) {
-      v.cFirma = ExprText(Value(MakeRef<List>(v.aValores)));
-      v.lFirma = true;
-    }
-    return v.cFirma;
-  };
-  return firma(a) == firma(b);
+  return Firma(a) == Firma(b);
+}
+
+[[gnu::noinline]] const std::string& TTableRender::Firma(const Valores& v) {
+  if (!v.lFirma) {
+    v.cFirma = ExprText(Value(MakeRef<List>(v.aValores)));
+    v.lFirma = true;
+  }
+  return v.cFirma;
 }
 
 bool TTableRender::GroupValuesEqual(const Value& a, const Value& b) {
