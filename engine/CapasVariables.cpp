@@ -340,24 +340,29 @@ void CapasVariables::ConstruirSalida(const Fuentes& f, size_t n) {
 }
 
 // Writes the sources' values at the positions (the output's positions are the
-// top level's entry positions).
-void CapasVariables::Escribir(const std::vector<uint32_t>& posiciones, const Fuentes& f) {
+// top level's entry positions). `valor` reads an entry of the positions' one kind
+// of source: a loop per kind, not a choice per entry, as it runs for every record.
+template <class F>
+void CapasVariables::Escribir(const std::vector<uint32_t>& posiciones, F valor) {
   const std::vector<Entrada>& entradas = aNiveles_[nNivelSalida_].aEntradas;
   Map& m5 = hM5_.AsMap();
   Map* m = hM_.SameRef(hM5_) ? nullptr : &hM_.AsMap();
   for (uint32_t pos : posiciones) {
-    const Value& v = ValorDe(entradas[pos], f);
+    const Value& v = valor(entradas[pos]);
     m5.ValueAt(pos) = v;
     if (m) m->ValueAt(pos) = v;
   }
 }
 
 void CapasVariables::RefrescarValores(const Fuentes& f, bool valoresConector) {
-  if (valoresConector) Escribir(aConector_, f);
-  if (nVistoCambios_ != f.nVersionCambios) Escribir(aCambios_, f);
-  if (nVistoAcumuladores_ != f.nVersionAcumuladores) Escribir(aAcumuladores_, f);
+  auto deFuente = [&f](const Entrada& e) -> const Value& { return ValorDe(e, f); };
+  if (valoresConector) Escribir(aConector_, deFuente);
+  if (nVistoCambios_ != f.nVersionCambios) Escribir(aCambios_, deFuente);
+  if (nVistoAcumuladores_ != f.nVersionAcumuladores) Escribir(aAcumuladores_, deFuente);
   // Frames are read every time: a caller may have changed a pushed frame's values.
-  Escribir(aMarcos_, f);
+  Escribir(aMarcos_, [&f](const Entrada& e) -> const Value& {
+    return f.aMarcos->Items()[e.nMarco].AsMap().ValueAt(e.nPos);
+  });
 }
 
 // Layer 6: each bare user variable sees the set built so far, the earlier

@@ -138,7 +138,8 @@ class CapasVariables {
   void ConstruirBase(const Fuentes& f);
   void ConstruirNivel(size_t j, const Value& marco);
   void ConstruirSalida(const Fuentes& f, size_t n);
-  void Escribir(const std::vector<uint32_t>& posiciones, const Fuentes& f);
+  template <class F>
+  void Escribir(const std::vector<uint32_t>& posiciones, F valor);
   void RefrescarValores(const Fuentes& f, bool valoresConector);
   void EvaluarDesnudas(const Fuentes& f);
 
