@@ -389,6 +389,55 @@ TEST(TTableExport, SumsReadThroughOtherSumsAreKeptWithTheirResets) {
   }
 }
 
+TEST(TTableExport, GeneratedGroupsResetTheSumsTheRowsShow) {
+  // 400 records over two break expressions whose values of every plain kind repeat at
+  // random: the running count resets exactly where the expression text of a record's values
+  // differs from the next record's, the values read from fields or from an expression.
+  const Value valores =
+      JsonDecode(R"([null, true, false, 1, 2, "2", 2.5, 3.25, "a", "b", "a\"b", ""])");
+  const std::vector<Value>& pool = valores.AsList().Items();
+  uint32_t semilla = 11;
+  auto azar = [&](size_t n) {
+    semilla = semilla * 1103515245u + 12345u;
+    return (semilla >> 16) % n;
+  };
+  Value registros = Value::NewList();
+  std::vector<std::string> firmas;
+  for (int i = 0; i < 400; ++i) {
+    const bool repite = i > 0 && azar(4) != 0;
+    const Value& anterior = i > 0 ? registros.AsList()[static_cast<size_t>(i - 1)] : Value();
+    const Value g = repite && azar(3) ? anterior.Get("L.g") : pool[azar(pool.size())];
+    const Value h = repite ? anterior.Get("L.h") : pool[azar(pool.size())];
+    registros.Push(Value::NewMap({{"L.g", g}, {"L.h", h}, {"L.n", 1}}));
+    firmas.push_back(ExprText(Value::NewList({g, h})));
+  }
+  std::vector<std::string> esperado;
+  int64_t cuenta = 0;
+  for (size_t i = 0; i < firmas.size(); ++i) {
+    esperado.push_back(std::to_string(cuenta++));
+    if (i + 1 < firmas.size() && firmas[i + 1] != firmas[i]) cuenta = 0;
+  }
+  // A footer that resets after a group's last record and a header that resets before its
+  // first give the same rows.
+  for (const char* seccion : {"groupFooter", "groupHeader"})
+    for (const char* segunda : {"L.h", "IIf(.T., L.h, 0)"}) {
+      auto t = Tabla(std::string(R"({"cId":"T","hGroup":{"aBreakExpressions":["L.g",")") + segunda +
+                     R"("]},"hSections":{"detail":{"aLines":[{"aCells":[)" +
+                     Texto(R"({"cText":"SUM.N"})") + R"(]}]},")" + seccion + R"(":{"aLines":[{
+                   "aResetAcumuladores":["N"],"aCells":[]}]}}})");
+      Value opciones = OpcionesExportacion(registros);
+      opciones.Set("hUserVars", Value::NewMap());
+      opciones.Set("hAcumVars", JsonDecode(R"({"N":{"formula":"L.n"}})"));
+      ObjectTestContext ctx(opciones);
+      ctx.contexto->Create();
+      const Value tabla = t->GenerarDatosExportables(*ctx.contexto);
+      std::vector<std::string> filas;
+      for (const Value& fila : tabla.Get("aRows").AsList())
+        filas.push_back(ValueString(fila.AsList()[0]));
+      EXPECT_EQ(filas, esperado) << seccion << ", " << segunda;
+    }
+}
+
 TEST(TTableExport, ATableStartingPastTheFirstRecordFollowsItsGroupFromBefore) {
   // The table lists the run's records from the third: its first record continues the group of
   // the record before it, and the sums start at the table, reset where a group ends.
