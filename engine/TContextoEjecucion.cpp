@@ -195,6 +195,10 @@ void TContextoEjecucion::InvalidarVariables() {
 }
 
 Value TContextoEjecucion::GetVariables() {
+  return VariablesVigentes();
+}
+
+const Value& TContextoEjecucion::VariablesVigentes() {
   if (hVariablesCache.IsMap()) return hVariablesCache;
   Sanear();
   CapasVariables::Fuentes f;
@@ -236,10 +240,9 @@ const Value& TContextoEjecucion::VariablesAcumulacion() {
 
 // The variable set for an evaluation about to be forwarded, which may resolve
 // formula variables in the evaluator.
-Value TContextoEjecucion::VariablesParaEvaluar() {
-  Value variables = GetVariables();
+const Value& TContextoEjecucion::VariablesParaEvaluar() {
   oEstado_->lResueltasSucias = true;
-  return variables;
+  return VariablesVigentes();
 }
 
 Value TContextoEjecucion::GetData() const {
@@ -444,7 +447,8 @@ Value TContextoEjecucion::EvaluarPlanFormula(const Value& plan, const Value& for
   FormulaPlanRef compilado = PlanDeValor(plan);
   // Most cells read fields only: the record's state is sent for those that read it.
   if (!compilado || oEvaluador->PlanLeeEstado(*compilado)) SincronizarEstadoEvaluador();
-  Value variables = VariablesParaEvaluar();
+  // Held while the evaluator reads it: nothing changes the context meanwhile.
+  const Value& variables = VariablesParaEvaluar();
   oEvaluador->ResetLastError();
   if (compilado) return oEvaluador->EvaluateFormulaPlan(compilado, variables);
   return oEvaluador->Evaluar(formula, variables);

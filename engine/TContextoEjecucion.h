@@ -278,7 +278,9 @@ class TContextoEjecucion : public KXObject {
   const Value& VariablesDataVarRuntime();
   void PrepareAccumulatorRuntimePlans();
   const Value& VariablesAcumulacion();
-  Value VariablesParaEvaluar();
+  // The context's own variable set, built when none is kept: valid until the context changes.
+  const Value& VariablesVigentes();
+  const Value& VariablesParaEvaluar();
 
   std::unique_ptr<Estado> oEstado_;
 };

@@ -420,7 +420,7 @@ bool TTableRender::MismoGrupo(const Valores& a, const Valores& b) {
           iguales = iguales && x.Int() == y.Int();
           break;
         case Kind::Text:
-          iguales = iguales && x.Str() == y.Str();
+          iguales = iguales && (x.SameRef(y) || x.Str() == y.Str());
           break;
         default:
           decidido = false;
