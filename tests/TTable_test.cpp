@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "GruposAlAzar.h"
 #include "Json.h"
 #include "ObjectTestContext.h"
 #include "TDocumentoRenderizable.h"
@@ -638,31 +639,15 @@ TEST(TTable, ARecordStartsAGroupWhenTheExpressionTextOfItsValuesChanges) {
   // Two break expressions over values of every plain kind, repeated and mixed at random: a
   // group starts exactly where the expression text of the record's values differs from the
   // previous record's (2 and "2" differ, 2.5 and 2.5 do not).
-  const Value valores =
-      JsonDecode(R"([null, true, false, 1, 2, "2", 2.5, 3.25, "a", "b", "a\"b", "x'y\"]", ""])");
-  const std::vector<Value>& pool = valores.AsList().Items();
   auto t = Tabla(R"({"cId":"T","nHeight":100000,"hGroup":{"aBreakExpressions":["L.g","L.h"]},
       "hSections":{"detail":{"aLines":[{}]},"groupHeader":{"aLines":[{}]}}})");
-  uint32_t semilla = 7;
-  auto azar = [&](size_t n) {
-    semilla = semilla * 1103515245u + 12345u;
-    return (semilla >> 16) % n;
-  };
-  Value registros = Value::NewList();
+  const GruposAlAzar grupos = RegistrosDeGruposAlAzar(7, 400);
+  const Value& registros = grupos.registros;
   std::vector<std::string> esperado;
-  std::string firmaAnterior;
-  for (int i = 0; i < 400; ++i) {
-    // Mostly repeats, so groups run over several records.
-    const bool repite = i > 0 && azar(3) != 0;
-    const Value& anterior = i > 0 ? registros.AsList()[static_cast<size_t>(i - 1)] : Value();
-    const Value g = repite && azar(2) ? anterior.Get("L.g") : pool[azar(pool.size())];
-    const Value h = repite ? anterior.Get("L.h") : pool[azar(pool.size())];
-    registros.Push(Value::NewMap({{"L.g", g}, {"L.h", h}}));
-    const std::string firma = ExprText(Value::NewList({g, h}));
-    if (i == 0 || firma != firmaAnterior)
+  for (size_t i = 0; i < grupos.firmas.size(); ++i) {
+    if (i == 0 || grupos.firmas[i] != grupos.firmas[i - 1])
       esperado.push_back("T_groupHeader_r" + std::to_string(i) + "_line_0");
     esperado.push_back("T_detail_r" + std::to_string(i) + "_line_0");
-    firmaAnterior = firma;
   }
   ObjectTestContext ctx(Opciones(registros));
   EXPECT_EQ(Lineas(t->GenerarRenderizable(*ctx.contexto)), esperado);
