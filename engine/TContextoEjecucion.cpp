@@ -626,11 +626,11 @@ void TContextoEjecucion::MarcarSumasLeidas(std::string_view formula,
       } else if (llamada) {
         // A function's name.
       } else if (TienePrefijoVariableFormula(nombre)) {
-        const std::string_view resto = AllTrim(nombre).substr(4);
-        if (EqualsIgnoreCase(AllTrim(nombre).substr(0, 4), "VAR."))
-          variable(resto);
+        // Names come without blanks: the four letters before the dot say which.
+        if (EqualsIgnoreCase(nombre.substr(0, 4), "VAR."))
+          variable(nombre.substr(4));
         else
-          suma(resto);
+          suma(nombre.substr(4));
       } else {
         variable(nombre);
       }

@@ -243,7 +243,7 @@ void TTableRender::RecorrerExportacion(const Value& secciones,
   Memo memo[3];
   auto memoDe = [&](int64_t j, const Value& r) -> const Memo& {
     // j is -1 for the record before a table that starts past the run's first.
-    Memo& m = memo[static_cast<size_t>((j % 3 + 3) % 3)];
+    Memo& m = memo[static_cast<size_t>(j + 1) % 3];
     if (m.j == j && m.lCampos) return m;
     m.lCampos = GroupValues(r, m.v);
     m.j = j;

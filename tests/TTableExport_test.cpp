@@ -260,6 +260,22 @@ std::string PlantillaDeSumas(const std::string& extra, const std::string& seccio
          secciones + "}}]}";
 }
 
+// Runs the template `plantilla(dosPasadas)` gives over the amounts 1 to 12, in one pass and in
+// two, and checks the exported values of one cell against those expected and those printed.
+template <class F>
+void ComprobarSumasExportadas(const std::string& que, F plantilla, const std::string& celda,
+                              size_t columna, const std::vector<std::string>& esperado) {
+  const std::vector<int> importes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  for (const bool dosPasadas : {false, true}) {
+    std::string error;
+    const ImpresoYExportado r =
+        CorrerYExportar(plantilla(dosPasadas), importes, celda, columna, &error);
+    ASSERT_TRUE(error.empty()) << que << ": " << error;
+    EXPECT_EQ(r.exportado, esperado) << que << (dosPasadas ? ", two passes" : "");
+    EXPECT_EQ(r.impreso, r.exportado) << que << (dosPasadas ? ", two passes" : "");
+  }
+}
+
 TEST(TTableExport, RowsHoldTheRunningSumsThePagesPrint) {
   // Eight records a page; the sum column prints the sum before the record's own amount. The
   // export holds the same values, with groups whose footer resets the sum, lines hidden by
@@ -292,17 +308,10 @@ TEST(TTableExport, RowsHoldTheRunningSumsThePagesPrint) {
            Texto(R"({"cText":"'-'"})") + "]}]}",
        {"0", "1", "3", "6", "15", "21", "28", "36", "45", "55", "66"}},
   };
-  const std::vector<int> importes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-  for (const Caso& c : casos) {
-    for (const bool dosPasadas : {false, true}) {
-      const std::string plantilla = PlantillaDeSumas("", c.secciones, dosPasadas);
-      std::string error;
-      const ImpresoYExportado r = CorrerYExportar(plantilla, importes, "_0_2_text", 2, &error);
-      ASSERT_TRUE(error.empty()) << c.que << ": " << error;
-      EXPECT_EQ(r.exportado, c.esperado) << c.que << (dosPasadas ? ", two passes" : "");
-      EXPECT_EQ(r.impreso, r.exportado) << c.que << (dosPasadas ? ", two passes" : "");
-    }
-  }
+  for (const Caso& c : casos)
+    ComprobarSumasExportadas(
+        c.que, [&](bool dosPasadas) { return PlantillaDeSumas("", c.secciones, dosPasadas); },
+        "_0_2_text", 2, c.esperado);
 }
 
 TEST(TTableExport, SumsReadThroughConditionsAndUserVariablesAreKept) {
@@ -330,18 +339,13 @@ TEST(TTableExport, SumsReadThroughConditionsAndUserVariablesAreKept) {
        2,
        {"0", "1", "3", "6", "10", "15", "21", "28", "36", "45", "55", "66"}},
   };
-  const std::vector<int> importes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-  for (const Caso& c : casos) {
-    for (const bool dosPasadas : {false, true}) {
-      const std::string plantilla =
-          PlantillaDeSumas(c.extra, R"("detail":{"aLines":[)" + c.linea + "]}", dosPasadas);
-      std::string error;
-      const ImpresoYExportado r = CorrerYExportar(plantilla, importes, c.celda, c.columna, &error);
-      ASSERT_TRUE(error.empty()) << c.que << ": " << error;
-      EXPECT_EQ(r.exportado, c.esperado) << c.que << (dosPasadas ? ", two passes" : "");
-      EXPECT_EQ(r.impreso, r.exportado) << c.que << (dosPasadas ? ", two passes" : "");
-    }
-  }
+  for (const Caso& c : casos)
+    ComprobarSumasExportadas(
+        c.que,
+        [&](bool dosPasadas) {
+          return PlantillaDeSumas(c.extra, R"("detail":{"aLines":[)" + c.linea + "]}", dosPasadas);
+        },
+        c.celda, c.columna, c.esperado);
 }
 
 TEST(TTableExport, SumsReadThroughOtherSumsAreKeptWithTheirResets) {
@@ -377,17 +381,11 @@ TEST(TTableExport, SumsReadThroughOtherSumsAreKeptWithTheirResets) {
        {"0", "0", "1", "4", "10", "20", "35", "35", "42", "57", "81", "115"}},
       {"a reset of a sum nothing reads", secciones("SUM.DOBLE", "OTRA"), seguido},
   };
-  const std::vector<int> importes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
-  for (const Caso& c : casos) {
-    for (const bool dosPasadas : {false, true}) {
-      const std::string plantilla = PlantillaDeSumas("", c.secciones, dosPasadas, sumas);
-      std::string error;
-      const ImpresoYExportado r = CorrerYExportar(plantilla, importes, "_0_2_text", 2, &error);
-      ASSERT_TRUE(error.empty()) << c.que << ": " << error;
-      EXPECT_EQ(r.exportado, c.esperado) << c.que << (dosPasadas ? ", two passes" : "");
-      EXPECT_EQ(r.impreso, r.exportado) << c.que << (dosPasadas ? ", two passes" : "");
-    }
-  }
+  for (const Caso& c : casos)
+    ComprobarSumasExportadas(
+        c.que,
+        [&](bool dosPasadas) { return PlantillaDeSumas("", c.secciones, dosPasadas, sumas); },
+        "_0_2_text", 2, c.esperado);
 }
 
 TEST(TTableExport, GeneratedGroupsResetTheSumsTheRowsShow) {
