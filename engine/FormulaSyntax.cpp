@@ -418,6 +418,10 @@ bool UsaFuncionPaginacion(std::string_view text) {
   return false;
 }
 
+bool UsaUltimaPagina(std::string_view text) {
+  return PuedeNombrarPagina(text) && SinEspacios(text).find("lastpage(") != std::string::npos;
+}
+
 bool EsPruebaUltimaPaginaSola(std::string_view text) {
   const std::string s = SinEspacios(text);
   if (s.find("lastpage(") == std::string::npos) return false;

@@ -150,6 +150,8 @@ bool NombraVariableFormula(std::string_view name);
 // "pageby(", "totalpagesby(", "lastpageby("), found in its lower-case form
 // with every space removed; "page(" alone is no page count.
 bool UsaFuncionPaginacion(std::string_view text);
+// The text calls LASTPAGE ("lastpage(", found as UsaFuncionPaginacion finds it).
+bool UsaUltimaPagina(std::string_view text);
 // The text asks only whether this is the last page: "lastpage(" and no other
 // page-count function.
 bool EsPruebaUltimaPaginaSola(std::string_view text);

@@ -110,6 +110,9 @@ Value TContextoEjecucion::CompartirClaves(const Value& map) {
 TContextoEjecucion* TContextoEjecucion::Create() {
   if (!oConectorDatos || !oEvaluador) return nullptr;
   oEvaluador->SetOpciones(hOpciones);
+  nUltimaPaginaTabla = -1;
+  oEvaluador->SetUltimaPaginaTabla(-1);
+  nDivisionesUltimaPagina = 0;
   aAvisos = Value::NewList();
   aDescartados = Value::NewList();
   aVariablesLocales = Value::NewList();
@@ -541,6 +544,12 @@ void TContextoEjecucion::AddAviso(const Value& texto) {
   aAvisos.Push(texto.IsText() ? texto : Value(FormulaString(texto)));
 }
 
+void TContextoEjecucion::DeshacerAvisos(size_t marca) {
+  Sanear();
+  List& avisos = aAvisos.AsList();
+  if (avisos.size() > marca) avisos.Items().resize(marca);
+}
+
 void TContextoEjecucion::DescartarObjeto(const KXObject* /*objeto*/, const Value& motivo) {
   Sanear();
   aDescartados.Push(Value::NewMap(
@@ -568,6 +577,16 @@ bool TContextoEjecucion::EsModoDisenador() const {
   // Asked by every object rendered: read in place, without a copy of the text.
   const Value& modo = Opcion(hOpciones, oEstado_->oModo, opcion::modoEjecucion);
   return modo.IsText() && modo.Str() == "disenador";
+}
+
+TContextoEjecucion& TContextoEjecucion::SetUltimaPaginaTabla(int ultima) {
+  ultima = ultima < 0 ? -1 : ultima > 0 ? 1 : 0;
+  if (ultima == nUltimaPaginaTabla) return *this;
+  nUltimaPaginaTabla = ultima;
+  if (oEvaluador) oEvaluador->SetUltimaPaginaTabla(ultima);
+  // User variables kept evaluated may have read LASTPAGE.
+  InvalidarVariables();
+  return *this;
 }
 
 bool TContextoEjecucion::EsUltimaPagina() const {

@@ -127,11 +127,13 @@ class TContextoEjecucion : public KXObject {
   // printed, so a table that runs ahead never makes another one skip records.
   int64_t GetRegistrosDetalleConsumidosRuntime() const;
   // A table's state {"nRegistro": the record it goes on with, "hAcumuladores": its own
-  // running sums}, or nothing when it has not printed yet in this run.
+  // running sums, and "lUltimasPendientes" true when its records are printed but its
+  // last-page lines are not}, or nothing when it has not printed yet in this run.
   const Value& GetEstadoTabla(const Value& idTabla) const;
   // Sets a table's state; the sums map is kept as it is given (the live one while the
   // table accumulates); the record is what the page consumed, when no table is further behind.
-  TContextoEjecucion& SetEstadoTabla(const Value& idTabla, int64_t registro, const Value& sumas);
+  TContextoEjecucion& SetEstadoTabla(const Value& idTabla, int64_t registro, const Value& sumas,
+                                     bool pendiente = false);
   // A deep copy of every table state, for the next execution.
   Value GetEstadosTabla() const;
   // Adopts the map (not a copy) as the accumulators: the page-number pass
@@ -152,6 +154,9 @@ class TContextoEjecucion : public KXObject {
   TContextoEjecucion& GuardarEstadoTexto(const Value& renderizable);
   // Rendered text id -> the sums kept for it in this execution.
   const Value& GetEstadosTexto() const;
+  // Rendered text id -> what LASTPAGE answered in its table's lines (true or false), for
+  // the texts rendered while a table set it (SetUltimaPaginaTabla).
+  const Value& GetUltimaPaginaTextos() const;
 
   // ---- Evaluation entry points
 
@@ -206,6 +211,19 @@ class TContextoEjecucion : public KXObject {
   // The page is known to be the document's last one: the total is known and the page is
   // the one LASTPAGE holds on (as it answers without a current record).
   bool EsUltimaPagina() const;
+  // What LASTPAGE answers in the lines of the table being rendered: a table that lists the
+  // job's records has a last page of its own, where it prints its last record and its
+  // last-page lines (1 there, 0 on its other pages); -1 leaves LASTPAGE to the document.
+  TContextoEjecucion& SetUltimaPaginaTabla(int ultima);
+  int GetUltimaPaginaTabla() const { return nUltimaPaginaTabla; }
+  // A table moved records off its last page to make room for its last-page lines; how many
+  // times in this execution.
+  void AnotarDivisionUltimaPagina() { ++nDivisionesUltimaPagina; }
+  int64_t GetDivisionesUltimaPagina() const { return nDivisionesUltimaPagina; }
+  // The warnings added so far, and dropping those added since: a page rendered again leaves
+  // the warnings of its first rendering behind.
+  size_t MarcaAvisos() const { return aAvisos.Len(); }
+  void DeshacerAvisos(size_t marca);
   // The formula may read a running sum or a user variable ("SUM.", "VAR.", "@" or the bare
   // name of one of the options' user variables, in any letter case).
   bool FormulaLeeSumaOVariable(std::string_view formula) const;
@@ -265,6 +283,8 @@ class TContextoEjecucion : public KXObject {
   Value hEstadosTabla;
   // The smallest record a table said it goes on with in this execution; -1 before any did.
   int64_t nMenorRegistroTabla = -1;
+  int nUltimaPaginaTabla = -1;  // see SetUltimaPaginaTabla
+  int64_t nDivisionesUltimaPagina = 0;
   std::string cErrorCriticoComposicion;
   bool lCreated = false;
   Ref<KXObject> oCacheImagenes;

@@ -239,11 +239,16 @@ TContextoEjecucion& TContextoEjecucion::GuardarEstadoTexto(const Value& renderiz
     e.nVersionUltimasSumas = e.nVersionAcumuladores;
   }
   e.hEstadosTexto.Set(id.Str(), e.hUltimasSumas);
+  if (nUltimaPaginaTabla >= 0) e.hUltimaPaginaTextos.Set(id.Str(), nUltimaPaginaTabla == 1);
   return *this;
 }
 
 const Value& TContextoEjecucion::GetEstadosTexto() const {
   return oEstado_->hEstadosTexto;
+}
+
+const Value& TContextoEjecucion::GetUltimaPaginaTextos() const {
+  return oEstado_->hUltimaPaginaTextos;
 }
 
 TContextoEjecucion& TContextoEjecucion::SetContinuacionTabla(const Value& idTabla,
@@ -289,12 +294,13 @@ const Value& TContextoEjecucion::GetEstadoTabla(const Value& idTabla) const {
 }
 
 TContextoEjecucion& TContextoEjecucion::SetEstadoTabla(const Value& idTabla, int64_t registro,
-                                                       const Value& sumas) {
+                                                       const Value& sumas, bool pendiente) {
   Sanear();
   registro = std::max<int64_t>(0, registro);
   Value estado = Value::NewMap();
   estado.AsMap().Append(KeyText("nRegistro"), Value(registro));
   estado.AsMap().Append(KeyText("hAcumuladores"), sumas.IsMap() ? sumas : Value::NewMap());
+  if (pendiente) estado.AsMap().Append(KeyText("lUltimasPendientes"), Value(true));
   hEstadosTabla.Set(ValueString(idTabla), estado);
   nMenorRegistroTabla =
       nMenorRegistroTabla < 0 ? registro : std::min(nMenorRegistroTabla, registro);

@@ -47,6 +47,7 @@ struct TContextoEjecucion::Estado {
   // Text id -> the sums in force when it was rendered (see GuardarEstadoTexto),
   // and the latest copy of the sums with the accumulator version it was taken at.
   Value hEstadosTexto = Value::NewMap();
+  Value hUltimaPaginaTextos = Value::NewMap();  // see GetUltimaPaginaTextos
   Value hUltimasSumas;
   uint64_t nVersionUltimasSumas = 0;
   // Maps whose key tables later maps of the same keys share (CompartirClaves).
@@ -64,6 +65,7 @@ struct TContextoEjecucion::Estado {
   }
   void OlvidarEstadosTexto() {
     hEstadosTexto = Value::NewMap();
+    hUltimaPaginaTextos = Value::NewMap();
     hUltimasSumas = Value();
   }
 };

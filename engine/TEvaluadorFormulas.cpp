@@ -149,6 +149,7 @@ void TEvaluadorFormulas::End() {
   // The options map is the context's: it is let go, not emptied in place.
   hOpciones = Value::NewMap();
   nUltimaPagina = 0;
+  nUltimaPaginaTabla = -1;
   hConstantes = Value::NewMap();
   hVariablesResolviendo = Value::NewMap();
   hEstadoEjecucion = Value::NewMap();
@@ -169,6 +170,11 @@ TEvaluadorFormulas& TEvaluadorFormulas::SetOpciones(const Value& hNuevasOpciones
   const Value& ultima = hOpciones.Get(opcion::nUltimaPaginaRuntime);
   nUltimaPagina = ultima.IsNumber() ? std::max<int64_t>(0, EnteroDe(ultima, 0)) : 0;
   lSumasFormula = !hOpciones.Get(opcion::hUserVars).IsMap();
+  return ClearResolvedVariableCache();
+}
+
+TEvaluadorFormulas& TEvaluadorFormulas::SetUltimaPaginaTabla(int ultima) {
+  nUltimaPaginaTabla = ultima < 0 ? -1 : ultima > 0 ? 1 : 0;
   return ClearResolvedVariableCache();
 }
 

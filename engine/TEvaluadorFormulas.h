@@ -63,6 +63,9 @@ class TEvaluadorFormulas : public KXObject {
   TEvaluadorFormulas& SetEstadoEjecucion(const Value& hEstado);
   // Forgets the values of the formula variables evaluated so far.
   TEvaluadorFormulas& ClearResolvedVariableCache();
+  // What LASTPAGE answers while a table that lists the job's records renders its lines: 1 on
+  // the table's own last page, 0 on its other pages, -1 for the document's rule.
+  TEvaluadorFormulas& SetUltimaPaginaTabla(int ultima);
   // The plan's value may depend on the execution state, as this evaluator resolves names:
   // where the options hold no user variables, "SUM." texts are formulas as well.
   bool PlanLeeEstado(const FormulaPlan& plan) const { return plan.LeeEstado(lSumasFormula); }
@@ -222,6 +225,7 @@ class TEvaluadorFormulas : public KXObject {
   // the total is known, when the last page is not the final one (a last step
   // whose long texts run on past its tables); 0 when the total decides.
   int64_t nUltimaPagina = 0;
+  int nUltimaPaginaTabla = -1;  // see SetUltimaPaginaTabla
   // The options hold no user variables: every "VAR." and "SUM." text is a formula.
   bool lSumasFormula = true;
   int nProfundidad = 0;               // evaluation nesting

@@ -199,6 +199,7 @@ Value TEvaluadorFormulas::ResolverFuncionInternaMotor(const FormulaPlan& n, cons
       return e.nTotalPaginas;
     case kLastPage:
       if (!e.lLastPageDisponible) return false;
+      if (nUltimaPaginaTabla >= 0) return nUltimaPaginaTabla == 1;
       if (!e.lTotalConocido) return lUltimoRegistro;
       return e.nPagina >=
              (nUltimaPagina > 0 ? std::min(nUltimaPagina, e.nTotalPaginas) : e.nTotalPaginas);

@@ -138,8 +138,11 @@ bool EsPasoEstancado(int64_t consumed, const Value& continuations, const Value& 
 bool EsPasoEstancado(int64_t consumed, bool moved, int64_t& stepsWithoutConsuming);
 // A table's continuation is not what it was.
 bool ContinuacionesCambiaron(const Value& continuations, const Value& previous);
-// Some table goes on with another record than it did (table states of two steps).
+// Some table goes on with another record than it did, or has printed its last-page lines
+// since (table states of two steps).
 bool TablasAvanzaron(const Value& states, const Value& previous);
+// Some table state says its last-page lines are still to print.
+bool UltimasPendientes(const Value& states);
 // Some object of the template prints the job's detail records one by one (a
 // table with detail or group lines): a run that leaves records unprinted has
 // lost them. A template without one consumes none by design.
@@ -307,6 +310,10 @@ class TKXEngine::Interno {
   Ref<TDocumentoRenderizable> NuevoResultado(const TDocumentoRenderizable& first) const;
 
   // ---- Last-page finalisation (TKXEngineUltimaPagina.cpp)
+
+  // Records were moved off a last page to make room for its last-page lines (a table's,
+  // or the document's): the pagination diagnostics count it.
+  void AnotarDivisionUltimaPagina();
 
   // A page-number text of a page: its 1-based position, the sums in force
   // when it was rendered, and the rendered map while the document holds its

@@ -89,9 +89,18 @@ bool TablasAvanzaron(const Value& states, const Value& previous) {
   if (!now) return false;
   for (const Map::Entry& e : *now) {
     const Value& before = previous.Get(e.key.Str());
-    if (!before.IsMap() || ValueInt(before.Get("nRegistro")) != ValueInt(e.value.Get("nRegistro")))
+    if (!before.IsMap() ||
+        ValueInt(before.Get("nRegistro")) != ValueInt(e.value.Get("nRegistro")) ||
+        before.Get("lUltimasPendientes").Bool() != e.value.Get("lUltimasPendientes").Bool())
       return true;
   }
+  return false;
+}
+
+bool UltimasPendientes(const Value& states) {
+  if (const Map* m = states.MapPtr())
+    for (const Map::Entry& e : *m)
+      if (e.value.Get("lUltimasPendientes").Bool()) return true;
   return false;
 }
 
@@ -146,7 +155,9 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
   in.nUltimaPagina = 0;
   int64_t stepsWithoutConsuming = 0;
 
-  while (step.nBase < n) {
+  // A table that printed its last record where its last-page lines did not fit shows them on
+  // a page of their own.
+  while (step.nBase < n || UltimasPendientes(step.hEstadosTabla)) {
     const double stepStart = platform::MillisecondClock();
     stepBase = step.nBase;
     stepSums = DeepClone(step.hSumas);
@@ -158,8 +169,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     in.EscribirClavesProyecto(options, false);
     ApplyProgressOptions(options);
 
-    c.conector->SendDataLine(aStructLine,
-                             Value::NewList({aRegLine.AsList()[static_cast<size_t>(step.nBase)]}));
+    c.conector->SendDataLine(aStructLine, in.FilaDesde(step.nBase));
     c.contexto->SetOpciones(options);
     c.contexto->Create();
 
@@ -183,6 +193,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     step.hEstadosTabla = c.contexto->GetEstadosTabla();
     const int64_t consumed =
         std::max<int64_t>(0, c.contexto->GetRegistrosDetalleConsumidosRuntime());
+    if (c.contexto->GetDivisionesUltimaPagina() > 0) in.AnotarDivisionUltimaPagina();
     if (lCanceled) {
       in.EscribirTerminacion(Terminacion::kCancelada);
       if (page) page->End();
@@ -231,8 +242,10 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
                         std::max(0.0, platform::MillisecondClock() - stepStart - engineMs));
   }
   if (in.eTerminacion == Terminacion::kEnCurso) {
-    in.EscribirTerminacion(step.nBase >= n ? Terminacion::kTodoConsumido
-                                           : Terminacion::kDetenidaAntesDeTerminar);
+    const bool split = hPaginationDiagnostics.Get("lLastPageSplit").Bool();
+    in.EscribirTerminacion(step.nBase < n ? Terminacion::kDetenidaAntesDeTerminar
+                           : split        ? Terminacion::kTodoConsumidoTrasDividirUltima
+                                          : Terminacion::kTodoConsumido);
   }
 
   const bool failed = lCanceled || spoolError || in.eTerminacion == Terminacion::kErrorComposicion;

@@ -99,6 +99,12 @@ Value TKXEngine::Interno::FilaDesde(int64_t base) const {
   return Value::NewList({rows[at]});
 }
 
+void TKXEngine::Interno::AnotarDivisionUltimaPagina() {
+  e.hPaginationDiagnostics.Set("lLastPageSplit", true);
+  e.hPaginationDiagnostics.Set("nLastPageSplitPages",
+                               e.hPaginationDiagnostics.Get("nLastPageSplitPages").Int() + 1);
+}
+
 void TKXEngine::Interno::ReemplazarPaginas(const Ref<TDocumentoRenderizable>& document,
                                            int64_t page,
                                            const Ref<TDocumentoRenderizable>& rendered,
@@ -318,7 +324,9 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
     return oInterno_->OpcionesEjecucion(punto, plantilla, true);
   };
 
-  while (base < n || footerOnly) {
+  // The last step is always rendered again as the last page, also when it began past the
+  // last record (a table showed its last-page lines there).
+  for (bool first = true; first || base < n || footerOnly; first = false) {
     // The page of the step where its tables finish is the last page, also when
     // the step's long texts run on over more pages.
     const int64_t span = std::max<int64_t>(1, document->TotalPaginas() - pg + 1);
@@ -331,7 +339,7 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
       if (asLast) asLast->End();
       break;
     }
-    if (base + consumed >= n) {
+    if (base + consumed >= n && !UltimasPendientes(asLastResult.Get("hEstadosTabla"))) {
       oInterno_->ReemplazarPaginas(document, pg, asLast, base, sums, asLastStates);
       asLast->End();
       base += consumed;
@@ -362,9 +370,7 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
       if (notLast) notLast->End();
       break;
     }
-    hPaginationDiagnostics.Set("lLastPageSplit", true);
-    hPaginationDiagnostics.Set("nLastPageSplitPages",
-                               hPaginationDiagnostics.Get("nLastPageSplitPages").Int() + 1);
+    oInterno_->AnotarDivisionUltimaPagina();
     oInterno_->ReemplazarPaginas(document, pg, notLast, base, sums, splitStates);
     pg += notLast->TotalPaginas();
     sums = split.Get("hAcumuladores").IsMap() ? split.Get("hAcumuladores") : Value::NewMap();

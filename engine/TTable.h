@@ -165,7 +165,12 @@ class TTable : public TRectangle {
   void ExportRecords(TContextoEjecucion& context, const Value& sections,
                      const std::function<void(const std::vector<bool>& visible)>& row);
 
+  // A user variable of the options calls LASTPAGE: the table's lines may read it through one.
+  bool UserVarsLeenUltimaPagina(const Value& opciones);
+
   std::unique_ptr<TTablePlano> oPlano_;  // the normalised sections in compiled form
+  Value hUserVarsVistas_;                // the user variables UserVarsLeenUltimaPagina read last
+  bool lUserVarsUltima_ = false;         // and its answer
   size_t nPiezasPrevias_ = 0;  // pieces the last page rendered: the next one reserves as many
 };
 

@@ -195,9 +195,14 @@ struct TTablePlano {
   // Detail, group header or group footer lines: the table prints records. One without them
   // is a grid of header and footer lines that takes none.
   bool lListaRegistros = false;
+  // A line's condition, suppression or cell reads LASTPAGE: the table has last-page lines.
+  bool lUltimaPagina = false;
 };
 
 namespace tabla {
+
+// Some text of the value (a map or list searched through) calls LASTPAGE.
+bool LeeUltimaPagina(const Value& v, int profundidad = 0);
 
 // The compiled form of the normalised sections.
 std::unique_ptr<TTablePlano> CompilarPlano(const Value& secciones, double grosorTabla);
@@ -370,7 +375,17 @@ class TTableRender {
     double y = 0.0;
     std::vector<BordeInferior> aBordes;
     std::vector<std::pair<std::string, Value>> aSumas;  // accumulators reset, previous values
+    bool lRepeticion = false;  // the repeated group header was printed before it
+    double nTrasRepeticion = -1.0;
     bool lActiva = false;
+  };
+  // Where a page began, to render it again: as the table's last page, or with fewer records.
+  struct Inicio {
+    size_t nSalida = 0;
+    std::vector<BordeInferior> aBordes;
+    std::vector<Value> aSumas;
+    Value hContinuacion;  // a copy of the table's continuation, nothing when it had none
+    size_t nAvisos = 0;
   };
   // How much of a record earlier pages printed. Beside its detail lines, a record laid out
   // line by line may stop inside its group header (before any detail line) or inside its
@@ -387,6 +402,11 @@ class TTableRender {
 
   // ---- Setup and finish
   bool Preparar();
+  // One rendering of the page, from the header to the footer; `ultima`: as the table's last
+  // page (its last-page lines shown), for a table that has one of its own.
+  void Pagina(bool ultima);
+  void Guardar(Inicio& inicio);
+  void Volver(const Inicio& inicio);
   void Terminar();
   void ResetPerformance();
 
@@ -506,6 +526,19 @@ class TTableRender {
   // print: with the record added when `sumar` (and the sums then put back as they were).
   void GroupFooterLines(int64_t i, const EstadoGrupo& g, bool sumar);
   bool Fits(double altura) const { return y + altura <= nLimiteCuerpo + kToleranciaMm + kRuidoMm; }
+  // On a page rendered as the last, what needs `altura` from the top of the body waits for a
+  // page that is not the last when it would fit there: the last-page lines take its room.
+  bool EsperaEnUltima(double altura);
+  // Nothing of the body is printed yet but the repeated group header: a first line that does
+  // not fit goes there all the same (it would fit nowhere), so every page makes progress.
+  bool EnCabeza() const {
+    return AtBodyStart(y) ||
+           (nTrasRepeticion >= 0.0 && std::fabs(y - nTrasRepeticion) <= kToleranciaMm);
+  }
+  // As many of the lines as fit from y on, `reserva` kept below them.
+  size_t Caben(const Items& items, double reserva);
+  // The body height of a page that is not the table's last.
+  double CuerpoNoUltima();
   bool AtBodyStart(double posicion) const {
     return std::fabs(posicion - nInicioCuerpo) <= kToleranciaMm;
   }
@@ -559,8 +592,14 @@ class TTableRender {
   // from page to page (the context's table state).
   bool lConEstado = false;
   int64_t nSiguiente = 0;  // the record the table goes on with on its next page
-  // A record that cannot fit an empty body may be laid out line by line on this page.
-  bool lPorLineas = false;
+  // The page is rendered as the table's last (or, for a table without a last page of its
+  // own, it is the document's last).
+  bool lComoUltima = false;
+  bool lUsaUltima = false;        // the table has a last page of its own (last-page lines)
+  bool lPendiente = false;        // its records are printed; its last-page lines are not yet
+  bool lDetenida = false;         // the host asked to stop
+  double nCuerpoNoUltima = -1.0;  // CuerpoNoUltima once known; below 0 before
+  double nTrasRepeticion = -1.0;  // y under a repeated group header at the top of the body
 
   bool lAgrupando = false;
   bool lSaltarVacios = false;
@@ -575,6 +614,7 @@ class TTableRender {
   std::string cIdBuffer, cPrefijoLinea, cPrefijoPrevio;
 
   double nInicio = 0.0;
+  double nBucleMs = 0.0, nTerminarMs = 0.0;  // the record loops and the finishes of the call
   // Sums of spans taken per line, cell and addition: counter ticks, turned
   // into milliseconds once, when the table reports them.
   uint64_t nPartitionTicks = 0, nRenderLinesTicks = 0, nCellContentTicks = 0, nAccumulateTicks = 0;

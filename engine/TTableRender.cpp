@@ -28,6 +28,16 @@ bool MismasSumas(const Value& a, const Value& b) {
 
 // ---- Setup
 
+bool TTable::UserVarsLeenUltimaPagina(const Value& opciones) {
+  const Value& vars = opciones.Get(opcion::hUserVars);
+  // Every page of a run hands over the template's one map: it is read once.
+  if (!vars.SameRef(hUserVarsVistas_)) {
+    hUserVarsVistas_ = vars;
+    lUserVarsUltima_ = LeeUltimaPagina(vars);
+  }
+  return lUserVarsUltima_;
+}
+
 void TTableRender::ResetPerformance() {
   const Value cero = Value::Real(0.0, 1);
   t.hPerformanceDiagnostics = Value::NewMap({
@@ -55,34 +65,45 @@ Value TTableRender::Ejecutar() {
   ResetPerformance();
   if (!t.EsVisibleEnEjecucion(ctx)) return Value();
   if (!Preparar()) return salida;
+  t.hPerformanceDiagnostics.Set("nSetupMs", Value(Clock() - nInicio));
 
-  double reloj = Clock();
-  t.hPerformanceDiagnostics.Set("nSetupMs", Value(reloj - nInicio));
-  // Without records the loop takes no step: the page holds the header and footer only. So
-  // it is on a page past the job's last record, the last page of a report whose records all
-  // went to earlier pages, and so it is for a table without lines to print records with;
-  // any other page takes at least one record.
-  const int64_t hasta = nCount == 0 || lTrasUltimoRegistro || !plano->lListaRegistros
-                            ? nBase
-                            : std::max(nBase + 1, nFin);
-  for (int64_t i = nBase; i < hasta; ++i) {
-    ++nRecordsExamined;
-    if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) break;
-    const Value registro = Registro(i < nCount ? i : 0);
-    if (!PushRecordVariables(registro, i)) break;
-    const bool seguir = ProcesarRegistro(registro, i, false);
-    PopRecordVariables();
-    if (!seguir) break;
+  // A table with last-page lines has a last page of its own: the page where it prints its
+  // last record, when its last-page lines fit there beside the records left; else the page
+  // after, which shows them alone. Only a page where the table finishes is rendered again.
+  Inicio inicio;
+  if (lUsaUltima) Guardar(inicio);
+  if (lPendiente) {
+    Pagina(true);
+    lPendiente = false;
+  } else {
+    Pagina(false);
+    if (lUsaUltima && !lDetenida && nSiguiente >= nCount) {
+      Volver(inicio);
+      Pagina(true);
+      if (!lDetenida && nSiguiente < nCount) {
+        // Beside the last-page lines the rest does not fit: the page holds what fitted
+        // there, as a page that is not the table's last, and the rest follows.
+        const int64_t fin = nFin;
+        const int64_t cupo = nSiguiente;
+        ctx.AnotarDivisionUltimaPagina();
+        Volver(inicio);
+        if (cupo > nBase) nFin = cupo;
+        Pagina(false);
+        nFin = fin;
+        lPendiente = nSiguiente >= nCount;
+      }
+    }
   }
-  const double finBucle = Clock();
-  t.hPerformanceDiagnostics.Set("nRecordLoopMs", Value(finBucle - reloj));
-  Terminar();
   // The sums map is the live one: what later objects of the page add to it stays the
   // table's until it prints again.
-  if (lConEstado) ctx.SetEstadoTabla(Value(cId), nSiguiente, ctx.GetAcumuladores());
+  if (lConEstado) {
+    ctx.SetEstadoTabla(Value(cId), nSiguiente, ctx.GetAcumuladores(), lPendiente);
+    ctx.SetUltimaPaginaTabla(-1);
+  }
   const double fin = Clock();
   Map& perf = t.hPerformanceDiagnostics.AsMap();
-  perf.Set("nFinishMs", Value(fin - finBucle));
+  perf.Set("nRecordLoopMs", Value(nBucleMs));
+  perf.Set("nFinishMs", Value(nTerminarMs));
   perf.Set("nPartitionMs", Value(platform::TicksToMs(nPartitionTicks)));
   perf.Set("nRenderLinesMs", Value(platform::TicksToMs(nRenderLinesTicks)));
   perf.Set("nCellContentMs", Value(platform::TicksToMs(nCellContentTicks)));
@@ -120,11 +141,13 @@ bool TTableRender::Preparar() {
     if (estado.IsMap()) {
       nBase = std::max<int64_t>(0, NumValue(estado.Get("nRegistro")).Int());
       sumasPropias = estado.Get("hAcumuladores");
+      lPendiente = SoloVerdadero(estado.Get("lUltimasPendientes"));
     }
     nSiguiente = nBase;
-    // Done while others go on: nothing of it is drawn. A page past the run's last record
-    // (a closing page of last-page lines) shows its header and footer.
-    if (nBase >= nCount && !lTrasUltimoRegistro) return false;
+    // Done while others go on: nothing of it is drawn, on closing pages neither. One that
+    // never printed shows its header and footer on a page past the job's last record.
+    if (nBase >= nCount && !lPendiente && (estado.IsMap() || !lTrasUltimoRegistro)) return false;
+    lUsaUltima = plano->lUltimaPagina || t.UserVarsLeenUltimaPagina(opciones);
   }
 
   salida = Value::NewList();
@@ -155,18 +178,7 @@ bool TTableRender::Preparar() {
     if (sumasPropias.IsMap() && !MismasSumas(sumasPropias, ctx.GetAcumuladores()))
       ctx.SetAcumuladores(sumasPropias);
   }
-
-  Items cabecera;
-  PartitionSectionLines(kHeader, -1, cabecera, nullptr);
-  PartitionSectionLines(kFooter, -1, aPieTabla, nullptr);
-  const double alturaPie = SectionLinesHeight(aPieTabla);
-
-  y = RenderSectionLines(kHeader, cabecera, nTop, -1);
-  nInicioCuerpo = y;
   lContenido = t.cHeightMode == "content";
-  lPorLineas = !ctx.EsUltimaPagina();
-  const double techoPie = nTop + std::max(0.0, nAlto - alturaPie);
-  nLimiteCuerpo = lContenido ? kSinLimite : std::max(nInicioCuerpo, techoPie);
 
   const Value& finOpcion = opciones.Get(opcion::nRegistroFinRuntime);
   const int64_t fin =
@@ -175,6 +187,100 @@ bool TTableRender::Preparar() {
 
   PrepararGrupos();
   return true;
+}
+
+void TTableRender::Pagina(bool ultima) {
+  const double reloj = Clock();
+  // In a table that lists the job's records, LASTPAGE asks whether this is the table's last
+  // page; the document's last page is for the objects outside tables.
+  if (lConEstado) ctx.SetUltimaPaginaTabla(ultima ? 1 : 0);
+  lComoUltima = lConEstado ? lUsaUltima && ultima : ctx.EsUltimaPagina();
+  Items cabecera;
+  PartitionSectionLines(kHeader, -1, cabecera, nullptr);
+  PartitionSectionLines(kFooter, -1, aPieTabla, nullptr);
+  const double alturaPie = SectionLinesHeight(aPieTabla);
+  y = RenderSectionLines(kHeader, cabecera, nTop, -1);
+  nInicioCuerpo = y;
+  const double techoPie = nTop + std::max(0.0, nAlto - alturaPie);
+  nLimiteCuerpo = lContenido ? kSinLimite : std::max(nInicioCuerpo, techoPie);
+  if (!lComoUltima) nCuerpoNoUltima = nLimiteCuerpo - nInicioCuerpo;
+  nSiguiente = nBase;
+  lHayDetalle = false;
+  nPrimerDetalle = 0.0;
+  lRepeticionHecha = false;
+  nTrasRepeticion = -1.0;
+
+  // Without records the loop takes no step: the page holds the header and footer only. So
+  // it is on a page past the job's last record, on a page that shows only a table's
+  // last-page lines, and for a table without lines to print records with; any other page
+  // takes at least one record.
+  const int64_t hasta = nCount == 0 || lTrasUltimoRegistro || lPendiente || !plano->lListaRegistros
+                            ? nBase
+                            : std::max(nBase + 1, nFin);
+  for (int64_t i = nBase; i < hasta; ++i) {
+    ++nRecordsExamined;
+    if (lProgreso && !ctx.InformarRegistroExaminado(i + 1)) {
+      lDetenida = true;
+      break;
+    }
+    const Value registro = Registro(i < nCount ? i : 0);
+    if (!PushRecordVariables(registro, i)) break;
+    const bool seguir = ProcesarRegistro(registro, i, false);
+    PopRecordVariables();
+    if (!seguir) break;
+  }
+  const double finBucle = Clock();
+  nBucleMs += finBucle - reloj;
+  Terminar();
+  nTerminarMs += Clock() - finBucle;
+}
+
+void TTableRender::Guardar(Inicio& inicio) {
+  inicio.nSalida = aSalida->size();
+  inicio.aBordes = aBordes;
+  ctx.GuardarAcumuladores(inicio.aSumas);
+  const Value& continuacion = ctx.hContinuacionesTabla.Get(cId);
+  inicio.hContinuacion = continuacion.IsMap() ? DeepClone(continuacion) : Value();
+  inicio.nAvisos = ctx.MarcaAvisos();
+}
+
+void TTableRender::Volver(const Inicio& inicio) {
+  aSalida->Items().resize(inicio.nSalida);
+  aBordes = inicio.aBordes;
+  ctx.RestaurarAcumuladores(inicio.aSumas);
+  if (inicio.hContinuacion.IsMap())
+    ctx.hContinuacionesTabla.Set(cId, DeepClone(inicio.hContinuacion));
+  else
+    ClearDetailContinuation();
+  ctx.DeshacerAvisos(inicio.nAvisos);
+  t.hCellRenderCache = Value::NewMap();
+}
+
+double TTableRender::CuerpoNoUltima() {
+  if (nCuerpoNoUltima >= 0.0) return nCuerpoNoUltima;
+  if (lContenido) return nCuerpoNoUltima = kSinLimite;
+  // Measured with LASTPAGE false; what that says of the lines is no news to the host.
+  const size_t avisos = ctx.MarcaAvisos();
+  const int antes = ctx.GetUltimaPaginaTabla();
+  ctx.SetUltimaPaginaTabla(0);
+  Items cabecera, pie;
+  PartitionSectionLines(kHeader, -1, cabecera, nullptr);
+  PartitionSectionLines(kFooter, -1, pie, nullptr);
+  ctx.SetUltimaPaginaTabla(antes);
+  ctx.DeshacerAvisos(avisos);
+  nCuerpoNoUltima = std::max(0.0, nAlto - SectionLinesHeight(pie) - SectionLinesHeight(cabecera));
+  return nCuerpoNoUltima;
+}
+
+bool TTableRender::EsperaEnUltima(double altura) {
+  return lComoUltima && altura <= CuerpoNoUltima() + kToleranciaMm + kRuidoMm;
+}
+
+size_t TTableRender::Caben(const Items& items, double reserva) {
+  if (items.empty()) return 0;
+  const bool forzar =
+      EnCabeza() && !EsperaEnUltima(y - nInicioCuerpo + items.front()->nAlturaAjuste + reserva);
+  return FittingSectionLines(items, std::max(0.0, nLimiteCuerpo - y - reserva), forzar);
 }
 
 void TTableRender::Terminar() {
@@ -348,6 +454,8 @@ void TTableRender::Marcar(Marca& marca) const {
   marca.nSalida = aSalida->size();
   marca.y = y;
   marca.aBordes = aBordes;
+  marca.lRepeticion = lRepeticionHecha;
+  marca.nTrasRepeticion = nTrasRepeticion;
 }
 
 void TTableRender::GuardarSumas(Marca& marca, const Items& items) {
@@ -371,6 +479,8 @@ void TTableRender::Deshacer(Marca& marca) {
   aSalida->Items().resize(marca.nSalida);
   y = marca.y;
   aBordes = marca.aBordes;
+  lRepeticionHecha = marca.lRepeticion;
+  nTrasRepeticion = marca.nTrasRepeticion;
   if (marca.aSumas.empty()) return;
   // The context's own map: the sums are put back in it.
   Value sumas = ctx.GetAcumuladores();
@@ -425,16 +535,12 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLi
     return false;
   };
   // What does not fit at the top of an empty body never will: the record is then laid out
-  // line by line, so no record is left behind and every page makes progress. Not on the
-  // document's last page, whose last-page lines may be what leaves no room: the record
-  // then goes to a page before it that is not the last.
-  auto sinSitio = [&] {
+  // line by line, so no record is left behind and every page makes progress. Not on a page
+  // rendered as the last when `altura` (its height from the top of the body) would fit a
+  // page that is not: the last-page lines take its room, and it goes to a page before them.
+  auto sinSitio = [&](double altura) {
     Deshacer(marca);
-    return alInicio && !porLineas && lPorLineas && ProcesarRegistro(registro, i, true);
-  };
-  // As many of the lines as fit from y on, the first one always at the top of the body.
-  auto caben = [&](const Items& items, double reserva) {
-    return FittingSectionLines(items, std::max(0.0, nLimiteCuerpo - y - reserva), AtBodyStart(y));
+    return alInicio && !porLineas && !EsperaEnUltima(altura) && ProcesarRegistro(registro, i, true);
   };
   // The first n of the lines: the lines themselves when that is all of them.
   auto primeras = [&](const Items& items, size_t n) -> const Items& {
@@ -465,10 +571,10 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLi
         concatHonrado = true;
       }
       if (SectionRequestsPageBreakBefore(aCabecera) && !alInicio) return false;
-      if (!Fits(alturaCabecera)) return sinSitio();
+      if (!Fits(alturaCabecera)) return sinSitio(y - nInicioCuerpo + alturaCabecera);
       if (alturaConcat > 0.0 && !Fits(alturaCabecera + alturaConcat) && !alInicio) return false;
     } else {
-      cuantas = caben(aCabecera, 0.0);
+      cuantas = Caben(aCabecera, 0.0);
     }
     const Items& parte = primeras(aCabecera, cuantas);
     if (!parte.empty()) {
@@ -481,17 +587,6 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLi
     if (cuantas < aCabecera.size()) {
       SetGroupContinuation(i, 0, "nCabecera", cabeceraImpresa);
       return false;
-    }
-  }
-
-  // A repeated header is only a reminder: laid out line by line, the record goes first.
-  if (!porLineas && g.lElegible && g.lContinua && !lRepeticionHecha && AtBodyStart(y)) {
-    PartitionSectionLines(kGroupHeader, i, aRepetida, nullptr);
-    if (SectionRepeatAsHeader(aRepetida)) {
-      if (!Fits(SectionLinesHeight(aRepetida))) return sinSitio();
-      Marcar(marca);
-      y = RenderSectionLines(kGroupHeaderRepeat, aRepetida, y, i);
-      lRepeticionHecha = true;
     }
   }
 
@@ -517,14 +612,37 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLi
   }
   const bool piePegado = !porLineas && g.lTermina && SectionKeepWithPrevious(aPie, kGroupFooter);
   const double reservaPie = piePegado ? SectionLinesHeight(aPie) : 0.0;
+
+  // A page that begins inside a group repeats its header lines where they fit: above the
+  // record's first line, or above a first line too tall for any page, which goes there all
+  // the same.
+  if (g.lElegible && g.lContinua && !lRepeticionHecha && AtBodyStart(y)) {
+    PartitionSectionLines(kGroupHeader, i, aRepetida, nullptr);
+    if (SectionRepeatAsHeader(aRepetida)) {
+      const double alto = SectionLinesHeight(aRepetida);
+      const TTableLinea* primera = !aDetalle.empty() ? aDetalle.front()
+                                   : !aPie.empty()   ? aPie.front()
+                                                     : nullptr;
+      const double siguiente = primera ? primera->nAlturaAjuste : 0.0;
+      const bool demasiadoAlta =
+          siguiente > nLimiteCuerpo - nInicioCuerpo + kToleranciaMm + kRuidoMm;
+      if (Fits(alto) && (Fits(alto + siguiente) || demasiadoAlta)) {
+        Marcar(marca);
+        y = RenderSectionLines(kGroupHeaderRepeat, aRepetida, y, i);
+        lRepeticionHecha = true;
+        nTrasRepeticion = y;
+      }
+    }
+  }
   if (piePegado && SectionRequestsPageBreakBefore(aPie) && !alInicio) return detener();
 
   if (conDetalle) {
     if (!porLineas && saltoAntes && !concatHonrado && !alInicio) return detener();
     if (!juntas) {
-      const size_t cuantas = caben(aDetalle, reservaPie);
+      const size_t cuantas = Caben(aDetalle, reservaPie);
       if (cuantas < aDetalle.size()) {
-        if (cuantas == 0 && !porLineas) return sinSitio();
+        if (cuantas == 0 && !porLineas)
+          return sinSitio(y - nInicioCuerpo + aDetalle.front()->nAlturaAjuste + reservaPie);
         if (cuantas > 0) {
           if (!lHayDetalle) {
             nPrimerDetalle = y;
@@ -542,7 +660,7 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLi
       }
       // Every line fits: the record is placed, with no second test of the same height.
     } else if (!Fits(alturaDetalle + reservaPie)) {
-      return sinSitio();
+      return sinSitio(y - nInicioCuerpo + alturaDetalle + reservaPie);
     }
     if (!lHayDetalle) {
       nPrimerDetalle = y;
@@ -559,15 +677,19 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLi
   } else {
     // The footer is tested before a forced addition, so a record that moves to the next page
     // with its footer is not added to the sums twice.
-    if (!porLineas && g.lTermina && !Fits(SectionLinesHeight(aPie))) return sinSitio();
+    const double alturaPie = SectionLinesHeight(aPie);
+    if (!porLineas && g.lTermina && !Fits(alturaPie))
+      return sinSitio(y - nInicioCuerpo + alturaPie);
     if (sumar) AcumularDetalle();
   }
 
   if (g.lTermina) {
-    // After detail lines the footer's room was part of their test: a printed and summed record
-    // is not left behind by a second test of the same room.
     t.hCellRenderCache = Value::NewMap();
-    const size_t cuantas = porLineas ? caben(aPie, 0.0) : aPie.size();
+    // Beside its record the footer had its room, unless the record's first line went first on
+    // the page without it: then, as laid out line by line, the footer goes on as far as it
+    // fits and the rest goes to the next page.
+    const size_t cuantas =
+        porLineas || !Fits(SectionLinesHeight(aPie)) ? Caben(aPie, 0.0) : aPie.size();
     y = RenderSectionLines(kGroupFooter, primeras(aPie, cuantas), y, i);
     if (cuantas < aPie.size()) {
       // Printed and summed: only the rest of its footer is left for the next page.
