@@ -89,6 +89,27 @@ std::string Barcode(const Value& o) {
          Mm(o.Get("margenModulos"));
 }
 
+// A cross table's rows, each its label and its sums in column order ("-"
+// for a cell no record reached).
+std::string CrossTable(const Value& o) {
+  const Map* rows = o.Get("filas").MapPtr();
+  const Map* columns = o.Get("columnas").MapPtr();
+  if (!rows || !columns) return "";
+  std::string s =
+      std::to_string(rows->size()) + " rows x " + std::to_string(columns->size()) + " columns:";
+  const char* separator = " ";
+  for (const Map::Entry& row : *rows) {
+    s += separator + Quoted(ValueString(row.value));
+    separator = ", ";
+    const Value& cells = o.Get("celdas").Get(row.key.Str());
+    for (const Map::Entry& column : *columns) {
+      const Value& sum = cells.Get(column.key.Str());
+      s += ' ' + (sum.IsNil() ? std::string("-") : PlainText(sum));
+    }
+  }
+  return s;
+}
+
 std::string Shows(const Value& o) {
   std::string kind = ValueString(o.Get("tipo"));
   if (kind == "texto" || kind == "texto_formateado") {
@@ -115,7 +136,7 @@ std::string Shows(const Value& o) {
   }
   if (kind == "barcode") return Barcode(o);
   if (o.Has("puntos")) return std::to_string(o.Get("puntos").Len()) + " points";
-  if (o.Has("celdas")) return std::to_string(o.Get("filas").Len()) + " rows";
+  if (o.Has("celdas")) return CrossTable(o);
   return "";
 }
 
