@@ -376,7 +376,7 @@ class TTableRender {
     std::vector<BordeInferior> aBordes;
     std::vector<std::pair<std::string, Value>> aSumas;  // accumulators reset, previous values
     bool lRepeticion = false;  // the repeated group header was printed before it
-    double nTrasRepeticion = -1.0;
+    double nTrasCabeceras = -1.0;
     bool lActiva = false;
   };
   // Where a page began, to render it again: as the table's last page, or with fewer records.
@@ -529,11 +529,13 @@ class TTableRender {
   // On a page rendered as the last, what needs `altura` from the top of the body waits for a
   // page that is not the last when it would fit there: the last-page lines take its room.
   bool EsperaEnUltima(double altura);
-  // Nothing of the body is printed yet but the repeated group header: a first line that does
-  // not fit goes there all the same (it would fit nowhere), so every page makes progress.
-  bool EnCabeza() const {
+  // A first line of `altura` that does not fit goes here all the same: at the top of the
+  // body, or under the group header lines that alone stand above it when it is taller than
+  // the body (it would fit nowhere), so every page makes progress.
+  bool EnCabeza(double altura) const {
     return AtBodyStart(y) ||
-           (nTrasRepeticion >= 0.0 && std::fabs(y - nTrasRepeticion) <= kToleranciaMm);
+           (nTrasCabeceras >= 0.0 && std::fabs(y - nTrasCabeceras) <= kToleranciaMm &&
+            altura > nLimiteCuerpo - nInicioCuerpo + kToleranciaMm + kRuidoMm);
   }
   // As many of the lines as fit from y on, `reserva` kept below them.
   size_t Caben(const Items& items, double reserva);
@@ -599,7 +601,9 @@ class TTableRender {
   bool lPendiente = false;        // its records are printed; its last-page lines are not yet
   bool lDetenida = false;         // the host asked to stop
   double nCuerpoNoUltima = -1.0;  // CuerpoNoUltima once known; below 0 before
-  double nTrasRepeticion = -1.0;  // y under a repeated group header at the top of the body
+  // y under the group header lines (repeated or a group's own) that alone fill the top of the
+  // body; below 0 when there are none.
+  double nTrasCabeceras = -1.0;
 
   bool lAgrupando = false;
   bool lSaltarVacios = false;

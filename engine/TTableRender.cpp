@@ -208,7 +208,7 @@ void TTableRender::Pagina(bool ultima) {
   lHayDetalle = false;
   nPrimerDetalle = 0.0;
   lRepeticionHecha = false;
-  nTrasRepeticion = -1.0;
+  nTrasCabeceras = -1.0;
 
   // Without records the loop takes no step: the page holds the header and footer only. So
   // it is on a page past the job's last record, on a page that shows only a table's
@@ -278,8 +278,8 @@ bool TTableRender::EsperaEnUltima(double altura) {
 
 size_t TTableRender::Caben(const Items& items, double reserva) {
   if (items.empty()) return 0;
-  const bool forzar =
-      EnCabeza() && !EsperaEnUltima(y - nInicioCuerpo + items.front()->nAlturaAjuste + reserva);
+  const double primera = items.front()->nAlturaAjuste;
+  const bool forzar = EnCabeza(primera) && !EsperaEnUltima(y - nInicioCuerpo + primera + reserva);
   return FittingSectionLines(items, std::max(0.0, nLimiteCuerpo - y - reserva), forzar);
 }
 
@@ -455,7 +455,7 @@ void TTableRender::Marcar(Marca& marca) const {
   marca.y = y;
   marca.aBordes = aBordes;
   marca.lRepeticion = lRepeticionHecha;
-  marca.nTrasRepeticion = nTrasRepeticion;
+  marca.nTrasCabeceras = nTrasCabeceras;
 }
 
 void TTableRender::GuardarSumas(Marca& marca, const Items& items) {
@@ -480,7 +480,7 @@ void TTableRender::Deshacer(Marca& marca) {
   y = marca.y;
   aBordes = marca.aBordes;
   lRepeticionHecha = marca.lRepeticion;
-  nTrasRepeticion = marca.nTrasRepeticion;
+  nTrasCabeceras = marca.nTrasCabeceras;
   if (marca.aSumas.empty()) return;
   // The context's own map: the sums are put back in it.
   Value sumas = ctx.GetAcumuladores();
@@ -582,7 +582,9 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLi
       GuardarSumas(marca, parte);
     }
     ResetLineAcumuladores(parte);
+    const bool arriba = !parte.empty() && AtBodyStart(y);
     y = RenderSectionLines(kGroupHeader, parte, y, i);
+    if (arriba) nTrasCabeceras = y;
     cabeceraImpresa += static_cast<int64_t>(cuantas);
     if (cuantas < aCabecera.size()) {
       SetGroupContinuation(i, 0, "nCabecera", cabeceraImpresa);
@@ -630,7 +632,7 @@ bool TTableRender::ProcesarRegistro(const Value& registro, int64_t i, bool porLi
         Marcar(marca);
         y = RenderSectionLines(kGroupHeaderRepeat, aRepetida, y, i);
         lRepeticionHecha = true;
-        nTrasRepeticion = y;
+        nTrasCabeceras = y;
       }
     }
   }
