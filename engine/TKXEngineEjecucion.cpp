@@ -304,7 +304,7 @@ Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& 
                                 {"hEstadosTabla", c.contexto->GetEstadosTabla()},
                                 {"nConsumidos", c.contexto->GetRegistrosDetalleConsumidosRuntime()},
                                 {"cError", error}});
-  if (textStates) *textStates = c.contexto->GetEstadosTexto();
+  if (textStates) *textStates = Interno::EstadosTexto(*c.contexto);
   return result;
 }
 

@@ -329,6 +329,7 @@ class TKXEngine::Interno {
     Value hTexto;  // the page's own map, or nothing for a spooled page
     Value cTipo, cFormula, cId;
     Value hSumas;
+    int nUltimaTabla = -1;    // what LASTPAGE answered in its table's lines; -1: no table's
     bool lDivisible = false;  // it may break over pages
     int64_t nParte = 0;       // its number among the parts of a text cut over pages; 0: whole
     Value cOrigen;            // a part's text id
@@ -359,8 +360,12 @@ class TKXEngine::Interno {
   };
   // `sums` stand for texts the execution kept no state for; `inMemory`: the
   // document holds these objects as its page (else the page is spooled).
+  // `textStates`: the execution's EstadosTexto.
   EstadoPagina EstadoDePagina(int64_t base, const Value& sums, double height, const Value& objects,
                               const Value& textStates, bool inMemory);
+  // What an execution kept of its page-number texts for the page-number pass: the sums in
+  // force where each was rendered, and what LASTPAGE answered in its table's lines.
+  static Value EstadosTexto(const TContextoEjecucion& contexto);
   // A text, or a part of a text cut over pages, that shows a page count.
   static bool EsTextoPaginacion(const Value& object, FormulasPaginacion* cache = nullptr);
   // The parts of texts cut over pages that the page-number pass has composed

@@ -211,7 +211,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
       const Value& objects = p.Get("objetos");
       result->AddPagina(objects.IsList() ? objects : Value::NewList());
       in.aEstadosPagina.push_back(in.EstadoDePagina(stepBase, stepSums, page->nAlto, objects,
-                                                    c.contexto->GetEstadosTexto(),
+                                                    Interno::EstadosTexto(*c.contexto),
                                                     !result->IsPageSpooling()));
       if (result->HasPageSpoolError()) {
         cLastError = result->GetPageSpoolError();

@@ -131,13 +131,19 @@ void TKXEngine::Interno::ReemplazarPaginas(const Ref<TDocumentoRenderizable>& do
   }
 }
 
+Value TKXEngine::Interno::EstadosTexto(const TContextoEjecucion& contexto) {
+  return Value::NewList({contexto.GetEstadosTexto(), contexto.GetUltimaPaginaTextos()});
+}
+
 TKXEngine::Interno::EstadoPagina TKXEngine::Interno::EstadoDePagina(int64_t base, const Value& sums,
                                                                     double height,
                                                                     const Value& objects,
                                                                     const Value& textStates,
                                                                     bool inMemory) {
   EstadoPagina state{base, height, {}};
-  const Map* kept = textStates.MapPtr();
+  const List* both = textStates.ListPtr();
+  const Map* kept = both && both->size() == 2 ? (*both)[0].MapPtr() : nullptr;
+  const Map* lastPages = both && both->size() == 2 ? (*both)[1].MapPtr() : nullptr;
   if (const List* list = objects.ListPtr()) {
     for (size_t i = 0; i < list->size(); ++i) {
       const Value& object = (*list)[i];
@@ -154,6 +160,8 @@ TKXEngine::Interno::EstadoPagina TKXEngine::Interno::EstadoDePagina(int64_t base
         text.cId = id;
       }
       text.hSumas = own ? *own : sums;
+      if (const Value* last = lastPages ? lastPages->Find(id.Str()) : nullptr)
+        text.nUltimaTabla = last->Bool() ? 1 : 0;
       const Value& breaks = object.Get("permiteSaltoPagina");
       text.lDivisible = breaks.IsLogical() && breaks.Bool();
       if (const Value* part = oFormulasPaginacion.oContinuacion.Find(object.AsMap())) {
@@ -460,6 +468,8 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
           context.SetAcumuladores(text.hSumas);
           appliedSums = text.hSumas;
         }
+        // In a table's lines LASTPAGE asks about the table's own last page, as it did there.
+        context.SetUltimaPaginaTabla(text.nUltimaTabla);
         if (!text.lDivisible) {
           if (!ActualizarTextoPaginacion(object, context, records)) continue;
         } else {
