@@ -80,7 +80,7 @@ struct Job {
 std::vector<Value> Records(int n, const std::function<void(int, Value&)>& more = nullptr) {
   std::vector<Value> records;
   for (int i = 0; i < n; ++i) {
-    Value r = Value::NewMap({{"id", "R" + std::to_string(i)}, {"v", i + 1}});
+    Value r = Value::NewMap({{"id", std::string("R").append(std::to_string(i))}, {"v", i + 1}});
     if (more) more(i, r);
     records.push_back(r);
   }
@@ -260,8 +260,9 @@ TEST(TTableRender, AGroupFooterThatDoesNotFitGoesToTheNextPage) {
       const double bodyEnd = row.top + 20;
       for (const Page& page : run.pages)
         for (const Piece& piece : page)
-          if (piece.text.rfind("D ", 0) == 0 || piece.text.rfind("F ", 0) == 0)
+          if (piece.text.rfind("D ", 0) == 0 || piece.text.rfind("F ", 0) == 0) {
             EXPECT_LE(piece.y + piece.height, bodyEnd + 0.25) << name << " " << piece.text;
+          }
     }
   }
 }
@@ -434,7 +435,9 @@ void ExpectLinesInsideTheirBodies(const Job& run, const std::vector<GenTable>& t
                                   r.kind + " at " + std::to_string(r.y);
         EXPECT_GE(r.y, bodyStart - kTol) << where;
         const bool tallFirst = onlyHeaders && r.height > limit - bodyStart + kTol;
-        if (!tallFirst) EXPECT_LE(r.y + r.height, limit + kTol) << where;
+        if (!tallFirst) {
+          EXPECT_LE(r.y + r.height, limit + kTol) << where;
+        }
         if (r.kind != "groupHeader" && r.kind != "groupHeaderRepeat") onlyHeaders = false;
       }
     }
@@ -559,7 +562,9 @@ TEST(TTableRender, GeneratedReportsKeepEveryLineInPlace) {
       for (const Piece& piece : page)
         if (piece.text == "DOCFIN") docFins += "x";
     EXPECT_EQ(docFins, docLast ? "x" : "") << name;
-    if (docLast) EXPECT_TRUE(Find(run.pages.back(), "DOCFIN")) << name;
+    if (docLast) {
+      EXPECT_TRUE(Find(run.pages.back(), "DOCFIN")) << name;
+    }
     EXPECT_EQ(Texts(run, "P"), PageTexts(run.pages.size())) << name;
 
     bool lastHasData = false;
