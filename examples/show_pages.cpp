@@ -5,12 +5,13 @@
 // template may start on label N of its first sheet; --json also writes the
 // pages as one JSON map {"ancho", "alto", "pages"} for a viewer. The run's
 // failure, if any, goes to standard error and the exit code is 1.
+#include <kxengine/Json.h>
+#include <kxengine/TKXEngine.h>
+
 #include <cstdio>
 #include <string>
 
 #include "ExampleHost.h"
-#include "Json.h"
-#include "TKXEngine.h"
 
 int main(int argc, char** argv) {
   using namespace kx;
