@@ -13,6 +13,9 @@
 // must also be named in the guide (the .md files of FOLDER), as inline
 // code: what an example uses, a reader of the guide can find. Prints one
 // line per template; the exit code is 1 when any check fails.
+#include <kxengine/Json.h>
+#include <kxengine/TKXEngine.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -22,8 +25,6 @@
 #include <vector>
 
 #include "ExampleHost.h"
-#include "Json.h"
-#include "TKXEngine.h"
 
 namespace {
 
