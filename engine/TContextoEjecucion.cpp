@@ -645,7 +645,7 @@ bool TContextoEjecucion::NombraSumaLeida(const Value& nombres,
   if (!lista) return false;
   for (const Value& nombre : *lista) {
     if (!nombre.IsText() || nombre.Str().empty()) continue;
-    const std::string clave = contexto::ClaveAcumulador(nombre.Str());
+    const std::string& clave = ClaveReset(nombre.Str());
     for (size_t k = 0; k < aAccumulatorRuntimePlans.size() && k < leidas.size(); ++k)
       if (leidas[k] && aAccumulatorRuntimePlans[k].cClave == clave) return true;
   }

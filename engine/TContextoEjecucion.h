@@ -106,8 +106,12 @@ class TContextoEjecucion : public KXObject {
   const Value& GetAcumuladores() const { return hAcumuladores; }
   // Empties the accumulators, except once when the options carry sums over.
   TContextoEjecucion& ResetAcumuladores();
-  // Sets the named accumulators ("SUM." added unless present) to 0.
+  // Sets the named accumulators to 0 (each name as ClaveReset reads it).
   TContextoEjecucion& ResetAcumuladoresSeleccionados(const Value& nombres);
+  // The accumulator key a reset name stands for: the running sum whose key is "SUM." + the name
+  // (or the name itself when it begins with "SUM."), in any letter case, as formulas read it;
+  // a name that matches none is "SUM." + the name as written ("SUM." not doubled).
+  const std::string& ClaveReset(std::string_view nombre) const;
   // Adds the current record's contribution to every accumulator, or, given flags (one per
   // accumulator plan, as MarcarSumasLeidas sets them), to the flagged ones only.
   TContextoEjecucion& AcumularDetalle(const std::vector<char>* solo = nullptr);

@@ -356,9 +356,7 @@ void TTableRender::GuardarSumas(Marca& marca, const Items& items) {
     if (!l->aResetAcumuladores.IsList()) continue;
     for (const Value& n : l->aResetAcumuladores.AsList()) {
       if (!n.IsText() || n.Str().empty()) continue;
-      const std::string_view nombre = n.Str();
-      std::string clave =
-          nombre.starts_with("SUM.") ? std::string(nombre) : "SUM." + std::string(nombre);
+      std::string clave = ctx.ClaveReset(n.Str());
       const Value* previo = sumas.IsMap() ? sumas.AsMap().Find(clave) : nullptr;
       // Nothing marks a sum that did not exist, so that it is removed again.
       marca.aSumas.emplace_back(std::move(clave), previo ? *previo : Value());

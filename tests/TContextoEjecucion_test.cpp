@@ -514,6 +514,29 @@ TEST(TContextoEjecucion, AccumulatorResetsAndCarriedSums) {
   EXPECT_EQ(ctx->GetAcumuladores().Len(), 3u);
 }
 
+TEST(TContextoEjecucion, ResetNamesFindTheirAccumulatorInAnyLetterCase) {
+  auto ctx = Contexto("{}", R"({"hAcumVars":{"REGION":{"formula":"1"},"a":{"formula":"1"},
+      "A":{"formula":"1"},"sum.x":{"formula":"1"},"x":{"formula":"1"}}})");
+  const struct {
+    const char* nombre;
+    const char* clave;
+  } casos[] = {
+      {"region", "SUM.REGION"},     {"Region", "SUM.REGION"}, {"SUM.region", "SUM.REGION"},
+      {"sum.Region", "SUM.REGION"}, {"a", "SUM.a"},           {"A", "SUM.A"},
+      {"sum.x", "SUM.sum.x"},       {"SUM.X", "SUM.x"},       {"nada", "SUM.nada"},
+      {"SUM.nada", "SUM.nada"},
+  };
+  for (const auto& c : casos) EXPECT_EQ(ctx->ClaveReset(c.nombre), c.clave) << c.nombre;
+  Acumular(*ctx, "{}");
+  ctx->ResetAcumuladoresSeleccionados(J(R"(["region","nada"])"));
+  EXPECT_EQ(E(ctx->GetAcumuladores()),
+            R"({"SUM.REGION":0,"SUM.a":1,"SUM.A":1,"SUM.sum.x":1,"SUM.x":1,"SUM.nada":0})");
+  // New options bring other accumulators: the names are found again.
+  ctx->SetOpciones(J(R"({"hAcumVars":{"Region":{"formula":"1"}}})"));
+  ctx->Create();
+  EXPECT_EQ(ctx->ClaveReset("REGION"), "SUM.Region");
+}
+
 TEST(TContextoEjecucion, TextStatesKeepTheSumsOfTheirMoment) {
   auto ctx = Contexto("{}", R"({"hAcumVars":{"t":{"formula":"L.n"}}})");
   auto text = [](std::string_view id) { return Value::NewMap({{"id", id}, {"texto", ""}}); };
