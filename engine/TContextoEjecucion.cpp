@@ -54,6 +54,7 @@ TContextoEjecucion& TContextoEjecucion::Init(Ref<TConectorDatos> conector,
   oConectorDatos = std::move(conector);
   oEvaluador = std::move(evaluador);
   aAvisos = Value::NewList();
+  aNotas_.clear();
   aDescartados = Value::NewList();
   hOpciones = opciones.IsMap() ? opciones : Value::NewMap();
   aVariablesLocales = Value::NewList();
@@ -111,6 +112,7 @@ TContextoEjecucion* TContextoEjecucion::Create() {
   if (!oConectorDatos || !oEvaluador) return nullptr;
   oEvaluador->SetOpciones(hOpciones);
   aAvisos = Value::NewList();
+  aNotas_.clear();
   aDescartados = Value::NewList();
   aVariablesLocales = Value::NewList();
   // The carried sums are adopted as they are: the accumulation of this
@@ -182,7 +184,10 @@ void TContextoEjecucion::Sanear() {
   if (!hDataVarRuntimeCache.IsMap()) hDataVarRuntimeCache = Value::NewMap();
   if (!hContinuacionesTabla.IsMap()) hContinuacionesTabla = Value::NewMap();
   if (!hEstadosTabla.IsMap()) hEstadosTabla = Value::NewMap();
-  if (!aAvisos.IsList()) aAvisos = Value::NewList();
+  if (!aAvisos.IsList()) {
+    aAvisos = Value::NewList();
+    aNotas_.clear();
+  }
   if (!aDescartados.IsList()) aDescartados = Value::NewList();
 }
 
@@ -539,6 +544,18 @@ bool TContextoEjecucion::CumpleCondicion(const Value& condicion) {
 void TContextoEjecucion::AddAviso(const Value& texto) {
   Sanear();
   aAvisos.Push(texto.IsText() ? texto : Value(FormulaString(texto)));
+}
+
+void TContextoEjecucion::AddNota(const Value& texto) {
+  AddAviso(texto);
+  aNotas_.push_back(aAvisos.Len() - 1);
+}
+
+void TContextoEjecucion::DeshacerAvisos(size_t marca) {
+  if (!aAvisos.IsList()) return;
+  List& avisos = aAvisos.AsList();
+  if (avisos.size() > marca) avisos.Resize(marca);
+  while (!aNotas_.empty() && aNotas_.back() >= marca) aNotas_.pop_back();
 }
 
 void TContextoEjecucion::DescartarObjeto(const KXObject* /*objeto*/, const Value& motivo) {

@@ -189,8 +189,19 @@ class TContextoEjecucion : public KXObject {
 
   // Appends a warning text.
   void AddAviso(const Value& texto);
-  // The live warning list.
+  // Appends a note to the warning list: a text that reports nothing wrong (a table line left
+  // out by its false condition), which the run's warnings for the host leave out.
+  void AddNota(const Value& texto);
+  // The live warning list (notes included).
   const Value& GetAvisos() const { return aAvisos; }
+  // Calls `f` with every warning text that is no note, in the order they were added.
+  template <class F>
+  void RecorrerAvisos(F&& f) const;
+  // How many warnings and notes there are, for DeshacerAvisos.
+  size_t MarcaAvisos() const { return aAvisos.IsList() ? aAvisos.Len() : 0; }
+  // Drops the warnings and notes added since the mark: what was only measured, or left whole
+  // for the next page, says its warnings where it is printed.
+  void DeshacerAvisos(size_t marca);
   // Records a report object left out, with the reason.
   void DescartarObjeto(const KXObject* objeto, const Value& motivo);
   // The live list of discard records {"id", "tipo", "nombre", "motivo", "condicion"}.
@@ -287,6 +298,23 @@ class TContextoEjecucion : public KXObject {
   const Value& VariablesParaEvaluar();
 
   std::unique_ptr<Estado> oEstado_;
+  // The positions in aAvisos of the notes, in ascending order.
+  std::vector<size_t> aNotas_;
 };
+
+template <class F>
+void TContextoEjecucion::RecorrerAvisos(F&& f) const {
+  const List* avisos = aAvisos.ListPtr();
+  if (!avisos) return;
+  size_t nota = 0;
+  for (size_t i = 0; i < avisos->size(); ++i) {
+    if (nota < aNotas_.size() && aNotas_[nota] == i) {
+      ++nota;
+      continue;
+    }
+    const Value& texto = (*avisos)[i];
+    if (texto.IsText()) f(texto.Str());
+  }
+}
 
 }  // namespace kx

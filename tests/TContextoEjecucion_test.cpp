@@ -770,6 +770,29 @@ TEST(TContextoEjecucion, MembersOfTheWrongKindCountAsEmpty) {
   EXPECT_EQ(E(ctx->GetAvisos()), R"(["w"])");
 }
 
+TEST(TContextoEjecucion, NotesStayInTheListButAreNoWarnings) {
+  auto ctx = Contexto("{}", "{}");
+  auto avisos = [&] {
+    std::string out;
+    ctx->RecorrerAvisos([&](std::string_view t) { out.append(t).append(";"); });
+    return out;
+  };
+  ctx->AddAviso(Value("a"));
+  ctx->AddNota(Value("nota"));
+  const size_t marca = ctx->MarcaAvisos();
+  ctx->AddAviso(Value("b"));
+  ctx->AddNota(Value("otra"));
+  EXPECT_EQ(E(ctx->GetAvisos()), R"(["a","nota","b","otra"])");
+  EXPECT_EQ(avisos(), "a;b;");
+  ctx->DeshacerAvisos(marca);
+  ctx->AddAviso(Value("c"));
+  EXPECT_EQ(E(ctx->GetAvisos()), R"(["a","nota","c"])");
+  EXPECT_EQ(avisos(), "a;c;");
+  ctx->Create();
+  ctx->AddAviso(Value("d"));
+  EXPECT_EQ(avisos(), "d;");
+}
+
 TEST(TContextoEjecucion, BookkeepingModeAndProgress) {
   auto ctx = Contexto("{}", R"({"modoEjecucion":"DISENADOR"})");
   EXPECT_EQ(ctx->GetModoEjecucion(), "DISENADOR");

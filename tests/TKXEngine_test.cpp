@@ -1187,6 +1187,12 @@ struct RunMode {
 const RunMode kBothModes[] = {{"single-pass-selective-finalization", ""},
                               {"two-pass", kTwoPassRectangle + ","}};
 
+// A template on A4 with the accumulators (its "hAcumVars" map) and the objects given.
+std::string ConSumas(const std::string& acumVars, const std::string& objects) {
+  return R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,"hAcumVars":)J" +
+         acumVars + R"J(,"aObjects":[)J" + objects + "]}";
+}
+
 std::string Cell(const std::string& formula, int width = 100) {
   return R"J({"nWidth":)J" + std::to_string(width) +
          R"J(,"hContent":{"cType":"TText","hObject":{"cText":")J" + formula + R"J("}}})J";
@@ -1214,10 +1220,8 @@ TEST(TKXEngineFinalisation, PageCountTextsShowTheSumsInForceWhereTheyArePrinted)
   }
   for (const RunMode& row : kBothModes) {
     const std::string json =
-        R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
-          "hAcumVars":{"TOTAL":{"formula":"LIN.importe"},"G":{"formula":"LIN.importe"}},
-          "aObjects":[)J" +
-        row.extra + table + "]}";
+        ConSumas(R"J({"TOTAL":{"formula":"LIN.importe"},"G":{"formula":"LIN.importe"}})J",
+                 row.extra + table);
     JobRun run = RunJob(json, records);
     EXPECT_EQ(run.mode, row.mode);
     ASSERT_EQ(run.texts.size(), 3u) << row.mode;
@@ -1262,11 +1266,8 @@ TEST(TKXEngineRun, GroupResetsFindTheirSumInAnyLetterCase) {
       "groupFooter":{"aLines":[{"nHeight":5,"aCells":[)J" +
         Cell("'Subtotal ' + LIN.reg + ' ' + SUM.region + ' de ' + SUM.Cuenta") + R"J(]}]}}})J";
     for (const RunMode& row : kBothModes) {
-      const std::string json =
-          R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
-            "hAcumVars":{"REGION":{"formula":"LIN.importe"},"cuenta":{"formula":"1"}},
-            "aObjects":[)J" +
-          row.extra + table + "]}";
+      const std::string json = ConSumas(
+          R"J({"REGION":{"formula":"LIN.importe"},"cuenta":{"formula":"1"}})J", row.extra + table);
       JobRun run = RunJob(json, records);
       EXPECT_EQ(run.mode == "two-pass", !row.extra.empty()) << run.mode;
       ASSERT_GT(run.texts.size(), 1u) << reset << " " << run.mode;
