@@ -4,8 +4,8 @@
 // TEMPLATE is a template file; DATA a data file (see ExampleHost.h); a label
 // template may start on label N of its first sheet; --json also writes the
 // pages as one JSON map {"ancho", "alto", "pages"} for a viewer (the
-// document's EscribirJson). The run's failure, if any, goes to standard
-// error and the exit code is 1.
+// document's EscribirJson). The run's warnings go to standard error; so does
+// its failure, if any, and the exit code is then 1.
 #include <kxengine/Json.h>
 #include <kxengine/TKXEngine.h>
 
@@ -55,6 +55,13 @@ int main(int argc, char** argv) {
   if (firstLabel > 0) engine.SetEtiquetaInicial(Value(firstLabel));
 
   Ref<TDocumentoRenderizable> document = engine.RunEngine();
+  // What the engine met and passed over (a formula error, a condition it could not
+  // evaluate, a colour it could not use), each text once with how often it occurred.
+  const Value warnings = engine.GetAvisos();
+  for (const Value& w : warnings.AsList()) {
+    std::fprintf(stderr, "show_pages: warning (x%s): %s\n", ValueString(w.Get("nVeces")).c_str(),
+                 ValueString(w.Get("cAviso")).c_str());
+  }
   if (!document) {
     std::fprintf(stderr, "show_pages: %s\n", engine.cLastError.c_str());
     engine.End();
