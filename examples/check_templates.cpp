@@ -7,17 +7,6 @@
 // show a problem (the guide's examples of silent mistakes). A template
 // passes when the engine builds every object it names, every key it writes
 // is one its object writes back, the run answers pages without an error,
-<<<<<<< HEAD
-// prints every record and no rendered object shows a formula, image or
-// barcode error or a rich-text placeholder left as written ("json template
-// shows-errors" allows these). With --guide, every key the template writes
-// must also be named in the guide (the .md files of FOLDER), as inline
-// code: what an example uses, a reader of the guide can find. Prints one
-// line per template; the exit code is 1 when any check fails.
-#include <kxengine/Json.h>
-#include <kxengine/TKXEngine.h>
-
-=======
 // prints every record, the engine gives no warning and no rendered object
 // shows a formula, image or barcode error or a rich-text placeholder left as
 // written ("json template shows-errors" allows these and the formula errors'
@@ -25,7 +14,9 @@
 // in the guide (the .md files of FOLDER), as inline code: what an example
 // uses, a reader of the guide can find. Prints one line per template; the
 // exit code is 1 when any check fails.
->>>>>>> h/avisos
+#include <kxengine/Json.h>
+#include <kxengine/TKXEngine.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
