@@ -54,6 +54,7 @@ TContextoEjecucion& TContextoEjecucion::Init(Ref<TConectorDatos> conector,
   oConectorDatos = std::move(conector);
   oEvaluador = std::move(evaluador);
   aAvisos = Value::NewList();
+  aNotas_.clear();
   aDescartados = Value::NewList();
   hOpciones = opciones.IsMap() ? opciones : Value::NewMap();
   aVariablesLocales = Value::NewList();
@@ -114,6 +115,7 @@ TContextoEjecucion* TContextoEjecucion::Create() {
   oEvaluador->SetUltimaPaginaTabla(-1);
   nDivisionesUltimaPagina = 0;
   aAvisos = Value::NewList();
+  aNotas_.clear();
   aDescartados = Value::NewList();
   aVariablesLocales = Value::NewList();
   // The carried sums are adopted as they are: the accumulation of this
@@ -185,7 +187,10 @@ void TContextoEjecucion::Sanear() {
   if (!hDataVarRuntimeCache.IsMap()) hDataVarRuntimeCache = Value::NewMap();
   if (!hContinuacionesTabla.IsMap()) hContinuacionesTabla = Value::NewMap();
   if (!hEstadosTabla.IsMap()) hEstadosTabla = Value::NewMap();
-  if (!aAvisos.IsList()) aAvisos = Value::NewList();
+  if (!aAvisos.IsList()) {
+    aAvisos = Value::NewList();
+    aNotas_.clear();
+  }
   if (!aDescartados.IsList()) aDescartados = Value::NewList();
 }
 
@@ -544,10 +549,16 @@ void TContextoEjecucion::AddAviso(const Value& texto) {
   aAvisos.Push(texto.IsText() ? texto : Value(FormulaString(texto)));
 }
 
+void TContextoEjecucion::AddNota(const Value& texto) {
+  AddAviso(texto);
+  aNotas_.push_back(aAvisos.Len() - 1);
+}
+
 void TContextoEjecucion::DeshacerAvisos(size_t marca) {
-  Sanear();
+  if (!aAvisos.IsList()) return;
   List& avisos = aAvisos.AsList();
-  if (avisos.size() > marca) avisos.Items().resize(marca);
+  if (avisos.size() > marca) avisos.Resize(marca);
+  while (!aNotas_.empty() && aNotas_.back() >= marca) aNotas_.pop_back();
 }
 
 void TContextoEjecucion::DescartarObjeto(const KXObject* /*objeto*/, const Value& motivo) {
@@ -664,7 +675,7 @@ bool TContextoEjecucion::NombraSumaLeida(const Value& nombres,
   if (!lista) return false;
   for (const Value& nombre : *lista) {
     if (!nombre.IsText() || nombre.Str().empty()) continue;
-    const std::string clave = contexto::ClaveAcumulador(nombre.Str());
+    const std::string& clave = ClaveReset(nombre.Str());
     for (size_t k = 0; k < aAccumulatorRuntimePlans.size() && k < leidas.size(); ++k)
       if (leidas[k] && aAccumulatorRuntimePlans[k].cClave == clave) return true;
   }

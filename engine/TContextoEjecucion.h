@@ -106,8 +106,12 @@ class TContextoEjecucion : public KXObject {
   const Value& GetAcumuladores() const { return hAcumuladores; }
   // Empties the accumulators, except once when the options carry sums over.
   TContextoEjecucion& ResetAcumuladores();
-  // Sets the named accumulators ("SUM." added unless present) to 0.
+  // Sets the named accumulators to 0 (each name as ClaveReset reads it).
   TContextoEjecucion& ResetAcumuladoresSeleccionados(const Value& nombres);
+  // The accumulator key a reset name stands for: the running sum whose key is "SUM." + the name
+  // (or the name itself when it begins with "SUM."), in any letter case, as formulas read it;
+  // a name that matches none is "SUM." + the name as written ("SUM." not doubled).
+  const std::string& ClaveReset(std::string_view nombre) const;
   // Adds the current record's contribution to every accumulator, or, given flags (one per
   // accumulator plan, as MarcarSumasLeidas sets them), to the flagged ones only.
   TContextoEjecucion& AcumularDetalle(const std::vector<char>* solo = nullptr);
@@ -190,8 +194,19 @@ class TContextoEjecucion : public KXObject {
 
   // Appends a warning text.
   void AddAviso(const Value& texto);
-  // The live warning list.
+  // Appends a note to the warning list: a text that reports nothing wrong (a table line left
+  // out by its false condition), which the run's warnings for the host leave out.
+  void AddNota(const Value& texto);
+  // The live warning list (notes included).
   const Value& GetAvisos() const { return aAvisos; }
+  // Calls `f` with every warning text that is no note, in the order they were added.
+  template <class F>
+  void RecorrerAvisos(F&& f) const;
+  // How many warnings and notes there are, for DeshacerAvisos.
+  size_t MarcaAvisos() const { return aAvisos.IsList() ? aAvisos.Len() : 0; }
+  // Drops the warnings and notes added since the mark: what was only measured, or left whole
+  // for the next page, says its warnings where it is printed.
+  void DeshacerAvisos(size_t marca);
   // Records a report object left out, with the reason.
   void DescartarObjeto(const KXObject* objeto, const Value& motivo);
   // The live list of discard records {"id", "tipo", "nombre", "motivo", "condicion"}.
@@ -220,10 +235,6 @@ class TContextoEjecucion : public KXObject {
   // times in this execution.
   void AnotarDivisionUltimaPagina() { ++nDivisionesUltimaPagina; }
   int64_t GetDivisionesUltimaPagina() const { return nDivisionesUltimaPagina; }
-  // The warnings added so far, and dropping those added since: a page rendered again leaves
-  // the warnings of its first rendering behind.
-  size_t MarcaAvisos() const { return aAvisos.Len(); }
-  void DeshacerAvisos(size_t marca);
   // The formula may read a running sum or a user variable ("SUM.", "VAR.", "@" or the bare
   // name of one of the options' user variables, in any letter case).
   bool FormulaLeeSumaOVariable(std::string_view formula) const;
@@ -303,6 +314,23 @@ class TContextoEjecucion : public KXObject {
   const Value& VariablesParaEvaluar();
 
   std::unique_ptr<Estado> oEstado_;
+  // The positions in aAvisos of the notes, in ascending order.
+  std::vector<size_t> aNotas_;
 };
+
+template <class F>
+void TContextoEjecucion::RecorrerAvisos(F&& f) const {
+  const List* avisos = aAvisos.ListPtr();
+  if (!avisos) return;
+  size_t nota = 0;
+  for (size_t i = 0; i < avisos->size(); ++i) {
+    if (nota < aNotas_.size() && aNotas_[nota] == i) {
+      ++nota;
+      continue;
+    }
+    const Value& texto = (*avisos)[i];
+    if (texto.IsText()) f(texto.Str());
+  }
+}
 
 }  // namespace kx

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string_view>
 
+#include "FormulaSyntax.h"
 #include "RuntimeOptions.h"
 #include "TContextoEjecucion.h"
 #include "TContextoEjecucionInterno.h"
@@ -80,7 +81,38 @@ void Sumar(Map& acumuladores, const std::string& clave, PosicionClave& posicion,
   }
 }
 
+// The key of the plan a reset name stands for; the name's own key when it names none.
+std::string ResolverClaveReset(const std::vector<AccumulatorRuntimePlan>& planes,
+                               std::string_view nombre) {
+  std::string clave = contexto::ClaveAcumulador(nombre);
+  for (const AccumulatorRuntimePlan& p : planes)
+    if (p.cClave == clave) return clave;
+  // Formulas read SUM.region and sum.REGION alike: so does a reset.
+  const std::string mayusculas = ClaveSinMayusculas(clave);
+  for (const AccumulatorRuntimePlan& p : planes)
+    if (CoincideSinMayusculas(p.cClave, mayusculas)) return p.cClave;
+  if (nombre.size() > 4 && EqualsIgnoreCase(nombre.substr(0, 4), "SUM.")) {
+    const std::string propia = ClaveSinMayusculas(nombre);
+    for (const AccumulatorRuntimePlan& p : planes)
+      if (CoincideSinMayusculas(p.cClave, propia)) return p.cClave;
+  }
+  return clave;
+}
+
 }  // namespace
+
+const std::string& TContextoEjecucion::ClaveReset(std::string_view nombre) const {
+  Estado& e = *oEstado_;
+  if (e.nVersionClavesReset != e.nVersionOpciones) {
+    e.aClavesReset.clear();
+    e.nVersionClavesReset = e.nVersionOpciones;
+  }
+  for (const auto& [dado, clave] : e.aClavesReset)
+    if (dado == nombre) return clave;
+  e.aClavesReset.emplace_back(std::string(nombre),
+                              ResolverClaveReset(aAccumulatorRuntimePlans, nombre));
+  return e.aClavesReset.back().second;
+}
 
 void TContextoEjecucion::PrepareAccumulatorRuntimePlans() {
   aAccumulatorRuntimePlans.clear();
@@ -191,7 +223,7 @@ TContextoEjecucion& TContextoEjecucion::ResetAcumuladoresSeleccionados(const Val
   Sanear();
   for (const Value& nombre : *lista) {
     if (!nombre.IsText() || nombre.Str().empty()) continue;
-    hAcumuladores.Set(contexto::ClaveAcumulador(nombre.Str()), Value(0));
+    hAcumuladores.Set(ClaveReset(nombre.Str()), Value(0));
   }
   ++oEstado_->nVersionAcumuladores;
   InvalidarVariables();

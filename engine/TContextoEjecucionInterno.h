@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "CapasVariables.h"
@@ -52,6 +53,10 @@ struct TContextoEjecucion::Estado {
   uint64_t nVersionUltimasSumas = 0;
   // Maps whose key tables later maps of the same keys share (CompartirClaves).
   std::vector<Value> aTablasClaves;
+  // Reset names and the accumulator keys they stand for, found once per options version
+  // (the accumulator plans change only with the options): a template has a few such names.
+  std::vector<std::pair<std::string, std::string>> aClavesReset;
+  uint64_t nVersionClavesReset = 0;
 
   void Olvidar() {
     oCompleto.Olvidar();

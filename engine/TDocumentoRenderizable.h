@@ -38,6 +38,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -100,6 +101,18 @@ class TDocumentoRenderizable : public KXObject {
   Value GetPagina(const Value& n);
   // Every page: the live page list, or fresh loads while spooling.
   Value GetPaginas();
+  // Page n as JSON, as GetPagina answers it: {"objetos":[...]} in Json.h's
+  // compact form (reals with their decimals, dates "YYYYMMDD"). A page that
+  // cannot be read back is {"objetos":[]} with the spool error set; "" when
+  // memory runs out.
+  std::string GetPaginaJson(const Value& n);
+  // The whole document as one JSON map {"ancho":W,"alto":H,"pages":[...]},
+  // each page as GetPaginaJson writes it, written to `out` page by page:
+  // one page is read (from the spool while spooling) and written before the
+  // next, so memory holds one at a time. False, and the output cut short,
+  // when the document has a spool error or a page cannot be read back, when
+  // the stream fails, or when memory runs out; nothing is thrown.
+  bool EscribirJson(std::ostream& out);
   // Number of pages.
   int64_t TotalPaginas() const;
   // Rendered objects on all pages.

@@ -125,6 +125,7 @@ TKXEngine& TKXEngine::Init(const Value& cTemplate) {
   oInterno_->lPlantillaPrestada = false;
   oInterno_->lDocumentoLogico = false;
   oInterno_->oCacheImagenes = MakeRef<TImageCache>();
+  oInterno_->EmpezarAvisos();
   ResetProgress();
   ResetBuffersDatos();
   return *this;

@@ -6,7 +6,7 @@
 //   engine.SendDataVar("CAB", fields).SendDetalle("LIN", row)...;
 //   engine.CloseJob();
 //   Ref<TDocumentoRenderizable> doc = engine.RunEngine();
-//   ... read doc->TotalPaginas(), doc->GetPagina(n), the diagnostics ...
+//   ... read doc->TotalPaginas(), doc->GetPagina(n), the diagnostics, GetAvisos() ...
 //   engine.End();
 //
 // Nothing here throws; a failed run answers no document and leaves its
@@ -107,6 +107,9 @@ class TKXEngine {
   Value GetInputDiagnostics() const { return DeepClone(hInputDiagnostics); }
   Value GetPaginationDiagnostics() const { return DeepClone(hPaginationDiagnostics); }
   Value GetPerformanceDiagnostics() const { return DeepClone(hPerformanceDiagnostics); }
+  // The last run's warnings [{"cAviso", "nVeces"}]: each text once, first seen first, counted
+  // on the pages kept (re-rendered, measured or exported work adds only texts unseen there).
+  Value GetAvisos() const;
   // The engine's build identifier.
   std::string GetBuildId() const { return "20260830-logical-documents-v2"; }
 

@@ -341,6 +341,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarDocumentosLogicos(const Ref<TPlant
     in.AbrirDocumentoLogico(child, plantilla);
     CloneLogicalDocumentInput(child, first, last, cambios.SliceLogicalDataVarChanges(first, last));
     Ref<TDocumentoRenderizable> doc = child.RunEngine();
+    in.pAvisos->Fusionar(child.oInterno_->oAvisos, false);
     if (!doc) {
       cLastError = "No se ha podido generar el documento logico " + std::to_string(made + 1) +
                    (child.cLastError.empty() ? "." : ": " + child.cLastError);

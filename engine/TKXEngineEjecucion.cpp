@@ -209,6 +209,9 @@ Ref<TDocumentoRenderizable> TKXEngine::Interno::EjecucionSinDetalle(
   Value options;
   int64_t total = 1;
   for (int repeats = 0;; measuring = false) {
+    // The execution whose document is answered says the warnings; one composed again repeats it.
+    AvisosAparte ejecucion(*this);
+    ejecucion.lPaginas = true;
     Value result = e.EjecutarMotorResultado(options, Value(), plantilla);
     Ref<TDocumentoRenderizable> document(result.Get("oDocumento").As<TDocumentoRenderizable>());
     if (!document || !counts || document->TotalPaginas() == total) return document;
@@ -225,6 +228,7 @@ Ref<TDocumentoRenderizable> TKXEngine::Interno::EjecucionSinDetalle(
         return nullptr;
       }
     }
+    ejecucion.lPaginas = false;
     document->End();
     total = count;
     options = OpcionesPersistentes();
@@ -290,6 +294,7 @@ Value TKXEngine::EjecutarMotorResultado(const Value& givenOptions, const Value& 
   Interno::Colaboradores c;
   oInterno_->CrearColaboradores(c, rows, options, propia.plantilla);
   Ref<TDocumentoRenderizable> document = c.motor->Ejecutar();
+  oInterno_->pAvisos->AnadirContexto(*c.contexto);
 
   std::string error;
   if (c.contexto->HasErrorCriticoComposicion()) {
@@ -321,6 +326,8 @@ Ref<TDocumentoRenderizable> TKXEngine::AdjuntarDatosTabulares(Ref<TDocumentoRend
     if (object->AnswersGenerarDatosExportables()) exporters.push_back(object);
   }
   Value tables = Value::NewList();
+  // The export evaluates again what the pages showed.
+  Interno::AvisosAparte repetido(*oInterno_);
   if (!exporters.empty()) {
     Value options = oInterno_->OpcionesPersistentes();
     oInterno_->EscribirClavesProyecto(options, true);
@@ -345,6 +352,7 @@ Ref<TDocumentoRenderizable> TKXEngine::AdjuntarDatosTabulares(Ref<TDocumentoRend
       table.Set("cEncoding", "UTF-8");
       tables.Push(table);
     }
+    oInterno_->pAvisos->AnadirContexto(*c.contexto);
   }
   document->SetDataTables(tables);
   return document;
@@ -431,6 +439,7 @@ Ref<TDocumentoRenderizable> TKXEngine::RunEngine() {
   try {
     cLastError.reserve(kEspacioMensaje);
     Interno& in = *oInterno_;
+    in.EmpezarAvisos();
     if (in.lEntradaFallida) {
       // The job lost input: no run of it is whole.
       oDocumento.reset();
@@ -517,7 +526,12 @@ Ref<TDocumentoRenderizable> TKXEngine::EjecutarTrabajo() {
     oInterno_->EscribirModo(ModoEjecucion::kDosPasadas);
     lProgressDefinitive = false;
     double t0 = platform::MillisecondClock();
-    Ref<TDocumentoRenderizable> measuring = GenerarPaginasRuntime(Value(), plantilla);
+    Ref<TDocumentoRenderizable> measuring;
+    {
+      // The counting pass lays out the pages the definitive pass makes.
+      Interno::AvisosAparte medida(*oInterno_);
+      measuring = GenerarPaginasRuntime(Value(), plantilla);
+    }
     oInterno_->SumarRendimiento("nMeasurementMs", platform::MillisecondClock() - t0);
     int64_t total = measuring ? std::max<int64_t>(1, measuring->TotalPaginas()) : 1;
     int64_t lastPage = oInterno_->nUltimaPagina;
@@ -528,6 +542,9 @@ Ref<TDocumentoRenderizable> TKXEngine::EjecutarTrabajo() {
     }
     if (lCanceled) return finish(nullptr);
     for (int repeat = 0;; ++repeat) {
+      // The pass whose pages the run keeps says the warnings; one laid out again repeats it.
+      Interno::AvisosAparte pasada(*oInterno_);
+      pasada.lPaginas = true;
       // The definitive pass reports its progress afresh, as a run does.
       ResetProgress();
       if (!NotifyProgress(Value(0), Value(nProgressTotal), Value(0), true)) return finish(nullptr);
@@ -536,6 +553,7 @@ Ref<TDocumentoRenderizable> TKXEngine::EjecutarTrabajo() {
       definitive([&] { return GenerarPaginasRuntime(Value(total), plantilla, lastPage); });
       oInterno_->nTotalDado = 0;
       if (!document || oInterno_->cTextoSinAsentar.empty()) break;
+      pasada.lPaginas = false;
       // A text cut over pages is cut otherwise with the count the pass gave:
       // the pass runs again with that count, until it no longer changes.
       total = document->TotalPaginas();

@@ -10,7 +10,8 @@
 //  - TKXEngineEjecucion.cpp: run modes and single executions;
 //  - TKXEnginePaginas.cpp: the page loop;
 //  - TKXEngineUltimaPagina.cpp: last-page finalisation and page-number patching;
-//  - TKXEngineDocumentosLogicos.cpp: logical documents, one child engine each.
+//  - TKXEngineDocumentosLogicos.cpp: logical documents, one child engine each;
+//  - TKXEngineAvisos.cpp: the warnings of a run.
 #pragma once
 
 #include <array>
@@ -147,6 +148,43 @@ bool UltimasPendientes(const Value& states);
 // table with detail or group lines): a run that leaves records unprinted has
 // lost them. A template without one consumes none by design.
 bool PlantillaListaRegistros(const Ref<TPlantilla>& plantilla);
+
+// The warnings of a run as the host reads them (GetAvisos): each distinct text
+// once, in the order first seen, with how many times it occurred in the work
+// that made the pages, or, for a text only work that repeats it gave (a page
+// rendered again, a measuring pass, an export), as often as the one such work
+// that gave it most. Texts past the first kMaxListados are counted, not kept.
+class RegistroAvisos {
+ public:
+  static constexpr size_t kMaxListados = 100;
+
+  void Vaciar();
+  // One occurrence of the text.
+  void Anadir(std::string_view texto);
+  // Every warning of an execution's context, its notes left out.
+  void AnadirContexto(const TContextoEjecucion& contexto);
+  // Another registry's texts with their counts: as occurrences of this work, or, when
+  // `repaso`, as the count of work that repeats it (the largest such count stands for a
+  // text this work did not give).
+  void Fusionar(const RegistroAvisos& otro, bool repaso);
+  // [{"cAviso", "nVeces"}, ...]; past kMaxListados texts, then one entry
+  // {"cAviso": "Otros N avisos distintos", "nVeces": how often they occurred}.
+  Value Lista() const;
+
+ private:
+  struct Entrada {
+    uint64_t nHash = 0;
+    std::string cTexto;     // kept for the first kMaxListados texts only
+    int64_t nVeces = 0;     // occurrences in the work that made the pages
+    int64_t nRepetido = 0;  // the most any work that repeats it gave
+    int64_t Veces() const { return nVeces > 0 ? nVeces : nRepetido; }
+  };
+  Entrada& Buscar(uint64_t hash, std::string_view texto);
+
+  std::vector<Entrada> aEntradas_;  // in the order first seen
+  // A text is known by its 64-bit hash: a run gives far too few texts for two to share one.
+  std::unordered_map<uint64_t, size_t> hPosiciones_;
+};
 
 // Where one execution of the page loop, or one re-run of its last pages, starts.
 struct PuntoEjecucion {
@@ -396,6 +434,29 @@ class TKXEngine::Interno {
   // Adds a child's timings and counts to the run's, all but its mode and its total time.
   void SumarRendimientoHijo(const Value& performance);
 
+  // ---- Warnings (TKXEngineAvisos.cpp)
+
+  // While it lives, the warnings of the executions go to a registry of their
+  // own, merged when it ends into the one they went to before: as work that
+  // repeats what made the pages (a re-rendered page, a measuring pass, the
+  // page-number pass, the export), or, once `lPaginas` is set, as work that
+  // made them (a pass whose pages the run keeps).
+  class AvisosAparte {
+   public:
+    explicit AvisosAparte(Interno& in) : in_(in), pPrevio_(in.pAvisos) { in.pAvisos = &oPropio_; }
+    AvisosAparte(const AvisosAparte&) = delete;
+    AvisosAparte& operator=(const AvisosAparte&) = delete;
+    ~AvisosAparte();
+    bool lPaginas = false;
+
+   private:
+    Interno& in_;
+    facade::RegistroAvisos* pPrevio_;
+    facade::RegistroAvisos oPropio_;
+  };
+  // Starts the warnings of a run afresh.
+  void EmpezarAvisos();
+
   // ---- State
 
   std::unique_ptr<InputKeyCache> oInputKeyCache;
@@ -427,6 +488,9 @@ class TKXEngine::Interno {
   int64_t nTotalDado = 0;
   // The template source has not changed since the job's template was built.
   bool lPlantillaRuntimeActual = false;
+  // The warnings of the last run, and the registry an execution's warnings go to now.
+  facade::RegistroAvisos oAvisos;
+  facade::RegistroAvisos* pAvisos = &oAvisos;
   // The reason the last page loop ended, as written into the diagnostics.
   facade::Terminacion eTerminacion = facade::Terminacion::kNoIniciada;
   // The job's template belongs to the parent engine of a logical document.

@@ -176,6 +176,7 @@ Ref<TDocumentoRenderizable> TKXEngine::GenerarPaginasRuntime(const Value& total,
     const double engineStart = platform::MillisecondClock();
     Ref<TDocumentoRenderizable> page = c.motor->Ejecutar();
     const double engineMs = platform::MillisecondClock() - engineStart;
+    in.pAvisos->AnadirContexto(*c.contexto);
     in.SumarRendimiento("nPageEngineMs", engineMs);
     in.SumarRendimiento("nPageExecutions", 1);
     in.SumarRendimientoPaso(c.motor->GetPerformanceDiagnostics());

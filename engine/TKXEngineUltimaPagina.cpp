@@ -294,6 +294,8 @@ Ref<TDocumentoRenderizable> TKXEngine::Interno::EjecutarComoPaginas(
   const Value row = FilaDesde(base);
   for (int attempt = 0; attempt < kMaxLastPageAttempts; ++attempt) {
     options.Set(opcion::nTotalPaginasRuntime, page + span - 1);
+    // The page loop made these pages once: rendered again, they repeat what it said.
+    AvisosAparte repetido(*this);
     result = e.EjecutarMotorResultado(options, row, plantilla, &textStates);
     rendered = Ref<TDocumentoRenderizable>(result.Get("oDocumento").As<TDocumentoRenderizable>());
     const int64_t m = rendered ? rendered->TotalPaginas() : 0;
@@ -370,8 +372,12 @@ Ref<TDocumentoRenderizable> TKXEngine::FinalizarPaginacionRuntime(
     Value splitOptions = opcionesDesde(std::max(pg + asLastPages, oInterno_->nTotalDado), 0);
     if (consumed > 0) splitOptions.Set(opcion::nRegistroFinRuntime, base + consumed);
     Value splitStates;
-    Value split =
-        EjecutarMotorResultado(splitOptions, oInterno_->FilaDesde(base), plantilla, &splitStates);
+    Value split;
+    {
+      Interno::AvisosAparte repetido(*oInterno_);
+      split =
+          EjecutarMotorResultado(splitOptions, oInterno_->FilaDesde(base), plantilla, &splitStates);
+    }
     Ref<TDocumentoRenderizable> notLast(split.Get("oDocumento").As<TDocumentoRenderizable>());
     const int64_t splitConsumed = WholeCount(split.Get("nConsumidos"));
     if (!notLast || notLast->TotalPaginas() == 0 || splitConsumed <= 0) {
@@ -414,6 +420,8 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
   options.Set(opcion::aRegistrosDetalleRuntime, records);
   options.Set(opcion::nTotalRegistrosRuntime, static_cast<int64_t>(ListaRegistros(records).size()));
   in.EscribirClavesProyecto(options, false);
+  // The pass evaluates again texts the pages showed.
+  Interno::AvisosAparte repetido(in);
   Interno::Colaboradores c;
   in.CrearContexto(c, in.FilaDesde(0), options);
   TContextoEjecucion& context = *c.contexto;
@@ -446,6 +454,7 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
       }
       Value stateOptions = CopiaOpciones(options);
       stateOptions.Set(opcion::nRegistroBase, state->nBase);
+      in.pAvisos->AnadirContexto(context);
       context.SetOpciones(stateOptions);
       context.Create();
       appliedBase = state->nBase;
@@ -494,6 +503,7 @@ void TKXEngine::ActualizarTextosPaginacion(const Ref<TDocumentoRenderizable>& do
     cut.CerrarPagina(p);
   }
   cut.Terminar();
+  in.pAvisos->AnadirContexto(context);
 }
 
 bool TKXEngine::Interno::FormulasPaginacion::UsaPaginacion(const Value& formula) {

@@ -197,7 +197,11 @@ void TTableRender::Pagina(bool ultima) {
   lComoUltima = lConEstado ? lUsaUltima && ultima : ctx.EsUltimaPagina();
   Items cabecera;
   PartitionSectionLines(kHeader, -1, cabecera, nullptr);
+  // The footer is only measured here: Terminar chooses its lines again, and what their
+  // conditions say is said there, once a page.
+  const size_t avisos = ctx.MarcaAvisos();
   PartitionSectionLines(kFooter, -1, aPieTabla, nullptr);
+  ctx.DeshacerAvisos(avisos);
   const double alturaPie = SectionLinesHeight(aPieTabla);
   y = RenderSectionLines(kHeader, cabecera, nTop, -1);
   nInicioCuerpo = y;
@@ -225,9 +229,14 @@ void TTableRender::Pagina(bool ultima) {
     }
     const Value registro = Registro(i < nCount ? i : 0);
     if (!PushRecordVariables(registro, i)) break;
+    const size_t avisos = ctx.MarcaAvisos();
+    const size_t piezas = aSalida->size();
     const bool seguir = ProcesarRegistro(registro, i, false);
     PopRecordVariables();
-    if (!seguir) break;
+    if (seguir) continue;
+    // A record left whole for the next page is tried there again: its warnings are said there.
+    if (aSalida->size() == piezas && nSiguiente <= i) ctx.DeshacerAvisos(avisos);
+    break;
   }
   const double finBucle = Clock();
   nBucleMs += finBucle - reloj;
@@ -324,7 +333,7 @@ bool TTableRender::TableLineVisible(const TTableLinea& l, std::string_view secci
   std::string motivo = StringValue(resultado.Get("cMotivo"));
   if (motivo.empty()) motivo = "condicion falsa";
   const std::string donde = cId + "[" + Entero(l.nIndice) + "]";
-  ctx.AddAviso(
+  ctx.AddNota(
       Value("Linea de tabla " + std::string(seccion) + " no visible en " + donde + ": " + motivo));
   if (motivo == "condicion no valida")
     ctx.AddAviso(Value("Condicion no valida en linea de tabla " + std::string(seccion) + " " +
@@ -348,8 +357,8 @@ bool TTableRender::TableLineSuppressed(const TTableLinea& l, std::string_view se
            cId + "[" + Entero(l.nIndice) + "]";
   });
   if (suprimida)
-    ctx.AddAviso(Value("Linea de tabla " + std::string(seccion) + " suprimida en " + cId + "[" +
-                       Entero(l.nIndice) + "]"));
+    ctx.AddNota(Value("Linea de tabla " + std::string(seccion) + " suprimida en " + cId + "[" +
+                      Entero(l.nIndice) + "]"));
   return suprimida;
 }
 
@@ -464,9 +473,7 @@ void TTableRender::GuardarSumas(Marca& marca, const Items& items) {
     if (!l->aResetAcumuladores.IsList()) continue;
     for (const Value& n : l->aResetAcumuladores.AsList()) {
       if (!n.IsText() || n.Str().empty()) continue;
-      const std::string_view nombre = n.Str();
-      std::string clave =
-          nombre.starts_with("SUM.") ? std::string(nombre) : "SUM." + std::string(nombre);
+      std::string clave = ctx.ClaveReset(n.Str());
       const Value* previo = sumas.IsMap() ? sumas.AsMap().Find(clave) : nullptr;
       // Nothing marks a sum that did not exist, so that it is removed again.
       marca.aSumas.emplace_back(std::move(clave), previo ? *previo : Value());

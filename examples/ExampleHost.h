@@ -2,9 +2,9 @@
 // writing a rendered page as a viewer would draw it, one line per object.
 #pragma once
 
-#include <string>
+#include <kxengine/TKXEngine.h>
 
-#include "TKXEngine.h"
+#include <string>
 
 namespace kx::examples {
 

@@ -7,12 +7,16 @@
 // show a problem (the guide's examples of silent mistakes). A template
 // passes when the engine builds every object it names, every key it writes
 // is one its object writes back, the run answers pages without an error,
-// prints every record and no rendered object shows a formula, image or
-// barcode error or a rich-text placeholder left as written ("json template
-// shows-errors" allows these). With --guide, every key the template writes
-// must also be named in the guide (the .md files of FOLDER), as inline
-// code: what an example uses, a reader of the guide can find. Prints one
-// line per template; the exit code is 1 when any check fails.
+// prints every record, the engine gives no warning and no rendered object
+// shows a formula, image or barcode error or a rich-text placeholder left as
+// written ("json template shows-errors" allows these and the formula errors'
+// warnings). With --guide, every key the template writes must also be named
+// in the guide (the .md files of FOLDER), as inline code: what an example
+// uses, a reader of the guide can find. Prints one line per template; the
+// exit code is 1 when any check fails.
+#include <kxengine/Json.h>
+#include <kxengine/TKXEngine.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -22,8 +26,6 @@
 #include <vector>
 
 #include "ExampleHost.h"
-#include "Json.h"
-#include "TKXEngine.h"
 
 namespace {
 
@@ -299,6 +301,17 @@ class Checker {
     }
   }
 
+  // Every warning of the run is a finding, with how often it occurred; an example that
+  // shows formula errors on purpose may warn of them.
+  void Warnings(const TKXEngine& engine, bool showsErrors) {
+    const Value warnings = engine.GetAvisos();
+    for (const Value& w : warnings.AsList()) {
+      const std::string text = ValueString(w.Get("cAviso"));
+      if (showsErrors && text.rfind("Error de formula: ", 0) == 0) continue;
+      Problem("the engine warns (x" + ValueString(w.Get("nVeces")) + "): " + text);
+    }
+  }
+
   void Run(const std::string& text, const Value& data, bool showsErrors) {
     TKXEngine engine;
     engine.Create();
@@ -308,6 +321,7 @@ class Checker {
     examples::SendData(engine, data);
     engine.CloseJob();
     Ref<TDocumentoRenderizable> document = engine.RunEngine();
+    Warnings(engine, showsErrors);
     if (!document) {
       Problem("the run answered no document: " + engine.cLastError);
       engine.End();

@@ -3,14 +3,17 @@
 //   show_pages TEMPLATE [DATA] [--first-label N] [--json FILE]
 // TEMPLATE is a template file; DATA a data file (see ExampleHost.h); a label
 // template may start on label N of its first sheet; --json also writes the
-// pages as one JSON map {"ancho", "alto", "pages"} for a viewer. The run's
-// failure, if any, goes to standard error and the exit code is 1.
+// pages as one JSON map {"ancho", "alto", "pages"} for a viewer (the
+// document's EscribirJson). The run's warnings go to standard error; so does
+// its failure, if any, and the exit code is then 1.
+#include <kxengine/Json.h>
+#include <kxengine/TKXEngine.h>
+
 #include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "ExampleHost.h"
-#include "Json.h"
-#include "TKXEngine.h"
 
 int main(int argc, char** argv) {
   using namespace kx;
@@ -32,8 +35,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: show_pages TEMPLATE [DATA] [--first-label N] [--json FILE]\n");
     return 2;
   }
-  // The data file is read with the engine's own JSON reader (engine/Json.h,
-  // part of the build tree); a host decodes its data its own way.
+  // The data file is read with the engine's JSON reader (<kxengine/Json.h>).
   Value data = Value::NewMap();
   if (!dataPath.empty()) {
     std::string text;
@@ -53,6 +55,13 @@ int main(int argc, char** argv) {
   if (firstLabel > 0) engine.SetEtiquetaInicial(Value(firstLabel));
 
   Ref<TDocumentoRenderizable> document = engine.RunEngine();
+  // What the engine met and passed over (a formula error, a condition it could not
+  // evaluate, a colour it could not use), each text once with how often it occurred.
+  const Value warnings = engine.GetAvisos();
+  for (const Value& w : warnings.AsList()) {
+    std::fprintf(stderr, "show_pages: warning (x%s): %s\n", ValueString(w.Get("nVeces")).c_str(),
+                 ValueString(w.Get("cAviso")).c_str());
+  }
   if (!document) {
     std::fprintf(stderr, "show_pages: %s\n", engine.cLastError.c_str());
     engine.End();
@@ -61,15 +70,13 @@ int main(int argc, char** argv) {
   std::string pages = examples::DescribePages(*document);
   std::fwrite(pages.data(), 1, pages.size(), stdout);
   if (!jsonPath.empty()) {
-    Value all = Value::NewMap({{"ancho", document->nAncho},
-                               {"alto", document->nAlto},
-                               {"pages", document->GetPaginas()}});
-    std::string json = JsonEncode(all);
-    std::FILE* f = std::fopen(jsonPath.c_str(), "wb");
-    if (!f || std::fwrite(json.data(), 1, json.size(), f) != json.size()) {
+    std::ofstream out(jsonPath, std::ios::binary);
+    const bool written = document->EscribirJson(out);
+    out.close();
+    // A page not read back is told below.
+    if ((!written || !out) && !document->HasPageSpoolError()) {
       std::fprintf(stderr, "show_pages: cannot write %s\n", jsonPath.c_str());
     }
-    if (f) std::fclose(f);
   }
   // Every page read back, the spool too: a page that could not be read is a failure.
   const bool spoolOk = !document->HasPageSpoolError();

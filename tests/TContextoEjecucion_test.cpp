@@ -514,6 +514,29 @@ TEST(TContextoEjecucion, AccumulatorResetsAndCarriedSums) {
   EXPECT_EQ(ctx->GetAcumuladores().Len(), 3u);
 }
 
+TEST(TContextoEjecucion, ResetNamesFindTheirAccumulatorInAnyLetterCase) {
+  auto ctx = Contexto("{}", R"({"hAcumVars":{"REGION":{"formula":"1"},"a":{"formula":"1"},
+      "A":{"formula":"1"},"sum.x":{"formula":"1"},"x":{"formula":"1"}}})");
+  const struct {
+    const char* nombre;
+    const char* clave;
+  } casos[] = {
+      {"region", "SUM.REGION"},     {"Region", "SUM.REGION"}, {"SUM.region", "SUM.REGION"},
+      {"sum.Region", "SUM.REGION"}, {"a", "SUM.a"},           {"A", "SUM.A"},
+      {"sum.x", "SUM.sum.x"},       {"SUM.X", "SUM.x"},       {"nada", "SUM.nada"},
+      {"SUM.nada", "SUM.nada"},
+  };
+  for (const auto& c : casos) EXPECT_EQ(ctx->ClaveReset(c.nombre), c.clave) << c.nombre;
+  Acumular(*ctx, "{}");
+  ctx->ResetAcumuladoresSeleccionados(J(R"(["region","nada"])"));
+  EXPECT_EQ(E(ctx->GetAcumuladores()),
+            R"({"SUM.REGION":0,"SUM.a":1,"SUM.A":1,"SUM.sum.x":1,"SUM.x":1,"SUM.nada":0})");
+  // New options bring other accumulators: the names are found again.
+  ctx->SetOpciones(J(R"({"hAcumVars":{"Region":{"formula":"1"}}})"));
+  ctx->Create();
+  EXPECT_EQ(ctx->ClaveReset("REGION"), "SUM.Region");
+}
+
 TEST(TContextoEjecucion, TextStatesKeepTheSumsOfTheirMoment) {
   auto ctx = Contexto("{}", R"({"hAcumVars":{"t":{"formula":"L.n"}}})");
   auto text = [](std::string_view id) { return Value::NewMap({{"id", id}, {"texto", ""}}); };
@@ -745,6 +768,29 @@ TEST(TContextoEjecucion, MembersOfTheWrongKindCountAsEmpty) {
   ctx->AddAviso(Value("w"));
   EXPECT_EQ(E(ctx->GetVariables()), R"({"SUM.n":1,"L.a":1})");
   EXPECT_EQ(E(ctx->GetAvisos()), R"(["w"])");
+}
+
+TEST(TContextoEjecucion, NotesStayInTheListButAreNoWarnings) {
+  auto ctx = Contexto("{}", "{}");
+  auto avisos = [&] {
+    std::string out;
+    ctx->RecorrerAvisos([&](std::string_view t) { out.append(t).append(";"); });
+    return out;
+  };
+  ctx->AddAviso(Value("a"));
+  ctx->AddNota(Value("nota"));
+  const size_t marca = ctx->MarcaAvisos();
+  ctx->AddAviso(Value("b"));
+  ctx->AddNota(Value("otra"));
+  EXPECT_EQ(E(ctx->GetAvisos()), R"(["a","nota","b","otra"])");
+  EXPECT_EQ(avisos(), "a;b;");
+  ctx->DeshacerAvisos(marca);
+  ctx->AddAviso(Value("c"));
+  EXPECT_EQ(E(ctx->GetAvisos()), R"(["a","nota","c"])");
+  EXPECT_EQ(avisos(), "a;c;");
+  ctx->Create();
+  ctx->AddAviso(Value("d"));
+  EXPECT_EQ(avisos(), "d;");
 }
 
 TEST(TContextoEjecucion, BookkeepingModeAndProgress) {

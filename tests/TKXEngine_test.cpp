@@ -1187,6 +1187,12 @@ struct RunMode {
 const RunMode kBothModes[] = {{"single-pass-selective-finalization", ""},
                               {"two-pass", kTwoPassRectangle + ","}};
 
+// A template on A4 with the accumulators (its "hAcumVars" map) and the objects given.
+std::string ConSumas(const std::string& acumVars, const std::string& objects) {
+  return R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,"hAcumVars":)J" +
+         acumVars + R"J(,"aObjects":[)J" + objects + "]}";
+}
+
 std::string Cell(const std::string& formula, int width = 100) {
   return R"J({"nWidth":)J" + std::to_string(width) +
          R"J(,"hContent":{"cType":"TText","hObject":{"cText":")J" + formula + R"J("}}})J";
@@ -1214,10 +1220,8 @@ TEST(TKXEngineFinalisation, PageCountTextsShowTheSumsInForceWhereTheyArePrinted)
   }
   for (const RunMode& row : kBothModes) {
     const std::string json =
-        R"J({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,
-          "hAcumVars":{"TOTAL":{"formula":"LIN.importe"},"G":{"formula":"LIN.importe"}},
-          "aObjects":[)J" +
-        row.extra + table + "]}";
+        ConSumas(R"J({"TOTAL":{"formula":"LIN.importe"},"G":{"formula":"LIN.importe"}})J",
+                 row.extra + table);
     JobRun run = RunJob(json, records);
     EXPECT_EQ(run.mode, row.mode);
     ASSERT_EQ(run.texts.size(), 3u) << row.mode;
@@ -1239,6 +1243,47 @@ TEST(TKXEngineFinalisation, PageCountTextsShowTheSumsInForceWhereTheyArePrinted)
               "15 hoja 2/3; 21 hoja 2/3; 28 hoja 2/3; 36 hoja 2/3; "
               "45 hoja 3/3; 55 hoja 3/3; 66 hoja 3/3; ")
         << row.mode;
+  }
+}
+
+// A group line's reset names its running sum in any letter case, as formulas do: the
+// sum is the group's own, not a running total, on every page and in either pass.
+TEST(TKXEngineRun, GroupResetsFindTheirSumInAnyLetterCase) {
+  std::vector<Value> records;
+  for (int i = 1; i <= 14; ++i) {
+    records.push_back(Value::NewMap(
+        {{"id", Numbered("R", i)}, {"importe", i}, {"reg", Numbered("Z", (i - 1) / 5)}}));
+  }
+  const char* resets[] = {"region", "Region", "sum.region", "SUM.REGION"};
+  for (const char* reset : resets) {
+    const std::string table =
+        R"J({"cType":"TTable","cId":"T","nLeft":10,"nTop":20,"nWidth":100,"nHeight":50,"hGroup":{"cBreakExpression":"LIN.reg"},
+     "hSections":{
+      "detail":{"aLines":[{"nHeight":5,"aCells":[)J" +
+        Cell("LIN.id", 50) + "," + Cell("SUM.Region", 50) + R"J(]}]},
+      "groupHeader":{"aLines":[{"nHeight":5,"aResetAcumuladores":[")J" +
+        reset + R"J("],"aCells":[)J" + Cell("'Zona ' + LIN.reg") + R"J(]}]},
+      "groupFooter":{"aLines":[{"nHeight":5,"aCells":[)J" +
+        Cell("'Subtotal ' + LIN.reg + ' ' + SUM.region + ' de ' + SUM.Cuenta") + R"J(]}]}}})J";
+    for (const RunMode& row : kBothModes) {
+      const std::string json = ConSumas(
+          R"J({"REGION":{"formula":"LIN.importe"},"cuenta":{"formula":"1"}})J", row.extra + table);
+      JobRun run = RunJob(json, records);
+      EXPECT_EQ(run.mode == "two-pass", !row.extra.empty()) << run.mode;
+      ASSERT_GT(run.texts.size(), 1u) << reset << " " << run.mode;
+      std::string subtotals;
+      for (const auto& page : run.texts)
+        for (const std::string& t : page)
+          if (t.rfind("Subtotal ", 0) == 0) subtotals += t + "; ";
+      // Only the named sum starts again with each group; the count runs on.
+      EXPECT_EQ(subtotals, "Subtotal Z0 15 de 5; Subtotal Z1 40 de 10; Subtotal Z2 50 de 14; ")
+          << reset << " " << run.mode;
+      // The data table's rows show the sum before their own record, as the pages do.
+      std::string sums;
+      for (const Value& r : run.doc->GetDataTable(Value("T")).Get("aRows").AsList())
+        sums += ValueString(r.AsList()[1]) + " ";
+      EXPECT_EQ(sums, "0 1 3 6 10 0 6 13 21 30 0 11 23 36 ") << reset << " " << run.mode;
+    }
   }
 }
 

@@ -1,13 +1,14 @@
 #include "LastPageOverflow.h"
 
+#include <kxengine/Json.h>
+#include <kxengine/Platform.h>
+#include <kxengine/TKXEngine.h>
+
 #include <cmath>
 #include <iterator>
 #include <utility>
 
-#include "Json.h"
-#include "Platform.h"
 #include "TConectorDatos.h"
-#include "TKXEngine.h"
 
 namespace kx {
 

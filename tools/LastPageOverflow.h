@@ -2,11 +2,11 @@
 // detail records and prints its measurements and findings.
 #pragma once
 
+#include <kxengine/Value.h>
+
 #include <functional>
 #include <string>
 #include <vector>
-
-#include "Value.h"
 
 namespace kx {
 

@@ -3,11 +3,12 @@
 //   test_engine_lastpage_overflow [records] [progress] [changes]
 // SIGTERM and SIGINT stop the run at its next safe point: the engine is
 // ended, which erases its spool, and the exit code is 128 + the signal.
+#include <kxengine/Platform.h>
+
 #include <string>
 #include <vector>
 
 #include "LastPageOverflow.h"
-#include "Platform.h"
 
 int main(int argc, char** argv) {
   // The program owns its process and sets its allocator up at its start; the
