@@ -323,6 +323,10 @@ inline constexpr Key kObjectKeys[] = {
     {.name = "lKx12WrapBefore", .type = Type::kLogical},
 };
 
+// The key that names an object's kind, which decides the object's place.
+inline constexpr const Key& kObjectType = kObjectKeys[2];
+static_assert(kObjectType.name == "cType");
+
 inline constexpr std::string_view kFitModes[] = {"wrap", "truncate", "shrink", "condense"};
 inline constexpr std::string_view kAligns[] = {"left", "center", "right", "justify"};
 // The engine also takes "inferior" and "centro"; the guide names the other four.

@@ -338,8 +338,9 @@ class SchemaCheck {
     engine.SetEncodingUTF8();
     engine.SetPlantillaContent(Value(text));
     engine.OpenJob();
-    if (const List* used = engine.GetVariablesUsadas().ListPtr()) {
-      for (const Value& name : *used) {
+    const Value used = engine.GetVariablesUsadas();
+    if (const List* names = used.ListPtr()) {
+      for (const Value& name : *names) {
         const size_t dot = name.Str().find('.');
         if (dot != std::string_view::npos) groups_.insert(Upper(name.Str().substr(0, dot)));
       }
@@ -456,8 +457,9 @@ class SchemaCheck {
                   Scope scope) {
     const std::string name = Quoted(k.name);
     if (!OfType(k.type, value)) {
+      const std::string rewrite = Rewrite(k.type, value);
       Problem(At(where) + ": " + name + " is " + Describe(value) + ", not " + TypeName(k.type) +
-              "; " + Rewrite(k.type, value));
+              (rewrite.empty() ? "" : "; " + rewrite));
       return;
     }
     if (k.type == Type::kInteger && !value.IsInt() &&
@@ -576,7 +578,7 @@ class SchemaCheck {
           for (size_t i = 0; i < list->size(); ++i) {
             const std::string at = Join(where, element + " " + std::to_string(i + 1));
             if (!(*list)[i].IsMap())
-              Problem(at + ": is " + Describe((*list)[i]) + ", not a map: it is skipped");
+              Problem(at + ": is " + Describe((*list)[i]) + ", not a map");
             else
               Walk(at, (*list)[i], *k.place, scope);
           }
@@ -629,7 +631,7 @@ class SchemaCheck {
     const Value& type = object.Get("cType");
     const schema::Kind* kind = FindKind(type, false);
     if (!kind) {
-      const Key& typeKey = *FindKey(schema::kTextObject, "cType");
+      const Key& typeKey = schema::kObjectType;
       if (!object.Has("cType"))
         Problem(where + ": no \"cType\"; " + std::string(typeKey.otherwise));
       else
