@@ -4,11 +4,11 @@
 #include <cctype>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "FormulaSyntax.h"
 #include "Json.h"
 #include "TKXEngine.h"
 #include "TemplateSchema.h"
@@ -88,6 +88,38 @@ std::string Mm(double mm) {
   while (s.back() == '0') s.pop_back();
   if (s.back() == '.') s.pop_back();
   return s == "-0" ? "0" : s;
+}
+
+// A number written as a text: digits, one decimal point or comma, a sign.
+bool IsNumberText(std::string_view text) {
+  if (!text.empty() && (text[0] == '-' || text[0] == '+')) text.remove_prefix(1);
+  bool digit = false, point = false;
+  for (char c : text) {
+    if (std::isdigit(static_cast<unsigned char>(c))) {
+      digit = true;
+    } else if ((c == '.' || c == ',') && !point) {
+      point = true;
+    } else {
+      return false;
+    }
+  }
+  return digit;
+}
+
+// The text of a formula that is one quoted literal ('Total', "It""s"), or
+// nothing: a quote inside it is doubled.
+std::optional<std::string> QuotedLiteral(std::string_view formula) {
+  const std::string_view f = AllTrim(formula);
+  if (f.size() < 2 || (f[0] != '\'' && f[0] != '"') || f.back() != f[0]) return std::nullopt;
+  std::string text;
+  for (size_t i = 1; i + 1 < f.size(); ++i) {
+    if (f[i] == f[0]) {
+      if (i + 2 >= f.size() || f[i + 1] != f[0]) return std::nullopt;  // the literal ends here
+      ++i;
+    }
+    text.push_back(f[i]);
+  }
+  return text;
 }
 
 // ---------------------------------------------------------------------------
@@ -217,7 +249,7 @@ std::string Rewrite(Type type, const Value& v) {
       return "write true or false";
     case Type::kNumber:
     case Type::kInteger:
-      if (v.IsText() && EsNumerico(text)) {
+      if (v.IsText() && IsNumberText(text)) {
         std::string number(AllTrim(v.Str()));
         std::replace(number.begin(), number.end(), ',', '.');
         return "write " + number + " without quotes";
@@ -502,16 +534,15 @@ class SchemaCheck {
 
   // A formula that is only a quoted data field name shows the name's words.
   void Formula(const std::string& where, std::string_view key, std::string_view formula) {
-    const std::string_view f = AllTrim(formula);
-    if (f.size() < 2 || !EsLiteralTextoCompleto(f)) return;
-    const std::string text = KXTARUNESCAPEFORMULALITERAL(f.substr(1, f.size() - 2), f[0]);
+    const std::optional<std::string> literal = QuotedLiteral(formula);
     std::string group, field;
-    if (!IsFieldName(text, group, field)) return;
+    if (!literal || !IsFieldName(*literal, group, field)) return;
+    const std::string& text = *literal;
     const bool named = (group == "SUM" && accumulators_.count(field)) ||
                        (group == "VAR" && userVars_.count(field)) ||
                        (group != "SUM" && group != "VAR" && groups_.count(group));
     if (!named) return;
-    Problem(At(where) + ": " + Quoted(key) + " is " + std::string(f) +
+    Problem(At(where) + ": " + Quoted(key) + " is " + std::string(AllTrim(formula)) +
             ", a text in quotes: it shows the words " + Quoted(text) + "; did you mean the field " +
             text + " (without quotes)?");
   }
