@@ -18,7 +18,20 @@ class Decoder {
     return ParseValue(out, 0);
   }
 
+  // Where the first error stood and what was expected there.
+  size_t ErrorOffset() const { return errorAt_; }
+  JsonExpected Expected() const { return expected_; }
+
  private:
+  // Notes the error at the current place. Only the innermost failure calls it;
+  // the callers that pass the failure on return false without a word.
+  [[gnu::cold]] bool Fail(JsonExpected expected) { return Fail(expected, i_); }
+  [[gnu::cold]] bool Fail(JsonExpected expected, size_t at) {
+    expected_ = expected;
+    errorAt_ = std::min(at, s_.size());
+    return false;
+  }
+
   void SkipBlanks() {
     while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r'))
       ++i_;
@@ -31,7 +44,7 @@ class Decoder {
   }
 
   bool ParseValue(Value& out, int depth) {
-    if (i_ >= s_.size()) return false;
+    if (i_ >= s_.size()) return Fail(JsonExpected::kValue);
     switch (s_[i_]) {
       case '{':
         return ParseObject(out, depth + 1);
@@ -45,20 +58,20 @@ class Decoder {
       }
       case 't':
         out = Value(true);
-        return Literal("true");
+        return Literal("true") || Fail(JsonExpected::kValue);
       case 'f':
         out = Value(false);
-        return Literal("false");
+        return Literal("false") || Fail(JsonExpected::kValue);
       case 'n':
         out = Value();
-        return Literal("null");
+        return Literal("null") || Fail(JsonExpected::kValue);
       default:
         return ParseNumber(out);
     }
   }
 
   bool ParseObject(Value& out, int depth) {
-    if (depth > kJsonMaxDepth) return false;
+    if (depth > kJsonMaxDepth) return Fail(JsonExpected::kLessNesting);
     ++i_;
     auto map = MakeRef<Map>();
     SkipBlanks();
@@ -68,20 +81,21 @@ class Decoder {
       return true;
     }
     std::string key;
-    for (;;) {
+    for (bool first = true;; first = false) {
       SkipBlanks();
-      if (i_ >= s_.size() || s_[i_] != '"') return false;
+      if (i_ >= s_.size() || s_[i_] != '"')
+        return Fail(first ? JsonExpected::kKeyOrBrace : JsonExpected::kKey);
       key.clear();
       if (!ParseString(key)) return false;
       SkipBlanks();
-      if (i_ >= s_.size() || s_[i_] != ':') return false;
+      if (i_ >= s_.size() || s_[i_] != ':') return Fail(JsonExpected::kColon);
       ++i_;
       SkipBlanks();
       Value v;
       if (!ParseValue(v, depth)) return false;
       map->Set(key, std::move(v));
       SkipBlanks();
-      if (i_ >= s_.size()) return false;
+      if (i_ >= s_.size()) return Fail(JsonExpected::kCommaOrBrace);
       if (s_[i_] == ',') {
         ++i_;
         continue;
@@ -91,12 +105,12 @@ class Decoder {
         out = Value(std::move(map));
         return true;
       }
-      return false;
+      return Fail(JsonExpected::kCommaOrBrace);
     }
   }
 
   bool ParseArray(Value& out, int depth) {
-    if (depth > kJsonMaxDepth) return false;
+    if (depth > kJsonMaxDepth) return Fail(JsonExpected::kLessNesting);
     ++i_;
     auto list = MakeRef<List>();
     SkipBlanks();
@@ -111,7 +125,7 @@ class Decoder {
       if (!ParseValue(v, depth)) return false;
       list->Add(std::move(v));
       SkipBlanks();
-      if (i_ >= s_.size()) return false;
+      if (i_ >= s_.size()) return Fail(JsonExpected::kCommaOrBracket);
       if (s_[i_] == ',') {
         ++i_;
         continue;
@@ -121,15 +135,15 @@ class Decoder {
         out = Value(std::move(list));
         return true;
       }
-      return false;
+      return Fail(JsonExpected::kCommaOrBracket);
     }
   }
 
   bool Hex4(uint32_t& cp) {
-    if (i_ + 4 > s_.size()) return false;
     cp = 0;
     for (int k = 0; k < 4; ++k) {
-      char c = s_[i_++];
+      if (i_ >= s_.size()) return Fail(JsonExpected::kHexDigits);
+      char c = s_[i_];
       uint32_t d;
       if (c >= '0' && c <= '9')
         d = static_cast<uint32_t>(c - '0');
@@ -138,7 +152,8 @@ class Decoder {
       else if (c >= 'A' && c <= 'F')
         d = static_cast<uint32_t>(c - 'A' + 10);
       else
-        return false;
+        return Fail(JsonExpected::kHexDigits);
+      ++i_;
       cp = (cp << 4) | d;
     }
     return true;
@@ -153,14 +168,14 @@ class Decoder {
         ++i_;
       }
       out.append(s_.substr(start, i_ - start));
-      if (i_ >= s_.size()) return false;
+      if (i_ >= s_.size()) return Fail(JsonExpected::kQuote);
       char c = s_[i_];
       if (c == '"') {
         ++i_;
         return true;
       }
-      if (c != '\\') return false;  // a raw control character
-      if (++i_ >= s_.size()) return false;
+      if (c != '\\') return Fail(JsonExpected::kEscapedControl);  // a raw control character
+      if (++i_ >= s_.size()) return Fail(JsonExpected::kEscape);
       char e = s_[i_++];
       switch (e) {
         case '"':
@@ -207,7 +222,7 @@ class Decoder {
           break;
         }
         default:
-          return false;
+          return Fail(JsonExpected::kEscape, i_ - 1);
       }
     }
   }
@@ -217,7 +232,8 @@ class Decoder {
   bool ParseNumber(Value& out) {
     size_t start = i_;
     if (i_ < s_.size() && s_[i_] == '-') ++i_;
-    if (i_ >= s_.size() || !IsDigit(s_[i_])) return false;
+    if (i_ >= s_.size() || !IsDigit(s_[i_]))
+      return Fail(i_ == start ? JsonExpected::kValue : JsonExpected::kDigit);
     if (s_[i_] == '0') {
       ++i_;
     } else {
@@ -231,7 +247,7 @@ class Decoder {
       size_t f = i_;
       while (i_ < s_.size() && IsDigit(s_[i_])) ++i_;
       fracDigits = i_ - f;
-      if (fracDigits == 0) return false;
+      if (fracDigits == 0) return Fail(JsonExpected::kDigit);
     }
     int64_t exponent = 0;
     if (i_ < s_.size() && (s_[i_] == 'e' || s_[i_] == 'E')) {
@@ -239,7 +255,7 @@ class Decoder {
       ++i_;
       bool negExp = false;
       if (i_ < s_.size() && (s_[i_] == '+' || s_[i_] == '-')) negExp = s_[i_++] == '-';
-      if (i_ >= s_.size() || !IsDigit(s_[i_])) return false;
+      if (i_ >= s_.size() || !IsDigit(s_[i_])) return Fail(JsonExpected::kDigit);
       while (i_ < s_.size() && IsDigit(s_[i_])) {
         // Saturates: the exact magnitude of a huge exponent does not matter.
         exponent = std::min<int64_t>(exponent * 10 + (s_[i_] - '0'), 1000000);
@@ -272,6 +288,8 @@ class Decoder {
 
   std::string_view s_;
   size_t i_ = 0;
+  size_t errorAt_ = 0;
+  JsonExpected expected_ = JsonExpected::kNothing;
 };
 
 bool NeedsEscape(unsigned char c) {
@@ -382,10 +400,77 @@ void Encode(std::string& out, const Value& v, int depth) {
 }  // namespace
 
 Value JsonDecode(std::string_view text) {
+  JsonError ignored;
+  return JsonDecode(text, ignored);
+}
+
+Value JsonDecode(std::string_view text, JsonError& error) {
   Decoder decoder(text);
   Value out;
-  if (!decoder.Parse(out)) return Value();
-  return out;
+  error = JsonError();
+  if (decoder.Parse(out)) return out;
+  // The place is counted only for a text that failed: decoding pays nothing for it.
+  error.expected = decoder.Expected();
+  error.nOffset = decoder.ErrorOffset();
+  error.nLine = 1;
+  error.nColumn = 1;
+  for (size_t i = 0; i < error.nOffset; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '\n') {
+      ++error.nLine;
+      error.nColumn = 1;
+    } else if ((c & 0xC0) != 0x80) {  // a UTF-8 continuation byte is no new character
+      ++error.nColumn;
+    }
+  }
+  return Value();
+}
+
+std::string JsonErrorMessage(const JsonError& error) {
+  std::string expected;
+  switch (error.expected) {
+    case JsonExpected::kNothing:
+      return "";
+    case JsonExpected::kValue:
+      expected = "se esperaba un valor";
+      break;
+    case JsonExpected::kKeyOrBrace:
+      expected = "se esperaba una clave entre comillas o '}'";
+      break;
+    case JsonExpected::kKey:
+      expected = "se esperaba una clave entre comillas";
+      break;
+    case JsonExpected::kColon:
+      expected = "se esperaba ':'";
+      break;
+    case JsonExpected::kCommaOrBrace:
+      expected = "se esperaba ',' o '}'";
+      break;
+    case JsonExpected::kCommaOrBracket:
+      expected = "se esperaba ',' o ']'";
+      break;
+    case JsonExpected::kQuote:
+      expected = "se esperaba '\"' para cerrar la cadena";
+      break;
+    case JsonExpected::kEscapedControl:
+      expected = "se esperaba '\"' o un escape (\\n, \\t) en lugar de un caracter de control";
+      break;
+    case JsonExpected::kEscape:
+      expected = "se esperaba un escape valido tras '\\'";
+      break;
+    case JsonExpected::kHexDigits:
+      expected = "se esperaban cuatro cifras hexadecimales tras \\u";
+      break;
+    case JsonExpected::kDigit:
+      expected = "se esperaba una cifra";
+      break;
+    case JsonExpected::kLessNesting:
+      expected = "se esperaban como mucho " + std::to_string(kJsonMaxDepth) +
+                 " niveles de listas y objetos anidados";
+      break;
+  }
+  return "linea " + std::to_string(error.nLine) + ", columna " + std::to_string(error.nColumn) +
+         ": " + expected;
 }
 
 std::string JsonEncode(const Value& v) {

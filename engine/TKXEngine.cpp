@@ -338,7 +338,7 @@ std::string TKXEngine::GetPlantillaContent() const {
   if (cPlantillaMode == "PlantillaContent") return cPlantillaContent;
   std::string path = RutaPlantilla(Value(cPlantilla));
   std::string content;
-  if (path.empty() || !platform::ReadFile(path, content)) return "";
+  if (path.empty() || !TPlantilla::LeerArchivo(path, content)) return "";
   if (!content.empty() && content.back() == '\x1A') content.pop_back();
   return content;
 }
@@ -401,11 +401,18 @@ std::string TKXEngine::Interno::MotivoPlantillaNoValida(const TPlantilla& planti
   if (plantilla.cRuta.empty()) {
     texto = e.cPlantillaContent;
   } else {
-    platform::ReadFile(plantilla.cRuta, texto);
+    TPlantilla::LeerArchivo(plantilla.cRuta, texto);
   }
   std::string motivo(facade::kPlantillaNoCargada);
   if (e.IsPlantillaKX12(Value(texto))) return motivo.append(facade::kPlantillaKX12);
-  return motivo.append(plantilla.cRuta.empty() ? facade::kContenidoNoValido : plantilla.cRuta);
+  motivo.append(plantilla.cRuta.empty() ? facade::kContenidoNoValido : plantilla.cRuta);
+  // Text that is no JSON says where it stops being JSON and what should stand there.
+  const std::string_view json = WithoutByteOrderMark(texto);
+  JsonError error;
+  if (!IsBlank(json) && !JsonDecode(json, error).IsMap() &&
+      error.expected != JsonExpected::kNothing)
+    motivo.append(" (").append(JsonErrorMessage(error)).append(")");
+  return motivo;
 }
 
 // ---------------------------------------------------------------------------

@@ -56,13 +56,18 @@ Value TPlantilla::CargarJson(const Value& path) {
   return CargarJson(path, cargada);
 }
 
+bool TPlantilla::LeerArchivo(std::string_view path, std::string& out) {
+  return platform::ReadRegularFile(path, kMaxBytesArchivo, out) == platform::FileRead::kRead;
+}
+
 Value TPlantilla::CargarJson(const Value& path, bool& cargada) {
   std::string p = ValueString(path);
   std::string content;
   Value decoded;
-  // A missing file, a folder or an unreadable path all give the empty template.
-  if (!p.empty() && platform::ReadTextFile(p, content) && !IsBlank(content)) {
-    decoded = JsonDecode(content);
+  // A missing file, a folder, a device or an unreadable path all give the empty template.
+  if (!p.empty() && LeerArchivo(p, content)) {
+    const std::string_view text = WithoutByteOrderMark(content);
+    if (!IsBlank(text)) decoded = JsonDecode(text);
   }
   cargada = decoded.IsMap();
   return cargada ? decoded : Value::NewMap();

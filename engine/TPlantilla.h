@@ -43,6 +43,12 @@ class TPlantilla : public KXObject {
   // The normalised label layout, or the default one without a document.
   Value GetLabelLayout() const;
 
+  // The largest template file read. A name that gives more (a device, or a
+  // file of the system whose content never ends) names no template: it fails
+  // at once, before it fills the memory.
+  static constexpr size_t kMaxBytesArchivo = size_t{64} << 20;
+  // Reads a template file's bytes: a regular file of at most kMaxBytesArchivo.
+  static bool LeerArchivo(std::string_view path, std::string& out);
   // Reads and decodes a template file; an empty map when it is missing, blank or not a JSON object.
   static Value CargarJson(const Value& path);
   // The same, telling whether the file gave a map.

@@ -1,6 +1,7 @@
 #include "ExampleHost.h"
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -143,11 +144,20 @@ std::string Shows(const Value& o) {
 }  // namespace
 
 bool ReadFile(const std::string& path, std::string& text) {
+  // Only a regular file, and not a huge one: a FIFO would hold the open until
+  // a writer came, a device or a file of the system that never ends would be
+  // read until memory runs out.
+  constexpr size_t kMaxBytes = size_t{64} << 20;
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  text = s.str();
+  text.clear();
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    text.append(buffer, static_cast<size_t>(in.gcount()));
+    if (text.size() > kMaxBytes) return false;
+  }
   return true;
 }
 

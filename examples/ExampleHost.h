@@ -8,7 +8,7 @@
 
 namespace kx::examples {
 
-// Reads a whole file; false when it cannot be read.
+// Reads a whole regular file of at most 64 MiB; false when it cannot be read.
 bool ReadFile(const std::string& path, std::string& text);
 
 // Sends a job's data, given in the form the console program's data file has:

@@ -4,16 +4,26 @@
 // every .md file of a FOLDER, holds template examples: a fenced block whose
 // info string is "json template" is a template, a "json data" block right
 // after it is its data, and a "json mistake" block is a template that must
-// show a problem (the guide's examples of silent mistakes). A template
-// passes when the engine builds every object it names, every key it writes
-// is one its object writes back, the run answers pages without an error,
-// prints every record, the engine gives no warning and no rendered object
-// shows a formula, image or barcode error or a rich-text placeholder left as
-// written ("json template shows-errors" allows these and the formula errors'
-// warnings). With --guide, every key the template writes must also be named
-// in the guide (the .md files of FOLDER), as inline code: what an example
-// uses, a reader of the guide can find. Prints one line per template; the
-// exit code is 1 when any check fails.
+// show a problem (the guide's examples of silent mistakes); a "finding"
+// block after a mistake (and its data) names, one per line, findings it
+// must show, each a part of one finding's text.
+//
+// The template is walked along the documented schema (TemplateSchema.h):
+// every key must be one its place has, of its type (a logical written as a
+// text, a list written as a text, a number written as a text), with one of
+// its documented values; a formula must not be a data field written in
+// quotes; a reset must name an accumulator; objects must have ids of their
+// own and lie on the paper, and a table's box must hold a record with its
+// header and footer. Each finding names its place (object, section, line,
+// cell) and, where one is near, what was probably meant. Then the template
+// runs: the run must answer pages without an error, print every record,
+// give no warning and show no formula, image or barcode error or a
+// rich-text placeholder left as written ("json template shows-errors"
+// allows these and the formula errors' warnings). With --guide,
+// every key the template writes must also be named in the guide (the .md
+// files of FOLDER), as inline code: what an example uses, a reader of the
+// guide can find. Prints one line per template; the exit code is 1 when
+// any check fails.
 #include <kxengine/Json.h>
 #include <kxengine/TKXEngine.h>
 
@@ -26,15 +36,16 @@
 #include <vector>
 
 #include "ExampleHost.h"
+#include "TemplateSchemaCheck.h"
 
 namespace {
 
 using namespace kx;
-
 struct Example {
   std::string name;  // file, and line of the block in a guide
   std::string text;
   std::string data;
+  std::vector<std::string> findings;  // a mistake's findings that must show
   bool mistake = false;
   bool showsErrors = false;
 };
@@ -74,18 +85,16 @@ std::vector<Example> ExtractExamples(const std::string& path, const std::string&
       out.push_back(e);
     } else if (info.rfind("json data", 0) == 0 && !out.empty() && out.back().data.empty()) {
       out.back().data = body;
+    } else if (info == "finding" && !out.empty() && out.back().mistake) {
+      for (size_t at = 0; at < body.size();) {
+        size_t next = body.find('\n', at);
+        if (next == std::string::npos) next = body.size();
+        if (next > at) out.back().findings.push_back(body.substr(at, next - at));
+        at = next + 1;
+      }
     }
   }
   return out;
-}
-
-// The keys of a map.
-std::set<std::string> Keys(const Value& map) {
-  std::set<std::string> keys;
-  if (const Map* m = map.MapPtr()) {
-    for (const Map::Entry& e : *m) keys.insert(std::string(e.key.Str()));
-  }
-  return keys;
 }
 
 // The words a guide names as inline code (`nLeft`, `{"cColor", "nWidth"}`):
@@ -124,34 +133,59 @@ std::set<std::string> GuideWords(const std::string& text) {
   return words;
 }
 
+// The first syntax error of a text that is no JSON, in the checker's words.
+std::string JsonErrorInEnglish(const JsonError& error) {
+  std::string expected;
+  switch (error.expected) {
+    case JsonExpected::kNothing:
+      return "";
+    case JsonExpected::kValue:
+      expected = "a value";
+      break;
+    case JsonExpected::kKeyOrBrace:
+      expected = "a quoted key or '}'";
+      break;
+    case JsonExpected::kKey:
+      expected = "a quoted key";
+      break;
+    case JsonExpected::kColon:
+      expected = "':'";
+      break;
+    case JsonExpected::kCommaOrBrace:
+      expected = "',' or '}'";
+      break;
+    case JsonExpected::kCommaOrBracket:
+      expected = "',' or ']'";
+      break;
+    case JsonExpected::kQuote:
+      expected = "'\"' to close the string";
+      break;
+    case JsonExpected::kEscapedControl:
+      expected = "'\"' or an escape (\\n, \\t) instead of a control character";
+      break;
+    case JsonExpected::kEscape:
+      expected = "a valid escape after '\\'";
+      break;
+    case JsonExpected::kHexDigits:
+      expected = "four hexadecimal digits after \\u";
+      break;
+    case JsonExpected::kDigit:
+      expected = "a digit";
+      break;
+    case JsonExpected::kLessNesting:
+      expected = "at most " + std::to_string(kJsonMaxDepth) + " levels of nested lists and objects";
+      break;
+  }
+  return "line " + std::to_string(error.nLine) + ", column " + std::to_string(error.nColumn) +
+         ": expected " + expected;
+}
+// ---------------------------------------------------------------------------
+// The checker
+
 class Checker {
  public:
   std::vector<std::string> problems;
   const std::set<std::string>* guide = nullptr;  // the guide's words, when asked for
-
-  // Every key of the part, at any depth, is a word of the guide. The keys of
-  // the variable maps and of a layer map are names the template chooses, and
-  // a chart's settings and a formatted text's runs carry what the viewer
-  // reads: their own keys are not the engine's.
-  void KeysInGuide(const std::string& where, const Value& part) {
-    if (const List* list = part.ListPtr()) {
-      for (const Value& item : *list) KeysInGuide(where, item);
-      return;
-    }
-    const Map* m = part.MapPtr();
-    if (!m) return;
-    for (const Map::Entry& e : *m) {
-      const std::string key(e.key.Str());
-      if (!guide->count(key)) Problem(where + ": \"" + key + "\" is not named in the guide");
-      if (key == "hAcumVars" || key == "hUserVars" || key == "hLayers") {
-        if (const Map* named = e.value.MapPtr())
-          for (const Map::Entry& n : *named) KeysInGuide(where + " " + key, n.value);
-        continue;
-      }
-      if (key == "hChartSpec" || key == "aRichTextRuns" || key == "hImportMetadata") continue;
-      KeysInGuide(where, e.value);
-    }
-  }
 
   // One line each: a message's line breaks become " / ".
   void Problem(std::string text) {
@@ -162,113 +196,10 @@ class Checker {
     problems.push_back(text);
   }
 
-  // Keys the template wrote that the engine's own form of the same part lacks.
-  void SameKeys(const std::string& where, const Value& raw, const Value& saved,
-                const std::set<std::string>& alsoRead = {}) {
-    if (!raw.IsMap()) return;
-    const std::set<std::string> known = Keys(saved);
-    for (const std::string& key : Keys(raw)) {
-      if (!known.count(key) && !alsoRead.count(key))
-        Problem(where + ": \"" + key + "\" is no key of it (misspelt, or in the wrong place)");
-    }
-  }
-
-  // An object of a kind, loaded from the raw map, as the engine writes it back.
-  Value SavedObject(TDocument& document, const Value& raw) {
-    Ref<TObjectBase> object = document.CreateObjectByType(Value(ValueString(raw.Get("cType"))));
-    if (!object) return Value();
-    object->Load(raw);
-    object->Create();
-    Value saved = object->Save();
-    object->End();
-    return saved;
-  }
-
-  void CheckTable(const std::string& where, TDocument& document, const Value& raw,
-                  const Value& saved) {
-    SameKeys(where + " hGroup", raw.Get("hGroup"), saved.Get("hGroup"));
-    const Value& sections = raw.Get("hSections");
-    const Value& savedSections = saved.Get("hSections");
-    SameKeys(where + " hSections", sections, savedSections);
-    const Map* m = sections.MapPtr();
-    if (!m) return;
-    for (const Map::Entry& s : *m) {
-      const std::string name(s.key.Str());
-      const Value& savedSection = savedSections.Get(name);
-      if (!savedSection.IsMap()) continue;
-      const std::string at = where + " section " + name;
-      // A section's "lShowGrid" is read (as its lines' default) but not kept.
-      SameKeys(at, s.value, savedSection, {"lShowGrid"});
-      const List* lines = s.value.Get("aLines").ListPtr();
-      const List* savedLines = savedSection.Get("aLines").ListPtr();
-      if (!lines || !savedLines) continue;
-      for (size_t i = 0; i < lines->size() && i < savedLines->size(); ++i) {
-        CheckLine(at + " line " + std::to_string(i + 1), document, (*lines)[i], (*savedLines)[i]);
-      }
-    }
-  }
-
-  void CheckLine(const std::string& at, TDocument& document, const Value& line,
-                 const Value& saved) {
-    SameKeys(at, line, saved);
-    for (const char* part :
-         {"hBackground", "hBorder", "hPadding", "hReservedSpace", "hZebraPattern"})
-      SameKeys(at + " " + part, line.Get(part), saved.Get(part));
-    const List* cells = line.Get("aCells").ListPtr();
-    const List* savedCells = saved.Get("aCells").ListPtr();
-    if (!cells || !savedCells) return;
-    for (size_t k = 0; k < cells->size() && k < savedCells->size(); ++k) {
-      const std::string c = at + " cell " + std::to_string(k + 1);
-      const Value& cell = (*cells)[k];
-      const Value& savedCell = (*savedCells)[k];
-      SameKeys(c, cell, savedCell);
-      SameKeys(c + " hBackground", cell.Get("hBackground"), savedCell.Get("hBackground"));
-      SameKeys(c + " hBorder", cell.Get("hBorder"), savedCell.Get("hBorder"));
-      const Value& content = cell.Get("hContent");
-      if (!content.IsMap()) continue;
-      if (!savedCell.Get("hContent").IsMap()) {
-        Problem(c + ": content of kind \"" + ValueString(content.Get("cType")) +
-                "\" is no cell content (the cell is left empty)");
-        continue;
-      }
-      SameKeys(c + " hContent", content, savedCell.Get("hContent"));
-      Value object = content.Get("hObject");
-      if (!object.IsMap()) continue;
-      Value typed = DeepClone(object);
-      typed.Set("cType", content.Get("cType"));
-      SameKeys(c + " hObject", object, SavedObject(document, typed));
-    }
-  }
-
-  // The template's own keys, and every object's, against what the engine keeps of them.
-  void CheckTemplate(const Value& raw) {
-    TDocument document;
-    document.Create();
-    Value savedDocument = DeepClone(raw);
-    savedDocument.Set("aObjects", Value::NewList());
-    document.Load(savedDocument);
-    // The logical-document break is read by the engine from the template itself.
-    SameKeys("the template", raw, document.Save(), {"hLogicalDocumentBreak"});
-    document.End();
-    const List* objects = raw.Get("aObjects").ListPtr();
-    if (!objects) {
-      Problem("the template has no \"aObjects\" list");
-      return;
-    }
-    for (size_t i = 0; i < objects->size(); ++i) {
-      const Value& object = (*objects)[i];
-      std::string where = "object " + std::to_string(i + 1);
-      if (!object.Get("cId").Str().empty())
-        where += " (" + std::string(object.Get("cId").Str()) + ")";
-      Value saved = SavedObject(document, object);
-      if (!saved.IsMap()) {
-        Problem(where + ": cType \"" + ValueString(object.Get("cType")) +
-                "\" is no object kind: the object is dropped");
-        continue;
-      }
-      SameKeys(where, object, saved);
-      if (ValueString(object.Get("cType")) == "TTable") CheckTable(where, document, object, saved);
-    }
+  // The template against the documented schema, then the rules over it as a whole.
+  void CheckTemplate(const std::string& text, const Value& raw, const Value& data) {
+    for (std::string& finding : examples::CheckTemplateAgainstSchema(text, raw, data, guide))
+      Problem(std::move(finding));
   }
 
   // What a rendered object shows that says something went wrong.
@@ -345,24 +276,43 @@ class Checker {
   }
 };
 
-// Checks one template; answers whether it passed (a mistake passes when it is caught).
+// Checks one template; answers whether it passed (a mistake passes when it
+// is caught, with every finding its guide names).
 bool Check(const Example& e, const std::set<std::string>* guide) {
   Checker checker;
   checker.guide = guide;
-  Value raw = JsonDecode(e.text);
-  Value data = e.data.empty() ? Value::NewMap() : JsonDecode(e.data);
+  JsonError templateError, dataError;
+  Value raw = JsonDecode(e.text, templateError);
+  Value data = e.data.empty() ? Value::NewMap() : JsonDecode(e.data, dataError);
   if (!raw.IsMap()) {
-    checker.Problem("the template is no JSON object");
+    checker.Problem(templateError.expected == JsonExpected::kNothing
+                        ? "the template is no JSON object"
+                        : "the template is no JSON: " + JsonErrorInEnglish(templateError));
   } else if (!data.IsMap()) {
-    checker.Problem("the data is no JSON object");
+    checker.Problem(dataError.expected == JsonExpected::kNothing
+                        ? "the data is no JSON object"
+                        : "the data is no JSON: " + JsonErrorInEnglish(dataError));
   } else {
-    checker.CheckTemplate(raw);
-    if (guide) checker.KeysInGuide("the template", raw);
+    checker.CheckTemplate(e.text, raw, data);
     checker.Run(e.text, data, e.showsErrors);
   }
   if (e.mistake) {
     if (checker.problems.empty()) {
       std::printf("FAIL %s: a mistake that shows no problem\n", e.name.c_str());
+      return false;
+    }
+    bool ok = true;
+    for (const std::string& finding : e.findings) {
+      if (std::none_of(checker.problems.begin(), checker.problems.end(), [&](const std::string& p) {
+            return p.find(finding) != std::string::npos;
+          })) {
+        std::printf("FAIL %s: no finding says: %s\n", e.name.c_str(), finding.c_str());
+        ok = false;
+      }
+    }
+    if (!ok) {
+      for (const std::string& p : checker.problems)
+        std::printf("     %s: it found: %s\n", e.name.c_str(), p.c_str());
       return false;
     }
     std::printf("ok   %s (mistake: %s)\n", e.name.c_str(), checker.problems.front().c_str());
@@ -404,6 +354,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: check_templates [--data DATA] [--guide FOLDER] FILE|FOLDER...\n");
     return 2;
   }
+  // A schema the engine has moved away from would pass mistakes, or report good keys.
+  const std::vector<std::string> drift = examples::SchemaAgainstEngine();
+  for (const std::string& d : drift) std::printf("FAIL check_templates' schema: %s\n", d.c_str());
+  if (!drift.empty()) return 1;
   std::string data;
   if (!dataPath.empty() && !examples::ReadFile(dataPath, data)) {
     std::fprintf(stderr, "check_templates: cannot read %s\n", dataPath.c_str());
@@ -427,7 +381,8 @@ int main(int argc, char** argv) {
   for (const fs::path& input : inputs) {
     std::string text;
     if (!examples::ReadFile(input.string(), text)) {
-      std::printf("FAIL %s: cannot be read\n", input.string().c_str());
+      std::printf("FAIL %s: cannot be read (no regular file, or one larger than 64 MiB)\n",
+                  input.string().c_str());
       ok = false;
       continue;
     }
@@ -435,7 +390,11 @@ int main(int argc, char** argv) {
     if (input.extension() == ".md") {
       examples = ExtractExamples(input.string(), text);
     } else {
-      examples.push_back({input.string(), text, data});
+      Example e;
+      e.name = input.string();
+      e.text = text;
+      e.data = data;
+      examples.push_back(e);
     }
     for (const Example& e : examples) ok = Check(e, guidePath.empty() ? nullptr : &guide) && ok;
     checked += examples.size();

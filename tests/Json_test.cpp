@@ -46,12 +46,53 @@ TEST(Json, MapsKeepOrderAndRepeatedKeysTakeTheLastValue) {
   EXPECT_EQ(v.AsMap().KeyAt(1), "a");
 }
 
-TEST(Json, MalformedTextGivesNothing) {
-  const char* bad[] = {
-      "",   "{",     R"({"a":1)", R"({"a":[1,2)", "[1,]",        R"({"a" 1})", "tru", "-",  "1.",
-      ".5", R"("a)", "\"a\tb\"",  "\"\\x\"",      R"({"a":1,})", "\"\\u12\"",  "nul", "+1",
+TEST(Json, MalformedTextGivesNothingAndSaysWhereItStops) {
+  using E = JsonExpected;
+  struct Row {
+    std::string text;
+    size_t line, column;
+    JsonExpected expected;
+  } rows[] = {
+      {"", 1, 1, E::kValue},
+      {"{", 1, 2, E::kKeyOrBrace},
+      {R"({"a":1)", 1, 7, E::kCommaOrBrace},
+      {R"({"a":[1,2)", 1, 10, E::kCommaOrBracket},
+      {"[1,]", 1, 4, E::kValue},
+      {"[1 2]", 1, 4, E::kCommaOrBracket},
+      {R"({"a" 1})", 1, 6, E::kColon},
+      {R"({"a":1,})", 1, 8, E::kKey},
+      {"{\"a\": 1\n \"b\": 2}", 2, 2, E::kCommaOrBrace},  // the missing comma
+      {"{\r\n\"a\":\r\n}", 3, 1, E::kValue},
+      {"[\"\xC3\xA9\xE2\x82\xAC\", x]", 1, 8, E::kValue},  // "é€" are two columns
+      {"tru", 1, 1, E::kValue},
+      {"nul", 1, 1, E::kValue},
+      {"+1", 1, 1, E::kValue},
+      {".5", 1, 1, E::kValue},
+      {"-", 1, 2, E::kDigit},
+      {"1.", 1, 3, E::kDigit},
+      {"1e+", 1, 4, E::kDigit},
+      {R"("a)", 1, 3, E::kQuote},
+      {"\"a\tb\"", 1, 3, E::kEscapedControl},
+      {"\"\\x\"", 1, 3, E::kEscape},
+      {"\"\\", 1, 3, E::kEscape},
+      {"\"\\u12\"", 1, 6, E::kHexDigits},
+      {std::string(kJsonMaxDepth + 1, '['), 1, kJsonMaxDepth + 1, E::kLessNesting},
   };
-  for (const char* text : bad) EXPECT_TRUE(JsonDecode(text).IsNil()) << text;
+  for (const Row& r : rows) {
+    EXPECT_TRUE(JsonDecode(r.text).IsNil()) << r.text;
+    JsonError error;
+    EXPECT_TRUE(JsonDecode(r.text, error).IsNil()) << r.text;
+    EXPECT_EQ(error.expected, r.expected) << r.text;
+    EXPECT_EQ(error.nLine, r.line) << r.text;
+    EXPECT_EQ(error.nColumn, r.column) << r.text;
+  }
+  JsonError error;
+  JsonDecode("{\"a\": 1\n \"b\": 2}", error);
+  EXPECT_EQ(JsonErrorMessage(error), "linea 2, columna 2: se esperaba ',' o '}'");
+  // A text that decodes leaves no error behind, also after a failed one.
+  EXPECT_EQ(JsonDecode(R"({"a":1})", error).Get("a").Int(), 1);
+  EXPECT_EQ(error.expected, JsonExpected::kNothing);
+  EXPECT_EQ(JsonErrorMessage(error), "");
 }
 
 TEST(Json, TextAfterTheFirstValueIsIgnored) {

@@ -2,8 +2,11 @@
 // named and cannot be used fails the run and says why; text handed over reads
 // like a file, byte-order mark and all; names that hold NUL name no file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "Json.h"
 #include "TKXEngine.h"
@@ -22,6 +25,13 @@ const std::string kOlderForm =
 const std::string kKx12 =
     "[List description]\r\n[Description]\r\nx=1\r\n[Layout]\r\nUNITS=SCM-UNITS\r\n";
 const std::string kCannotLoad = "No se ha podido cargar la plantilla del informe: ";
+// A template that lacks the comma after its fourth line's member.
+const std::string kBroken =
+    "{\"cFormatVersion\": \"1.0\",\n"
+    " \"aObjects\": [\n"
+    "  {\"cType\": \"TText\",\n"
+    "   \"cId\": \"título\"\n"
+    "   \"cText\": \"'hola'\"}]}";
 
 struct Outcome {
   bool document = false;
@@ -50,6 +60,7 @@ TEST(TKXEnginePlantilla, ANamedTemplateThatCannotBeUsedFailsTheRun) {
   dir.Write("vacia.lbl", "");
   dir.Write("blanca.lbl", " \r\n\t ");
   dir.Write("cortada.lbl", R"({"cFormatVersion":"1.0","aObjects":[)");
+  dir.Write("rota.lbl", kBom + kBroken);
   dir.Write("lista.lbl", "[1,2]");
   dir.Write("carpeta.lbl/x", "");
   dir.Write("kx12.lst", kKx12);
@@ -63,7 +74,10 @@ TEST(TKXEnginePlantilla, ANamedTemplateThatCannotBeUsedFailsTheRun) {
       {"no_existe.lbl", kCannotLoad + "no_existe.lbl"},  // a typo
       {"vacia.lbl", kCannotLoad + "vacia.lbl"},
       {"blanca.lbl", kCannotLoad + "blanca.lbl"},
-      {"cortada.lbl", kCannotLoad + "cortada.lbl"},
+      // Text that is no JSON says where, and what should stand there; a
+      // byte-order mark and a multi-byte character take no column.
+      {"cortada.lbl", kCannotLoad + "cortada.lbl (linea 1, columna 37: se esperaba un valor)"},
+      {"rota.lbl", kCannotLoad + "rota.lbl (linea 5, columna 4: se esperaba ',' o '}')"},
       {"lista.lbl", kCannotLoad + "lista.lbl"},
       {"carpeta.lbl", kCannotLoad + "carpeta.lbl"},  // a folder: no file to read
       {"kx12.lst", kCannotLoad + "plantilla de tipo KX12 no admitida"},
@@ -85,13 +99,38 @@ TEST(TKXEnginePlantilla, ANamedTemplateThatCannotBeUsedFailsTheRun) {
   }
 }
 
+TEST(TKXEnginePlantilla, ANameOfNoRegularFileFailsAtOnceAsATemplate) {
+  // A FIFO without a writer would hold a blocking open; a device and a file of
+  // the system whose content never ends would be read until memory runs out.
+  TempDir dir;
+  const std::string fifo = dir.path() + "/plantilla.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::vector<std::string> names = {fifo, "/dev/zero"};
+  if (::access("/proc/self/pagemap", R_OK) == 0) names.push_back("/proc/self/pagemap");
+  for (const std::string& name : names) {
+    TKXEngine engine;
+    engine.SetPlantillaName(Value(name));
+    EXPECT_EQ(engine.GetPlantillaContent(), "") << name;
+    Outcome o = RunJob(engine);
+    EXPECT_FALSE(o.document) << name;
+    EXPECT_EQ(o.error, kCannotLoad + name);
+  }
+}
+
 TEST(TKXEnginePlantilla, TemplateTextThatCannotBeUsedFailsTheRun) {
   struct Row {
     std::string text;
     const char* encoding;
     std::string error;
   } rows[] = {
-      {"{no es json", "UTF-8", kCannotLoad + "contenido no valido"},
+      {"{no es json", "UTF-8",
+       kCannotLoad +
+           "contenido no valido (linea 1, columna 2: se esperaba una clave entre comillas o '}')"},
+      {kBroken, "UTF-8",
+       kCannotLoad + "contenido no valido (linea 5, columna 4: se esperaba ',' o '}')"},
+      {"{\"a\": \"dos\nlineas\"}", "UTF-8",
+       kCannotLoad + "contenido no valido (linea 1, columna 11: se esperaba '\"' o un escape (\\n, "
+                     "\\t) en lugar de un caracter de control)"},
       {"[1,2]", "UTF-8", kCannotLoad + "contenido no valido"},
       {" \r\n ", "UTF-8", kCannotLoad + "contenido no valido"},
       {kKx12, "UTF-8", kCannotLoad + "plantilla de tipo KX12 no admitida"},
