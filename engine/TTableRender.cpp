@@ -78,6 +78,8 @@ Value TTableRender::Ejecutar() {
   } else {
     Pagina(false);
     if (lUsaUltima && !lDetenida && nSiguiente >= nCount) {
+      // The host heard of these records once: the page rendered again reports none.
+      lProgreso = false;
       Volver(inicio);
       Pagina(true);
       if (!lDetenida && nSiguiente < nCount) {
