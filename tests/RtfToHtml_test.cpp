@@ -55,6 +55,8 @@ TEST(RtfToHtml, DestinationsAndSymbols) {
       {R"({\*\generator x;}y)", "<span>y</span>"},
       {R"({\info{\title t}}y)", "<span>y</span>"},
       {R"({\stylesheet{\s0 Normal;}}{\pict 0102}{\object o}y)", "<span>y</span>"},
+      // A field shows its result; its instruction is no text, with or without the star.
+      {R"({\field{\fldinst HYPERLINK "http://x"}{\fldrslt enlace}})", "<span>enlace</span>"},
       {R"(a\{b\}c\\d)", "<span>a{b}c\\d</span>"},
       // A no-break space stays; the optional and the no-break hyphen leave nothing.
       {R"(a\~b\-c\_d)",
