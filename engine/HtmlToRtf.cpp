@@ -40,20 +40,8 @@ constexpr Entity kEntities[] = {
 constexpr size_t kHtmlEntities = 8;
 constexpr std::string_view kEmsp = "&emsp;";
 
-// Tags and their styles split at any of HTML's white space, so a tag written
-// over two lines is still recognised.
-bool IsHtmlSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-std::string_view TrimHtmlSpace(std::string_view s) {
-  while (!s.empty() && IsHtmlSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsHtmlSpace(s.back())) s.remove_suffix(1);
-  return s;
 }
 
 std::string Decimal(int64_t n) {
@@ -125,18 +113,11 @@ void AppendHtmlTextAsRtf(std::string& out, std::string_view text) {
     if (amp == std::string_view::npos) break;
     AppendRtfText(out, text.substr(i, amp - i));
     const std::string_view rest = text.substr(amp);
-    uint32_t codePoint = 0;
-    const auto named = std::find_if(kEntities, kEntities + kHtmlEntities,
-                                    [&](const Entity& e) { return rest.starts_with(e.name); });
-    if (named != kEntities + kHtmlEntities) {
-      AppendRtfText(out, named->text);
-      i = amp + named->name.size();
-    } else if (rest.starts_with(kEmsp)) {
+    std::string character;
+    if (rest.starts_with(kEmsp)) {
       out.append("\\tab ");
       i = amp + kEmsp.size();
-    } else if (const size_t length = NumericReference(rest, codePoint)) {
-      std::string character;
-      AppendUtf8(character, codePoint);
+    } else if (const size_t length = AppendHtmlReference(character, rest)) {
       AppendRtfText(out, character);
       i = amp + length;
     } else {
@@ -432,6 +413,14 @@ std::string KXRICHTEXTCSSVALUE(std::string_view style, std::string_view property
   return values.empty() ? std::string() : values.front();
 }
 
+bool IsPlainFontName(std::string_view name) {
+  const auto plain = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || static_cast<unsigned char>(c) >= 0x80 || IsHtmlSpace(c);
+  };
+  return !TrimHtmlSpace(name).empty() && std::all_of(name.begin(), name.end(), plain);
+}
+
 std::string KXRICHTEXTCLEANCSSVALUE(std::string_view value) {
   std::string unquoted;
   for (char c : value)
@@ -475,6 +464,31 @@ bool KXRICHTEXTISHEXCOLOR(std::string_view text) {
 
 // ---------------------------------------------------------------------------
 // Tags, entities and RTF text
+
+// Tags and their styles split at any of HTML's white space, so a tag written
+// over two lines is still recognised.
+bool IsHtmlSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+
+std::string_view TrimHtmlSpace(std::string_view s) {
+  while (!s.empty() && IsHtmlSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsHtmlSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+size_t AppendHtmlReference(std::string& out, std::string_view text) {
+  const auto named = std::find_if(kEntities, kEntities + kHtmlEntities,
+                                  [&](const Entity& e) { return text.starts_with(e.name); });
+  if (named != kEntities + kHtmlEntities) {
+    out.append(named->text);
+    return named->name.size();
+  }
+  uint32_t codePoint = 0;
+  const size_t length = NumericReference(text, codePoint);
+  if (length > 0) AppendUtf8(out, codePoint);
+  return length;
+}
 
 std::string KXRICHTEXTTAGNAME(std::string_view text) {
   const auto space = std::find_if(text.begin(), text.end(), IsHtmlSpace);

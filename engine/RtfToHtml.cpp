@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "HtmlToRtf.h"
+
 namespace kx {
 
 namespace {
@@ -149,7 +151,8 @@ bool AppendRun(std::string& out, std::string& run, const RtfCharState& state,
                const RtfFontList& fonts, const RtfColorList& colors) {
   if (IsBlank(run)) return false;
   std::string style;
-  if (const std::string* font = fonts.Find(state.font)) {
+  // A name with CSS syntax in it ("a;background:url(...)") would write a style of its own.
+  if (const std::string* font = fonts.Find(state.font); font && IsPlainFontName(*font)) {
     style.append("font-family:");
     AppendEscapedHtml(style, *font);
     style.push_back(';');

@@ -13,7 +13,9 @@
 // are a flat stack that stores a run of equal states once), the font table is
 // kept by the numbers it defines rather than up to the highest one, control
 // word numbers saturate, and every text taken from the input is escaped for
-// HTML. The HTML is valid UTF-8 and holds no NUL.
+// HTML; a font name goes into a style only when it is plain words, so it can
+// write no CSS of its own. The HTML is valid UTF-8 and holds no NUL, and the
+// rich-text sanitizer passes it unchanged.
 #pragma once
 
 #include <algorithm>

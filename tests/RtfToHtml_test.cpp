@@ -171,7 +171,8 @@ TEST(RtfToHtml, RawBytesAreUtf8WhenTheyFormIt) {
 }
 
 // Mends: numbers saturate (a font number of four billion does not wrap round to font 0),
-// colour components are clamped, and a font name cannot leave its style attribute.
+// colour components are clamped, and a font name cannot leave its style attribute nor
+// write a declaration of its own: only plain words are written.
 TEST(RtfToHtml, HostileNumbersAndNames) {
   ExpectConversions({
       {R"({\fonttbl{\f0 Arial;}}\f4294967296 x)", "<span>x</span>"},
@@ -181,8 +182,10 @@ TEST(RtfToHtml, HostileNumbersAndNames) {
        R"(<span><span style="font-size:1073741823.50pt;">x</span></span>)"},
       {R"({\colortbl;\red300\green-5\blue99999999999;}\cf1 x\cf99999999999 y)",
        R"(<span><span style="color:#FF00FF;">x</span>y</span>)"},
-      {R"({\fonttbl{\f0 a"><script>x;}}\f0 t)",
-       R"(<span><span style="font-family:a&quot;&gt;&lt;script&gt;x;">t</span></span>)"},
+      {R"({\fonttbl{\f0 a"><script>x;}}\f0 t)", "<span>t</span>"},
+      {R"({\fonttbl{\f0 x:y\}background:url(http://h/p.png)\{;}}\f0 t)", "<span>t</span>"},
+      {"{\\fonttbl{\\f0 \\fswiss Helvetica;}{\\f1 DejaVu  Serif \xC3\xA9;}}\\f0 a\\f1 b",
+       "<span>a<span style=\"font-family:DejaVu  Serif \xC3\xA9;\">b</span></span>"},
   });
 }
 
