@@ -1,6 +1,7 @@
 #include "RichTextSanitizer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -60,12 +61,6 @@ constexpr std::string_view kKeptNames[] = {"p",   "div", "br", "span", "strong",
                                            "sub", "ul",  "ol", "li",   "a"};
 constexpr size_t kKeptCount = std::size(kKeptNames);
 
-Kept FindKept(std::string_view name) {
-  for (size_t k = 0; k < kKeptCount; ++k)
-    if (EqualsIgnoreCase(name, kKeptNames[k])) return static_cast<Kept>(k);
-  return Kept::kNone;
-}
-
 // What becomes of an element that is not kept.
 enum class Dropped : uint8_t {
   kTag,      // the tag goes, its text stays
@@ -75,29 +70,87 @@ enum class Dropped : uint8_t {
   kRest,     // "plaintext": everything after it is its content
 };
 
-struct DroppedElement {
+struct ElementRule {
   std::string_view name;
+  Kept kept;
   Dropped rule;
 };
-constexpr DroppedElement kDroppedElements[] = {
-    {"script", Dropped::kRawText},   {"style", Dropped::kRawText},
-    {"xmp", Dropped::kRawText},      {"iframe", Dropped::kRawText},
-    {"noembed", Dropped::kRawText},  {"noframes", Dropped::kRawText},
-    {"noscript", Dropped::kRawText}, {"textarea", Dropped::kRawText},
-    {"title", Dropped::kRawText},    {"plaintext", Dropped::kRest},
-    {"svg", Dropped::kForeign},      {"math", Dropped::kForeign},
-    {"object", Dropped::kContent},   {"applet", Dropped::kContent},
-    {"template", Dropped::kContent}, {"select", Dropped::kContent},
-    {"datalist", Dropped::kContent}, {"head", Dropped::kContent},
-    {"frameset", Dropped::kContent}, {"video", Dropped::kContent},
-    {"audio", Dropped::kContent},    {"canvas", Dropped::kContent},
-    {"picture", Dropped::kContent},  {"map", Dropped::kContent},
-};
 
-Dropped DroppedRule(std::string_view name) {
-  for (const DroppedElement& e : kDroppedElements)
-    if (EqualsIgnoreCase(name, e.name)) return e.rule;
-  return Dropped::kTag;
+// Every element with a rule of its own, sorted by name; any other element is
+// not kept and leaves its text.
+constexpr ElementRule kElements[] = {
+    {"a", Kept::kA, Dropped::kTag},
+    {"applet", Kept::kNone, Dropped::kContent},
+    {"audio", Kept::kNone, Dropped::kContent},
+    {"b", Kept::kB, Dropped::kTag},
+    {"br", Kept::kBr, Dropped::kTag},
+    {"canvas", Kept::kNone, Dropped::kContent},
+    {"datalist", Kept::kNone, Dropped::kContent},
+    {"div", Kept::kDiv, Dropped::kTag},
+    {"em", Kept::kEm, Dropped::kTag},
+    {"frameset", Kept::kNone, Dropped::kContent},
+    {"head", Kept::kNone, Dropped::kContent},
+    {"i", Kept::kI, Dropped::kTag},
+    {"iframe", Kept::kNone, Dropped::kRawText},
+    {"li", Kept::kLi, Dropped::kTag},
+    {"map", Kept::kNone, Dropped::kContent},
+    {"math", Kept::kNone, Dropped::kForeign},
+    {"noembed", Kept::kNone, Dropped::kRawText},
+    {"noframes", Kept::kNone, Dropped::kRawText},
+    {"noscript", Kept::kNone, Dropped::kRawText},
+    {"object", Kept::kNone, Dropped::kContent},
+    {"ol", Kept::kOl, Dropped::kTag},
+    {"p", Kept::kP, Dropped::kTag},
+    {"picture", Kept::kNone, Dropped::kContent},
+    {"plaintext", Kept::kNone, Dropped::kRest},
+    {"s", Kept::kS, Dropped::kTag},
+    {"script", Kept::kNone, Dropped::kRawText},
+    {"select", Kept::kNone, Dropped::kContent},
+    {"span", Kept::kSpan, Dropped::kTag},
+    {"strike", Kept::kStrike, Dropped::kTag},
+    {"strong", Kept::kStrong, Dropped::kTag},
+    {"style", Kept::kNone, Dropped::kRawText},
+    {"sub", Kept::kSub, Dropped::kTag},
+    {"sup", Kept::kSup, Dropped::kTag},
+    {"svg", Kept::kNone, Dropped::kForeign},
+    {"template", Kept::kNone, Dropped::kContent},
+    {"textarea", Kept::kNone, Dropped::kRawText},
+    {"title", Kept::kNone, Dropped::kRawText},
+    {"u", Kept::kU, Dropped::kTag},
+    {"ul", Kept::kUl, Dropped::kTag},
+    {"video", Kept::kNone, Dropped::kContent},
+    {"xmp", Kept::kNone, Dropped::kRawText},
+};
+constexpr size_t kLongestName = 9;  // "plaintext"
+
+// A name of up to eight characters as one number, lower-cased, so a tag's
+// name is found by comparing numbers ("plaintext" shares its number with
+// "plaintex" and differs in length).
+constexpr uint64_t NameKey(std::string_view name) {
+  uint64_t key = 0;
+  for (size_t k = 0; k < name.size() && k < 8; ++k) {
+    const char c = name[k] >= 'A' && name[k] <= 'Z' ? static_cast<char>(name[k] + 32) : name[k];
+    key |= uint64_t{static_cast<unsigned char>(c)} << (56 - 8 * k);
+  }
+  return key;
+}
+
+constexpr auto kElementKeys = [] {
+  std::array<uint64_t, std::size(kElements)> keys{};
+  for (size_t k = 0; k < keys.size(); ++k) keys[k] = NameKey(kElements[k].name);
+  return keys;
+}();
+static_assert(std::is_sorted(kElementKeys.begin(), kElementKeys.end()));
+
+// The rule of an element, by its name in any case.
+ElementRule FindElement(std::string_view name) {
+  constexpr ElementRule kOther{"", Kept::kNone, Dropped::kTag};
+  if (name.empty() || name.size() > kLongestName) return kOther;
+  const uint64_t key = NameKey(name);
+  const auto found = std::lower_bound(kElementKeys.begin(), kElementKeys.end(), key);
+  if (found == kElementKeys.end() || *found != key) return kOther;
+  const ElementRule& element = kElements[found - kElementKeys.begin()];
+  return element.name.size() == name.size() ? element : kOther;
 }
 
 // ---------------------------------------------------------------------------
@@ -182,69 +235,72 @@ bool IsLength(std::string_view v) {
          IsOneOf(unit, {"px", "pt", "em", "rem", "%", "ex", "mm", "cm", "in", "pc"});
 }
 
-// A list of family names, each quoted (then written in single quotes, which
-// the engine's own style reader leaves out as it did the original) or a run of
-// plain words; "" when any name is something else.
-std::string SafeFontFamily(std::string_view v) {
-  std::string out;
-  for (std::string_view item : Split(v, ",")) {
-    item = TrimHtmlSpace(item);
-    if (item.empty()) return "";
-    if (!out.empty()) out.append(", ");
+// A list of family names, each quoted or a run of plain words.
+bool IsSafeFontFamily(std::string_view v) {
+  size_t from = 0;
+  while (true) {
+    const size_t comma = std::min(v.find(',', from), v.size());
+    const std::string_view item = TrimHtmlSpace(v.substr(from, comma - from));
+    if (item.empty()) return false;
     if (item[0] == '"' || item[0] == '\'') {
-      const std::string_view name = item.substr(1, item.size() - 1 - (item.size() > 1));
-      const bool closed = item.size() > 1 && item.back() == item[0];
+      if (item.size() < 2 || item.back() != item[0]) return false;
       // A quoted name may also hold dots ("Futura Md BT 2.0").
-      const bool plain = IsPlainFontName(ReplaceAll(name, ".", "_"));
-      if (!closed || !plain) return "";
-      out.append("'").append(name).append("'");
-      continue;
+      if (!IsPlainFontName(ReplaceAll(item.substr(1, item.size() - 2), ".", "_"))) return false;
+    } else if (!IsPlainFontName(item)) {
+      return false;
     }
-    if (!IsPlainFontName(item)) return "";
-    out.append(item);
+    if (comma == v.size()) return true;
+    from = comma + 1;
   }
-  return out;
 }
 
-std::string Checked(bool ok, std::string_view value) {
-  return ok ? std::string(value) : std::string();
-}
-
-std::string SafeValue(std::string_view property, std::string_view v) {
-  if (property == "color" || property == "background-color" || property == "background")
-    return Checked(IsSafeColor(v), v);
-  if (property == "font-family") return SafeFontFamily(v);
-  if (property == "font-size")
-    return Checked(IsLength(v) || IsOneOf(v, {"xx-small", "x-small", "small", "medium", "large",
-                                              "x-large", "xx-large", "smaller", "larger"}),
-                   v);
-  if (property == "font-weight")
-    return Checked(
-        IsOneOf(v, {"normal", "bold", "bolder", "lighter"}) ||
-            (v.size() <= 4 && !v.empty() && std::all_of(v.begin(), v.end(), IsAsciiDigit)),
-        v);
-  if (property == "font-style") return Checked(IsOneOf(v, {"normal", "italic", "oblique"}), v);
-  if (property == "text-decoration" || property == "text-decoration-line") {
-    bool any = false;
-    for (std::string_view word : Split(v, " ")) {
-      if (word.empty()) continue;
-      if (!IsOneOf(word, {"none", "underline", "overline", "line-through"})) return "";
-      any = true;
-    }
-    return Checked(any, v);
+bool IsTextDecoration(std::string_view v) {
+  bool any = false;
+  for (std::string_view word : Split(v, " ")) {
+    if (word.empty()) continue;
+    if (!IsOneOf(word, {"none", "underline", "overline", "line-through"})) return false;
+    any = true;
   }
-  if (property == "text-align")
-    return Checked(IsOneOf(v, {"left", "right", "center", "justify", "start", "end"}), v);
-  return "";
+  return any;
 }
 
-constexpr std::string_view kStyleProperties[] = {
-    "color",       "background-color", "background",      "font-family",          "font-size",
-    "font-weight", "font-style",       "text-decoration", "text-decoration-line", "text-align"};
+bool IsFontWeight(std::string_view v) {
+  return IsOneOf(v, {"normal", "bold", "bolder", "lighter"}) ||
+         (!v.empty() && v.size() <= 4 && std::all_of(v.begin(), v.end(), IsAsciiDigit));
+}
 
-// The declarations of a style attribute, split at ";" outside quotes and parentheses.
-std::vector<std::string_view> Declarations(std::string_view style) {
-  std::vector<std::string_view> out;
+struct StyleProperty {
+  std::string_view name;
+  bool (*valid)(std::string_view value);
+};
+constexpr StyleProperty kStyleProperties[] = {
+    {"color", IsSafeColor},
+    {"background-color", IsSafeColor},
+    {"background", IsSafeColor},
+    {"font-family", IsSafeFontFamily},
+    {"font-size",
+     [](std::string_view v) {
+       return IsLength(v) || IsOneOf(v, {"xx-small", "x-small", "small", "medium", "large",
+                                         "x-large", "xx-large", "smaller", "larger"});
+     }},
+    {"font-weight", IsFontWeight},
+    {"font-style",
+     [](std::string_view v) {
+       return IsOneOf(v, {"normal", "italic", "oblique"});
+     }},
+    {"text-decoration", IsTextDecoration},
+    {"text-decoration-line", IsTextDecoration},
+    {"text-align",
+     [](std::string_view v) {
+       return IsOneOf(v, {"left", "right", "center", "justify", "start", "end"});
+     }},
+};
+constexpr size_t kStylePropertyCount = std::size(kStyleProperties);
+
+// Calls `each` with every declaration of a style attribute, split at ";"
+// outside quotes and parentheses.
+template <class Each>
+void ForEachDeclaration(std::string_view style, Each each) {
   size_t start = 0;
   char quote = 0;
   size_t depth = 0;
@@ -259,40 +315,46 @@ std::vector<std::string_view> Declarations(std::string_view style) {
     } else if (c == ')' && depth > 0) {
       --depth;
     } else if (c == ';' && depth == 0) {
-      out.push_back(style.substr(start, i - start));
+      each(style.substr(start, i - start));
       start = i + 1;
     }
   }
-  out.push_back(style.substr(start));
-  return out;
+  each(style.substr(start));
 }
 
-// The kept declarations as "property:value;", each property once (the last
-// valid one, as a browser takes it); "" when none is kept.
-std::string SafeStyle(std::string_view style) {
-  std::vector<std::pair<std::string_view, std::string>> kept;
-  for (std::string_view declaration : Declarations(style)) {
+// Appends the kept declarations as "property:value;", each property once
+// (the last valid one, as a browser takes it) in the order of those; a
+// family name's double quotes become single ones, so the value needs no
+// escaping in a double-quoted attribute. Answers whether any was kept.
+bool AppendSafeStyle(std::string& out, std::string_view style) {
+  std::string_view values[kStylePropertyCount];
+  size_t order[kStylePropertyCount] = {};  // 0: not kept
+  size_t count = 0;
+  ForEachDeclaration(style, [&](std::string_view declaration) {
     const size_t colon = declaration.find(':');
-    if (colon == npos) continue;
+    if (colon == npos) return;
     const std::string_view name = TrimHtmlSpace(declaration.substr(0, colon));
-    const auto property =
-        std::find_if(std::begin(kStyleProperties), std::end(kStyleProperties),
-                     [&](std::string_view p) { return EqualsIgnoreCase(p, name); });
-    if (property == std::end(kStyleProperties)) continue;
+    size_t k = 0;
+    while (k < kStylePropertyCount && !EqualsIgnoreCase(kStyleProperties[k].name, name)) ++k;
+    if (k == kStylePropertyCount) return;
     std::string_view value = TrimHtmlSpace(declaration.substr(colon + 1));
     // "!important" says nothing about the text's look.
     if (const size_t bang = value.rfind('!');
         bang != npos && EqualsIgnoreCase(TrimHtmlSpace(value.substr(bang + 1)), "important"))
       value = TrimHtmlSpace(value.substr(0, bang));
-    std::string safe = SafeValue(*property, value);
-    if (safe.empty()) continue;
-    std::erase_if(kept, [&](const auto& d) { return d.first == *property; });
-    kept.emplace_back(*property, std::move(safe));
+    if (!kStyleProperties[k].valid(value)) return;
+    values[k] = value;
+    order[k] = ++count;
+  });
+  if (count == 0) return false;
+  for (size_t n = 1; n <= count; ++n) {
+    const size_t k = std::find(order, order + kStylePropertyCount, n) - order;
+    if (k == kStylePropertyCount) continue;  // a later declaration took its place
+    out.append(kStyleProperties[k].name).push_back(':');
+    for (char c : values[k]) out.push_back(c == '"' ? '\'' : c);
+    out.push_back(';');
   }
-  std::string out;
-  for (const auto& [property, value] : kept)
-    out.append(property).append(":").append(value).append(";");
-  return out;
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -421,9 +483,10 @@ class HtmlSanitizer {
     if (Dropping()) return;
     size_t i = 0;
     while (i < text.size()) {
-      const size_t k = text.find_first_of(std::string_view("&\0", 2), i);
-      out_.append(text.substr(i, std::min(k, text.size()) - i));
-      if (k == npos) break;
+      size_t k = i;
+      while (k < text.size() && text[k] != '&' && text[k] != '\0') ++k;
+      out_.append(text.substr(i, k - i));
+      if (k == text.size()) break;
       i = k + 1;
       if (text[k] == '\0') continue;
       if (const size_t length = ReferenceLength(text.substr(k))) {
@@ -484,11 +547,12 @@ class HtmlSanitizer {
   }
 
   size_t StartTag(const Tag& tag, size_t end) {
-    if (const Kept kept = FindKept(tag.name); kept != Kept::kNone) {
-      if (!Dropping()) Open(kept, tag);
+    const ElementRule element = FindElement(tag.name);
+    if (element.kept != Kept::kNone) {
+      if (!Dropping()) Open(element.kept, tag);
       return end;
     }
-    const Dropped rule = DroppedRule(tag.name);
+    const Dropped rule = element.rule;
     switch (rule) {
       case Dropped::kTag:
         return end;
@@ -514,7 +578,7 @@ class HtmlSanitizer {
       if (EqualsIgnoreCase(name, cDropName_)) --nDropDepth_;
       return;
     }
-    const Kept kept = FindKept(name);
+    const Kept kept = FindElement(name).kept;
     if (kept == Kept::kBr)
       out_.append("<br>");  // "</br>" is a line break, as browsers read it
     else if (kept != Kept::kNone && nOpen_[Index(kept)] > 0)
@@ -546,9 +610,15 @@ class HtmlSanitizer {
       out_.push_back('"');
     }
     if (tag.hasStyle) {
-      // The kept values hold no quote, "&", "<" or ">": they go as they are.
-      const std::string style = SafeStyle(Decoded(tag.style));
-      if (!style.empty()) out_.append(" style=\"").append(style).append("\"");
+      // The kept values hold no double quote, "&", "<" or ">": they go as they are.
+      const size_t at = out_.size();
+      out_.append(" style=\"");
+      const bool kept = tag.style.find('&') == npos ? AppendSafeStyle(out_, tag.style)
+                                                    : AppendSafeStyle(out_, Decoded(tag.style));
+      if (kept)
+        out_.push_back('"');
+      else
+        out_.resize(at);
     }
     out_.push_back('>');
     if (IsList(kept)) aLists_.push_back(aOpen_.size());
