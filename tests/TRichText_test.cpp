@@ -19,6 +19,42 @@ std::string Contenido(std::string_view markup) {
   return R"({"cId":"r","cContent":)" + JsonEncode(Value(KXRICHTEXTENCODELITERAL(markup))) + "}";
 }
 
+// Runs a template over job data that sends `notes` as the header group CLI, `changes`
+// as the group CAM changed at the first record, and `notes` again as two detail
+// records DET.
+Ref<TDocumentoRenderizable> RunWithNotes(TKXEngine& engine, const std::string& templateText,
+                                         const Value& notes, const Value& changes) {
+  engine.SetPlantillaContent(Value(templateText));
+  engine.SetInputEncoding(Value("UTF-8"));
+  engine.OpenJob();
+  engine.SendDataVar(Value("CLI"), notes);
+  Value before = Value::NewMap();
+  for (const auto& [key, value] : changes.AsMap()) before.AsMap().SetKey(key, Value("x"));
+  engine.SendDataVar(Value("CAM"), before);
+  engine.SendDataVarAt(Value(0), Value("CAM"), changes);
+  engine.SendDetalle(Value("DET"), notes);
+  engine.SendDetalle(Value("DET"), notes);
+  engine.CloseJob();
+  return engine.RunEngine();
+}
+
+// The rich texts of every page, each with its page's number and JSON.
+struct PlacedRichText {
+  int64_t nPage;
+  std::string cPageJson;
+  Value hMap;
+};
+std::vector<PlacedRichText> RichTexts(TDocumentoRenderizable& doc) {
+  std::vector<PlacedRichText> out;
+  for (int64_t p = 1; p <= doc.TotalPaginas(); ++p) {
+    const Value page = doc.GetPagina(p);
+    const std::string json = JsonEncode(page);
+    for (const Value& o : page.Get("objetos").AsList())
+      if (o.Get("tipo").Str() == "texto_enriquecido") out.push_back({p, json, o});
+  }
+  return out;
+}
+
 const char* kRtfDocument = R"({\rtf1\ansi{\fonttbl{\f0 Arial;}}\f0 {\b Hola}\par})";
 
 TEST(TRichText, RendersTheThirtyFourKeysInOrder) {
@@ -391,32 +427,19 @@ TEST(TRichText, JobDataNeverReadsAFile) {
   const Value notes = Value::NewMap({{"nombre", "Ana"}, {"nota", html}, {"notartf", rtf}});
 
   TKXEngine engine;
-  engine.SetPlantillaContent(Value(templateText));
-  engine.SetInputEncoding(Value("UTF-8"));
-  engine.OpenJob();
-  engine.SendDataVar(Value("CLI"), notes);
-  engine.SendDataVar(Value("CAM"), Value::NewMap({{"nota", "x"}, {"notartf", "x"}}));
-  engine.SendDataVarAt(Value(0), Value("CAM"), Value::NewMap({{"nota", html}, {"notartf", rtf}}));
-  engine.SendDetalle(Value("DET"), notes);
-  engine.SendDetalle(Value("DET"), notes);
-  engine.CloseJob();
-  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  Ref<TDocumentoRenderizable> doc =
+      RunWithNotes(engine, templateText, notes, Value::NewMap({{"nota", html}, {"notartf", rtf}}));
   ASSERT_TRUE(doc) << engine.cLastError;
 
   std::vector<std::string> rich;
-  for (int64_t p = 1; p <= doc->TotalPaginas(); ++p) {
-    const Value page = doc->GetPagina(p);
-    EXPECT_EQ(JsonEncode(page).find(marker), std::string::npos) << "page " << p;
-    for (const Value& o : page.Get("objetos").AsList())
-      if (o.Get("tipo").Str() == "texto_enriquecido") rich.push_back(ValueString(o.Get("id")));
-    for (const Value& o : page.Get("objetos").AsList()) {
-      if (o.Get("tipo").Str() != "texto_enriquecido") continue;
-      // The plain variable name merges; the calls stay as they were written.
-      const std::string content = ValueString(o.Get("content"));
-      EXPECT_NE(content.find("Hola Ana {{LoadFile('" + secret + "')}} {{ hb_MemoRead("),
-                std::string::npos)
-          << content;
-    }
+  for (const PlacedRichText& r : RichTexts(*doc)) {
+    EXPECT_EQ(r.cPageJson.find(marker), std::string::npos) << "page " << r.nPage;
+    rich.push_back(ValueString(r.hMap.Get("id")));
+    // The plain variable name merges; the calls stay as they were written.
+    const std::string content = ValueString(r.hMap.Get("content"));
+    EXPECT_NE(content.find("Hola Ana {{LoadFile('" + secret + "')}} {{ hb_MemoRead("),
+              std::string::npos)
+        << content;
   }
   EXPECT_EQ(rich, (std::vector<std::string>{"hh", "hr", "ch", "cr", "dh", "dr",
                                             "T_detail_r0_0_0_text", "T_detail_r0_0_1_text",
@@ -482,48 +505,36 @@ TEST(TRichText, HostileDataLeavesNoTraceOnAnyPage) {
   const Value notes = Value::NewMap({{"nota", html}, {"notartf", rtf}, {"limpia", clean}});
 
   TKXEngine engine;
-  engine.SetPlantillaContent(Value(templateText));
-  engine.SetInputEncoding(Value("UTF-8"));
-  engine.OpenJob();
-  engine.SendDataVar(Value("CLI"), notes);
-  engine.SendDataVar(Value("CAM"), Value::NewMap({{"nota", "x"}}));
-  engine.SendDataVarAt(Value(0), Value("CAM"), Value::NewMap({{"nota", html}}));
-  engine.SendDetalle(Value("DET"), notes);
-  engine.SendDetalle(Value("DET"), notes);
-  engine.CloseJob();
-  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  Ref<TDocumentoRenderizable> doc =
+      RunWithNotes(engine, templateText, notes, Value::NewMap({{"nota", html}}));
   ASSERT_TRUE(doc) << engine.cLastError;
 
   std::vector<std::string> rich;
-  for (int64_t p = 1; p <= doc->TotalPaginas(); ++p) {
-    const Value page = doc->GetPagina(p);
-    const std::string json = JsonEncode(page);
+  for (const PlacedRichText& r : RichTexts(*doc)) {
     for (const char* trace : {"KXHOSTIL", "javascript", "onerror", "<script", "<svg"})
-      EXPECT_EQ(json.find(trace), std::string::npos) << trace << " on page " << p;
-    for (const Value& o : page.Get("objetos").AsList()) {
-      if (o.Get("tipo").Str() != "texto_enriquecido") continue;
-      const std::string id = ValueString(o.Get("id"));
-      rich.push_back(id);
-      const std::string content = ValueString(o.Get("content"));
-      if (id == "ok") {
-        EXPECT_EQ(content, clean);
-        continue;
-      }
-      if (id == "own") {
-        EXPECT_EQ(content, own);
-        continue;
-      }
-      const bool fromRtf = id == "hr" || id == "rh" || id.ends_with("_1_text");
-      std::vector<std::string> words = {"OK7", "OK8", "OK9", "OK10"};
-      if (!fromRtf) words = {"OK1", "OK2", "OK3", "OK4", "OK5", "OK6"};
-      for (const char* key : {"content", "plainContent", "rtfContent"})
-        for (const std::string& word : words)
-          EXPECT_NE(ValueString(o.Get(key)).find(word), std::string::npos)
-              << id << " " << key << " " << word;
-      // An RTF font whose name is CSS never reaches HTML.
-      if (o.Get("contentFormat").Str() == "html") {
-        EXPECT_EQ(content.find("KXFONT"), std::string::npos) << id;
-      }
+      EXPECT_EQ(r.cPageJson.find(trace), std::string::npos) << trace << " on page " << r.nPage;
+    const Value& o = r.hMap;
+    const std::string id = ValueString(o.Get("id"));
+    rich.push_back(id);
+    const std::string content = ValueString(o.Get("content"));
+    if (id == "ok") {
+      EXPECT_EQ(content, clean);
+      continue;
+    }
+    if (id == "own") {
+      EXPECT_EQ(content, own);
+      continue;
+    }
+    const bool fromRtf = id == "hr" || id == "rh" || id.ends_with("_1_text");
+    std::vector<std::string> words = {"OK7", "OK8", "OK9", "OK10"};
+    if (!fromRtf) words = {"OK1", "OK2", "OK3", "OK4", "OK5", "OK6"};
+    for (const char* key : {"content", "plainContent", "rtfContent"})
+      for (const std::string& word : words)
+        EXPECT_NE(ValueString(o.Get(key)).find(word), std::string::npos)
+            << id << " " << key << " " << word;
+    // An RTF font whose name is CSS never reaches HTML.
+    if (o.Get("contentFormat").Str() == "html") {
+      EXPECT_EQ(content.find("KXFONT"), std::string::npos) << id;
     }
   }
   EXPECT_EQ(rich, (std::vector<std::string>{"hh", "hr", "cam", "ph", "rh", "ok", "own",
