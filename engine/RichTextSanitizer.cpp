@@ -123,9 +123,9 @@ constexpr ElementRule kElements[] = {
 };
 constexpr size_t kLongestName = 9;  // "plaintext"
 
-// A name of up to eight characters as one number, lower-cased, so a tag's
-// name is found by comparing numbers ("plaintext" shares its number with
-// "plaintex" and differs in length).
+// The first eight characters of a name as one number, lower-cased, so a
+// tag's name is looked up by comparing numbers (and the one found is then
+// compared whole).
 constexpr uint64_t NameKey(std::string_view name) {
   uint64_t key = 0;
   for (size_t k = 0; k < name.size() && k < 8; ++k) {
@@ -150,7 +150,7 @@ ElementRule FindElement(std::string_view name) {
   const auto found = std::lower_bound(kElementKeys.begin(), kElementKeys.end(), key);
   if (found == kElementKeys.end() || *found != key) return kOther;
   const ElementRule& element = kElements[found - kElementKeys.begin()];
-  return element.name.size() == name.size() ? element : kOther;
+  return EqualsIgnoreCase(element.name, name) ? element : kOther;
 }
 
 // ---------------------------------------------------------------------------

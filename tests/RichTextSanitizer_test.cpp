@@ -62,6 +62,8 @@ TEST(RichTextSanitizer, CodeAndItsContentGo) {
       {"<select><option>o</option></select>b", "b"},
       {"<head><title>t</title><base href=//x><link rel=stylesheet href=x></head>b", "b"},
       {"<plaintext><p>all of it", ""},
+      // Names that only begin like one.
+      {"<plaintexts>a</plaintexts><Scripts>b</Scripts><spans>c</spans>", "abc"},
       // Elements that carry nothing run leave their text.
       {"<img src=x onerror=alert(1)>a<form action=//x><input value=v><button "
        "formaction=//x>Enviar</button></form>",
