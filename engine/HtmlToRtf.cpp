@@ -384,26 +384,29 @@ std::string KXRICHTEXTTAGRTFCONTROLS(std::string_view tag, std::string_view styl
 // CSS
 
 std::vector<std::string> KXRICHTEXTCSSVALUES(std::string_view text, std::string_view property) {
+  // Every style of every tag is read this way: the occurrences are found from
+  // the colons, which are few, rather than in a lower-cased copy per property.
   std::vector<std::string> values;
-  const std::string lower = Lower(text);
-  const std::string needle = Lower(property) + ":";
-  size_t from = 0;
-  while (true) {
-    const size_t at = lower.find(needle, from);
-    if (at == std::string::npos) break;
+  const size_t n = property.size();
+  const auto isEnd = [](char c) {
+    return c == ';' || c == '"' || c == '\'' || c == '<' || c == '>';
+  };
+  size_t from = 0;  // an occurrence starts here or later
+  for (size_t colon = text.find(':', n); colon != std::string_view::npos;
+       colon = text.find(':', colon + 1)) {
+    const size_t at = colon - n;
+    if (at < from || !EqualsIgnoreCase(text.substr(at, n), property)) continue;
     // "background-color:" is not a "color:": the name must start the text or follow a separator.
-    const bool starts = at == 0 || lower[at - 1] == ';' || lower[at - 1] == '"' ||
-                        lower[at - 1] == '\'' || IsHtmlSpace(lower[at - 1]);
-    if (!starts) {
-      from = at + 1;
-      continue;
-    }
-    const size_t begin = at + needle.size();
-    size_t end = lower.find_first_of(";\"'<>", begin);
-    if (end == std::string::npos) end = lower.size();
-    const std::string_view value = TrimHtmlSpace(text.substr(begin, end - begin));
+    const bool starts = at == 0 || text[at - 1] == ';' || text[at - 1] == '"' ||
+                        text[at - 1] == '\'' || IsHtmlSpace(text[at - 1]);
+    if (!starts) continue;
+    const size_t end = std::find_if(text.begin() + colon + 1, text.end(), isEnd) - text.begin();
+    const std::string_view value = TrimHtmlSpace(text.substr(colon + 1, end - colon - 1));
     if (!IsBlank(value)) values.emplace_back(value);
+    // The search goes on after the character that ended the value.
     from = end + 1;
+    if (end >= text.size()) break;
+    colon = end;
   }
   return values;
 }
@@ -464,12 +467,6 @@ bool KXRICHTEXTISHEXCOLOR(std::string_view text) {
 
 // ---------------------------------------------------------------------------
 // Tags, entities and RTF text
-
-// Tags and their styles split at any of HTML's white space, so a tag written
-// over two lines is still recognised.
-bool IsHtmlSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
 
 std::string_view TrimHtmlSpace(std::string_view s) {
   while (!s.empty() && IsHtmlSpace(s.front())) s.remove_prefix(1);

@@ -73,8 +73,11 @@ bool KXRICHTEXTISHEXCOLOR(std::string_view text);
 std::string KXRICHTEXTTAGNAME(std::string_view text);
 // The value of the tag's style attribute, in the tag's own case, or "".
 std::string KXRICHTEXTTAGSTYLE(std::string_view tag);
-// HTML's white space: space, tab, LF, CR and form feed.
-bool IsHtmlSpace(char c);
+// HTML's white space: space, tab, LF, CR and form feed. Tags and their styles split at
+// any of it, so a tag written over two lines is still recognised.
+inline bool IsHtmlSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
 // The text without HTML white space at either end.
 std::string_view TrimHtmlSpace(std::string_view s);
 // The character reference that starts the text, when it is one of the eight entities below

@@ -59,6 +59,9 @@ enum class Kept : uint8_t {
 constexpr std::string_view kKeptNames[] = {"p",   "div", "br", "span", "strong", "b",
                                            "em",  "i",   "u",  "s",    "strike", "sup",
                                            "sub", "ul",  "ol", "li",   "a"};
+constexpr std::string_view kEndTags[] = {
+    "</p>", "</div>",    "<br>",   "</span>", "</strong>", "</b>",  "</em>", "</i>", "</u>",
+    "</s>", "</strike>", "</sup>", "</sub>",  "</ul>",     "</ol>", "</li>", "</a>"};
 constexpr size_t kKeptCount = std::size(kKeptNames);
 
 // What becomes of an element that is not kept.
@@ -150,7 +153,11 @@ ElementRule FindElement(std::string_view name) {
   const auto found = std::lower_bound(kElementKeys.begin(), kElementKeys.end(), key);
   if (found == kElementKeys.end() || *found != key) return kOther;
   const ElementRule& element = kElements[found - kElementKeys.begin()];
-  return EqualsIgnoreCase(element.name, name) ? element : kOther;
+  // The key holds eight characters: a longer name is compared whole.
+  if (element.name.size() != name.size() ||
+      (name.size() > 8 && !EqualsIgnoreCase(element.name, name)))
+    return kOther;
+  return element;
 }
 
 // ---------------------------------------------------------------------------
@@ -335,7 +342,9 @@ bool AppendSafeStyle(std::string& out, std::string_view style) {
     if (colon == npos) return;
     const std::string_view name = TrimHtmlSpace(declaration.substr(0, colon));
     size_t k = 0;
-    while (k < kStylePropertyCount && !EqualsIgnoreCase(kStyleProperties[k].name, name)) ++k;
+    while (k < kStylePropertyCount && (kStyleProperties[k].name.size() != name.size() ||
+                                       !EqualsIgnoreCase(kStyleProperties[k].name, name)))
+      ++k;
     if (k == kStylePropertyCount) return;
     std::string_view value = TrimHtmlSpace(declaration.substr(colon + 1));
     // "!important" says nothing about the text's look.
@@ -351,7 +360,9 @@ bool AppendSafeStyle(std::string& out, std::string_view style) {
     const size_t k = std::find(order, order + kStylePropertyCount, n) - order;
     if (k == kStylePropertyCount) continue;  // a later declaration took its place
     out.append(kStyleProperties[k].name).push_back(':');
-    for (char c : values[k]) out.push_back(c == '"' ? '\'' : c);
+    const size_t at = out.size();
+    out.append(values[k]);
+    std::replace(out.begin() + at, out.end(), '"', '\'');
     out.push_back(';');
   }
   return true;
@@ -461,7 +472,11 @@ size_t ReferenceLength(std::string_view t) {
 
 class HtmlSanitizer {
  public:
-  explicit HtmlSanitizer(std::string_view html) : s_(html) { out_.reserve(html.size()); }
+  explicit HtmlSanitizer(std::string_view html) : s_(html) {
+    out_.reserve(html.size() + html.size() / 8);
+    aOpen_.reserve(32);
+    aLists_.reserve(8);
+  }
 
   std::string Run() {
     size_t pos = 0;
@@ -613,9 +628,9 @@ class HtmlSanitizer {
       // The kept values hold no double quote, "&", "<" or ">": they go as they are.
       const size_t at = out_.size();
       out_.append(" style=\"");
-      const bool kept = tag.style.find('&') == npos ? AppendSafeStyle(out_, tag.style)
-                                                    : AppendSafeStyle(out_, Decoded(tag.style));
-      if (kept)
+      const bool any = tag.style.find('&') == npos ? AppendSafeStyle(out_, tag.style)
+                                                   : AppendSafeStyle(out_, Decoded(tag.style));
+      if (any)
         out_.push_back('"');
       else
         out_.resize(at);
@@ -628,7 +643,7 @@ class HtmlSanitizer {
 
   void Pop() {
     const Kept top = aOpen_.back();
-    out_.append("</").append(kKeptNames[Index(top)]).append(">");
+    out_.append(kEndTags[Index(top)]);
     --nOpen_[Index(top)];
     if (IsList(top)) aLists_.pop_back();
     aOpen_.pop_back();
