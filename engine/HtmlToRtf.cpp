@@ -40,20 +40,8 @@ constexpr Entity kEntities[] = {
 constexpr size_t kHtmlEntities = 8;
 constexpr std::string_view kEmsp = "&emsp;";
 
-// Tags and their styles split at any of HTML's white space, so a tag written
-// over two lines is still recognised.
-bool IsHtmlSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
 bool IsHexDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-std::string_view TrimHtmlSpace(std::string_view s) {
-  while (!s.empty() && IsHtmlSpace(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsHtmlSpace(s.back())) s.remove_suffix(1);
-  return s;
 }
 
 std::string Decimal(int64_t n) {
@@ -125,18 +113,11 @@ void AppendHtmlTextAsRtf(std::string& out, std::string_view text) {
     if (amp == std::string_view::npos) break;
     AppendRtfText(out, text.substr(i, amp - i));
     const std::string_view rest = text.substr(amp);
-    uint32_t codePoint = 0;
-    const auto named = std::find_if(kEntities, kEntities + kHtmlEntities,
-                                    [&](const Entity& e) { return rest.starts_with(e.name); });
-    if (named != kEntities + kHtmlEntities) {
-      AppendRtfText(out, named->text);
-      i = amp + named->name.size();
-    } else if (rest.starts_with(kEmsp)) {
+    std::string character;
+    if (rest.starts_with(kEmsp)) {
       out.append("\\tab ");
       i = amp + kEmsp.size();
-    } else if (const size_t length = NumericReference(rest, codePoint)) {
-      std::string character;
-      AppendUtf8(character, codePoint);
+    } else if (const size_t length = AppendHtmlReference(character, rest)) {
       AppendRtfText(out, character);
       i = amp + length;
     } else {
@@ -403,26 +384,29 @@ std::string KXRICHTEXTTAGRTFCONTROLS(std::string_view tag, std::string_view styl
 // CSS
 
 std::vector<std::string> KXRICHTEXTCSSVALUES(std::string_view text, std::string_view property) {
+  // Every style of every tag is read this way: the occurrences are found from
+  // the colons, which are few, rather than in a lower-cased copy per property.
   std::vector<std::string> values;
-  const std::string lower = Lower(text);
-  const std::string needle = Lower(property) + ":";
-  size_t from = 0;
-  while (true) {
-    const size_t at = lower.find(needle, from);
-    if (at == std::string::npos) break;
+  const size_t n = property.size();
+  const auto isEnd = [](char c) {
+    return c == ';' || c == '"' || c == '\'' || c == '<' || c == '>';
+  };
+  size_t from = 0;  // an occurrence starts here or later
+  for (size_t colon = text.find(':', n); colon != std::string_view::npos;
+       colon = text.find(':', colon + 1)) {
+    const size_t at = colon - n;
+    if (at < from || !EqualsIgnoreCase(text.substr(at, n), property)) continue;
     // "background-color:" is not a "color:": the name must start the text or follow a separator.
-    const bool starts = at == 0 || lower[at - 1] == ';' || lower[at - 1] == '"' ||
-                        lower[at - 1] == '\'' || IsHtmlSpace(lower[at - 1]);
-    if (!starts) {
-      from = at + 1;
-      continue;
-    }
-    const size_t begin = at + needle.size();
-    size_t end = lower.find_first_of(";\"'<>", begin);
-    if (end == std::string::npos) end = lower.size();
-    const std::string_view value = TrimHtmlSpace(text.substr(begin, end - begin));
+    const bool starts = at == 0 || text[at - 1] == ';' || text[at - 1] == '"' ||
+                        text[at - 1] == '\'' || IsHtmlSpace(text[at - 1]);
+    if (!starts) continue;
+    const size_t end = std::find_if(text.begin() + colon + 1, text.end(), isEnd) - text.begin();
+    const std::string_view value = TrimHtmlSpace(text.substr(colon + 1, end - colon - 1));
     if (!IsBlank(value)) values.emplace_back(value);
+    // The search goes on after the character that ended the value.
     from = end + 1;
+    if (end >= text.size()) break;
+    colon = end;
   }
   return values;
 }
@@ -430,6 +414,14 @@ std::vector<std::string> KXRICHTEXTCSSVALUES(std::string_view text, std::string_
 std::string KXRICHTEXTCSSVALUE(std::string_view style, std::string_view property) {
   const std::vector<std::string> values = KXRICHTEXTCSSVALUES(style, property);
   return values.empty() ? std::string() : values.front();
+}
+
+bool IsPlainFontName(std::string_view name) {
+  const auto plain = [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '_' || static_cast<unsigned char>(c) >= 0x80 || IsHtmlSpace(c);
+  };
+  return !TrimHtmlSpace(name).empty() && std::all_of(name.begin(), name.end(), plain);
 }
 
 std::string KXRICHTEXTCLEANCSSVALUE(std::string_view value) {
@@ -475,6 +467,25 @@ bool KXRICHTEXTISHEXCOLOR(std::string_view text) {
 
 // ---------------------------------------------------------------------------
 // Tags, entities and RTF text
+
+std::string_view TrimHtmlSpace(std::string_view s) {
+  while (!s.empty() && IsHtmlSpace(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsHtmlSpace(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+size_t AppendHtmlReference(std::string& out, std::string_view text) {
+  const auto named = std::find_if(kEntities, kEntities + kHtmlEntities,
+                                  [&](const Entity& e) { return text.starts_with(e.name); });
+  if (named != kEntities + kHtmlEntities) {
+    out.append(named->text);
+    return named->name.size();
+  }
+  uint32_t codePoint = 0;
+  const size_t length = NumericReference(text, codePoint);
+  if (length > 0) AppendUtf8(out, codePoint);
+  return length;
+}
 
 std::string KXRICHTEXTTAGNAME(std::string_view text) {
   const auto space = std::find_if(text.begin(), text.end(), IsHtmlSpace);

@@ -59,6 +59,10 @@ std::string KXRICHTEXTTAGRTFCONTROLS(std::string_view tag, std::string_view styl
 std::vector<std::string> KXRICHTEXTCSSVALUES(std::string_view text, std::string_view property);
 // The first value of the property in the style text, trimmed, or "".
 std::string KXRICHTEXTCSSVALUE(std::string_view style, std::string_view property);
+// Whether a font name can stand in CSS as it is, without quotes: words of letters, digits,
+// "-", "_" and characters beyond ASCII, parted by blanks. Such a name can neither end
+// its declaration nor bring CSS of its own.
+bool IsPlainFontName(std::string_view name);
 // The value without quotes, trimmed, cut at its first comma.
 std::string KXRICHTEXTCLEANCSSVALUE(std::string_view value);
 // A lower-case "#rrggbb" for a CSS colour (hex, rgb(), rgba() or one of 17 names), else "".
@@ -69,6 +73,17 @@ bool KXRICHTEXTISHEXCOLOR(std::string_view text);
 std::string KXRICHTEXTTAGNAME(std::string_view text);
 // The value of the tag's style attribute, in the tag's own case, or "".
 std::string KXRICHTEXTTAGSTYLE(std::string_view tag);
+// HTML's white space: space, tab, LF, CR and form feed. Tags and their styles split at
+// any of it, so a tag written over two lines is still recognised.
+inline bool IsHtmlSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+}
+// The text without HTML white space at either end.
+std::string_view TrimHtmlSpace(std::string_view s);
+// The character reference that starts the text, when it is one of the eight entities below
+// or a well-formed numeric reference ("&#233;", "&#xE9;"): its character is appended to
+// `out` and its length answered; anything else appends nothing and answers 0.
+size_t AppendHtmlReference(std::string& out, std::string_view text);
 // The text with the eight entities ("&nbsp;", "&amp;", "&lt;", "&gt;", "&quot;", "&apos;",
 // "&#039;", "&euro;") decoded in one left-to-right pass.
 std::string KXRICHTEXTDECODEENTITIES(std::string_view text);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "HtmlToRtf.h"
+
 namespace kx {
 
 namespace {
@@ -149,7 +151,8 @@ bool AppendRun(std::string& out, std::string& run, const RtfCharState& state,
                const RtfFontList& fonts, const RtfColorList& colors) {
   if (IsBlank(run)) return false;
   std::string style;
-  if (const std::string* font = fonts.Find(state.font)) {
+  // A name with CSS syntax in it ("a;background:url(...)") would write a style of its own.
+  if (const std::string* font = fonts.Find(state.font); font && IsPlainFontName(*font)) {
     style.append("font-family:");
     AppendEscapedHtml(style, *font);
     style.push_back(';');
@@ -189,21 +192,30 @@ class RtfReader {
   std::string Read() {
     html_.reserve(s_.size() + 16);
     html_.append("<span>");
-    while (i_ < s_.size()) {
-      const char c = s_[i_];
-      if (c == '{') {
-        ++i_;
-        EndOfRun();
-        Push();
-      } else if (c == '}') {
-        ++i_;
-        EndOfRun();
-        Pop();
-      } else if (c == '\\') {
-        if (i_ + 1 >= s_.size()) break;
-        Escape();
-      } else {
-        RawCharacter();
+    RtfLexer lexer(s_);
+    RtfToken token;
+    while (lexer.Next(token)) {
+      switch (token.kind) {
+        case RtfToken::Kind::kOpen:
+          EndOfRun();
+          Push();
+          break;
+        case RtfToken::Kind::kClose:
+          EndOfRun();
+          Pop();
+          break;
+        case RtfToken::Kind::kText:
+          RawCharacter(token.text);
+          break;
+        case RtfToken::Kind::kWord:
+          ApplyWord(token.word, token.value);
+          break;
+        case RtfToken::Kind::kSymbol:
+          Symbol(token.text[1]);
+          break;
+        case RtfToken::Kind::kHex:
+          HexEscape(token);
+          break;
       }
     }
     EndOfRun();
@@ -250,83 +262,41 @@ class RtfReader {
     return true;
   }
 
-  void RawCharacter() {
-    const char c = s_[i_];
+  // One character, however many bytes it takes, is one fallback character.
+  void RawCharacter(std::string_view character) {
+    const char c = character[0];
     if (state_.skip || nFallback_ > 0 || c == '\0' || c == '\n' || c == '\r') {
-      // One character, however many bytes it takes, is one fallback character.
-      uint32_t cp;
-      i_ += std::max<size_t>(1, Utf8SequenceAt(s_, i_, cp));
       if (!state_.skip) TakeFallback();
       return;
     }
     SettleSurrogate();
-    if (static_cast<unsigned char>(c) < 0x80) {
+    if (static_cast<unsigned char>(c) < 0x80)
       run_.push_back(c);
-      ++i_;
-    } else {
-      i_ += AppendRawCharacter(run_, s_, i_);
-    }
+    else
+      AppendRawCharacter(run_, character, 0);
   }
 
-  void Escape() {
-    const char d = s_[i_ + 1];
+  // Any control symbol but these ("\-", "\_" ...) leaves nothing.
+  void Symbol(char d) {
     if (d == '\\' || d == '{' || d == '}') {
-      i_ += 2;
       if (state_.skip) return;
       SettleSurrogate();
       run_.push_back(d);
-    } else if (d == '\'') {
-      HexEscape();
     } else if (d == '*') {
-      i_ += 2;
       EndOfRun();
       state_.skip = true;
-    } else if (IsLetter(d)) {
-      ControlWord();
     } else if (d == '~') {
-      i_ += 2;
       if (!state_.skip) AppendCharacter(kNoBreakSpace);
-    } else {
-      // Any other control symbol ("\-", "\_" ...) leaves nothing; its character goes whole.
-      uint32_t cp;
-      i_ += 1 + std::max<size_t>(1, Utf8SequenceAt(s_, i_ + 1, cp));
     }
   }
 
-  // "\'" and the two characters after it. Two hexadecimal digits name a byte;
-  // any other two are dropped with the escape, so they never become text. A
-  // backslash or brace among them is left to the reader: it is RTF syntax, and
-  // taking it would leave a group open or closed.
-  void HexEscape() {
-    size_t j = i_ + 2;
-    size_t taken = 0;
-    bool hex = true;
-    for (; taken < 2 && j < s_.size(); ++taken) {
-      const char c = s_[j];
-      if (c == '\\' || c == '{' || c == '}') break;
-      hex = hex && IsHex(c);
-      uint32_t cp;
-      j += std::max<size_t>(1, Utf8SequenceAt(s_, j, cp));
-    }
-    const bool complete = hex && taken == 2;
-    const std::string_view digits = s_.substr(i_ + 2, j - i_ - 2);
-    i_ = j;
-    if (!complete || TakeFallback() || state_.skip) return;
-    const auto byte = static_cast<unsigned char>(HexToNumber(digits));
+  // Two hexadecimal digits name a byte; an escape without them is dropped whole.
+  void HexEscape(const RtfToken& token) {
+    if (!token.complete || TakeFallback() || state_.skip) return;
+    const auto byte = static_cast<unsigned char>(HexToNumber(token.word));
     if (byte == 0) return;
     SettleSurrogate();
     AppendUtf8(run_, Cp1252CodePoint(byte));
-  }
-
-  void ControlWord() {
-    size_t j = i_ + 1;
-    while (j < s_.size() && IsLetter(s_[j])) ++j;
-    const std::string_view word = s_.substr(i_ + 1, j - i_ - 1);
-    int32_t value = 1;
-    if (j < s_.size() && (s_[j] == '-' || IsDigit(s_[j]))) value = ReadControlNumber(s_, j);
-    if (j < s_.size() && s_[j] == ' ') ++j;
-    i_ = j;
-    ApplyWord(word, value);
   }
 
   static bool Is(std::string_view word, std::string_view known) {
@@ -334,8 +304,9 @@ class RtfReader {
   }
 
   void ApplyWord(std::string_view w, int32_t value) {
+    // A field's instruction is never text, starred by its writer or not.
     for (std::string_view destination :
-         {"fonttbl", "colortbl", "stylesheet", "info", "pict", "object"}) {
+         {"fonttbl", "colortbl", "stylesheet", "info", "pict", "object", "fldinst"}) {
       if (Is(w, destination)) {
         EndOfRun();
         state_.skip = true;
@@ -432,7 +403,6 @@ class RtfReader {
   }
 
   std::string_view s_;
-  size_t i_ = 0;
   const RtfFontList& fonts_;
   const RtfColorList& colors_;
   RtfCharState state_;
@@ -445,6 +415,61 @@ class RtfReader {
 };
 
 }  // namespace
+
+// ---------------------------------------------------------------------------
+// Lexer
+
+bool RtfLexer::Next(RtfToken& token) {
+  if (i_ >= s_.size()) return false;
+  const size_t start = i_;
+  const char c = s_[i_];
+  token = RtfToken{};
+  uint32_t cp;
+  if (c == '{') {
+    token.kind = RtfToken::Kind::kOpen;
+    ++i_;
+  } else if (c == '}') {
+    token.kind = RtfToken::Kind::kClose;
+    ++i_;
+  } else if (c != '\\') {
+    token.kind = RtfToken::Kind::kText;
+    i_ += std::max<size_t>(1, Utf8SequenceAt(s_, i_, cp));
+  } else if (i_ + 1 >= s_.size()) {
+    return false;  // a backslash at the very end ends the text
+  } else if (const char d = s_[i_ + 1]; d == '\'') {
+    // A backslash or brace among the two characters is left to the next token:
+    // it is RTF syntax, and taking it would leave a group open or closed.
+    token.kind = RtfToken::Kind::kHex;
+    size_t j = i_ + 2;
+    size_t taken = 0;
+    bool hex = true;
+    for (; taken < 2 && j < s_.size(); ++taken) {
+      const char h = s_[j];
+      if (h == '\\' || h == '{' || h == '}') break;
+      hex = hex && IsHex(h);
+      j += std::max<size_t>(1, Utf8SequenceAt(s_, j, cp));
+    }
+    token.complete = hex && taken == 2;
+    token.word = s_.substr(i_ + 2, j - i_ - 2);
+    i_ = j;
+  } else if (IsLetter(d)) {
+    token.kind = RtfToken::Kind::kWord;
+    size_t j = i_ + 1;
+    while (j < s_.size() && IsLetter(s_[j])) ++j;
+    token.word = s_.substr(i_ + 1, j - i_ - 1);
+    token.hasNumber = j < s_.size() && (s_[j] == '-' || IsDigit(s_[j]));
+    if (token.hasNumber) token.value = ReadControlNumber(s_, j);
+    token.hasBlank = j < s_.size() && s_[j] == ' ';
+    if (token.hasBlank) ++j;
+    i_ = j;
+  } else {
+    // A control symbol: its character goes whole, however many bytes it takes.
+    token.kind = RtfToken::Kind::kSymbol;
+    i_ += 1 + std::max<size_t>(1, Utf8SequenceAt(s_, i_ + 1, cp));
+  }
+  token.text = s_.substr(start, i_ - start);
+  return true;
+}
 
 // ---------------------------------------------------------------------------
 // Font list

@@ -13,9 +13,12 @@
 // are a flat stack that stores a run of equal states once), the font table is
 // kept by the numbers it defines rather than up to the highest one, control
 // word numbers saturate, and every text taken from the input is escaped for
-// HTML. The HTML is valid UTF-8 and holds no NUL.
+// HTML; a font name goes into a style only when it is plain words, so it can
+// write no CSS of its own. The HTML is valid UTF-8 and holds no NUL, and the
+// rich-text sanitizer passes it unchanged.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -42,6 +45,40 @@ struct RtfCharState {
   int32_t background = 0;  // "\highlight"; 0 = not set
   int32_t uc = 1;          // fallback characters after a "\u"
   bool operator==(const RtfCharState&) const = default;
+};
+
+// One token of RTF syntax. The reader below and the rich-text sanitizer both
+// split RTF with `RtfLexer`, so what one drops is what the other would have read.
+struct RtfToken {
+  enum class Kind : uint8_t {
+    kOpen,    // "{"
+    kClose,   // "}"
+    kText,    // one character: a well-formed UTF-8 sequence, else one byte
+    kWord,    // a control word: letters, an optional number, the one blank that ends it
+    kSymbol,  // a backslash and the character after it ("\\", "\{", "\~", "\*", "\-" ...)
+    kHex,     // "\'" and up to two characters (fewer before a backslash or a brace)
+  };
+  Kind kind = Kind::kText;
+  std::string_view text;   // the token's bytes
+  std::string_view word;   // kWord: its letters; kHex: the characters after "\'"
+  int32_t value = 1;       // kWord: its number (saturating), 1 without one
+  bool hasNumber = false;  // kWord: a number follows the letters
+  bool hasBlank = false;   // kWord: the blank that ends it is part of it
+  bool complete = false;   // kHex: two hexadecimal digits
+};
+
+// Splits RTF into tokens, one pass, no recursion.
+class RtfLexer {
+ public:
+  explicit RtfLexer(std::string_view text) : s_(text) {}
+  // The next token; false at the end of the text, or at a backslash that is its last byte.
+  bool Next(RtfToken& token);
+  // Moves past up to n bytes: the binary data of "\binN".
+  void Skip(size_t n) { i_ += std::min(n, s_.size() - i_); }
+
+ private:
+  std::string_view s_;
+  size_t i_ = 0;
 };
 
 // The font table by font number: only the numbers the table defines take room.

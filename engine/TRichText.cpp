@@ -4,6 +4,7 @@
 
 #include "FormulaSyntax.h"
 #include "HtmlToRtf.h"
+#include "RichTextSanitizer.h"
 #include "RtfToHtml.h"
 #include "TContextoEjecucion.h"
 
@@ -93,10 +94,16 @@ Value TRichText::GenerarRenderizable(TContextoEjecucion& context) {
   const RichTextEvaluator evaluate = [&context](std::string_view expression) {
     return Value(ValorAString(context.EvaluarFormula(Value(expression))));
   };
-  const Value content(KXRICHTEXTINTERPOLATE(evaluated, KXRICHTEXTDETECTFORMAT(evaluated), evaluate,
-                                            KXRICHTEXTCONTENTSOURCE(cContent)));
+  const std::string written = KXRICHTEXTDETECTFORMAT(evaluated);
+  const RichTextSource source = KXRICHTEXTCONTENTSOURCE(cContent);
+  std::string filled = KXRICHTEXTINTERPOLATE(evaluated, written, evaluate, source);
   // Filled placeholders may change the format: plain text that received HTML is HTML.
-  const Value format(KXRICHTEXTDETECTFORMAT(content));
+  const Value format(KXRICHTEXTDETECTFORMAT(Value(filled)));
+  // Markup from job data is drawn only once made safe: a content that carries data,
+  // or markup a placeholder's value brought into plain text.
+  if (source == RichTextSource::kData || format.Str() != written)
+    filled = KXRICHTEXTSANITIZE(filled, format.Str());
+  const Value content(std::move(filled));
   const std::string plain = KXRICHTEXTPLAINTEXT(content, format);
   const Value padding = PaddingRenderizable();
 

@@ -13,8 +13,12 @@
 // Placeholder values are written so that they cannot change the structure of
 // their content: into HTML escaped (an RTF value converted to HTML), into RTF
 // with the RTF-text rule (backslash, braces and non-ASCII escaped), into plain
-// text as they are. The object keeps no cache: every rendering evaluates the
-// content and every placeholder again.
+// text as they are. Markup that job data brought (a content from data, or a
+// plain-text content that a placeholder's value turned into HTML or RTF) is
+// sanitized before the plain-text and RTF forms are made from it, so every
+// form of the map is safe to draw; the template's own markup stays as
+// written. The object keeps no cache: every rendering evaluates the content
+// and every placeholder again.
 #pragma once
 
 #include <cstdint>

@@ -55,6 +55,8 @@ TEST(RtfToHtml, DestinationsAndSymbols) {
       {R"({\*\generator x;}y)", "<span>y</span>"},
       {R"({\info{\title t}}y)", "<span>y</span>"},
       {R"({\stylesheet{\s0 Normal;}}{\pict 0102}{\object o}y)", "<span>y</span>"},
+      // A field shows its result; its instruction is no text, with or without the star.
+      {R"({\field{\fldinst HYPERLINK "http://x"}{\fldrslt enlace}})", "<span>enlace</span>"},
       {R"(a\{b\}c\\d)", "<span>a{b}c\\d</span>"},
       // A no-break space stays; the optional and the no-break hyphen leave nothing.
       {R"(a\~b\-c\_d)",
@@ -169,7 +171,8 @@ TEST(RtfToHtml, RawBytesAreUtf8WhenTheyFormIt) {
 }
 
 // Mends: numbers saturate (a font number of four billion does not wrap round to font 0),
-// colour components are clamped, and a font name cannot leave its style attribute.
+// colour components are clamped, and a font name cannot leave its style attribute nor
+// write a declaration of its own: only plain words are written.
 TEST(RtfToHtml, HostileNumbersAndNames) {
   ExpectConversions({
       {R"({\fonttbl{\f0 Arial;}}\f4294967296 x)", "<span>x</span>"},
@@ -179,8 +182,10 @@ TEST(RtfToHtml, HostileNumbersAndNames) {
        R"(<span><span style="font-size:1073741823.50pt;">x</span></span>)"},
       {R"({\colortbl;\red300\green-5\blue99999999999;}\cf1 x\cf99999999999 y)",
        R"(<span><span style="color:#FF00FF;">x</span>y</span>)"},
-      {R"({\fonttbl{\f0 a"><script>x;}}\f0 t)",
-       R"(<span><span style="font-family:a&quot;&gt;&lt;script&gt;x;">t</span></span>)"},
+      {R"({\fonttbl{\f0 a"><script>x;}}\f0 t)", "<span>t</span>"},
+      {R"({\fonttbl{\f0 x:y\}background:url(http://h/p.png)\{;}}\f0 t)", "<span>t</span>"},
+      {"{\\fonttbl{\\f0 \\fswiss Helvetica;}{\\f1 DejaVu  Serif \xC3\xA9;}}\\f0 a\\f1 b",
+       "<span>a<span style=\"font-family:DejaVu  Serif \xC3\xA9;\">b</span></span>"},
   });
 }
 

@@ -19,6 +19,42 @@ std::string Contenido(std::string_view markup) {
   return R"({"cId":"r","cContent":)" + JsonEncode(Value(KXRICHTEXTENCODELITERAL(markup))) + "}";
 }
 
+// Runs a template over job data that sends `notes` as the header group CLI, `changes`
+// as the group CAM changed at the first record, and `notes` again as two detail
+// records DET.
+Ref<TDocumentoRenderizable> RunWithNotes(TKXEngine& engine, const std::string& templateText,
+                                         const Value& notes, const Value& changes) {
+  engine.SetPlantillaContent(Value(templateText));
+  engine.SetInputEncoding(Value("UTF-8"));
+  engine.OpenJob();
+  engine.SendDataVar(Value("CLI"), notes);
+  Value before = Value::NewMap();
+  for (const auto& [key, value] : changes.AsMap()) before.AsMap().SetKey(key, Value("x"));
+  engine.SendDataVar(Value("CAM"), before);
+  engine.SendDataVarAt(Value(0), Value("CAM"), changes);
+  engine.SendDetalle(Value("DET"), notes);
+  engine.SendDetalle(Value("DET"), notes);
+  engine.CloseJob();
+  return engine.RunEngine();
+}
+
+// The rich texts of every page, each with its page's number and JSON.
+struct PlacedRichText {
+  int64_t nPage;
+  std::string cPageJson;
+  Value hMap;
+};
+std::vector<PlacedRichText> RichTexts(TDocumentoRenderizable& doc) {
+  std::vector<PlacedRichText> out;
+  for (int64_t p = 1; p <= doc.TotalPaginas(); ++p) {
+    const Value page = doc.GetPagina(p);
+    const std::string json = JsonEncode(page);
+    for (const Value& o : page.Get("objetos").AsList())
+      if (o.Get("tipo").Str() == "texto_enriquecido") out.push_back({p, json, o});
+  }
+  return out;
+}
+
 const char* kRtfDocument = R"({\rtf1\ansi{\fonttbl{\f0 Arial;}}\f0 {\b Hola}\par})";
 
 TEST(TRichText, RendersTheThirtyFourKeysInOrder) {
@@ -391,32 +427,19 @@ TEST(TRichText, JobDataNeverReadsAFile) {
   const Value notes = Value::NewMap({{"nombre", "Ana"}, {"nota", html}, {"notartf", rtf}});
 
   TKXEngine engine;
-  engine.SetPlantillaContent(Value(templateText));
-  engine.SetInputEncoding(Value("UTF-8"));
-  engine.OpenJob();
-  engine.SendDataVar(Value("CLI"), notes);
-  engine.SendDataVar(Value("CAM"), Value::NewMap({{"nota", "x"}, {"notartf", "x"}}));
-  engine.SendDataVarAt(Value(0), Value("CAM"), Value::NewMap({{"nota", html}, {"notartf", rtf}}));
-  engine.SendDetalle(Value("DET"), notes);
-  engine.SendDetalle(Value("DET"), notes);
-  engine.CloseJob();
-  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  Ref<TDocumentoRenderizable> doc =
+      RunWithNotes(engine, templateText, notes, Value::NewMap({{"nota", html}, {"notartf", rtf}}));
   ASSERT_TRUE(doc) << engine.cLastError;
 
   std::vector<std::string> rich;
-  for (int64_t p = 1; p <= doc->TotalPaginas(); ++p) {
-    const Value page = doc->GetPagina(p);
-    EXPECT_EQ(JsonEncode(page).find(marker), std::string::npos) << "page " << p;
-    for (const Value& o : page.Get("objetos").AsList())
-      if (o.Get("tipo").Str() == "texto_enriquecido") rich.push_back(ValueString(o.Get("id")));
-    for (const Value& o : page.Get("objetos").AsList()) {
-      if (o.Get("tipo").Str() != "texto_enriquecido") continue;
-      // The plain variable name merges; the calls stay as they were written.
-      const std::string content = ValueString(o.Get("content"));
-      EXPECT_NE(content.find("Hola Ana {{LoadFile('" + secret + "')}} {{ hb_MemoRead("),
-                std::string::npos)
-          << content;
-    }
+  for (const PlacedRichText& r : RichTexts(*doc)) {
+    EXPECT_EQ(r.cPageJson.find(marker), std::string::npos) << "page " << r.nPage;
+    rich.push_back(ValueString(r.hMap.Get("id")));
+    // The plain variable name merges; the calls stay as they were written.
+    const std::string content = ValueString(r.hMap.Get("content"));
+    EXPECT_NE(content.find("Hola Ana {{LoadFile('" + secret + "')}} {{ hb_MemoRead("),
+              std::string::npos)
+        << content;
   }
   EXPECT_EQ(rich, (std::vector<std::string>{"hh", "hr", "ch", "cr", "dh", "dr",
                                             "T_detail_r0_0_0_text", "T_detail_r0_0_1_text",
@@ -427,6 +450,96 @@ TEST(TRichText, JobDataNeverReadsAFile) {
   // The same call written in the template does read the file: the probe can see a leak.
   Rendered own(Contenido("<p>" + calls + "</p>"));
   EXPECT_NE(own.Render().Get("content").Str().find(marker), std::string::npos);
+}
+
+// Hostile markup sent as job data: every piece that runs, fetches or embeds
+// carries the marker, every piece of text to keep is an "OK" word. Through a
+// real run (header data, a variable change, detail records in table cells,
+// a placeholder that brings markup into plain text, RTF converted into a
+// template's HTML) no page holds the marker, and every word is still there.
+// The template's own HTML stays as written, and a clean letter from data
+// comes through unchanged.
+TEST(TRichText, HostileDataLeavesNoTraceOnAnyPage) {
+  const std::string html =
+      R"~(<p onclick="KXHOSTIL()">OK1 <script>KXHOSTIL()</script><img src=x onerror="KXHOSTIL()">)~"
+      R"~(<a href="javascript:KXHOSTIL()">OK2</a> <a href="java&#x09;script:KXHOSTIL()">OK3</a> )~"
+      R"~(<a href=" JaVaScRiPt:KXHOSTIL()" onmouseover="KXHOSTIL()">OK4</a> )~"
+      R"~(<span style="background:url(javascript:KXHOSTIL);color:red">OK5</span>)~"
+      R"~(<svg onload="KXHOSTIL()"><circle r="1"/></svg><iframe src="https://KXHOSTIL/"></iframe>)~"
+      R"~(<object data="KXHOSTIL.swf">KXHOSTIL</object><embed src="KXHOSTIL.swf">)~"
+      R"~(<form action="https://KXHOSTIL/"><input name="KXHOSTIL" value="KXHOSTIL">)~"
+      R"~(<button formaction="https://KXHOSTIL/">OK6</button></form>)~"
+      R"~(<meta http-equiv="refresh" content="0;url=https://KXHOSTIL/">)~"
+      R"~(<style>p{background:url(https://KXHOSTIL/)}</style><!-- KXHOSTIL -->)~"
+      R"~(<math><mi xlink:href="javascript:KXHOSTIL()">KXHOSTIL</mi></math></p>)~";
+  const std::string rtf =
+      R"~({\rtf1\ansi{\fonttbl{\f0 Arial;}{\f1 Evil url(http://KXFONT/f.png);}}\f0 OK7 )~"
+      R"~({\field{\*\fldinst INCLUDEPICTURE "http://KXHOSTIL/p.png" \\d}{\fldrslt OK8}} )~"
+      R"~({\field{\fldinst HYPERLINK "http://KXHOSTIL/"}{\fldrslt OK9}} )~"
+      R"~({\field{\*\fldinst INCLUDETEXT "C:\\\\KXHOSTIL.txt"}{\fldrslt }})~"
+      R"~({\pict\pngblip KXHOSTIL}{\*\shppict{\pict KXHOSTIL}}{\nonshppict{\pict KXHOSTIL}})~"
+      R"~({\object\objemb{\*\objclass KXHOSTIL}{\*\objdata KXHOSTIL}}{\f1 OK10}})~";
+  const std::string clean =
+      R"~(<p style="text-align:center;"><strong>a</strong> <b>b</b> <em>c</em> <i>d</i> <u>e</u> )~"
+      R"~(<s>f</s> <strike>g</strike> <sup>h</sup><sub>i</sub> <span style="color:#336699;)~"
+      R"~(background-color:#ffff00;font-family:Georgia, serif;font-size:12pt;font-weight:bold;)~"
+      R"~(font-style:italic;text-decoration:underline;">j</span></p><ul><li>k</li></ul><ol>)~"
+      R"~(<li>l</li></ol><div>m<br>n &amp; &lt;o&gt; &#233;</div><p><a href="https://example.com/)~"
+      R"~(?a=1&amp;b=2">p</a> <a href="mailto:q@example.com">q</a></p>)~";
+  const std::string own =
+      R"~(<p class="firma" onclick="f()"><img src="logo.png"> Atentamente</p>)~";
+
+  const std::string richText = R"({"cType":"richText","nWidth":100,"nHeight":8,"cId":)";
+  const std::string cell = R"({"nWidth":50,"hContent":{"cType":"richText","hObject":{"cContent":)";
+  const auto object = [&](std::string_view id, std::string_view formula) {
+    return richText + JsonEncode(Value(id)) + R"(,"cContent":)" + JsonEncode(Value(formula)) + "},";
+  };
+  const std::string templateText =
+      R"({"cFormatVersion":"1.0","nPaperWidth":210,"nPaperHeight":297,"aObjects":[)" +
+      object("hh", "CLI.nota") + object("hr", "CLI.notartf") + object("cam", "CAM.nota") +
+      object("ph", "'Estimado: {{CLI.nota}}'") + object("rh", "'<div>{{CLI.notartf}}</div>'") +
+      object("ok", "CLI.limpia") + object("own", KXRICHTEXTENCODELITERAL(own)) +
+      R"({"cType":"TTable","cId":"T","nTop":60,"nWidth":100,"nHeight":200,
+       "hSections":{"detail":{"aLines":[{"nHeight":8,"aCells":[)" +
+      cell + R"("DET.nota"}}},)" + cell + R"("DET.notartf"}}}]}]}}}]})";
+  const Value notes = Value::NewMap({{"nota", html}, {"notartf", rtf}, {"limpia", clean}});
+
+  TKXEngine engine;
+  Ref<TDocumentoRenderizable> doc =
+      RunWithNotes(engine, templateText, notes, Value::NewMap({{"nota", html}}));
+  ASSERT_TRUE(doc) << engine.cLastError;
+
+  std::vector<std::string> rich;
+  for (const PlacedRichText& r : RichTexts(*doc)) {
+    for (const char* trace : {"KXHOSTIL", "javascript", "onerror", "<script", "<svg"})
+      EXPECT_EQ(r.cPageJson.find(trace), std::string::npos) << trace << " on page " << r.nPage;
+    const Value& o = r.hMap;
+    const std::string id = ValueString(o.Get("id"));
+    rich.push_back(id);
+    const std::string content = ValueString(o.Get("content"));
+    if (id == "ok") {
+      EXPECT_EQ(content, clean);
+      continue;
+    }
+    if (id == "own") {
+      EXPECT_EQ(content, own);
+      continue;
+    }
+    const bool fromRtf = id == "hr" || id == "rh" || id.ends_with("_1_text");
+    std::vector<std::string> words = {"OK7", "OK8", "OK9", "OK10"};
+    if (!fromRtf) words = {"OK1", "OK2", "OK3", "OK4", "OK5", "OK6"};
+    for (const char* key : {"content", "plainContent", "rtfContent"})
+      for (const std::string& word : words)
+        EXPECT_NE(ValueString(o.Get(key)).find(word), std::string::npos)
+            << id << " " << key << " " << word;
+    // An RTF font whose name is CSS never reaches HTML.
+    if (o.Get("contentFormat").Str() == "html") {
+      EXPECT_EQ(content.find("KXFONT"), std::string::npos) << id;
+    }
+  }
+  EXPECT_EQ(rich, (std::vector<std::string>{"hh", "hr", "cam", "ph", "rh", "ok", "own",
+                                            "T_detail_r0_0_0_text", "T_detail_r0_0_1_text",
+                                            "T_detail_r1_0_0_text", "T_detail_r1_0_1_text"}));
 }
 
 }  // namespace
