@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__x86_64__)
@@ -339,9 +340,10 @@ void ConsoleWriteError(std::string_view text) {
 
 namespace {
 
-// Written by the handler, read by the program: the one kind of object a
-// signal handler may store to.
-volatile sig_atomic_t gStopSignal = 0;
+// Written by the handler, read by the program, from any of its threads: a
+// lock-free atomic, which a signal handler may store to.
+std::atomic<int> gStopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void NoteStopSignal(int signal) {
   gStopSignal = signal;
@@ -392,6 +394,18 @@ void InstallStopSignalHandlers() {
 
 int StopSignal() {
   return gStopSignal;
+}
+
+uint64_t MemoryLimit() {
+  uint64_t limit = UINT64_MAX;
+  struct rlimit space {};
+  if (::getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY)
+    limit = static_cast<uint64_t>(space.rlim_cur);
+  const long pages = ::sysconf(_SC_PHYS_PAGES);
+  const long pageSize = ::sysconf(_SC_PAGESIZE);
+  if (pages > 0 && pageSize > 0)
+    limit = std::min(limit, static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize));
+  return limit;
 }
 
 }  // namespace kx::platform

@@ -128,7 +128,12 @@ void PrepareLargeHeap(size_t bytes);
 // of dying where it stands. Each handler serves once: a second such signal
 // ends the process the default way. Installing clears any noted signal.
 void InstallStopSignalHandlers();
-// The stop signal noted since the handlers were installed, or 0.
+// The stop signal noted since the handlers were installed, or 0; any thread may ask.
 int StopSignal();
+
+// The most memory this process can have, in bytes: the smaller of its
+// address-space limit (ulimit -v), when one is set, and the machine's
+// physical memory; UINT64_MAX when neither is known.
+uint64_t MemoryLimit();
 
 }  // namespace kx::platform

@@ -1,8 +1,11 @@
 #include "Platform.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <string>
@@ -106,6 +109,28 @@ TEST(PlatformDeathTest, AStopSignalIsNotedOnceThenEndsTheProcess) {
     std::exit(0);
   };
   EXPECT_EXIT(twice(), ::testing::KilledBySignal(SIGTERM), "");
+}
+
+// The address-space limit is the process's: each case runs in a child,
+// which only looks and exits.
+TEST(PlatformDeathTest, MemoryLimitIsTheSmallerOfTheAddressSpaceLimitAndTheMachine) {
+  const uint64_t machine =
+      static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  struct rlimit space {};
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &space), 0);
+  if (space.rlim_cur == RLIM_INFINITY) {
+    EXPECT_EQ(platform::MemoryLimit(), machine);
+  }
+  for (uint64_t limit : {uint64_t{1} << 30, machine + (uint64_t{1} << 30)}) {
+    auto limited = [&] {
+      const struct rlimit lower = {static_cast<rlim_t>(limit), space.rlim_max};
+      const bool set = setrlimit(RLIMIT_AS, &lower) == 0;
+      _exit(set && platform::MemoryLimit() == std::min(limit, machine) ? 0 : 1);
+    };
+    if (space.rlim_max == RLIM_INFINITY || limit <= space.rlim_max) {
+      EXPECT_EXIT(limited(), ::testing::ExitedWithCode(0), "") << limit;
+    }
+  }
 }
 
 // A temporary file made in a folder of the test's own.
