@@ -29,6 +29,7 @@ TEST(LastPageOverflow, ArgumentParsing) {
       {{"0.5"}, 170, false, false},
       {{"12abc"}, 12, false, false},
       {{"2.7"}, 2, false, false},
+      {{"99999999999999999999"}, INT64_MAX, false, false},
       {{"9328", " PROGRESS "}, 9328, true, false},
       {{"10", "progressx", "changes"}, 10, false, true},
       {{"10", "", " Changes"}, 10, false, true},
@@ -214,43 +215,101 @@ TEST(LastPageOverflow, APageThatCannotBeSpooledFailsTheRunWithTheEnginesMessage)
   EXPECT_NE(run.out.find("\nsuccess=no"), std::string::npos);
 }
 
-// A stop signal, noted wherever it comes, cancels the run at the engine's
-// next report or is seen right after it; either way the engine is ended,
-// its spool erased, and the exit code is 128 + the signal.
-TEST(LastPageOverflow, AStopSignalEndsTheRunAndErasesItsSpool) {
+// A stop signal, noted wherever it comes, ends the program at its next
+// check: before the first record and between batches of them, at the
+// engine's next report, right after the run, before each page read back.
+// The program asks nothing more once it has seen the stop, ends the
+// document (erasing its spool), and hands the exit code, 128 + the signal,
+// to the `stopped` hook before the engine gives its memory back.
+TEST(LastPageOverflow, AStopSignalEndsTheProgramAtItsNextCheckAndErasesItsSpool) {
+  enum Cuando { kPregunta, kSpool, kTrasElRun };
   struct Row {
     const char* name;
-    int fromQuestion;  // the stop flag is up from this question on (0: never by itself)
-    bool afterRun;     // the flag goes up once the run has answered
+    const char* records;
+    Cuando when;
+    int questions;  // the flag goes up at this question (after the run, when so)
     const char* pages;
   } rows[] = {
-      {"at the run's first report", 1, false, "\npages=0\n"},
-      {"at a later report", 2, false, "\npages=0\n"},
-      {"after the run", 0, true, "\npages=170\n"},
+      {"before the first record", "9328", kPregunta, 1, "\npages=0\n"},
+      {"amid the records", "1000000", kPregunta, 3, "\npages=0\n"},
+      // The run spools its pages from the first one: it is under way.
+      {"during the run", "20000", kSpool, 0, "\npages=0\n"},
+      {"right after the run", "9328", kTrasElRun, 1, "\npages=170\n"},
+      {"amid the page reads", "9328", kTrasElRun, 6, "\npages=170\n"},
   };
   for (const Row& r : rows) {
+    TempDir tmp;
     int questions = 0;
+    int afterStop = 0;  // questions asked once the flag was up
     int signal = 0;
+    bool runDone = false;
+    int stoppedCode = 0;
+    size_t spoolAtStop = 0;
     LastPageOverflowHooks hooks;
     hooks.stopSignal = [&] {
-      ++questions;
-      if (r.fromQuestion > 0 && questions >= r.fromQuestion) signal = SIGTERM;
+      if (signal != 0) {
+        ++afterStop;
+        return signal;
+      }
+      const bool counting = r.when == kPregunta || (r.when == kTrasElRun && runDone);
+      if (counting && ++questions >= r.questions) signal = SIGTERM;
+      if (r.when == kSpool && !SpoolFiles(tmp.path()).empty()) signal = SIGTERM;
       return signal;
     };
-    if (r.afterRun) hooks.afterRun = [&](TDocumentoRenderizable&) { signal = SIGTERM; };
-    SampleRun run = RunSampleJob(hooks);
+    hooks.afterRun = [&](TDocumentoRenderizable&) { runDone = true; };
+    hooks.stopped = [&](int code) {
+      stoppedCode = code;
+      spoolAtStop = SpoolFiles(tmp.path()).size();
+    };
+    SampleRun run = RunSampleJob(hooks, tmp.path(), r.records);
     EXPECT_EQ(run.code, 128 + SIGTERM) << r.name;
     EXPECT_EQ(run.err,
               "test_engine_lastpage_overflow: stopped by signal " + std::to_string(SIGTERM) + "\n")
         << r.name;
     EXPECT_EQ(Lines(run.out), 31u) << r.name;
     EXPECT_NE(run.out.find(r.pages), std::string::npos) << r.name << run.out;
+    // Not a page read once the stop came, the last one least of all.
+    EXPECT_NE(run.out.find("\nlast=no\n"), std::string::npos) << r.name;
     EXPECT_NE(run.out.find("\nsuccess=no"), std::string::npos) << r.name;
-    if (r.afterRun) {
-      EXPECT_GT(run.spoolFiles, 0u) << r.name;
-    }
+    EXPECT_LE(afterStop, 1) << r.name;
+    EXPECT_EQ(stoppedCode, 128 + SIGTERM) << r.name;
+    EXPECT_EQ(spoolAtStop, 0u) << r.name;
     EXPECT_TRUE(run.left.empty()) << r.name;
   }
+}
+
+// A record count is refused, before anything is done, when its records
+// would not fit in the memory the process may have: at kBytesPorRegistro a
+// record (kBytesPorRegistroConCambio with a variable change per record),
+// beyond kBytesBase.
+TEST(LastPageOverflow, ARecordCountMemoryCannotHoldIsRefused) {
+  constexpr uint64_t MiB = uint64_t{1} << 20;
+  struct Row {
+    uint64_t memory;
+    bool changes;
+    int64_t most;
+  } rows[] = {
+      {0, false, 0},
+      {128 * MiB, false, 0},
+      {128 * MiB + 399, false, 0},
+      {128 * MiB + 400, false, 1},
+      {512 * MiB, false, 1006632},
+      {512 * MiB, true, 473709},
+      {3072 * MiB, false, 7717519},
+      {UINT64_MAX, false, static_cast<int64_t>((UINT64_MAX - 128 * MiB) / 400)},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(MaxRecords(r.memory, r.changes), r.most) << r.memory << (r.changes ? " changes" : "");
+  }
+  // No machine holds a count of twenty digits: it is refused at once.
+  std::string out;
+  std::string err;
+  EXPECT_EQ(MAIN({"99999999999999999999"}, out, err), 1);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err.rfind("test_engine_lastpage_overflow: too many records for memory: at most ", 0),
+            0u)
+      << err;
+  EXPECT_EQ(Lines(err), 1u);
 }
 
 // The console entry's own path: the real handler notes the signal, the

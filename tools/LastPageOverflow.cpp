@@ -4,8 +4,11 @@
 #include <kxengine/Platform.h>
 #include <kxengine/TKXEngine.h>
 
+#include <array>
 #include <cmath>
 #include <iterator>
+#include <memory>
+#include <new>
 #include <utility>
 
 #include "TConectorDatos.h"
@@ -28,6 +31,10 @@ constexpr int64_t kPaginasMuestra = 170;
 constexpr int64_t kRegistrosSerieFinal = 11;
 // The VAT rates the records take in turn.
 constexpr int64_t kTiposIva[] = {0, 4, 5, 10, 21};
+// The input asks for a stop signal, and looks whether the engine has
+// refused input, once per this many records: well under a millisecond
+// apart, at no cost a run can measure.
+constexpr int64_t kRegistrosPorLote = 1024;
 
 std::string Seconds(double ms) {
   return FormatFixed(ms / 1000.0, 2);
@@ -92,13 +99,19 @@ void MakeTextsUnique(Value& rec, int64_t i, int64_t rate) {
   rec.Set("impiva", Value::Real(std::round(base * static_cast<double>(rate)) / 100.0, 2));
 }
 
-// The job's variables, then N detail records made from the sample rows in turn.
-void SendSampleJob(TKXEngine& engine, const SampleData& sample, const LastPageOverflowArgs& a) {
+// The job's variables, then N detail records made from the sample rows in
+// turn. A stop signal ends the input, and so does an input call that memory
+// ran out in (the engine then ignores the rest of the job's input, and its
+// run fails with the reason): neither waits for the records still to come.
+void SendSampleJob(TKXEngine& engine, const SampleData& sample, const LastPageOverflowArgs& a,
+                   const std::function<int()>& stopSignal) {
   const int64_t n = a.nRecords;
   if (const Map* groups = sample.data.Get("DataVar").MapPtr()) {
     for (const Map::Entry& g : *groups) engine.SendDataVar(g.key, SampleRecordLarge(g.value));
   }
   for (int64_t i = 1; sample.Count() > 0 && i <= n; ++i) {
+    if ((i - 1) % kRegistrosPorLote == 0 && (stopSignal() != 0 || !engine.cLastError.empty()))
+      return;
     Value rec = SampleLedgerRecord(sample.plainRows, i, n);
     if (a.lUniqueTexts) {
       MakeTextsUnique(rec, i, kTiposIva[(i - 1) % std::size(kTiposIva)]);
@@ -162,6 +175,87 @@ std::string FirstFailure(const std::vector<Check>& checks) {
   return "";
 }
 
+std::string Gib(uint64_t bytes) {
+  return FormatFixed(static_cast<double>(bytes) / static_cast<double>(uint64_t{1} << 30), 2);
+}
+
+// Why a record count is refused, or "" when the run may go ahead.
+std::string Refusal(const LastPageOverflowArgs& a) {
+  const uint64_t memory = platform::MemoryLimit();
+  const int64_t most = MaxRecords(memory, a.lChanges);
+  if (a.nRecords <= most) return "";
+  return "too many records for memory: at most " + std::to_string(most) + " fit in the " +
+         Gib(memory) + " GiB this process may use, at about " +
+         std::to_string(a.lChanges ? kBytesPorRegistroConCambio : kBytesPorRegistro) +
+         " bytes each";
+}
+
+// Work of the program's own that memory may run out in (the engine's calls
+// answer for theirs): the first stage it ran out in is noted, and the work
+// of every later stage is skipped.
+class MemoryGuard {
+ public:
+  template <class Work>
+  void Run(const char* stage, Work&& work) {
+    if (cEtapa) return;
+    try {
+      work();
+    } catch (const std::bad_alloc&) {
+      cEtapa = stage;
+    }
+  }
+  bool Failed() const { return cEtapa != nullptr; }
+  std::string Reason() const {
+    return std::string("out of memory while ") + (cEtapa ? cEtapa : "");
+  }
+
+ private:
+  const char* cEtapa = nullptr;
+};
+
+// Memory held back for the report. When memory runs out sending the job,
+// the heap can be so full that even letting the job's data go, which makes
+// a few small blocks first, fails: giving this back makes room for that.
+// In blocks small enough to come from the heap, which keeps them for the
+// next requests instead of handing them back to the system.
+class MemoryReserve {
+ public:
+  MemoryReserve() {
+    for (auto& block : aBloques) block = std::make_unique<char[]>(kBloque);
+  }
+  void Release() {
+    for (auto& block : aBloques) block.reset();
+  }
+
+ private:
+  static constexpr size_t kBloque = size_t{32} << 10;
+  std::array<std::unique_ptr<char[]>, 32> aBloques;
+};
+
+// The line on standard error that says why the program failed.
+std::string ErrorLine(std::string_view reason) {
+  return std::string(kProgram) + ": " + OneLine(reason) + "\n";
+}
+
+std::string StoppedBy(int signal) {
+  return "stopped by signal " + std::to_string(signal);
+}
+
+int RunJob(const LastPageOverflowArgs& a, std::string& out, std::string& err,
+           const LastPageOverflowHooks& hooks);
+
+// The end of a program that an exception reached: memory ran out where it
+// cannot go on without (making its report), or its own code failed. What it
+// made has unwound by now, its spool erased with its engine; a report cut
+// short is no report.
+int Failed(const std::exception& ex, std::string& out, std::string& err) {
+  out.clear();
+  const bool memory = dynamic_cast<const std::bad_alloc*>(&ex) != nullptr;
+  err += ErrorLine(memory ? std::string("out of memory")
+                          : std::string("internal error: ") + ex.what());
+  return 1;
+}
+
 }  // namespace
 
 LastPageOverflowArgs ParseLastPageOverflowArgs(const std::vector<std::string>& args) {
@@ -175,6 +269,13 @@ LastPageOverflowArgs ParseLastPageOverflowArgs(const std::vector<std::string>& a
   if (args.size() > 1) parsed.lProgress = Lower(AllTrim(args[1])) == "progress";
   if (args.size() > 2) parsed.lChanges = Lower(AllTrim(args[2])) == "changes";
   return parsed;
+}
+
+int64_t MaxRecords(uint64_t memory, bool changes) {
+  if (memory <= kBytesBase) return 0;
+  const uint64_t most =
+      (memory - kBytesBase) / (changes ? kBytesPorRegistroConCambio : kBytesPorRegistro);
+  return static_cast<int64_t>(std::min<uint64_t>(most, INT64_MAX));
 }
 
 std::string SampleTemplatePath() {
@@ -238,21 +339,56 @@ std::string OneLine(std::string_view message) {
   return line;
 }
 
+std::string StopReason(int signal) {
+  return ErrorLine(StoppedBy(signal));
+}
+
 int MAIN(const std::vector<std::string>& args, std::string& out, std::string& err,
          const LastPageOverflowHooks& hooks) {
-  return RunLastPageOverflow(ParseLastPageOverflowArgs(args), out, err, hooks);
+  LastPageOverflowArgs a;
+  try {
+    a = ParseLastPageOverflowArgs(args);
+  } catch (const std::exception& ex) {
+    return Failed(ex, out, err);
+  }
+  return RunLastPageOverflow(a, out, err, hooks);
 }
 
 int RunLastPageOverflow(const LastPageOverflowArgs& a, std::string& out, std::string& err,
                         const LastPageOverflowHooks& hooks) {
+  try {
+    const std::string refusal = Refusal(a);
+    if (!refusal.empty()) {
+      err += ErrorLine(refusal);
+      return 1;
+    }
+    return RunJob(a, out, err, hooks);
+  } catch (const std::exception& ex) {
+    return Failed(ex, out, err);
+  }
+}
+
+namespace {
+
+int RunJob(const LastPageOverflowArgs& a, std::string& out, std::string& err,
+           const LastPageOverflowHooks& hooks) {
   const double start = platform::MillisecondClock();
   const int64_t n = a.nRecords;
   const std::string lastMark = LastRecordMark(n);
   const std::function<int()> stopSignal =
       hooks.stopSignal ? hooks.stopSignal : std::function<int()>([] { return 0; });
+  int signal = 0;
+  // Asks for a stop signal until one has come.
+  auto stopping = [&] {
+    if (signal == 0) signal = stopSignal();
+    return signal != 0;
+  };
   int64_t progressEvents = 0;
+  MemoryGuard memory;
+  MemoryReserve reserve;
 
-  const SampleData sample = LoadSampleData();
+  SampleData sample;
+  memory.Run("reading the sample data", [&] { sample = LoadSampleData(); });
 
   TKXEngine engine{Value(SampleTemplatePath())};
   engine.Create();
@@ -262,21 +398,34 @@ int RunLastPageOverflow(const LastPageOverflowArgs& a, std::string& out, std::st
   engine.OpenJob();
 
   const double inputStart = platform::MillisecondClock();
-  SendSampleJob(engine, sample, a);
+  memory.Run("building the sample records", [&] { SendSampleJob(engine, sample, a, stopSignal); });
+  // An input call that memory ran out in has lost records, and says so in
+  // cLastError: no run of the job would be whole.
+  const bool inputLost = !engine.cLastError.empty();
   engine.CloseJob();
   const double inputEnd = platform::MillisecondClock();
+  // Memory ran out sending the job: its data go now, to leave room for the report.
+  if (inputLost || memory.Failed()) {
+    reserve.Release();
+    engine.ReleaseInputData();
+  }
 
-  engine.SetProgressCallback(ProgressCallback(a.lProgress, progressEvents, stopSignal));
-
+  // The run, and then the page reads, only while no stop signal has come.
+  Ref<TDocumentoRenderizable> doc;
   const double engineStart = platform::MillisecondClock();
-  Ref<TDocumentoRenderizable> doc = engine.RunEngine();
+  if (!stopping() && !memory.Failed() && !inputLost) {
+    memory.Run("starting the run", [&] {
+      engine.SetProgressCallback(ProgressCallback(a.lProgress, progressEvents, stopSignal));
+    });
+    if (!memory.Failed()) doc = engine.RunEngine();
+  }
   const double engineEnd = platform::MillisecondClock();
 
   if (doc && hooks.afterRun) hooks.afterRun(*doc);
-  // Pages are read only when no stop signal came during or just after the run.
-  int signal = stopSignal();
-  const PageTexts texts = doc && signal == 0 ? ReadEveryPage(*doc, stopSignal) : PageTexts{};
-  if (signal == 0) signal = stopSignal();
+  PageTexts texts;
+  if (doc && !stopping())
+    memory.Run("reading the pages back", [&] { texts = ReadEveryPage(*doc, stopSignal); });
+  stopping();
 
   const int64_t pages = doc ? doc->TotalPaginas() : 0;
   Value pag = engine.GetPaginationDiagnostics();
@@ -332,7 +481,8 @@ int RunLastPageOverflow(const LastPageOverflowArgs& a, std::string& out, std::st
   // page explains the page findings that fail after it. The last nine are
   // the success rule, in its order.
   const std::string failure = FirstFailure({
-      {signal == 0, "stopped by signal " + std::to_string(signal)},
+      {signal == 0, StoppedBy(signal)},
+      {!memory.Failed(), memory.Reason()},
       {sample.lRead, "cannot read the sample data file " + sample.cPath},
       {sample.Count() > 0, "the sample data file has no detail rows in DetalleVar.OMEMQUERY"},
       {static_cast<bool>(doc),
@@ -355,12 +505,16 @@ int RunLastPageOverflow(const LastPageOverflowArgs& a, std::string& out, std::st
   });
   const bool success = failure.empty();
   line("success", Yes(success));
-  if (!success) err += std::string(kProgram) + ": " + OneLine(failure) + "\n";
-  // Ending the engine ends the document, which erases its spool.
+  if (!success) err += ErrorLine(failure);
+  // Ending the document erases its spool.
+  if (doc) doc->End();
   doc.reset();
+  if (signal != 0 && hooks.stopped) hooks.stopped(128 + signal);
   engine.End();
   if (signal != 0) return 128 + signal;
   return success ? 0 : 1;
 }
+
+}  // namespace
 
 }  // namespace kx
