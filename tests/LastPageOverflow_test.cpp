@@ -1,15 +1,38 @@
 #include "LastPageOverflow.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
 
 #include "Json.h"
 #include "Platform.h"
 #include "SpoolDamage.h"
 #include "TDocumentoRenderizable.h"
 #include "TestFolder.h"
+
+// The sanitizers reserve terabytes of address space and change how memory
+// runs out: runs under a memory limit are left to the plain build.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define KX_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || \
+    __has_feature(memory_sanitizer)
+#define KX_SANITIZED 1
+#endif
+#endif
+
+extern char** environ;
 
 namespace kx {
 namespace {
@@ -111,6 +134,10 @@ SampleRun RunSampleJob(LastPageOverflowHooks hooks, const std::string& tmpFolder
   run.code = MAIN({records}, run.out, run.err, hooks);
   run.left = SpoolFiles(folder);
   return run;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
 }
 
 size_t Lines(const std::string& out) {
@@ -330,6 +357,244 @@ TEST(LastPageOverflowDeathTest, ATermSignalAfterTheRunEndsTheProgramCleanly) {
   };
   EXPECT_EXIT(program(), ::testing::ExitedWithCode(128 + SIGTERM), "stopped by signal");
 }
+
+#ifdef KX_CONSOLE_PROGRAM
+
+// The console program as a process of its own, started from the project
+// folder with a temporary folder of its own (TMPDIR) and, when asked, a
+// resource limit; its standard output and error go to files beside it.
+class Program {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  explicit Program(const std::vector<std::string>& args, int resource = -1, rlim_t bytes = 0)
+      : out_(files_.path() + "/out"), err_(files_.path() + "/err") {
+    std::vector<std::string> texts = {KX_CONSOLE_PROGRAM};
+    texts.insert(texts.end(), args.begin(), args.end());
+    std::vector<std::string> env = {"TMPDIR=" + tmp_.path()};
+    for (char** e = environ; *e; ++e)
+      if (std::string_view(*e).rfind("TMPDIR=", 0) != 0) env.emplace_back(*e);
+    // Everything the child needs is made before it exists: between fork and
+    // exec it only makes system calls.
+    std::vector<char*> argv = Pointers(texts);
+    std::vector<char*> envp = Pointers(env);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0 ||
+          ::chdir(KX_SOURCE_DIR) != 0)
+        ::_exit(126);
+      if (resource >= 0) {
+        const struct rlimit limit = {bytes, bytes};
+        if (::setrlimit(resource, &limit) != 0) ::_exit(126);
+      }
+      ::execve(argv[0], argv.data(), envp.data());
+      ::_exit(127);
+    }
+  }
+  ~Program() {
+    if (pid_ > 0 && !ended_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  bool Started() const { return pid_ > 0; }
+  const std::string& TmpDir() const { return tmp_.path(); }
+
+  // Waits, looking every millisecond, until `ready` holds (true) or the
+  // program has ended or `seconds` have passed (false).
+  bool Until(const std::function<bool()>& ready, double seconds) {
+    const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+    while (Clock::now() < end) {
+      if (ready()) return true;
+      if (Ended()) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+  }
+  void Signal(int signal) {
+    signaled_ = Clock::now();
+    ::kill(pid_, signal);
+  }
+  // Waits for the end, at most `seconds`; false when it did not come.
+  bool Wait(double seconds) {
+    Until([] { return false; }, seconds);
+    return ended_;
+  }
+  // The exit code, or -1 when the program did not exit by itself.
+  int Code() const { return ended_ && WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
+  // Seconds from the signal to the end.
+  double StopSeconds() const { return std::chrono::duration<double>(end_ - signaled_).count(); }
+  std::string Out() const { return Read(out_); }
+  std::string Err() const { return Read(err_); }
+
+  // The program's spool folder (it makes one in its TMPDIR), "" until then.
+  std::string SpoolFolder() const {
+    for (const std::string& f : SpoolFiles(tmp_.path()))
+      if (std::filesystem::is_directory(f)) return f;
+    return "";
+  }
+  // The read calls the process has made so far (-1 when the system does not tell).
+  long ReadCalls() const {
+    std::ifstream io("/proc/" + std::to_string(pid_) + "/io");
+    std::string key;
+    long value = 0;
+    while (io >> key >> value)
+      if (key == "syscr:") return value;
+    return -1;
+  }
+
+ private:
+  static std::vector<char*> Pointers(std::vector<std::string>& texts) {
+    std::vector<char*> p;
+    for (std::string& t : texts) p.push_back(t.data());
+    p.push_back(nullptr);
+    return p;
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  bool Ended() {
+    if (ended_) return true;
+    if (::waitpid(pid_, &status_, WNOHANG) != pid_) return false;
+    end_ = Clock::now();
+    ended_ = true;
+    return true;
+  }
+
+  TempDir tmp_;    // its TMPDIR
+  TempDir files_;  // its standard output and error
+  std::string out_, err_;
+  pid_t pid_ = -1;
+  int status_ = 0;
+  bool ended_ = false;
+  Clock::time_point signaled_, end_;
+};
+
+// SIGTERM or SIGINT at any stage of the program, sent to the process:
+// it exits with 128 + the signal within half a second, says why, and leaves
+// no spool (nor its spool folder) behind. Each stage is found from outside:
+// the input once the program has made its spool folder, the run once a
+// page has been spooled (these jobs spool from their first page), the page
+// reads once the process reads its spool.
+TEST(LastPageOverflowProcess, AStopSignalEndsTheProgramPromptlyAtAnyStage) {
+  enum Etapa { kEntrada, kRun, kLectura };
+  // Jobs this large spool from their first page; the sanitizers run them
+  // many times slower.
+#ifdef KX_SANITIZED
+  const std::string spooled = "20000";
+#else
+  const std::string spooled = "50000";
+#endif
+  struct Row {
+    const char* name;
+    std::vector<std::string> args;
+    Etapa stage;
+    int signal;
+  } rows[] = {
+      {"building and sending the records", {"2000000"}, kEntrada, SIGTERM},
+      {"sending records with variable changes", {"1000000", "", "changes"}, kEntrada, SIGINT},
+      {"running", {spooled}, kRun, SIGINT},
+      {"running", {spooled, "progress"}, kRun, SIGTERM},
+      {"reading the pages back", {spooled}, kLectura, SIGTERM},
+  };
+  for (const Row& r : rows) {
+    const std::string name = std::string(r.name) + " " + std::to_string(r.signal);
+    Program program(r.args);
+    ASSERT_TRUE(program.Started()) << name;
+    std::string folder;
+    ASSERT_TRUE(program.Until([&] { return !(folder = program.SpoolFolder()).empty(); }, 30))
+        << name << ": the program made no spool folder; " << program.Err();
+    bool found = false;
+    if (r.stage == kEntrada) {
+      // The input of these counts lasts seconds, the setting up milliseconds.
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      found = true;
+    } else {
+      found = program.Until([&] { return !SpoolFiles(folder).empty(); }, 60);
+      if (found && r.stage == kLectura) {
+        const long before = program.ReadCalls();
+        if (before < 0) GTEST_SKIP() << "the system does not tell a process's read calls";
+        found = program.Until([&] { return program.ReadCalls() >= before + 100; }, 60);
+      }
+    }
+    ASSERT_TRUE(found) << name << ": the program ended before the stage; " << program.Err();
+    program.Signal(r.signal);
+    ASSERT_TRUE(program.Wait(30)) << name;
+    EXPECT_EQ(program.Code(), 128 + r.signal) << name << ": " << program.Err();
+    EXPECT_LE(program.StopSeconds(), 0.5) << name;
+    EXPECT_EQ(program.Err(), StopReason(r.signal)) << name;
+    // The measurements, when the program made them before it ended.
+    const std::string out = program.Out();
+    if (!out.empty()) {
+      EXPECT_EQ(Lines(out), 31u) << name;
+      EXPECT_NE(out.find("\nsuccess=no"), std::string::npos) << name;
+    }
+    EXPECT_EQ(SpoolFiles(program.TmpDir()), std::vector<std::string>{}) << name;
+  }
+}
+
+// A record count that memory cannot hold is refused at once, before the
+// program reads its sample or starts an engine; memory that runs out all
+// the same, under a limit the program does not reckon with, ends it with
+// exit code 1, the reason on standard error (the engine's, or where the
+// program's own work ran out) and its spool erased.
+TEST(LastPageOverflowProcess, ACountMemoryCannotHoldIsRefusedAndMemoryRunningOutFailsTheRun) {
+  struct Row {
+    const char* name;
+    const char* records;
+    int resource;  // -1: no limit
+    rlim_t bytes;
+    std::vector<std::string> reasons;  // the error line holds one of them
+    size_t lines;
+  } rows[] = {
+      {"twenty digits",
+       "99999999999999999999",
+       -1,
+       0,
+       {"too many records for memory: at most "},
+       0},
+      {"over the address-space limit",
+       "2000000",
+       RLIMIT_AS,
+       rlim_t{512} << 20,
+       {"too many records for memory: at most 1006632 fit in the 0.50 GiB this process may use, "
+        "at about 400 bytes each\n"},
+       0},
+      {"out of memory on the way",
+       "3000000",
+       RLIMIT_DATA,
+       rlim_t{256} << 20,
+       {"No hay memoria suficiente", "out of memory while "},
+       31},
+  };
+  for (const Row& r : rows) {
+#ifdef KX_SANITIZED
+    if (r.resource >= 0) continue;
+#endif
+    Program program({r.records}, r.resource, r.bytes);
+    ASSERT_TRUE(program.Started()) << r.name;
+    ASSERT_TRUE(program.Wait(60)) << r.name;
+    EXPECT_EQ(program.Code(), 1) << r.name << ": " << program.Err();
+    const std::string err = program.Err();
+    EXPECT_EQ(err.rfind("test_engine_lastpage_overflow: ", 0), 0u) << r.name << ": " << err;
+    EXPECT_TRUE(std::any_of(r.reasons.begin(), r.reasons.end(),
+                            [&](const std::string& reason) { return Contains(err, reason); }))
+        << r.name << ": " << err;
+    EXPECT_EQ(Lines(err), 1u) << r.name << ": " << err;
+    EXPECT_EQ(Lines(program.Out()), r.lines) << r.name;
+    EXPECT_EQ(SpoolFiles(program.TmpDir()), std::vector<std::string>{}) << r.name;
+  }
+}
+
+#endif  // KX_CONSOLE_PROGRAM
 
 }  // namespace
 }  // namespace kx
