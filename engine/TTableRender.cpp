@@ -82,16 +82,14 @@ Value TTableRender::Ejecutar() {
       lProgreso = false;
       Volver(inicio);
       Pagina(true);
-      if (!lDetenida && nSiguiente < nCount) {
+      if (nSiguiente < nCount) {
         // Beside the last-page lines the rest does not fit: the page holds what fitted
         // there, as a page that is not the table's last, and the rest follows.
-        const int64_t fin = nFin;
         const int64_t cupo = nSiguiente;
         ctx.AnotarDivisionUltimaPagina();
         Volver(inicio);
         if (cupo > nBase) nFin = cupo;
         Pagina(false);
-        nFin = fin;
         lPendiente = nSiguiente >= nCount;
       }
     }
