@@ -422,6 +422,19 @@ bool UsaUltimaPagina(std::string_view text) {
   return PuedeNombrarPagina(text) && SinEspacios(text).find("lastpage(") != std::string::npos;
 }
 
+bool AlgunTexto(const Value& v, bool (*prueba)(std::string_view), int profundidad) {
+  if (profundidad < 0) return false;
+  if (v.IsText()) return prueba(v.Str());
+  if (const Map* m = v.MapPtr()) {
+    for (const Map::Entry& e : *m)
+      if (AlgunTexto(e.value, prueba, profundidad - 1)) return true;
+  } else if (const List* l = v.ListPtr()) {
+    for (const Value& e : *l)
+      if (AlgunTexto(e, prueba, profundidad - 1)) return true;
+  }
+  return false;
+}
+
 bool EsPruebaUltimaPaginaSola(std::string_view text) {
   const std::string s = SinEspacios(text);
   if (s.find("lastpage(") == std::string::npos) return false;

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "Value.h"
+
 namespace kx {
 
 // The text with outer parentheses that wrap it whole removed, trimmed at
@@ -152,6 +154,9 @@ bool NombraVariableFormula(std::string_view name);
 bool UsaFuncionPaginacion(std::string_view text);
 // The text calls LASTPAGE ("lastpage(", found as UsaFuncionPaginacion finds it).
 bool UsaUltimaPagina(std::string_view text);
+// Some text of the value, a map or a list searched through to `profundidad` levels, passes
+// the test (a template's texts asked whether one calls a function).
+bool AlgunTexto(const Value& v, bool (*prueba)(std::string_view), int profundidad);
 // The text asks only whether this is the last page: "lastpage(" and no other
 // page-count function.
 bool EsPruebaUltimaPaginaSola(std::string_view text);

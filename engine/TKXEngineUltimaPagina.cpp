@@ -45,18 +45,7 @@ bool TKXEngine::UsaPaginacionPrevia(const Ref<TPlantilla>& plantilla) const {
 }
 
 bool TKXEngine::ContieneFuncionPaginacionPrevia(const Value& value, int depth) {
-  if (depth > kMaxScanDepth) return false;
-  if (value.IsText()) return UsaFuncionPaginacion(value.Str());
-  if (const Map* m = value.MapPtr()) {
-    for (const Map::Entry& e : *m) {
-      if (ContieneFuncionPaginacionPrevia(e.value, depth + 1)) return true;
-    }
-  } else if (const List* l = value.ListPtr()) {
-    for (const Value& e : *l) {
-      if (ContieneFuncionPaginacionPrevia(e, depth + 1)) return true;
-    }
-  }
-  return false;
+  return AlgunTexto(value, UsaFuncionPaginacion, kMaxScanDepth - depth);
 }
 
 bool TKXEngine::PermiteFinalizacionSelectiva(const Value& value, std::string_view key, int depth) {

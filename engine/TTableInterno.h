@@ -201,9 +201,6 @@ struct TTablePlano {
 
 namespace tabla {
 
-// Some text of the value (a map or list searched through) calls LASTPAGE.
-bool LeeUltimaPagina(const Value& v, int profundidad = 0);
-
 // The compiled form of the normalised sections.
 std::unique_ptr<TTablePlano> CompilarPlano(const Value& secciones, double grosorTabla);
 

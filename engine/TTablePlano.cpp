@@ -120,20 +120,6 @@ TTableLinea CompilarLinea(const Value& linea, int64_t indice, double grosorTabla
 
 }  // namespace
 
-bool LeeUltimaPagina(const Value& v, int profundidad) {
-  // The sections of a template nest a few levels; a deeper map is no table's.
-  if (profundidad > 32) return false;
-  if (v.IsText()) return UsaUltimaPagina(v.Str());
-  if (const Map* m = v.MapPtr()) {
-    for (const Map::Entry& e : *m)
-      if (LeeUltimaPagina(e.value, profundidad + 1)) return true;
-  } else if (const List* l = v.ListPtr()) {
-    for (const Value& e : *l)
-      if (LeeUltimaPagina(e, profundidad + 1)) return true;
-  }
-  return false;
-}
-
 std::unique_ptr<TTablePlano> CompilarPlano(const Value& secciones, double grosorTabla) {
   auto plano = std::make_unique<TTablePlano>();
   plano->hFuente = secciones;
@@ -152,7 +138,8 @@ std::unique_ptr<TTablePlano> CompilarPlano(const Value& secciones, double grosor
   for (const TTableLinea& l : plano->aLineas[kGroupFooter])
     if (!l.cCondicion.empty() || !l.cSupresion.empty() || l.lIgnoreEmpty)
       plano->lPieCondicionado = true;
-  plano->lUltimaPagina = LeeUltimaPagina(secciones);
+  // The sections of a template nest a few levels; a deeper map is no table's.
+  plano->lUltimaPagina = AlgunTexto(secciones, UsaUltimaPagina, 32);
   plano->lListaRegistros = !plano->aLineas[kDetail].empty() ||
                            !plano->aLineas[kGroupHeader].empty() ||
                            !plano->aLineas[kGroupFooter].empty();

@@ -1,5 +1,6 @@
 // The render of one table page: setup and finish, line visibility and
 // section measures, and the record loop.
+#include "FormulaSyntax.h"
 #include "RuntimeOptions.h"
 #include "TTableInterno.h"
 
@@ -33,7 +34,7 @@ bool TTable::UserVarsLeenUltimaPagina(const Value& opciones) {
   // Every page of a run hands over the template's one map: it is read once.
   if (!vars.SameRef(hUserVarsVistas_)) {
     hUserVarsVistas_ = vars;
-    lUserVarsUltima_ = LeeUltimaPagina(vars);
+    lUserVarsUltima_ = AlgunTexto(vars, UsaUltimaPagina, 32);
   }
   return lUserVarsUltima_;
 }
